@@ -1,0 +1,15 @@
+#include "app/mainwindow.h"
+
+#include <QApplication>
+#include <QStyleFactory>
+
+int main(int argc, char* argv[])
+{
+    QApplication::setApplicationName(QStringLiteral("VEL_DUO300"));
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QApplication app(argc, argv);
+    QCoreApplication::processEvents();
+    MainWindow window;
+    window.show();
+    return app.exec();
+}

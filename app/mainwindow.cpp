@@ -1,0 +1,157 @@
+#include "app/mainwindow.h"
+#include "link/modbus.h"
+#include "ui_mainwindow.h"
+
+#include <QIntValidator>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QThread>
+#include <QTimer>
+
+namespace {
+
+const int baudRates[] = {115200, 57600, 38400, 19200, 9600, 4800, 2400, 1200};
+
+void fillBaudRates(QComboBox* box)
+{
+    for (int rate : baudRates)
+        box->addItem(QString::number(rate), rate);
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWindow)
+{
+    ui->setupUi(this);
+    ui->groupBox_11->setEnabled(true);
+
+    logFile.setFileName(QStringLiteral("log.txt"));
+    logFile.open(QIODevice::Append);
+
+    searchComPort();
+    connect(ui->Btn_Search, &QPushButton::clicked, this, &MainWindow::searchComPort);
+
+    fillBaudRates(ui->BaudRateBox);
+    ui->BaudRateBox->setCurrentIndex(0);
+    connect(ui->cBtnClear, &QPushButton::clicked, ui->consol, &QPlainTextEdit::clear);
+    connect(ui->BtnReadUst, &QPushButton::clicked, this, &MainWindow::readUst);
+    connect(ui->BtnWriteUst, &QPushButton::clicked, this, &MainWindow::writeUst);
+    connect(ui->BtnWriteAddr, &QPushButton::clicked, this, &MainWindow::writeAddr);
+    connect(ui->BtnSetDefault, &QPushButton::clicked, this, &MainWindow::setDefault);
+
+    qRegisterMetaType<int*>("int*");
+    workerThread = new QThread;
+    auto* worker = new ModBus;
+    worker->moveToThread(workerThread);
+    worker->port->moveToThread(workerThread);
+
+    connect(worker, &ModBus::error_, this, &MainWindow::errorComPort);
+    connect(worker, &ModBus::print, this, &MainWindow::Print);
+    connect(workerThread, &QThread::started, worker, &ModBus::process_Port);
+    connect(worker, &ModBus::finished_Port, workerThread, &QThread::quit);
+    connect(workerThread, &QThread::finished, worker, &QObject::deleteLater);
+    connect(worker, &ModBus::finished_Port, workerThread, &QObject::deleteLater);
+    connect(this, &MainWindow::savesettings, worker, &ModBus::Write_Settings_Port);
+    connect(this, &MainWindow::connectPort, worker, &ModBus::ConnectPort);
+    connect(this, &MainWindow::disconnectPort, worker, &ModBus::DisconnectPort);
+    connect(worker, &ModBus::outPort, this, &MainWindow::PrintRead);
+    connect(this, &MainWindow::mb_read, worker, &ModBus::mb_read);
+    connect(this, &MainWindow::mb_readCoil, worker, &ModBus::mb_readCoil);
+    connect(this, &MainWindow::mb_write, worker, &ModBus::mb_write);
+    connect(this, &MainWindow::mb_erasePage, worker, &ModBus::mb_erasePage);
+    connect(this, &MainWindow::mb_goToLoader, worker, &ModBus::mb_goToLoader);
+    connect(this, &MainWindow::mb_goToMainAppl, worker, &ModBus::mb_goToMainAppl);
+    connect(this, &MainWindow::mb_readPotent, worker, &ModBus::mb_readPotent);
+    connect(this, &MainWindow::mb_writePotent, worker, &ModBus::mb_writePotent);
+    connect(worker, &ModBus::packetReady, this, &MainWindow::packetReady,
+            Qt::BlockingQueuedConnection);
+
+    workerThread->start();
+
+    sendTimer = new QTimer(this);
+    sendTimer->setInterval(100);
+    connect(this, &MainWindow::startTimer, sendTimer, qOverload<>(&QTimer::start));
+    connect(this, &MainWindow::stopTimer, sendTimer, &QTimer::stop);
+    connect(sendTimer, &QTimer::timeout, this, &MainWindow::slotSendTimerOut);
+    emit startTimer();
+
+    addrValidator = new QIntValidator(1, 32);
+    ustValidator = new QIntValidator(-30000, 30000);
+    ui->lineEditAddrMB->setValidator(addrValidator);
+    ui->lineEditAddrDevice->setValidator(addrValidator);
+    ui->lineEditUstThreshold->setValidator(ustValidator);
+
+    ui->lineEditReprogFilePath->hide();
+    ui->BtnSetFile->hide();
+
+    for (const char* rate : {"115200", "38400", "9600"})
+        ui->listWidgetSpeed->addItem(QString::fromLatin1(rate));
+
+    fillBaudRates(ui->comboBoxSearchSpeed);
+    ui->comboBoxSearchSpeed->setCurrentIndex(0);
+    fillBaudRates(ui->comboBoxUstSpeed);
+    ui->comboBoxUstSpeed->setCurrentIndex(-1);
+
+    for (int addr = 1; addr <= 31; ++addr)
+        ui->listWidgetAddr->addItem(QString::number(addr));
+
+    connect(ui->btnAddDevice, &QPushButton::clicked, this, &MainWindow::setFlagAddDevice);
+    connect(ui->listWidgetDevices, &QListWidget::itemSelectionChanged, this,
+            &MainWindow::selectDevice);
+    // A right click acts at once, without a menu.
+    ui->listWidgetDevices->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui->listWidgetDevices, &QWidget::customContextMenuRequested, this,
+            &MainWindow::setFlagRmDevice);
+    ui->listWidgetSpeed->setContextMenuPolicy(Qt::CustomContextMenu);
+    ui->listWidgetAddr->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    ui->listWidgetDevices->setCurrentRow(-1);
+    ui->btnRmAddr->setEnabled(false);
+    ui->btnRmSpeed->setEnabled(false);
+    answerReady = false;
+
+    connect(ui->BtnRmDevice, &QPushButton::clicked, this, &MainWindow::setFlagRmDevice);
+
+    searchProgress = new QProgressBar(this);
+    searchProgress->setRange(0, 100);
+    searchCancel = new QPushButton(QStringLiteral("Отмена"), this);
+    ui->statusBar->addPermanentWidget(searchProgress, 0);
+    ui->statusBar->addPermanentWidget(searchCancel, 0);
+    ui->statusBar->hide();
+
+    enableSensorButtons(false);
+
+    flagRmDevice = false;
+    flagAddDevice = false;
+    tickCount = 0;
+    ui->groupBox_12->hide();
+}
+
+MainWindow::~MainWindow()
+{
+    closing = true;
+    sendTimer->stop();
+
+    // Stop the worker in order: a transaction in progress gives up its attempts, and an answer
+    // it is handing over is dropped, which releases the worker blocked on that hand-over.
+    workerThread->requestInterruption();
+    workerThread->quit();
+    while (!workerThread->wait(20))
+        QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
+
+    delete searchCancel;
+    delete searchProgress;
+    delete addrValidator;
+    delete ustValidator;
+    delete sendTimer;
+    logFile.close();
+    delete ui;
+}
+
+void MainWindow::enableSensorButtons(bool enable)
+{
+    for (QPushButton* button :
+         {ui->BtnReadUst, ui->BtnWriteUst, ui->BtnReprog2, ui->BtnSetZero, ui->BtnSetNom,
+          ui->BtnRmDevice, ui->BtnWriteAddr, ui->BtnSetDefault})
+        button->setEnabled(enable);
+}

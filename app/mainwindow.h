@@ -1,0 +1,168 @@
+#pragma once
+
+#include "sensor/device.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QMainWindow>
+#include <QQueue>
+#include <QString>
+#include <QVector>
+
+class QEventLoop;
+class QIntValidator;
+class QProgressBar;
+class QPushButton;
+class QThread;
+class QTimer;
+
+namespace Ui {
+class MainWindow;
+}
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Read-only view of the known sensors, row i of the device list being record i.
+    const QVector<DeviceVEL_DUO300>& deviceRecords() const { return devices; }
+
+signals:
+    void savesettings(QString name, int baudrate, int DataBits, int Parity, int StopBits,
+                      int FlowControl);
+    void connectPort();
+    void disconnectPort();
+    void mb_read(quint8 addr, quint16 reg_addr, quint16 reg_count, int attempNumber = 1,
+                 int* errCode = nullptr);
+    void mb_readCoil(quint8 addr, quint16 reg_addr, quint16 reg_count, int attempNumber = 1);
+    void mb_write(quint8 addr, quint16 reg_addr, quint16 reg_count, QByteArray data,
+                  int attempNumber = 1);
+    void mb_erasePage(quint8 addr, quint8 startPage, quint8 countPage, int attempNumber = 1);
+    void mb_goToLoader(quint8 addr, int attempNumber = 1);
+    void mb_goToMainAppl(quint8 addr, int attempNumber = 1);
+    void mb_readPotent(quint8 addr, int attempNumber = 1);
+    void mb_writePotent(quint8 addr, quint8 A, int attempNumber = 1);
+    void startTimer();
+    void stopTimer();
+
+private slots:
+    // Port monitor and log.
+    void Print(QString prefix, QString data);
+    void errorComPort(QString prefix, QString data);
+    void PrintRead(QString prefix, QByteArray data);
+
+    // Serial port selection.
+    void searchComPort();
+
+    // Request handshake.
+    bool permitCommunication();
+    void checkError(DeviceVEL_DUO300* dev, int error);
+    void packetReady(QByteArray pac, int error);
+    bool waitAnswer();
+    void DisableAllViewAction();
+    void EnableAllViewAction();
+    void DisableAllViewAction2();
+    void EnableAllViewAction2();
+    void DisableAllViewAction3();
+    void EnableAllViewAction3();
+
+    // Settings.
+    void readUst();
+    void ReadUst(DeviceVEL_DUO300* dev, int countTry);
+    void writeUst();
+    void WriteUst(DeviceVEL_DUO300* dev);
+    void writeAddr();
+    void WriteAddr(DeviceVEL_DUO300* dev);
+    void setDefault();
+    void setDevName(QString ust);
+    void setMBSpeed(int ust);
+    void setThreshold(QString ust);
+    void setViewSettings(DeviceVEL_DUO300* dev);
+
+    // Polling and display.
+    void slotSendTimerOut();
+    void readCoil();
+    void ReadParam(DeviceVEL_DUO300* dev, int countTry);
+    void setViewParam(DeviceVEL_DUO300* dev);
+
+    // Device list.
+    void setFlagRmDevice();
+    void rmDevice();
+    void setFlagAddDevice();
+    void btnAddDevice();
+    void addDevice(DeviceVEL_DUO300* dev);
+    void updateDeviceList();
+    void selectDevice();
+
+private:
+    using Action = void (MainWindow::*)();
+
+    // Marks an operation in progress; when the outermost one ends, the user actions that came
+    // during its waits run, one after the other.
+    class Operation
+    {
+    public:
+        explicit Operation(MainWindow* window) : w(window) { ++w->operations; }
+        ~Operation()
+        {
+            if (--w->operations == 0)
+                w->runDeferred();
+        }
+        Operation(const Operation&) = delete;
+        Operation& operator=(const Operation&) = delete;
+
+    private:
+        MainWindow* w;
+    };
+
+    // Closes and re-opens the port at the given speed, pacing the worker with short pauses.
+    void reopenPort(int baudrate);
+    // The record of the current row, or null.
+    DeviceVEL_DUO300* selectedDevice();
+    // Rebuilds the device list and puts the current row back.
+    void rebuildListKeepingRow();
+    // A modal message box; counts as a wait, so that nothing else starts meanwhile.
+    int askUser(int icon, const QString& title, const QString& text, int buttons);
+    // True when a wait is in progress: the action is then queued to run after the operation.
+    bool deferWhileWaiting(Action action);
+    void runDeferred();
+    void enableSensorButtons(bool enable);
+    // The three lock pairs differ in what they disable and whether they show the status bar.
+    enum class Lock
+    {
+        AllViews,
+        Search,
+        Reset
+    };
+    void setLocked(Lock pair, bool locked);
+
+    Ui::MainWindow* ui;
+    QTimer* sendTimer = nullptr;
+    QVector<DeviceVEL_DUO300> devices;
+    QFile logFile;
+    QIntValidator* addrValidator = nullptr;
+    QIntValidator* ustValidator = nullptr;
+    QProgressBar* searchProgress = nullptr;
+    QPushButton* searchCancel = nullptr;
+    bool answerReady = false;
+    QByteArray answer;
+    int answerError = 0;
+    bool flagRmDevice = false;
+    bool flagAddDevice = false;
+    int tickCount = 0;
+
+    QThread* workerThread = nullptr; // kept to stop the worker in order at exit
+    // Target of the address probe's error code: the worker may write it after a wait was cut
+    // short by the end of the program, so it must outlive any one operation.
+    int probeError = 0;
+    QEventLoop* waitLoop = nullptr;
+    int nestedLoops = 0;     // waits and questions in progress
+    int operations = 0;      // operations in progress
+    bool draining = false;   // deferred actions are being run
+    bool closing = false;    // the program is ending: nothing more is started or stored
+    QQueue<Action> deferred; // user actions that came during a wait
+};

@@ -1,0 +1,89 @@
+#include "app/mainwindow.h"
+#include "sensor/format.h"
+#include "ui_mainwindow.h"
+
+void MainWindow::setFlagAddDevice()
+{
+    flagAddDevice = true;
+}
+
+void MainWindow::setFlagRmDevice()
+{
+    flagRmDevice = true;
+}
+
+void MainWindow::addDevice(DeviceVEL_DUO300* dev)
+{
+    for (const DeviceVEL_DUO300& known : qAsConst(devices))
+        if (known.baudrate == dev->baudrate && known.addr == dev->addr)
+            return;
+
+    dev->coil[0] = 0;
+    devices.append(*dev);
+    updateDeviceList();
+    ui->listWidgetDevices->setCurrentRow(devices.size() - 1);
+    ReadUst(&devices.last(), 2);
+    if (closing)
+        return;
+    updateDeviceList();
+    ui->listWidgetDevices->setCurrentRow(devices.size() - 1);
+}
+
+void MainWindow::btnAddDevice()
+{
+    emit stopTimer();
+    DeviceVEL_DUO300 dev{};
+    dev.addr = ui->lineEditAddrMB->text().toInt();
+    dev.baudrate = ui->BaudRateBox->currentText().toInt();
+    dev.commError = true;
+    addDevice(&dev);
+    if (!closing)
+        emit startTimer();
+}
+
+void MainWindow::rmDevice()
+{
+    const int row = ui->listWidgetDevices->currentRow();
+    if (row >= 0 && row < devices.size()) {
+        // The record goes first, so that a selection change raised by taking the row out
+        // already sees rows and records matching.
+        devices.remove(row);
+        delete ui->listWidgetDevices->takeItem(row);
+    }
+    if (!devices.isEmpty()) {
+        ui->listWidgetDevices->setCurrentRow(0);
+    } else {
+        ui->listWidgetDevices->setCurrentRow(-1);
+        DeviceVEL_DUO300 blank{};
+        blank.commError = true;
+        setViewSettings(&blank);
+        setViewParam(&blank);
+    }
+}
+
+void MainWindow::updateDeviceList()
+{
+    ui->listWidgetDevices->clear();
+    for (const DeviceVEL_DUO300& dev : qAsConst(devices)) {
+        auto* item = new QListWidgetItem(deviceRowText(dev), ui->listWidgetDevices);
+        if (dev.commError)
+            item->setBackground(silentRowColour());
+    }
+}
+
+void MainWindow::selectDevice()
+{
+    if (deferWhileWaiting(&MainWindow::selectDevice))
+        return;
+    Operation op(this);
+    DeviceVEL_DUO300* dev = selectedDevice();
+    if (!dev) {
+        enableSensorButtons(false);
+        return;
+    }
+    reopenPort(dev->baudrate);
+    setViewParam(dev);
+    setViewSettings(dev);
+    ui->groupBox_11->setVisible(dev->param.sensorType == 2);
+    enableSensorButtons(true);
+}

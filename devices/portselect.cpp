@@ -1,0 +1,28 @@
+#include "app/mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include <QSerialPortInfo>
+#include <QThread>
+
+void MainWindow::searchComPort()
+{
+    ui->PortNameBox->clear();
+    // Pseudo-terminals (a simulated bus) are not enumerated; they can be named here.
+    const QString extra = qEnvironmentVariable("VEL_DUO300_EXTRA_PORTS");
+    for (const QString& path : extra.split(QLatin1Char(':'), Qt::SkipEmptyParts))
+        ui->PortNameBox->addItem(path);
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+        ui->PortNameBox->addItem(info.portName());
+}
+
+void MainWindow::reopenPort(int baudrate)
+{
+    // The pauses deliberately block without handling events: each gives the worker time to
+    // carry out the queued step before the next one is sent.
+    emit disconnectPort();
+    QThread::msleep(50);
+    emit savesettings(ui->PortNameBox->currentText(), baudrate, 8, 0, 1, 0);
+    QThread::msleep(50);
+    emit connectPort();
+    QThread::msleep(50);
+}

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+
+// int* travels through queued connections as an opaque pointer (the error code of mb_read).
+Q_DECLARE_METATYPE(int*)
+
+// The serial line worker. It lives in its own thread together with its port and talks to
+// the window only through signals. Every transaction blocks this thread's event loop for its
+// duration, so requests, settings changes and connect/disconnect never interleave.
+class ModBus : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ModBus(QObject* parent = nullptr);
+    ~ModBus() override;
+
+    enum RecvState
+    {
+        RECV_WAIT = 0,
+        RECV_TIMEOUT = 1,
+        RECV_DONE = 2
+    };
+
+    // Receive timing, in milliseconds.
+    static constexpr int waitStepMs = 10;
+    static constexpr int silenceMs = 20;
+    static constexpr int answerTimeoutMs = 400;
+
+    // Not the worker's child: the owner moves it to the worker thread together with the worker.
+    QSerialPort* port;
+
+    struct Settings
+    {
+        QString name;
+        int baudrate = 0;
+        int DataBits = QSerialPort::Data8;
+        int Parity = QSerialPort::NoParity;
+        int StopBits = QSerialPort::OneStop;
+        int FlowControl = QSerialPort::NoFlowControl;
+    };
+
+    const Settings& settings() const { return SettingsPort; }
+    int receiveState() const { return recvState; }
+
+signals:
+    void packetReady(QByteArray pac, int error);
+    void finished_Port();
+    void error_(QString prefix, QString err);
+    void print(QString prefix, QString data);
+    void outPort(QString prefix, QByteArray data);
+
+public slots:
+    void process_Port();
+    void Write_Settings_Port(QString name, int baudrate, int DataBits, int Parity, int StopBits,
+                             int FlowControl);
+    void ConnectPort();
+    void DisconnectPort();
+    void WriteToPort(QByteArray data);
+    void ReadInPort();
+    void slotRecvTimerOut();
+
+    void mb_readCoil(quint8 addr, quint16 reg_addr, quint16 reg_count, int attempNumber);
+    void mb_read(quint8 addr, quint16 reg_addr, quint16 reg_count, int attempNumber, int* errCode);
+    void mb_write(quint8 addr, quint16 reg_addr, quint16 reg_count, QByteArray data,
+                  int attempNumber);
+    void mb_erasePage(quint8 addr, quint8 startPage, quint8 countPage, int attempNumber);
+    void mb_goToLoader(quint8 addr, int attempNumber);
+    void mb_goToMainAppl(quint8 addr, int attempNumber);
+    void mb_readPotent(quint8 addr, int attempNumber);
+    void mb_writePotent(quint8 addr, quint8 A, int attempNumber);
+
+private slots:
+    void handleError(QSerialPort::SerialPortError error);
+    void before_recv();
+    void wait_answer();
+    QString GetTime();
+    void calcCrc(QByteArray& data, int len);
+    int checkAnswer(const QByteArray& answer, quint8 expectedAddr, quint8 expectedCmd,
+                    int expectedSize);
+    quint16 getCRC(quint16 r_CRC, quint8 b);
+
+private:
+    QString portPrefix();
+    // The attempt loop that every transaction shares; ends with exactly one packetReady.
+    void transact(QByteArray request, int expectedSize, int attempNumber, int* errCode = nullptr);
+    static bool stopRequested();
+
+    Settings SettingsPort;
+    int recvState = RECV_WAIT;
+    QByteArray recvBuf;
+    qint64 lastActivityMs;
+};

@@ -1,0 +1,48 @@
+#include "sensor/format.h"
+
+QString deviceRowText(const DeviceVEL_DUO300& dev)
+{
+    QString text = QString::number(dev.addr) + QLatin1Char('\t') + QString::number(dev.baudrate);
+    if (!dev.commError)
+        text += QLatin1Char('\t') + fullNameText(dev.ust);
+    return text;
+}
+
+QColor silentRowColour()
+{
+    return QColor(192, 192, 192);
+}
+
+QColor exchangeColour(int error, quint8 coilStatus)
+{
+    if (error == 1)
+        return QColor(0x1E90FF);
+    if (error != 0)
+        return QColor(0xC0C0C0);
+    return coilStatus != 0 ? QColor(0xFF9980) : QColor(0xFFFFFF);
+}
+
+QString measureText(const ParamBlock& param)
+{
+    switch (param.sensorType) {
+    case 2:
+        return QString::number(param.measure);
+    case 1:
+        return QString::number(param.measure / 100.0, 'g', 6);
+    default:
+        return QStringLiteral("Ошибка!");
+    }
+}
+
+SensorCaptions sensorCaptions(quint16 sensorType)
+{
+    switch (sensorType) {
+    case 2:
+        return {true, QStringLiteral("Напряжение, В"), QStringLiteral("Уставка напряжения, В")};
+    case 1:
+        return {false, QStringLiteral("Температура, °С"),
+                QStringLiteral("Уставка температуры, °С")};
+    default:
+        return {false, QStringLiteral("Сбой определения типа датчика"), QString()};
+    }
+}

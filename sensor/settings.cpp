@@ -1,0 +1,198 @@
+#include "app/mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include <QMessageBox>
+#include <QStringList>
+
+void MainWindow::rebuildListKeepingRow()
+{
+    const int row = ui->listWidgetDevices->currentRow();
+    updateDeviceList();
+    ui->listWidgetDevices->setCurrentRow(row);
+}
+
+void MainWindow::readUst()
+{
+    if (deferWhileWaiting(&MainWindow::readUst))
+        return;
+    Operation op(this);
+    if (permitCommunication())
+        ReadUst(selectedDevice(), 3);
+}
+
+void MainWindow::ReadUst(DeviceVEL_DUO300* dev, int countTry)
+{
+    answer.clear();
+    emit mb_read(quint8(dev->addr), regmap::ustAddr, regmap::ustCount, countTry, nullptr);
+    if (!waitAnswer())
+        return;
+    checkError(dev, answerError);
+    if (answerError == 0)
+        copyFromAnswer(&dev->ust, int(sizeof dev->ust), answer);
+    setViewSettings(dev);
+    rebuildListKeepingRow();
+}
+
+void MainWindow::writeUst()
+{
+    if (deferWhileWaiting(&MainWindow::writeUst))
+        return;
+    Operation op(this);
+    if (permitCommunication())
+        WriteUst(selectedDevice());
+}
+
+void MainWindow::WriteUst(DeviceVEL_DUO300* dev)
+{
+    if (!permitCommunication())
+        return;
+
+    // A missing speed would be written as 0 and cut the sensor off the line.
+    QStringList missing;
+    if (ui->comboBoxUstSpeed->currentIndex() < 0)
+        missing << ui->LUstSpeed->text();
+    if (ui->lineEditUstThreshold->text().isEmpty())
+        missing << ui->LUstThreshold->text();
+    if (!missing.isEmpty()) {
+        askUser(QMessageBox::Warning, QStringLiteral("Запись уставок"),
+                QStringLiteral("Уставки не записаны: не заполнено поле «%1».")
+                    .arg(missing.join(QStringLiteral("», «"))),
+                QMessageBox::Ok);
+        return;
+    }
+
+    setDevName(ui->lineEditNameDevice->text());
+    setMBSpeed(ui->comboBoxUstSpeed->currentIndex());
+    setThreshold(ui->lineEditUstThreshold->text());
+    sealChecksum(dev->ust);
+    emit mb_write(quint8(dev->addr), regmap::ustAddr, regmap::ustCount, blockBytes(dev->ust), 3);
+    if (!waitAnswer())
+        return;
+    checkError(dev, answerError);
+    rebuildListKeepingRow();
+}
+
+void MainWindow::setDevName(QString ust)
+{
+    if (DeviceVEL_DUO300* dev = selectedDevice())
+        setNameText(dev->ust, ust);
+}
+
+void MainWindow::setMBSpeed(int ust)
+{
+    if (DeviceVEL_DUO300* dev = selectedDevice())
+        dev->ust.speed = quint16(ui->comboBoxUstSpeed->itemData(ust).toInt() / 100);
+}
+
+void MainWindow::setThreshold(QString ust)
+{
+    if (DeviceVEL_DUO300* dev = selectedDevice())
+        dev->ust.threshold = qint16(ust.toInt());
+}
+
+void MainWindow::writeAddr()
+{
+    if (deferWhileWaiting(&MainWindow::writeAddr))
+        return;
+    Operation op(this);
+    if (!permitCommunication())
+        return;
+    emit stopTimer();
+    WriteAddr(selectedDevice());
+    if (!closing)
+        emit startTimer();
+}
+
+void MainWindow::WriteAddr(DeviceVEL_DUO300* dev)
+{
+    const QString title = QStringLiteral("Программирование адреса");
+    const int newAddr = ui->lineEditAddrDevice->text().toInt();
+    if (newAddr == dev->addr)
+        return;
+    // 32 passes the field's validator but is not a valid sensor address.
+    const int maxAddr = 31;
+    if (newAddr < 1 || newAddr > maxAddr) {
+        askUser(QMessageBox::Warning, title,
+                QStringLiteral(
+                    "Введено недопустимое значение Адреса Modbus\nВведите значение от 1 до ") +
+                    QString::number(maxAddr),
+                QMessageBox::Ok);
+        return;
+    }
+
+    probeError = 0;
+    emit mb_read(quint8(newAddr), regmap::ustAddr, regmap::ustCount, 3, &probeError);
+    if (!waitAnswer())
+        return;
+    if (probeError != 6) {
+        askUser(QMessageBox::Warning, title,
+                QStringLiteral("В сети уже имеется устройство с адресом '") +
+                    ui->lineEditAddrDevice->text() + QLatin1Char('\''),
+                QMessageBox::Ok);
+        return;
+    }
+    if (askUser(QMessageBox::Warning, title,
+                QStringLiteral("Адрес устройства будет изменён с '%1' на '%2'")
+                    .arg(dev->addr)
+                    .arg(newAddr),
+                QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
+        return;
+
+    dev->ust.mbAddr = quint16(newAddr);
+    sealChecksum(dev->ust);
+    emit mb_write(quint8(dev->addr), regmap::ustAddr, regmap::ustCount, blockBytes(dev->ust), 3);
+    if (!waitAnswer())
+        return;
+    checkError(dev, answerError);
+    if (answerError == 0)
+        dev->addr = dev->ust.mbAddr;
+    else
+        dev->ust.mbAddr = quint16(dev->addr);
+    rebuildListKeepingRow();
+}
+
+void MainWindow::setDefault()
+{
+    if (deferWhileWaiting(&MainWindow::setDefault))
+        return;
+    Operation op(this);
+    if (!permitCommunication())
+        return;
+    DeviceVEL_DUO300* dev = selectedDevice();
+    if (askUser(QMessageBox::Warning, QStringLiteral("Сброс настроек"),
+                QStringLiteral("Будут установлены настройки по умолчанию для датчика '%1'")
+                    .arg(dev->addr),
+                QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
+        return;
+
+    DisableAllViewAction3();
+    emit mb_write(quint8(dev->addr), regmap::ustAddr, regmap::ustCount,
+                  blockBytes(defaultUstBlock()), 1);
+    if (!waitAnswer())
+        return;
+    checkError(dev, answerError);
+    // The record keeps its image, so the program goes on at the address it had.
+    if (answerError == 0)
+        dev->addr = dev->ust.mbAddr;
+    else
+        dev->ust.mbAddr = quint16(dev->addr);
+    rebuildListKeepingRow();
+    EnableAllViewAction3();
+}
+
+void MainWindow::setViewSettings(DeviceVEL_DUO300* dev)
+{
+    if (devices.isEmpty() || dev->commError) {
+        ui->lineEditMin->clear();
+        ui->lineEditMax->clear();
+        ui->lineEditNameDevice->clear();
+        ui->lineEditUstThreshold->clear();
+        ui->comboBoxUstSpeed->setCurrentIndex(-1);
+        return;
+    }
+    ui->lineEditMin->setText(QString::number(dev->ust.zeroAdc));
+    ui->lineEditMax->setText(QString::number(dev->ust.nomAdc));
+    ui->lineEditNameDevice->setText(nameText(dev->ust));
+    ui->comboBoxUstSpeed->setCurrentIndex(ui->comboBoxUstSpeed->findData(dev->ust.speed * 100));
+    ui->lineEditUstThreshold->setText(QString::number(dev->ust.threshold));
+}
