@@ -1,0 +1,37 @@
+#include "support/modalanswerer.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QEvent>
+#include <QTimer>
+
+ModalAnswerer::ModalAnswerer()
+{
+    qApp->installEventFilter(this);
+}
+
+ModalAnswerer::~ModalAnswerer()
+{
+    qApp->removeEventFilter(this);
+}
+
+bool ModalAnswerer::eventFilter(QObject* watched, QEvent* event)
+{
+    auto* box = qobject_cast<QMessageBox*>(watched);
+    if (event->type() == QEvent::Show && box) {
+        seen.append({box->windowTitle(), box->text(), box->icon()});
+        const QMessageBox::StandardButton wanted =
+            answers.isEmpty() ? QMessageBox::Ok : answers.dequeue();
+        // Clicked from the box's own event loop, once it runs.
+        QTimer::singleShot(0, box, [box, wanted] {
+            auto* modal = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!modal)
+                modal = box;
+            if (QAbstractButton* button = modal->button(wanted))
+                button->click();
+            else
+                modal->reject(); // never leave a test hanging on a box it did not expect
+        });
+    }
+    return QObject::eventFilter(watched, event);
+}

@@ -1,0 +1,61 @@
+#include "support/windowbench.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+
+WindowBench::WindowBench() : previousDir(QDir::currentPath())
+{
+    QDir::setCurrent(dir.path());
+    QString error;
+    if (!bus.open(&error))
+        qFatal("simulated bus: %s", qPrintable(error));
+    qputenv("VEL_DUO300_EXTRA_PORTS", bus.slavePath().toLocal8Bit());
+    window = std::make_unique<MainWindow>();
+    emit window->stopTimer();
+}
+
+WindowBench::~WindowBench()
+{
+    window.reset();
+    qunsetenv("VEL_DUO300_EXTRA_PORTS");
+    QDir::setCurrent(previousDir);
+}
+
+void WindowBench::invoke(const char* slot)
+{
+    if (!QMetaObject::invokeMethod(window.get(), slot, Qt::DirectConnection))
+        qFatal("no slot %s", slot);
+}
+
+QString WindowBench::monitorText() const
+{
+    return find<QPlainTextEdit>("consol")->toPlainText();
+}
+
+QString WindowBench::logText() const
+{
+    QFile log(dir.filePath(QStringLiteral("log.txt")));
+    log.open(QIODevice::ReadOnly);
+    return QString::fromUtf8(log.readAll());
+}
+
+void WindowBench::addByHand(int addr, int baud)
+{
+    find<QLineEdit>("lineEditAddrMB")->setText(QString::number(addr));
+    auto* rates = find<QComboBox>("BaudRateBox");
+    rates->setCurrentIndex(rates->findText(QString::number(baud)));
+    invoke("btnAddDevice");
+    emit window->stopTimer(); // the addition restarts it
+}
+
+QList<QByteArray> WindowBench::requests(quint8 function) const
+{
+    QList<QByteArray> frames;
+    for (const sim::Received& r : bus.received())
+        if (r.bytes.size() > 1 && quint8(r.bytes.at(1)) == function)
+            frames.append(r.bytes);
+    return frames;
+}

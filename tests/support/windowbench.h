@@ -1,0 +1,42 @@
+#pragma once
+
+#include "app/mainwindow.h"
+#include "sim/sensorbus.h"
+#include "support/modalanswerer.h"
+
+#include <QString>
+#include <QTemporaryDir>
+#include <memory>
+
+// The real window against a simulated bus: the bus's pseudo-terminal stands first in the port
+// list, and the window runs in a scratch working directory (its log goes there). The polling
+// timer is stopped, so that a test drives the slots itself unless it restarts it.
+class WindowBench
+{
+public:
+    WindowBench();
+    ~WindowBench();
+
+    template <typename T> T* find(const char* name) const
+    {
+        T* child = window->findChild<T*>(QLatin1String(name));
+        if (!child)
+            qFatal("no widget %s", name);
+        return child;
+    }
+
+    // Runs a slot of the window, private ones included, and returns when it has finished.
+    void invoke(const char* slot);
+    QString monitorText() const;
+    QString logText() const;
+    // Adds a sensor as the manual-addition group does, and returns when the addition is over.
+    void addByHand(int addr, int baud);
+    // Requests of the given function code that reached the bus since the last clearLog().
+    QList<QByteArray> requests(quint8 function) const;
+
+    QTemporaryDir dir;
+    QString previousDir;
+    sim::SensorBus bus;
+    ModalAnswerer boxes;
+    std::unique_ptr<MainWindow> window;
+};

@@ -1,0 +1,222 @@
+// The list of known sensors: adding by hand, removing, selecting.
+#include "support/windowbench.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QtTest>
+
+namespace {
+
+QStringList rowTexts(const WindowBench& b)
+{
+    QStringList texts;
+    auto* list = b.find<QListWidget>("listWidgetDevices");
+    for (int i = 0; i < list->count(); ++i)
+        texts << list->item(i)->text().section(QLatin1Char('\t'), 0, 1);
+    return texts;
+}
+
+const char* const sensorButtons[] = {"BtnReadUst", "BtnWriteUst", "BtnReprog2",   "BtnSetZero",
+                                     "BtnSetNom",  "BtnRmDevice", "BtnWriteAddr", "BtnSetDefault"};
+
+void poll(WindowBench& b)
+{
+    for (int tick = 0; tick < 10; ++tick)
+        b.invoke("slotSendTimerOut");
+}
+
+} // namespace
+
+class TestDeviceList : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void duplicates()
+    {
+        WindowBench b;
+        b.bus.addSensor(5, 9600, 2);
+        b.bus.addSensor(5, 19200, 1);
+        b.addByHand(5, 9600);
+        b.bus.clearLog();
+        b.addByHand(5, 9600);
+        QCOMPARE(rowTexts(b), QStringList{"5\t9600"});
+        QVERIFY(b.bus.received().isEmpty()); // a duplicate is dropped before any exchange
+        b.addByHand(5, 19200);
+        QCOMPARE(rowTexts(b), (QStringList{"5\t9600", "5\t19200"}));
+        QCOMPARE(b.find<QListWidget>("listWidgetDevices")->currentRow(), 1);
+    }
+
+    void silentSensorGetsAGreyRow_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("address 7") << QStringLiteral("7") << QStringLiteral("7\t9600");
+        QTest::newRow("empty field gives address 0") << QString() << QStringLiteral("0\t9600");
+    }
+
+    void silentSensorGetsAGreyRow()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, text);
+        WindowBench b;
+        b.find<QLineEdit>("lineEditAddrMB")->setText(field);
+        b.find<QComboBox>("BaudRateBox")->setCurrentText(QStringLiteral("9600"));
+        b.invoke("btnAddDevice");
+        auto* list = b.find<QListWidget>("listWidgetDevices");
+        QCOMPARE(list->count(), 1);
+        QCOMPARE(list->item(0)->text(), text);
+        QCOMPARE(list->item(0)->background().color(), QColor(192, 192, 192));
+        QVERIFY(b.window->deviceRecords().at(0).commError);
+        QCOMPARE(b.requests(0x03).size(), 2); // two attempts
+    }
+
+    void answeringSensorShowsItsName()
+    {
+        WindowBench b;
+        b.bus.addSensor(3, 38400, 1);
+        b.bus.updateSensor(3, [](sim::Sensor& s) {
+            setNameText(s.ust, QStringLiteral("T-3"));
+            sealChecksum(s.ust);
+        });
+        b.addByHand(3, 38400);
+        auto* item = b.find<QListWidget>("listWidgetDevices")->item(0);
+        QCOMPARE(item->text(), QStringLiteral("3\t38400\tT-3") + QString(13, QChar(0)));
+        for (const char* name : sensorButtons)
+            QVERIFY2(b.find<QPushButton>(name)->isEnabled(), name);
+    }
+
+    void removal_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("removed");
+        QTest::addColumn<QStringList>("left");
+        QTest::addColumn<int>("current");
+        QTest::newRow("the only one") << 1 << 0 << QStringList() << -1;
+        QTest::newRow("a middle one selects row 0")
+            << 3 << 1 << QStringList{"1\t9600", "3\t9600"} << 0;
+        QTest::newRow("the last one") << 3 << 2 << QStringList{"1\t9600", "2\t9600"} << 0;
+    }
+
+    void removal()
+    {
+        QFETCH(int, count);
+        QFETCH(int, removed);
+        QFETCH(QStringList, left);
+        QFETCH(int, current);
+        WindowBench b;
+        for (int addr = 1; addr <= count; ++addr) {
+            b.bus.addSensor(quint8(addr), 9600, 2);
+            b.addByHand(addr, 9600);
+        }
+        auto* list = b.find<QListWidget>("listWidgetDevices");
+        list->setCurrentRow(removed);
+
+        b.find<QPushButton>("BtnRmDevice")->click();
+        QCOMPARE(list->count(), count); // only a request until the next tick
+        b.invoke("slotSendTimerOut");
+
+        QCOMPARE(rowTexts(b), left);
+        QCOMPARE(b.window->deviceRecords().size(), left.size());
+        QCOMPARE(list->currentRow(), current);
+        if (left.isEmpty()) {
+            for (const char* name : sensorButtons)
+                QVERIFY2(!b.find<QPushButton>(name)->isEnabled(), name);
+            for (const char* name :
+                 {"lineEditNameDevice", "lineEditUstThreshold", "lineEditMeasure",
+                  "lineEditVersion", "lineEditWorkTime", "lineEditVoltage"})
+                QVERIFY2(b.find<QLineEdit>(name)->text().isEmpty(), name);
+            QCOMPARE(b.find<QComboBox>("comboBoxUstSpeed")->currentIndex(), -1);
+        }
+    }
+
+    void rightClickRequestsRemoval()
+    {
+        WindowBench b;
+        b.bus.addSensor(1, 9600, 2);
+        b.addByHand(1, 9600);
+        auto* list = b.find<QListWidget>("listWidgetDevices");
+        emit list->customContextMenuRequested(QPoint(5, 5));
+        b.invoke("slotSendTimerOut");
+        QCOMPARE(list->count(), 0);
+    }
+
+    void removeThenAddInOneTick()
+    {
+        WindowBench b;
+        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(2, 9600, 2);
+        b.addByHand(1, 9600);
+        b.find<QLineEdit>("lineEditAddrMB")->setText(QStringLiteral("2"));
+        b.find<QPushButton>("BtnRmDevice")->click();
+        b.find<QPushButton>("btnAddDevice")->click();
+        b.invoke("slotSendTimerOut");
+        QCOMPARE(rowTexts(b), QStringList{"2\t9600"});
+    }
+
+    void calibrationGroupFollowsTheSelection()
+    {
+        WindowBench b;
+        b.bus.addSensor(1, 9600, 1);
+        b.bus.addSensor(2, 9600, 2);
+        b.addByHand(1, 9600);
+        poll(b);
+        b.addByHand(2, 9600);
+        poll(b);
+        auto* list = b.find<QListWidget>("listWidgetDevices");
+        auto* calibration = b.find<QWidget>("groupBox_11");
+        list->setCurrentRow(0);
+        QVERIFY(calibration->isHidden());
+        list->setCurrentRow(1);
+        QVERIFY(!calibration->isHidden());
+    }
+
+    void everySelectionReopensThePort()
+    {
+        WindowBench b;
+        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(2, 9600, 2);
+        b.addByHand(1, 9600);
+        b.addByHand(2, 9600);
+        QStringList steps;
+        QObject::connect(b.window.get(), &MainWindow::disconnectPort,
+                         [&steps] { steps << "close"; });
+        QObject::connect(
+            b.window.get(), &MainWindow::savesettings,
+            [&steps](QString, int rate, int, int, int, int) { steps << QString::number(rate); });
+        QObject::connect(b.window.get(), &MainWindow::connectPort, [&steps] { steps << "open"; });
+        auto* list = b.find<QListWidget>("listWidgetDevices");
+        list->setCurrentRow(0);
+        list->setCurrentRow(1);
+        QCOMPARE(steps, (QStringList{"close", "9600", "open", "close", "9600", "open"}));
+    }
+
+    void actionDuringAWaitRunsAfterIt()
+    {
+        WindowBench b;
+        b.bus.addSensor(1, 9600, 2);
+        b.addByHand(1, 9600);
+        b.bus.setFault(1, 0x03, {sim::Fault::Silence});
+        b.bus.clearLog();
+
+        emit b.window->startTimer();
+        QTRY_COMPARE_WITH_TIMEOUT(b.requests(0x03).size(), 1, 3000);
+        // "Считать" during the poll's wait: it must not take the poll's answer.
+        b.find<QPushButton>("BtnReadUst")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(b.requests(0x03).size(), 1 + 3, 5000);
+        emit b.window->stopTimer();
+
+        const QList<sim::Received> log = b.bus.received();
+        QCOMPARE(quint8(log.at(0).bytes.at(1)), quint8(0x03));             // poll: parameters
+        QCOMPARE(quint8(log.at(1).bytes.at(1)), quint8(0x01));             // poll: coil
+        QCOMPARE(log.at(2).bytes.left(4).toHex(), QByteArray("01030100")); // then the read
+        for (int i = 1; i < log.size(); ++i)
+            QVERIFY2(log.at(i).atMs - log.at(i - 1).atMs > 20, "exchanges overlapped");
+    }
+};
+
+QTEST_MAIN(TestDeviceList)
+#include "tst_devicelist.moc"

@@ -1,0 +1,190 @@
+// The once-a-second poll of the selected sensor, the display of its values, and how the tick
+// shares the line with the other operations.
+#include "support/windowbench.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QtTest>
+#include <cstring>
+
+namespace {
+
+// Ten ticks make one poll.
+void poll(WindowBench& b)
+{
+    for (int tick = 0; tick < 10; ++tick)
+        b.invoke("slotSendTimerOut");
+}
+
+QList<sim::Received> requestsTo(const WindowBench& b, quint8 function, quint16 reg)
+{
+    QList<sim::Received> found;
+    for (const sim::Received& r : b.bus.received())
+        if (r.bytes.size() >= 4 && quint8(r.bytes.at(1)) == function &&
+            ((quint8(r.bytes.at(2)) << 8) | quint8(r.bytes.at(3))) == reg)
+            found.append(r);
+    return found;
+}
+
+} // namespace
+
+class TestPolling : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void display_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("measure");
+        QTest::addColumn<QString>("measureLabel");
+        QTest::addColumn<QString>("thresholdLabel");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<bool>("calibration");
+        QTest::newRow("voltage sensor, -12 V")
+            << 2 << -12 << QStringLiteral("Напряжение, В")
+            << QStringLiteral("Уставка напряжения, В") << QStringLiteral("-12") << true;
+        QTest::newRow("temperature sensor, 23.45 °C")
+            << 1 << 2345 << QStringLiteral("Температура, °С")
+            << QStringLiteral("Уставка температуры, °С") << QStringLiteral("23.45") << false;
+        QTest::newRow("undetermined type")
+            << 9 << 100 << QStringLiteral("Сбой определения типа датчика")
+            << QStringLiteral("Уставка температуры/напряжения, °С/В") << QStringLiteral("Ошибка!")
+            << false;
+    }
+
+    void display()
+    {
+        QFETCH(int, type);
+        QFETCH(int, measure);
+        QFETCH(QString, measureLabel);
+        QFETCH(QString, thresholdLabel);
+        QFETCH(QString, value);
+        QFETCH(bool, calibration);
+        WindowBench b;
+        b.bus.addSensor(1, 9600, quint16(type));
+        b.bus.updateSensor(1, [measure](sim::Sensor& s) {
+            s.param.measure = qint16(measure);
+            s.param.adc = 3012;
+            s.param.workTime = 4000000000u;
+            std::memcpy(s.param.version, "VEL_DUO300 v1.23", 16); // fills the field, no NUL
+        });
+        b.addByHand(1, 9600);
+
+        poll(b);
+        QCOMPARE(b.find<QLineEdit>("lineEditMeasure")->text(), value);
+        QCOMPARE(b.find<QLineEdit>("lineEditVoltage")->text(), value);
+        QCOMPARE(b.find<QLineEdit>("lineEditDiscret")->text(), QStringLiteral("3012"));
+        QVERIFY(b.find<QLineEdit>("lineEditWorkTime")->text().toUInt() >= 4000000000u);
+        QCOMPARE(b.find<QLineEdit>("lineEditVersion")->text(), QStringLiteral("VEL_DUO300 v1.23"));
+
+        // The captions follow the type of the previous read.
+        poll(b);
+        QCOMPARE(b.find<QLabel>("LMeasure")->text(), measureLabel);
+        QCOMPARE(b.find<QLabel>("LUstThreshold")->text(), thresholdLabel);
+        QCOMPARE(!b.find<QWidget>("groupBox_11")->isHidden(), calibration);
+    }
+
+    void failedPollKeepsTheDisplay()
+    {
+        WindowBench b;
+        b.bus.addSensor(1, 9600, 2);
+        b.addByHand(1, 9600);
+        poll(b);
+        const QString shown = b.find<QLineEdit>("lineEditMeasure")->text();
+        QVERIFY(!shown.isEmpty());
+        b.bus.setFault(1, 0, {sim::Fault::Silence});
+        poll(b);
+        QCOMPARE(b.find<QLineEdit>("lineEditMeasure")->text(), shown);
+        QCOMPARE(b.find<QListWidget>("listWidgetDevices")->currentItem()->background().color(),
+                 QColor(0xC0C0C0));
+    }
+
+    void settingsAreReadOnceWhenTheFormIsEmpty()
+    {
+        WindowBench b;
+        b.bus.addSensor(1, 9600, 2);
+        b.bus.setFault(1, 0x03, {sim::Fault::Silence, 0, 2}); // the addition's two attempts
+        b.addByHand(1, 9600);
+        QVERIFY(b.find<QLineEdit>("lineEditUstThreshold")->text().isEmpty());
+        b.bus.clearLog();
+
+        poll(b);
+        QCOMPARE(requestsTo(b, 0x03, 0x0100).size(), 1);
+        QVERIFY(!b.find<QLineEdit>("lineEditUstThreshold")->text().isEmpty());
+        poll(b);
+        QCOMPARE(requestsTo(b, 0x03, 0x0100).size(), 1);
+        QCOMPARE(requestsTo(b, 0x03, 0x0000).size(), 2);
+        QCOMPARE(requestsTo(b, 0x01, 0x0000).size(), 2);
+    }
+
+    void ticksDuringAWaitNeitherPollNorServe()
+    {
+        WindowBench b;
+        b.bus.addSensor(1, 9600, 2);
+        b.addByHand(1, 9600);
+        b.bus.addSensor(2, 9600, 1);
+        b.bus.setFault(1, 0, {sim::Fault::Silence});
+        b.bus.clearLog();
+        b.find<QLineEdit>("lineEditAddrMB")->setText(QStringLiteral("2"));
+
+        emit b.window->startTimer();
+        // The poll of the silent sensor waits; ask for an addition meanwhile.
+        QTRY_COMPARE_WITH_TIMEOUT(requestsTo(b, 0x03, 0x0000).size(), 1, 3000);
+        b.find<QPushButton>("btnAddDevice")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(b.window->deviceRecords().size(), 2, 5000);
+        emit b.window->stopTimer();
+
+        // One poll (parameters, then coil, each waiting out its time-out), and the addition's
+        // settings read only after it: nothing overlapped.
+        const QList<sim::Received> log = b.bus.received();
+        QVERIFY(log.size() >= 3);
+        QCOMPARE(quint8(log.at(0).bytes.at(1)), quint8(0x03));
+        QCOMPARE(quint8(log.at(1).bytes.at(1)), quint8(0x01));
+        QCOMPARE(log.at(2).bytes.left(4).toHex(), QByteArray("02030100"));
+        QVERIFY(log.at(1).atMs - log.at(0).atMs > 400);
+        QVERIFY(log.at(2).atMs - log.at(1).atMs > 400);
+    }
+
+    void additionWaitsForTheTimer()
+    {
+        WindowBench b;
+        b.bus.addSensor(1, 9600, 2);
+        b.find<QLineEdit>("lineEditAddrMB")->setText(QStringLiteral("1"));
+        b.find<QComboBox>("BaudRateBox")->setCurrentText(QStringLiteral("9600"));
+        b.find<QPushButton>("btnAddDevice")->click();
+        QCoreApplication::processEvents();
+        QVERIFY(b.window->deviceRecords().isEmpty());
+        emit b.window->startTimer();
+        QTRY_COMPARE_WITH_TIMEOUT(b.window->deviceRecords().size(), 1, 3000);
+    }
+
+    void readParam()
+    {
+        WindowBench b;
+        b.bus.addSensor(1, 9600, 2);
+        b.bus.updateSensor(1, [](sim::Sensor& s) { s.param.adc = 1111; });
+        b.addByHand(1, 9600);
+        DeviceVEL_DUO300* dev = const_cast<DeviceVEL_DUO300*>(&b.window->deviceRecords().at(0));
+        b.bus.clearLog();
+        QVERIFY(QMetaObject::invokeMethod(b.window.get(), "ReadParam", Qt::DirectConnection,
+                                          Q_ARG(DeviceVEL_DUO300*, dev), Q_ARG(int, 3)));
+        QCOMPARE(b.find<QLineEdit>("lineEditDiscret")->text(), QStringLiteral("1111"));
+        QCOMPARE(requestsTo(b, 0x01, 0).size(), 1);
+        QCOMPARE(requestsTo(b, 0x03, 0).size(), 1);
+
+        // A failed read clears the display.
+        b.bus.setFault(1, 0x03, {sim::Fault::Exception, 4});
+        QVERIFY(QMetaObject::invokeMethod(b.window.get(), "ReadParam", Qt::DirectConnection,
+                                          Q_ARG(DeviceVEL_DUO300*, dev), Q_ARG(int, 3)));
+        QCOMPARE(requestsTo(b, 0x03, 0).size(), 1 + 3);
+        QVERIFY(b.find<QLineEdit>("lineEditDiscret")->text().isEmpty());
+        QVERIFY(b.find<QLineEdit>("lineEditVoltage")->text().isEmpty());
+    }
+};
+
+QTEST_MAIN(TestPolling)
+#include "tst_polling.moc"

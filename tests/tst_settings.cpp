@@ -1,0 +1,301 @@
+// Reading and writing a sensor's settings, changing its address and resetting it, through the
+// real window against the simulated bus.
+#include "support/windowbench.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QtTest>
+
+namespace {
+
+UstBlock blockOf(const QByteArray& frame)
+{
+    UstBlock ust{};
+    copyFromAnswer(&ust, int(sizeof ust), frame, 6);
+    return ust;
+}
+
+} // namespace
+
+class TestSettings : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void readFillsTheForm()
+    {
+        WindowBench b;
+        b.bus.addSensor(1, 9600, 2);
+        b.bus.updateSensor(1, [](sim::Sensor& s) {
+            setNameText(s.ust, QStringLiteral("Шина А"));
+            s.ust.threshold = -250;
+            s.ust.zeroAdc = 2000;
+            s.ust.nomAdc = 3900;
+            sealChecksum(s.ust);
+        });
+        b.addByHand(1, 9600);
+        b.find<QLineEdit>("lineEditNameDevice")->clear();
+        b.bus.clearLog();
+
+        b.invoke("readUst");
+        QCOMPARE(b.requests(0x03).size(), 1);
+        QCOMPARE(b.requests(0x03).first().left(6).toHex(), QByteArray("010301000014"));
+        QCOMPARE(b.find<QLineEdit>("lineEditNameDevice")->text(), QStringLiteral("Шина А"));
+        QCOMPARE(b.find<QComboBox>("comboBoxUstSpeed")->currentText(), QStringLiteral("9600"));
+        QCOMPARE(b.find<QLineEdit>("lineEditUstThreshold")->text(), QStringLiteral("-250"));
+        QCOMPARE(b.find<QLineEdit>("lineEditMin")->text(), QStringLiteral("2000"));
+        QCOMPARE(b.find<QLineEdit>("lineEditMax")->text(), QStringLiteral("3900"));
+        QVERIFY(b.find<QListWidget>("listWidgetDevices")
+                    ->item(0)
+                    ->text()
+                    .startsWith(QStringLiteral("1\t9600\tШина А")));
+        QCOMPARE(b.find<QListWidget>("listWidgetDevices")->currentRow(), 0);
+    }
+
+    void failedReadClearsTheForm()
+    {
+        WindowBench b;
+        b.bus.addSensor(1, 9600, 2);
+        b.addByHand(1, 9600);
+        QVERIFY(!b.find<QLineEdit>("lineEditUstThreshold")->text().isEmpty());
+        b.bus.setFault(1, 0x03, {sim::Fault::Silence});
+        b.invoke("readUst");
+        QCOMPARE(b.requests(0x03).size(), 1 + 3);
+        QVERIFY(b.find<QLineEdit>("lineEditUstThreshold")->text().isEmpty());
+        QCOMPARE(b.find<QComboBox>("comboBoxUstSpeed")->currentIndex(), -1);
+        QVERIFY(b.window->deviceRecords().at(0).commError);
+    }
+
+    void speedWithoutMatchingItem()
+    {
+        WindowBench b;
+        b.bus.addSensor(1, 9600, 2);
+        b.bus.updateSensor(1, [](sim::Sensor& s) {
+            s.ust.speed = 1234;
+            sealChecksum(s.ust);
+        });
+        b.addByHand(1, 9600);
+        QCOMPARE(b.find<QComboBox>("comboBoxUstSpeed")->currentIndex(), -1);
+        QVERIFY(!b.find<QLineEdit>("lineEditUstThreshold")->text().isEmpty());
+    }
+
+    void writeSendsTheForm_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("nameBytes");
+        QTest::newRow("short name")
+            << QStringLiteral("Линия 2")
+            << QStringLiteral("Линия 2").toLocal8Bit() +
+                   QByteArray(16 - QStringLiteral("Линия 2").toLocal8Bit().size(), '\0');
+        QTest::newRow("16 characters, no NUL")
+            << QStringLiteral("ABCDEFGHIJKLMNOP") << QByteArray("ABCDEFGHIJKLMNOP");
+        QTest::newRow("empty name clears it") << QString() << QByteArray(16, '\0');
+    }
+
+    void writeSendsTheForm()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, nameBytes);
+        WindowBench b;
+        b.bus.addSensor(1, 9600, 2);
+        b.addByHand(1, 9600);
+        b.bus.clearLog();
+
+        b.find<QLineEdit>("lineEditNameDevice")->setText(name);
+        b.find<QComboBox>("comboBoxUstSpeed")->setCurrentIndex(4); // 9600
+        b.find<QLineEdit>("lineEditUstThreshold")->setText(QStringLiteral("-1500"));
+        b.invoke("writeUst");
+
+        const QList<QByteArray> writes = b.requests(0x10);
+        QCOMPARE(writes.size(), 1);
+        const QByteArray frame = writes.first();
+        QCOMPARE(frame.size(), 48);
+        QCOMPARE(frame.left(6).toHex(), QByteArray("011001000014"));
+        const UstBlock sent = blockOf(frame);
+        QCOMPARE(QByteArray(sent.name, 16), nameBytes);
+        QCOMPARE(sent.speed, quint16(96));
+        QCOMPARE(sent.threshold, qint16(-1500));
+        QCOMPARE(sent.checksum, ustChecksum(sent));
+        // The sensor took it: its own checksum rule accepted the block.
+        QCOMPARE(b.bus.sensor(1).ust.threshold, qint16(-1500));
+        QVERIFY(!b.window->deviceRecords().at(0).commError);
+
+        b.find<QLineEdit>("lineEditNameDevice")->setText(QStringLiteral("x"));
+        b.invoke("readUst");
+        QCOMPARE(b.find<QLineEdit>("lineEditNameDevice")->text(), name);
+    }
+
+    void incompleteFormIsNotWritten_data()
+    {
+        QTest::addColumn<bool>("speed");
+        QTest::addColumn<bool>("threshold");
+        QTest::addColumn<QString>("named");
+        QTest::newRow("no speed") << false << true << QStringLiteral("«Скорость Com порта»");
+        QTest::newRow("no setpoint") << true << false << QStringLiteral("«Уставка");
+    }
+
+    void incompleteFormIsNotWritten()
+    {
+        QFETCH(bool, speed);
+        QFETCH(bool, threshold);
+        QFETCH(QString, named);
+        WindowBench b;
+        b.bus.addSensor(1, 9600, 2);
+        b.addByHand(1, 9600);
+        b.bus.clearLog();
+        if (!speed)
+            b.find<QComboBox>("comboBoxUstSpeed")->setCurrentIndex(-1);
+        if (!threshold)
+            b.find<QLineEdit>("lineEditUstThreshold")->clear();
+        b.invoke("writeUst");
+        QCOMPARE(b.requests(0x10).size(), 0);
+        QCOMPARE(b.boxes.boxes().size(), 1);
+        QCOMPARE(b.boxes.boxes().first().icon, QMessageBox::Warning);
+        QVERIFY2(b.boxes.boxes().first().text.contains(named),
+                 qPrintable(b.boxes.boxes().first().text));
+    }
+
+    void addressChange_data()
+    {
+        QTest::addColumn<QString>("entered");
+        QTest::addColumn<bool>("occupiedByGarbage");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<int>("reads");
+        QTest::addColumn<int>("writes");
+        QTest::addColumn<int>("addrAfter");
+
+        QTest::newRow("32 is out of range")
+            << QStringLiteral("32") << false << int(QMessageBox::Ok)
+            << QStringList{QStringLiteral(
+                   "Введено недопустимое значение Адреса Modbus\nВведите значение от 1 до 31")}
+            << 0 << 0 << 3;
+        QTest::newRow("own address does nothing")
+            << QStringLiteral("3") << false << int(QMessageBox::Ok) << QStringList() << 0 << 0 << 3;
+        QTest::newRow("occupied by a sensor")
+            << QStringLiteral("4") << false << int(QMessageBox::Ok)
+            << QStringList{QStringLiteral("В сети уже имеется устройство с адресом '4'")} << 1 << 0
+            << 3;
+        QTest::newRow("occupied by garbage")
+            << QStringLiteral("9") << true << int(QMessageBox::Ok)
+            << QStringList{QStringLiteral("В сети уже имеется устройство с адресом '9'")} << 3 << 0
+            << 3;
+        QTest::newRow("free, cancelled")
+            << QStringLiteral("12") << false << int(QMessageBox::Cancel)
+            << QStringList{QStringLiteral("Адрес устройства будет изменён с '3' на '12'")} << 3 << 0
+            << 3;
+        QTest::newRow("free, confirmed")
+            << QStringLiteral("12") << false << int(QMessageBox::Ok)
+            << QStringList{QStringLiteral("Адрес устройства будет изменён с '3' на '12'")} << 3 << 1
+            << 12;
+    }
+
+    void addressChange()
+    {
+        QFETCH(QString, entered);
+        QFETCH(bool, occupiedByGarbage);
+        QFETCH(int, answer);
+        QFETCH(QStringList, texts);
+        QFETCH(int, reads);
+        QFETCH(int, writes);
+        QFETCH(int, addrAfter);
+
+        WindowBench b;
+        b.bus.addSensor(3, 9600, 2);
+        b.bus.addSensor(4, 9600, 1);
+        if (occupiedByGarbage) {
+            // Something at address 9 answers with bytes that make no valid answer.
+            b.bus.addSensor(9, 9600, 1);
+            b.bus.setFault(9, 0, {sim::Fault::Garbage, 7});
+        }
+        b.addByHand(3, 9600);
+        b.bus.clearLog();
+
+        b.find<QLineEdit>("lineEditAddrDevice")->setText(entered);
+        b.boxes.answerNext(QMessageBox::StandardButton(answer));
+        b.invoke("writeAddr");
+
+        QStringList shown;
+        for (const ModalAnswerer::Box& box : b.boxes.boxes()) {
+            QCOMPARE(box.title, QStringLiteral("Программирование адреса"));
+            QCOMPARE(box.icon, QMessageBox::Warning);
+            shown << box.text;
+        }
+        QCOMPARE(shown, texts);
+        QCOMPARE(b.requests(0x03).size(), reads);
+        const QList<QByteArray> written = b.requests(0x10);
+        QCOMPARE(written.size(), writes);
+        QCOMPARE(b.window->deviceRecords().at(0).addr, addrAfter);
+        if (writes) {
+            // Sent to the old address, with the new one in the block.
+            QCOMPARE(quint8(written.first().at(0)), quint8(3));
+            QCOMPARE(blockOf(written.first()).mbAddr, quint16(12));
+            QVERIFY(b.bus.hasSensor(12));
+            QVERIFY(
+                b.find<QListWidget>("listWidgetDevices")->item(0)->text().startsWith("12\t9600"));
+        }
+    }
+
+    void failedAddressWriteKeepsTheAddress()
+    {
+        WindowBench b;
+        b.bus.addSensor(3, 9600, 2);
+        b.addByHand(3, 9600);
+        b.bus.setFault(3, 0x10, {sim::Fault::Exception, 10});
+        b.find<QLineEdit>("lineEditAddrDevice")->setText(QStringLiteral("12"));
+        b.invoke("writeAddr");
+        const DeviceVEL_DUO300 dev = b.window->deviceRecords().at(0);
+        QCOMPARE(dev.addr, 3);
+        QCOMPARE(dev.ust.mbAddr, quint16(3));
+        QVERIFY(dev.commError);
+    }
+
+    void resetWritesTheDefaultBlockOnce_data()
+    {
+        QTest::addColumn<bool>("answers");
+        QTest::newRow("sensor answers") << true;
+        QTest::newRow("sensor silent: one attempt only") << false;
+    }
+
+    void resetWritesTheDefaultBlockOnce()
+    {
+        QFETCH(bool, answers);
+        WindowBench b;
+        b.bus.addSensor(3, 9600, 2);
+        b.addByHand(3, 9600);
+        b.bus.clearLog();
+        if (!answers)
+            b.bus.setFault(3, 0x10, {sim::Fault::Silence});
+
+        b.boxes.answerNext(QMessageBox::Ok);
+        b.invoke("setDefault");
+
+        QCOMPARE(b.boxes.boxes().size(), 1);
+        QCOMPARE(b.boxes.boxes().first().title, QStringLiteral("Сброс настроек"));
+        QCOMPARE(b.boxes.boxes().first().text,
+                 QStringLiteral("Будут установлены настройки по умолчанию для датчика '3'"));
+        const QList<QByteArray> written = b.requests(0x10);
+        QCOMPARE(written.size(), 1);
+        QCOMPARE(written.first().mid(6, 40).toHex(), blockBytes(defaultUstBlock()).toHex());
+        // The record keeps the address the program talks to it at.
+        QCOMPARE(b.window->deviceRecords().at(0).addr, 3);
+        QCOMPARE(b.window->deviceRecords().at(0).commError, !answers);
+        QVERIFY(b.find<QListWidget>("listWidgetDevices")->isEnabled());
+    }
+
+    void resetCancelledSendsNothing()
+    {
+        WindowBench b;
+        b.bus.addSensor(3, 9600, 2);
+        b.addByHand(3, 9600);
+        b.bus.clearLog();
+        b.boxes.answerNext(QMessageBox::Cancel);
+        b.invoke("setDefault");
+        QCOMPARE(b.boxes.boxes().size(), 1);
+        QVERIFY(b.bus.received().isEmpty());
+    }
+};
+
+QTEST_MAIN(TestSettings)
+#include "tst_settings.moc"
