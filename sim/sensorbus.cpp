@@ -1,0 +1,566 @@
+#include "sim/sensorbus.h"
+
+#include "sim/sensorlogic.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <fcntl.h>
+#include <map>
+#include <mutex>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/eventfd.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace sim {
+
+qint64 nowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+namespace {
+
+// Line silence that ends a burst of bytes which does not make a frame.
+constexpr qint64 burstSilenceMs = 5;
+// A sensor's own turnaround before it answers.
+constexpr int answerDelayMs = 2;
+
+int baudOf(speed_t speed)
+{
+    static const std::pair<speed_t, int> table[] = {
+        {B50, 50},         {B75, 75},         {B110, 110},         {B134, 134},
+        {B150, 150},       {B200, 200},       {B300, 300},         {B600, 600},
+        {B1200, 1200},     {B1800, 1800},     {B2400, 2400},       {B4800, 4800},
+        {B9600, 9600},     {B19200, 19200},   {B38400, 38400},     {B57600, 57600},
+        {B115200, 115200}, {B230400, 230400}, {B460800, 460800},   {B500000, 500000},
+        {B576000, 576000}, {B921600, 921600}, {B1000000, 1000000},
+    };
+    for (const auto& entry : table) {
+        if (entry.first == speed)
+            return entry.second;
+    }
+    return 0;
+}
+
+int wireTimeMs(int bytes, int baud)
+{
+    return baud > 0 ? int((qint64(bytes) * 10 * 1000 + baud - 1) / baud) : 0;
+}
+
+void closeFd(int& fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+} // namespace
+
+struct SensorBus::Impl
+{
+    // A sensor and what its working-time counter counts from.
+    struct Entry
+    {
+        Sensor sensor;
+        qint64 sinceMs = 0;
+        quint32 workTimeAt = 0;
+    };
+
+    // An answer on its way: chunks.first() goes out at dueMs, each further one its delay
+    // after the write of the one before.
+    struct Pending
+    {
+        qint64 dueMs = 0;
+        QList<Chunk> chunks;
+        Entry* retune = nullptr;
+    };
+
+    mutable std::mutex mutex;
+    mutable std::condition_variable receivedChanged;
+    std::thread thread;
+    bool stopping = false;
+
+    int master = -1;
+    int slave = -1; // kept open for the line settings and so the master never hangs up
+    int wake = -1;
+    QString slavePath;
+
+    std::vector<std::unique_ptr<Entry>> entries;
+    std::map<int, FaultSpec> faults; // key: addr << 8 | function
+    bool wireTime = false;
+    std::deque<QList<Chunk>> scripts;
+
+    QByteArray rx;
+    qint64 rxLastMs = 0;
+    QByteArray tx; // written to the master as it takes it
+    std::vector<Pending> pending;
+
+    QList<Received> receivedLog;
+    QList<Sent> sentLog;
+
+    Entry* find(quint8 addr) const
+    {
+        for (const auto& entry : entries) {
+            if (entry->sensor.addr == addr)
+                return entry.get();
+        }
+        return nullptr;
+    }
+
+    Entry* findAnswering(quint8 addr, int baud) const
+    {
+        for (const auto& entry : entries) {
+            if (entry->sensor.addr == addr && entry->sensor.baud == baud)
+                return entry.get();
+        }
+        return nullptr;
+    }
+
+    static void refresh(Entry& entry, qint64 now)
+    {
+        entry.sensor.param.workTime = entry.workTimeAt + quint32((now - entry.sinceMs) / 1000);
+        followPotentiometer(entry.sensor);
+    }
+
+    void wakeUp() const
+    {
+        const quint64 one = 1;
+        if (wake >= 0 && ::write(wake, &one, sizeof one) < 0) {
+            // The counter is saturated, so the thread is awake anyway.
+        }
+    }
+
+    int lineBaud() const
+    {
+        termios settings;
+        if (slave < 0 || tcgetattr(slave, &settings) != 0)
+            return 0;
+        return baudOf(cfgetospeed(&settings));
+    }
+
+    void send(const QByteArray& bytes, qint64 now)
+    {
+        if (master < 0)
+            return;
+        sentLog.append({bytes, now});
+        tx.append(bytes);
+        flush();
+    }
+
+    void flush()
+    {
+        while (master >= 0 && !tx.isEmpty()) {
+            const ssize_t n = ::write(master, tx.constData(), size_t(tx.size()));
+            if (n > 0) {
+                tx.remove(0, int(n));
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else {
+                if (n < 0 && errno != EAGAIN)
+                    tx.clear();
+                break;
+            }
+        }
+    }
+
+    void hangUp()
+    {
+        closeFd(master);
+        closeFd(slave);
+        rx.clear();
+        tx.clear();
+        pending.clear();
+    }
+
+    void schedule(qint64 requestEnd, QList<Chunk> chunks, Entry* retuneAfter)
+    {
+        Pending item;
+        item.dueMs = requestEnd + (chunks.isEmpty() ? 0 : chunks.first().delayMs);
+        item.chunks = std::move(chunks);
+        item.retune = retuneAfter;
+        pending.push_back(std::move(item));
+    }
+
+    // The normal answer, spoiled by a fault when one is set for this request.
+    QList<Chunk> answerFor(Entry& entry, const QByteArray& frame, int baud, bool* retune)
+    {
+        Sensor& sensor = entry.sensor;
+        const quint8 addr = sensor.addr;
+        const quint8 function = quint8(frame.at(1));
+
+        auto fault = faults.find(addr << 8 | function);
+        if (fault == faults.end())
+            fault = faults.find(addr << 8);
+        FaultSpec* spec = fault != faults.end() ? &fault->second : nullptr;
+        bool spoiled = spec != nullptr;
+
+        QByteArray answer;
+        if (spec && spec->kind == Fault::Exception) {
+            answer = exceptionAnswer(addr, function, quint8(spec->value));
+        } else if (spec && spec->kind == Fault::EraseStatus && function == 0x11 &&
+                   sensor.inLoader) {
+            // A failed erase leaves the flash as it was.
+            QByteArray status;
+            status.append(char(addr)).append(char(0x11)).append(char(spec->value)).append('\0');
+            answer = sealed(status);
+        } else {
+            const Outcome outcome = serveRequest(sensor, frame);
+            answer = outcome.answer;
+            *retune = outcome.retune;
+            spoiled = spoiled && spec->kind != Fault::EraseStatus;
+        }
+
+        QList<Chunk> chunks{{answerDelayMs, answer}};
+        if (spoiled) {
+            const int value = spec->value;
+            switch (spec->kind) {
+            case Fault::Silence:
+                chunks.clear();
+                break;
+            case Fault::Delay:
+                chunks[0].delayMs += value;
+                break;
+            case Fault::Chunks:
+                chunks = {{answerDelayMs, answer.left(answer.size() / 2)},
+                          {value, answer.mid(answer.size() / 2)}};
+                break;
+            case Fault::WrongAddress:
+                answer[0] = char(addr + 1);
+                chunks[0].bytes = sealed(answer.left(answer.size() - 2));
+                break;
+            case Fault::WrongFunction:
+                answer[1] = char(value);
+                chunks[0].bytes = sealed(answer.left(answer.size() - 2));
+                break;
+            case Fault::Short:
+                chunks[0].bytes.chop(value);
+                break;
+            case Fault::Long:
+                chunks[0].bytes.append(garbage(value));
+                break;
+            case Fault::Garbage:
+                chunks[0].bytes = garbage(value);
+                break;
+            case Fault::None:
+            case Fault::Exception:
+            case Fault::EraseStatus:
+                break;
+            }
+            if (spec->times > 0 && --spec->times == 0)
+                faults.erase(fault);
+        }
+        if (wireTime) {
+            for (Chunk& chunk : chunks)
+                chunk.delayMs += wireTimeMs(chunk.bytes.size(), baud);
+        }
+        return chunks;
+    }
+
+    // One request: a whole frame, or a burst that ended with line silence.
+    void take(const QByteArray& bytes, qint64 at, bool framed)
+    {
+        const int baud = lineBaud();
+        receivedLog.append({bytes, at, baud});
+        receivedChanged.notify_all();
+
+        if (!scripts.empty()) {
+            schedule(at, scripts.front(), nullptr);
+            scripts.pop_front();
+            return;
+        }
+        // A burst is answered only when it is a whole frame of a function nobody frames.
+        if (!requestCrcOk(bytes) || (!framed && requestLength(bytes) != -1))
+            return;
+        const quint8 addr = quint8(bytes.at(0));
+        Entry* entry = addr != 0 ? findAnswering(addr, baud) : nullptr;
+        if (!entry)
+            return;
+        refresh(*entry, at);
+        bool retune = false;
+        QList<Chunk> chunks = answerFor(*entry, bytes, baud, &retune);
+        schedule(at, std::move(chunks), retune ? entry : nullptr);
+    }
+
+    void readLine(qint64 now)
+    {
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::read(master, buffer, sizeof buffer);
+            if (n > 0) {
+                rx.append(buffer, int(n));
+                rxLastMs = now;
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n == 0 || errno != EAGAIN)
+                hangUp(); // the line is gone; polling it further would only spin
+            break;
+        }
+        for (int length = requestLength(rx); length > 0; length = requestLength(rx)) {
+            const QByteArray frame = rx.left(length);
+            rx.remove(0, length);
+            take(frame, rxLastMs, true);
+        }
+    }
+
+    // Runs what is due and returns the poll timeout until the next thing to do.
+    int runDue(qint64 now)
+    {
+        if (!rx.isEmpty() && now - rxLastMs >= burstSilenceMs) {
+            const QByteArray burst = rx;
+            rx.clear();
+            take(burst, rxLastMs, false);
+        }
+        for (bool again = true; again;) {
+            again = false;
+            for (size_t i = 0; i < pending.size(); ++i) {
+                Pending& item = pending[i];
+                if (item.dueMs > now)
+                    continue;
+                if (!item.chunks.isEmpty()) {
+                    send(item.chunks.takeFirst().bytes, now);
+                    if (!item.chunks.isEmpty()) {
+                        item.dueMs = now + item.chunks.first().delayMs;
+                        again = true;
+                        continue;
+                    }
+                }
+                if (item.retune)
+                    sim::retune(item.retune->sensor);
+                pending.erase(pending.begin() + std::ptrdiff_t(i));
+                again = true;
+                break;
+            }
+        }
+
+        qint64 next = -1;
+        auto consider = [&](qint64 at) { next = next < 0 ? at : std::min(next, at); };
+        if (!rx.isEmpty())
+            consider(rxLastMs + burstSilenceMs);
+        for (const Pending& item : pending)
+            consider(item.dueMs);
+        return next < 0 ? -1 : int(std::max<qint64>(next - now, 0));
+    }
+
+    void serve()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        while (!stopping) {
+            const int timeout = runDue(nowMs());
+            pollfd fds[2] = {{wake, POLLIN, 0}, {master, POLLIN, 0}};
+            if (!tx.isEmpty())
+                fds[1].events |= POLLOUT;
+            const nfds_t count = master >= 0 ? 2 : 1;
+            lock.unlock();
+            const int ready = ::poll(fds, count, timeout);
+            lock.lock();
+            if (ready <= 0)
+                continue;
+            if (fds[0].revents & POLLIN) {
+                quint64 value;
+                if (::read(wake, &value, sizeof value) < 0) {
+                    // Nothing to drain: another wake-up got there first.
+                }
+            }
+            // The master may have been closed by hangUp() while the lock was released.
+            if (count == 2 && master == fds[1].fd && fds[1].revents) {
+                if (fds[1].revents & POLLOUT)
+                    flush();
+                if (fds[1].revents & (POLLIN | POLLHUP | POLLERR))
+                    readLine(nowMs());
+            }
+        }
+    }
+};
+
+SensorBus::SensorBus() : d(std::make_unique<Impl>()) {}
+
+SensorBus::~SensorBus()
+{
+    {
+        std::lock_guard<std::mutex> lock(d->mutex);
+        d->stopping = true;
+        d->wakeUp();
+    }
+    if (d->thread.joinable())
+        d->thread.join();
+    d->hangUp();
+    closeFd(d->wake);
+}
+
+bool SensorBus::open(QString* error)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    if (d->thread.joinable()) {
+        if (error)
+            *error = QStringLiteral("the bus is open already");
+        return false;
+    }
+    auto fail = [&](const char* what) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(QLatin1String(what),
+                                                  QString::fromLocal8Bit(std::strerror(errno)));
+        d->hangUp();
+        closeFd(d->wake);
+        return false;
+    };
+
+    d->master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (d->master < 0)
+        return fail("posix_openpt");
+    if (grantpt(d->master) != 0 || unlockpt(d->master) != 0)
+        return fail("unlockpt");
+    char name[128];
+    if (ptsname_r(d->master, name, sizeof name) != 0)
+        return fail("ptsname");
+    d->slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (d->slave < 0)
+        return fail(name);
+    // Raw before the program opens it: no echo of requests back to the master.
+    termios settings;
+    if (tcgetattr(d->slave, &settings) != 0)
+        return fail("tcgetattr");
+    cfmakeraw(&settings);
+    if (tcsetattr(d->slave, TCSANOW, &settings) != 0)
+        return fail("tcsetattr");
+    d->wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (d->wake < 0)
+        return fail("eventfd");
+
+    d->slavePath = QString::fromLocal8Bit(name);
+    d->thread = std::thread([impl = d.get()] { impl->serve(); });
+    return true;
+}
+
+QString SensorBus::slavePath() const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    return d->slavePath;
+}
+
+void SensorBus::addSensor(quint8 addr, int baud, quint16 type)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    Impl::Entry* entry = d->find(addr);
+    if (!entry) {
+        d->entries.push_back(std::make_unique<Impl::Entry>());
+        entry = d->entries.back().get();
+    }
+    entry->sensor = makeSensor(addr, baud, type);
+    entry->sinceMs = nowMs();
+    entry->workTimeAt = entry->sensor.param.workTime;
+}
+
+bool SensorBus::hasSensor(quint8 addr) const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    return d->find(addr) != nullptr;
+}
+
+Sensor SensorBus::sensor(quint8 addr) const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    Impl::Entry* entry = d->find(addr);
+    if (!entry)
+        return Sensor{};
+    Impl::refresh(*entry, nowMs());
+    return entry->sensor;
+}
+
+void SensorBus::updateSensor(quint8 addr, const std::function<void(Sensor&)>& change)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    Impl::Entry* entry = d->find(addr);
+    if (!entry)
+        return;
+    const qint64 now = nowMs();
+    Impl::refresh(*entry, now);
+    const quint32 workTime = entry->sensor.param.workTime;
+    change(entry->sensor);
+    if (entry->sensor.param.workTime != workTime) {
+        // A new working time counts on from the value given.
+        entry->sinceMs = now;
+        entry->workTimeAt = entry->sensor.param.workTime;
+    }
+    followPotentiometer(entry->sensor);
+}
+
+void SensorBus::setFault(quint8 addr, quint8 function, FaultSpec fault)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    const int key = addr << 8 | function;
+    if (fault.kind == Fault::None || fault.times == 0)
+        d->faults.erase(key);
+    else
+        d->faults[key] = fault;
+}
+
+void SensorBus::clearFaults()
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->faults.clear();
+}
+
+void SensorBus::setWireTime(bool emulate)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->wireTime = emulate;
+}
+
+void SensorBus::queueScript(const QList<Chunk>& answer)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->scripts.push_back(answer);
+}
+
+void SensorBus::writeRaw(const QByteArray& bytes)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->send(bytes, nowMs());
+    d->wakeUp(); // to watch for the master taking what it did not take at once
+}
+
+void SensorBus::hangUp()
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->hangUp();
+    d->wakeUp();
+}
+
+QList<Received> SensorBus::received() const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    return d->receivedLog;
+}
+
+QList<Sent> SensorBus::sent() const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    return d->sentLog;
+}
+
+void SensorBus::clearLog()
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->receivedLog.clear();
+    d->sentLog.clear();
+}
+
+bool SensorBus::waitForReceived(int count, int timeoutMs) const
+{
+    std::unique_lock<std::mutex> lock(d->mutex);
+    return d->receivedChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                       [&] { return d->receivedLog.size() >= count; });
+}
+
+} // namespace sim

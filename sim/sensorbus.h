@@ -1,0 +1,127 @@
+#pragma once
+
+#include "sensor/blocks.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <functional>
+#include <memory>
+
+// A simulated VEL_DUO300 bus on a pseudo-terminal. The bus holds the master side and
+// serves it from its own thread; the program under test opens the slave side (slavePath())
+// with QSerialPort exactly as it would open a real adapter.
+namespace sim {
+
+// Milliseconds of the steady clock: the clock that every time stamp below uses.
+qint64 nowMs();
+
+// One piece of a scripted answer: written delayMs after the end of the request (first
+// chunk) or after the previous chunk.
+struct Chunk
+{
+    int delayMs = 0;
+    QByteArray bytes;
+};
+
+// Misbehaviour on cue, per sensor and function code.
+enum class Fault {
+    None,
+    Silence,       // no answer at all
+    Exception,     // exception answer (function | 0x80) with code `value`
+    Delay,         // the normal answer, `value` ms late
+    Chunks,        // the normal answer split in two halves written `value` ms apart
+    WrongAddress,  // the normal answer with address + 1
+    WrongFunction, // the normal answer with function code `value`
+    Short,         // the normal answer less its last `value` bytes
+    Long,          // the normal answer with `value` extra bytes
+    Garbage,       // `value` bytes of garbage instead of the answer
+    EraseStatus,   // erase answered with flash status `value`
+};
+
+struct FaultSpec
+{
+    Fault kind = Fault::None;
+    int value = 0;
+    int times = -1; // answers it spoils before it clears itself; -1 until clearFaults()
+};
+
+// The state of one simulated sensor.
+struct Sensor
+{
+    quint8 addr = 1;
+    int baud = 115200;
+    UstBlock ust = defaultUstBlock();
+    ParamBlock param{};
+    quint8 coil = 0;   // coil status byte, bit 0 is coil 0
+    quint8 potent = 64; // potentiometer position
+    // When adcPerStep is not 0 the ADC reading follows the potentiometer:
+    // adc = clamp(adcBase + adcPerStep * potent, 0, 4095).
+    int adcBase = 0;
+    int adcPerStep = 0;
+    bool inLoader = false;
+    QByteArray flash; // application area 0x1400..0x3BFF, 10240 bytes, 0xFF when erased
+};
+
+// What reached the bus: one request (a frame, or a burst of bytes ended by silence).
+struct Received
+{
+    QByteArray bytes;
+    qint64 atMs = 0; // when its last byte arrived
+    int baud = 0;    // the line's baud rate as the program had set it
+};
+
+// What the bus wrote to the line.
+struct Sent
+{
+    QByteArray bytes;
+    qint64 atMs = 0;
+};
+
+class SensorBus
+{
+public:
+    SensorBus();
+    ~SensorBus();
+    SensorBus(const SensorBus&) = delete;
+    SensorBus& operator=(const SensorBus&) = delete;
+
+    // Creates the pseudo-terminal and starts serving it.
+    bool open(QString* error = nullptr);
+    QString slavePath() const;
+
+    // A sensor of type 1 (temperature) or 2 (voltage), or another value for an undetermined
+    // type, answering at addr and baud; its settings block says the same.
+    void addSensor(quint8 addr, int baud, quint16 type);
+    bool hasSensor(quint8 addr) const;
+    Sensor sensor(quint8 addr) const;
+    void updateSensor(quint8 addr, const std::function<void(Sensor&)>& change);
+
+    void setFault(quint8 addr, quint8 function, FaultSpec fault); // function 0: every function
+    void clearFaults();
+
+    // Answers take the time their bytes need on the wire at the line's baud rate.
+    void setWireTime(bool emulate);
+
+    // The next request, whatever it is, is answered by these chunks instead of a sensor;
+    // an empty list keeps the line silent for it. Scripts are used in the order queued.
+    void queueScript(const QList<Chunk>& answer);
+
+    // Writes bytes to the line now, unasked.
+    void writeRaw(const QByteArray& bytes);
+
+    // Closes the master side: the adapter is unplugged.
+    void hangUp();
+
+    QList<Received> received() const;
+    QList<Sent> sent() const;
+    void clearLog();
+    // Waits until at least count requests have been received, or timeoutMs has passed.
+    bool waitForReceived(int count, int timeoutMs) const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace sim

@@ -1,0 +1,231 @@
+#include "sim/sensorlogic.h"
+
+#include "link/rtu.h"
+
+#include <cstring>
+
+namespace sim {
+namespace {
+
+quint8 byteAt(const QByteArray& bytes, int i)
+{
+    return quint8(bytes.at(i));
+}
+
+quint16 bigEndianAt(const QByteArray& bytes, int i)
+{
+    return quint16(byteAt(bytes, i) << 8 | byteAt(bytes, i + 1));
+}
+
+QByteArray head(quint8 addr, quint8 function)
+{
+    QByteArray bytes;
+    bytes.append(char(addr));
+    bytes.append(char(function));
+    return bytes;
+}
+
+Outcome readRegisters(const Sensor& sensor, quint8 addr, const QByteArray& frame)
+{
+    const quint16 reg = bigEndianAt(frame, 2);
+    const quint16 count = bigEndianAt(frame, 4);
+    QByteArray image;
+    if (reg == regmap::paramAddr && count >= 1 && count <= regmap::paramCount)
+        image = blockBytes(sensor.param);
+    else if (reg == regmap::ustAddr && count >= 1 && count <= regmap::ustCount)
+        image = blockBytes(sensor.ust);
+    else
+        return {exceptionAnswer(addr, 0x03, 3)};
+    QByteArray answer = head(addr, 0x03);
+    answer.append(char(2 * count));
+    answer.append(image.left(2 * count));
+    return {sealed(answer)};
+}
+
+Outcome readCoils(const Sensor& sensor, quint8 addr, const QByteArray& frame)
+{
+    if (bigEndianAt(frame, 2) != 0 || bigEndianAt(frame, 4) != 1)
+        return {exceptionAnswer(addr, 0x01, 3)};
+    QByteArray answer = head(addr, 0x01);
+    answer.append(char(1));
+    answer.append(char(sensor.coil));
+    return {sealed(answer)};
+}
+
+Outcome writeRegisters(Sensor& sensor, quint8 addr, const QByteArray& frame)
+{
+    const int reg = bigEndianAt(frame, 2);
+    const int count = bigEndianAt(frame, 4);
+    const QByteArray data = frame.mid(6, 2 * count);
+    const QByteArray echo = sealed(frame.left(6));
+
+    if (sensor.inLoader) {
+        // The register field is a byte offset into flash here.
+        if (count < 1 || reg < flashStart || reg + 2 * count > flashStart + flashSize)
+            return {exceptionAnswer(addr, 0x10, 3)};
+        sensor.flash.replace(reg - flashStart, data.size(), data);
+        return {echo};
+    }
+
+    if (reg != regmap::ustAddr || count != regmap::ustCount)
+        return {exceptionAnswer(addr, 0x10, 3)};
+    UstBlock ust;
+    std::memcpy(&ust, data.constData(), sizeof ust);
+    if (ust.checksum != ustChecksum(ust))
+        return {exceptionAnswer(addr, 0x10, 11)};
+    sensor.ust = ust;
+    return {echo, true};
+}
+
+Outcome erasePages(Sensor& sensor, quint8 addr, const QByteArray& frame)
+{
+    const int first = byteAt(frame, 2);
+    const int count = byteAt(frame, 3);
+    for (int page = first; page < first + count; ++page) {
+        const int offset = (page - flashFirstPage) * flashPageSize;
+        if (offset >= 0 && offset < flashSize)
+            sensor.flash.replace(offset, flashPageSize, QByteArray(flashPageSize, char(0xFF)));
+    }
+    QByteArray answer = head(addr, 0x11);
+    answer.append(char(0x14)); // the flash controller's "complete"
+    answer.append(char(0));
+    return {sealed(answer)};
+}
+
+} // namespace
+
+int requestLength(const QByteArray& bytes)
+{
+    if (bytes.size() < 2)
+        return 0;
+    int length = 0;
+    switch (byteAt(bytes, 1)) {
+    case 0x01:
+    case 0x03:
+        length = 8;
+        break;
+    case 0x10:
+        if (bytes.size() < 6)
+            return 0;
+        length = 8 + 2 * bigEndianAt(bytes, 4);
+        break;
+    case 0x11:
+    case 0x51:
+        length = 6;
+        break;
+    case 0x40:
+    case 0x41:
+    case 0x50:
+        length = 5;
+        break;
+    default:
+        return -1;
+    }
+    return bytes.size() >= length ? length : 0;
+}
+
+bool requestCrcOk(const QByteArray& frame)
+{
+    if (frame.size() < 4)
+        return false;
+    return sealed(frame.left(frame.size() - 2)) == frame;
+}
+
+QByteArray sealed(QByteArray body)
+{
+    rtu::calcCrc(body, body.size());
+    return body;
+}
+
+QByteArray exceptionAnswer(quint8 addr, quint8 function, quint8 code)
+{
+    QByteArray answer = head(addr, quint8(function | 0x80));
+    answer.append(char(code));
+    return sealed(answer);
+}
+
+Outcome serveRequest(Sensor& sensor, const QByteArray& frame)
+{
+    const quint8 addr = byteAt(frame, 0);
+    const quint8 function = byteAt(frame, 1);
+    const bool applicationOnly =
+        function == 0x01 || function == 0x03 || function == 0x50 || function == 0x51;
+    if ((applicationOnly && sensor.inLoader) || (function == 0x11 && !sensor.inLoader))
+        return {exceptionAnswer(addr, function, 1)};
+
+    QByteArray answer = head(addr, function);
+    switch (function) {
+    case 0x01:
+        return readCoils(sensor, addr, frame);
+    case 0x03:
+        return readRegisters(sensor, addr, frame);
+    case 0x10:
+        return writeRegisters(sensor, addr, frame);
+    case 0x11:
+        return erasePages(sensor, addr, frame);
+    case 0x40:
+        if (sensor.ust.loaderCode != regmap::loaderRequest)
+            return {exceptionAnswer(addr, function, 1)};
+        sensor.inLoader = true;
+        answer.append(char(0));
+        return {sealed(answer)};
+    case 0x41:
+        // Cleared so that the next start does not land in the loader again.
+        sensor.inLoader = false;
+        sensor.ust.loaderCode = 0;
+        sealChecksum(sensor.ust);
+        answer.append(char(0));
+        return {sealed(answer)};
+    case 0x50:
+        answer.append(char(0));
+        answer.append(char(sensor.potent));
+        return {sealed(answer)};
+    case 0x51:
+        sensor.potent = byteAt(frame, 3);
+        followPotentiometer(sensor);
+        answer.append(char(0));
+        return {sealed(answer)};
+    default:
+        return {exceptionAnswer(addr, function, 1)};
+    }
+}
+
+void retune(Sensor& sensor)
+{
+    sensor.addr = quint8(sensor.ust.mbAddr);
+    sensor.baud = sensor.ust.speed * 100;
+}
+
+void followPotentiometer(Sensor& sensor)
+{
+    if (sensor.adcPerStep != 0)
+        sensor.param.adc =
+            quint16(qBound(0, sensor.adcBase + sensor.adcPerStep * sensor.potent, 4095));
+}
+
+Sensor makeSensor(quint8 addr, int baud, quint16 type)
+{
+    Sensor sensor;
+    sensor.addr = addr;
+    sensor.baud = baud;
+    sensor.ust = defaultUstBlock();
+    sensor.ust.mbAddr = addr;
+    sensor.ust.speed = quint16(baud / 100);
+    sealChecksum(sensor.ust);
+    sensor.param.sensorType = type;
+    sensor.param.measure = type == 2 ? 230 : type == 1 ? 2345 : 0;
+    sensor.param.adc = 2048;
+    std::strncpy(sensor.param.version, "VEL-1.0.2", sizeof sensor.param.version);
+    sensor.flash = QByteArray(flashSize, char(0xFF));
+    return sensor;
+}
+
+QByteArray garbage(int n)
+{
+    QByteArray bytes(qMax(n, 0), '\0');
+    for (int i = 0; i < bytes.size(); ++i)
+        bytes[i] = char(0xA5 + 37 * i);
+    return bytes;
+}
+
+} // namespace sim

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "sim/sensorbus.h"
+
+// What one simulated sensor makes of a request: pure functions, no line and no clock.
+namespace sim {
+
+// How many bytes the request at the start of bytes takes: its full length once that many
+// bytes are there, 0 while more are needed, -1 when the function code is not one the
+// sensor or its loader frames (such bytes end only with line silence).
+int requestLength(const QByteArray& bytes);
+
+// The request's last two bytes are the CRC the program puts there (rtu::calcCrc order).
+bool requestCrcOk(const QByteArray& frame);
+
+// body followed by its CRC.
+QByteArray sealed(QByteArray body);
+
+QByteArray exceptionAnswer(quint8 addr, quint8 function, quint8 code);
+
+// Application area of the loader's flash, as byte offsets of its write requests.
+constexpr int flashStart = 0x1400;
+constexpr int flashSize = 10240;
+constexpr int flashPageSize = 1024;
+constexpr int flashFirstPage = flashStart / flashPageSize;
+
+struct Outcome
+{
+    QByteArray answer;
+    // A settings write was stored: the sensor moves to its new address and speed once the
+    // answer is out, so that the answer still goes out at the old ones.
+    bool retune = false;
+};
+
+// Executes a request that carries the sensor's address and a good CRC and builds the answer.
+Outcome serveRequest(Sensor& sensor, const QByteArray& frame);
+
+// Moves the sensor to the address and speed its settings block names.
+void retune(Sensor& sensor);
+
+// The ADC reading when it follows the potentiometer.
+void followPotentiometer(Sensor& sensor);
+
+// A new sensor as addSensor makes it.
+Sensor makeSensor(quint8 addr, int baud, quint16 type);
+
+// n bytes that are no frame of this bus.
+QByteArray garbage(int n);
+
+} // namespace sim
