@@ -133,17 +133,6 @@ private slots:
         }
     }
 
-    void rightClickRequestsRemoval()
-    {
-        WindowBench b;
-        b.bus.addSensor(1, 9600, 2);
-        b.addByHand(1, 9600);
-        auto* list = b.find<QListWidget>("listWidgetDevices");
-        emit list->customContextMenuRequested(QPoint(5, 5));
-        b.invoke("slotSendTimerOut");
-        QCOMPARE(list->count(), 0);
-    }
-
     void removeThenAddInOneTick()
     {
         WindowBench b;
