@@ -25,7 +25,8 @@ struct Chunk
 };
 
 // Misbehaviour on cue, per sensor and function code.
-enum class Fault {
+enum class Fault
+{
     None,
     Silence,       // no answer at all
     Exception,     // exception answer (function | 0x80) with code `value`
@@ -53,7 +54,7 @@ struct Sensor
     int baud = 115200;
     UstBlock ust = defaultUstBlock();
     ParamBlock param{};
-    quint8 coil = 0;   // coil status byte, bit 0 is coil 0
+    quint8 coil = 0;    // coil status byte, bit 0 is coil 0
     quint8 potent = 64; // potentiometer position
     // When adcPerStep is not 0 the ADC reading follows the potentiometer:
     // adc = clamp(adcBase + adcPerStep * potent, 0, 4095).

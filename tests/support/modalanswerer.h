@@ -23,7 +23,11 @@ public:
 
     void answerNext(QMessageBox::StandardButton button) { answers.enqueue(button); }
     const QList<Box>& boxes() const { return seen; }
-    void clear() { seen.clear(); answers.clear(); }
+    void clear()
+    {
+        seen.clear();
+        answers.clear();
+    }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
