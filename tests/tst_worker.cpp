@@ -1,0 +1,285 @@
+// The serial worker over a pseudo-terminal: opening and closing the port, port errors, and the
+// receive timing that decides when an answer is complete or absent. The worker lives in the
+// test thread, so its blocking waits block the test while the bus serves from its own thread.
+#include "link/modbus.h"
+#include "sim/sensorbus.h"
+
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QSerialPort>
+#include <QtTest>
+
+namespace {
+
+// One signal of the worker, stamped when it was emitted.
+struct Event
+{
+    QString kind; // "error", "print", "out" or "packet"
+    QString prefix;
+    QString text;
+    QByteArray bytes;
+    qint64 atNs = 0;      // on the fixture's clock
+    qint64 atBusMs = 0;   // on the bus's clock
+    QString portErrorNow; // the port's own error string at that moment
+};
+
+// A bus on a pseudo-terminal and a worker that records everything it emits.
+struct Line
+{
+    sim::SensorBus bus;
+    ModBus worker;
+    QElapsedTimer clock;
+    QList<Event> events;
+    qint64 lastReadyReadNs = -1;
+
+    Line()
+    {
+        clock.start();
+        worker.process_Port();
+        QObject::connect(&worker, &ModBus::error_, &worker,
+                         [this](QString prefix, QString err) { record("error", prefix, err); });
+        QObject::connect(&worker, &ModBus::print, &worker,
+                         [this](QString prefix, QString text) { record("print", prefix, text); });
+        QObject::connect(
+            &worker, &ModBus::outPort, &worker,
+            [this](QString prefix, QByteArray data) { record("out", prefix, {}, data); });
+        QObject::connect(&worker, &ModBus::packetReady, &worker, [this](QByteArray pac, int error) {
+            record("packet", {}, QString::number(error), pac);
+        });
+        // Connected after the worker's own handler, so this runs once the bytes are taken.
+        QObject::connect(worker.port, &QSerialPort::readyRead, &worker,
+                         [this] { lastReadyReadNs = clock.nsecsElapsed(); });
+    }
+
+    void record(const QString& kind, const QString& prefix, const QString& text,
+                const QByteArray& bytes = {})
+    {
+        Event event;
+        event.kind = kind;
+        event.prefix = prefix;
+        event.text = text;
+        event.bytes = bytes;
+        event.atNs = clock.nsecsElapsed();
+        event.atBusMs = sim::nowMs();
+        event.portErrorNow = worker.port->errorString();
+        events.append(event);
+    }
+
+    void connectTo(const QString& name, int baud)
+    {
+        worker.Write_Settings_Port(name, baud, QSerialPort::Data8, QSerialPort::NoParity,
+                                   QSerialPort::OneStop, QSerialPort::NoFlowControl);
+        worker.ConnectPort();
+    }
+
+    QList<Event> ofKind(const QString& kind) const
+    {
+        QList<Event> found;
+        for (const Event& event : events) {
+            if (event.kind == kind)
+                found.append(event);
+        }
+        return found;
+    }
+
+    QStringList kinds() const
+    {
+        QStringList list;
+        for (const Event& event : events)
+            list.append(event.kind);
+        return list;
+    }
+};
+
+bool isPortPrefix(const QString& prefix, const QString& name)
+{
+    const QRegularExpression format(QStringLiteral("^(\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d)\\| ") +
+                                    QRegularExpression::escape(name) + QStringLiteral(">> $"));
+    const QRegularExpressionMatch match = format.match(prefix);
+    return match.hasMatch() &&
+           QTime::fromString(match.captured(1), QStringLiteral("hh:mm:ss.zzz")).isValid();
+}
+
+// A well-formed answer to a read of 14 registers at address 1 (the CRC is not judged).
+QByteArray readAnswer()
+{
+    QByteArray answer = QByteArray::fromHex("01031c");
+    for (int i = 0; i < 28; ++i)
+        answer.append(char(0x10 + i));
+    return answer + QByteArray::fromHex("abcd");
+}
+
+double msBetween(qint64 fromNs, qint64 toNs)
+{
+    return double(toNs - fromNs) / 1e6;
+}
+
+} // namespace
+
+class TestWorker : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void connectFailure_data()
+    {
+        QTest::addColumn<QString>("name"); // empty: the bus's port
+        QTest::addColumn<int>("baud");
+        QTest::newRow("port that does not exist") << QStringLiteral("/dev/ttyVEL-absent") << 9600;
+        QTest::newRow("baud rate 0") << QString() << 0;
+        QTest::newRow("negative baud rate") << QString() << -9600;
+    }
+
+    void connectFailure()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, baud);
+        Line line;
+        QString err;
+        QVERIFY2(line.bus.open(&err), qPrintable(err));
+        if (name.isEmpty())
+            name = line.bus.slavePath();
+
+        line.connectTo(name, baud);
+        QVERIFY(!line.worker.port->isOpen());
+
+        // What the port itself says about the same attempt.
+        QSerialPort probe(name);
+        QString expected;
+        if (!probe.open(QIODevice::ReadWrite))
+            expected = probe.errorString();
+        else if (!probe.setBaudRate(baud))
+            expected = probe.errorString();
+        QVERIFY(!expected.isEmpty());
+
+        QCOMPARE(line.kinds(), QStringList{"error"});
+        QVERIFY2(isPortPrefix(line.events[0].prefix, name), qPrintable(line.events[0].prefix));
+        QCOMPARE(line.events[0].text, expected);
+    }
+
+    void openAndClose()
+    {
+        Line line;
+        QString err;
+        QVERIFY2(line.bus.open(&err), qPrintable(err));
+        const QString name = line.bus.slavePath();
+
+        line.worker.DisconnectPort();
+        QVERIFY(line.events.isEmpty());
+
+        line.connectTo(name, 9600);
+        QVERIFY(line.worker.port->isOpen());
+        QCOMPARE(line.kinds(), QStringList{"print"});
+        QVERIFY2(isPortPrefix(line.events[0].prefix, name), qPrintable(line.events[0].prefix));
+        QCOMPARE(line.events[0].text, QStringLiteral("Открыт! Скорость 9600\r"));
+
+        // The line runs at the rate that was announced. The write leaves from the event loop.
+        line.worker.WriteToPort(QByteArray::fromHex("0102"));
+        QTRY_VERIFY_WITH_TIMEOUT(!line.bus.received().isEmpty(), 2000);
+        QCOMPARE(line.bus.received().first().bytes, QByteArray::fromHex("0102"));
+        QCOMPARE(line.bus.received().first().baud, 9600);
+
+        line.worker.DisconnectPort();
+        QVERIFY(!line.worker.port->isOpen());
+        QCOMPARE(line.kinds(), (QStringList{"print", "print"}));
+        QVERIFY2(isPortPrefix(line.events[1].prefix, name), qPrintable(line.events[1].prefix));
+        QCOMPARE(line.events[1].text, QStringLiteral("Закрыт!\r"));
+
+        line.worker.DisconnectPort();
+        QCOMPARE(line.events.size(), 2);
+    }
+
+    void answerEndsWithSilence_data()
+    {
+        QTest::addColumn<int>("gapMs");
+        QTest::addColumn<int>("chunksKept");
+        QTest::newRow("two chunks 5 ms apart make one answer") << 5 << 2;
+        QTest::newRow("a gap of 50 ms splits the answer") << 50 << 1;
+    }
+
+    void answerEndsWithSilence()
+    {
+        QFETCH(int, gapMs);
+        QFETCH(int, chunksKept);
+        Line line;
+        QString err;
+        QVERIFY2(line.bus.open(&err), qPrintable(err));
+        line.connectTo(line.bus.slavePath(), 115200);
+        QVERIFY(line.worker.port->isOpen());
+        line.events.clear();
+
+        const QByteArray answer = readAnswer();
+        const QList<QByteArray> chunks{answer.left(16), answer.mid(16)};
+        line.bus.queueScript({{35, chunks[0]}, {gapMs, chunks[1]}});
+        const QByteArray expected = chunksKept == 2 ? answer : chunks[0];
+
+        line.worker.mb_read(1, 0, 14, 1, nullptr);
+
+        const QList<Event> outs = line.ofKind("out");
+        QCOMPARE(outs.size(), 1);
+        QCOMPARE(outs[0].bytes.toHex(), expected.toHex());
+        QCOMPARE(line.ofKind("packet").size(), 1);
+        QCOMPARE(line.ofKind("packet")[0].bytes.toHex(), expected.toHex());
+
+        // More than 20 ms of silence after the last byte taken in, and not much more: the
+        // first 10 ms step after it (bounds above are loose for a busy machine).
+        const double silence = msBetween(line.lastReadyReadNs, outs[0].atNs);
+        QVERIFY2(silence > 20.0, qPrintable(QString::number(silence)));
+        const QList<sim::Sent> sent = line.bus.sent();
+        QVERIFY(sent.size() >= chunksKept);
+        const qint64 afterLastChunk = outs[0].atBusMs - sent[chunksKept - 1].atMs;
+        QVERIFY2(afterLastChunk < 80, qPrintable(QString::number(afterLastChunk)));
+    }
+
+    void silenceIsNoAnswer()
+    {
+        Line line;
+        QString err;
+        QVERIFY2(line.bus.open(&err), qPrintable(err));
+        line.connectTo(line.bus.slavePath(), 115200);
+        QVERIFY(line.worker.port->isOpen());
+        line.events.clear();
+
+        line.bus.queueScript({});
+        const qint64 startNs = line.clock.nsecsElapsed();
+        line.worker.mb_read(1, 0, 14, 1, nullptr);
+
+        QVERIFY(line.ofKind("out").isEmpty());
+        const QList<Event> packets = line.ofKind("packet");
+        QCOMPARE(packets.size(), 1);
+        QVERIFY(packets[0].bytes.isEmpty());
+        QCOMPARE(packets[0].text, QStringLiteral("6"));
+        const double waited = msBetween(startNs, packets[0].atNs);
+        QVERIFY2(waited > 400.0 && waited < 700.0, qPrintable(QString::number(waited)));
+    }
+
+    void unplug()
+    {
+        Line line;
+        QString err;
+        QVERIFY2(line.bus.open(&err), qPrintable(err));
+        const QString name = line.bus.slavePath();
+        line.connectTo(name, 115200);
+        QVERIFY(line.worker.port->isOpen());
+        line.events.clear();
+
+        line.bus.hangUp();
+        QTRY_VERIFY_WITH_TIMEOUT(!line.worker.port->isOpen(), 3000);
+        QCOMPARE(line.kinds(), (QStringList{"error", "print"}));
+        const Event& error = line.events[0];
+        QVERIFY2(isPortPrefix(error.prefix, name), qPrintable(error.prefix));
+        QVERIFY(!error.text.isEmpty());
+        QCOMPARE(error.text, error.portErrorNow);
+        QVERIFY2(isPortPrefix(line.events[1].prefix, name), qPrintable(line.events[1].prefix));
+        QCOMPARE(line.events[1].text, QStringLiteral("Закрыт!\r"));
+
+        // A port left signalling the hang-up would report it again and again; watch the event
+        // loop for a while to see that it stays quiet.
+        QTest::qWait(150);
+        QCOMPARE(line.events.size(), 2);
+        QVERIFY(!line.worker.port->isOpen());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWorker)
+#include "tst_worker.moc"
