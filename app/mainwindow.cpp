@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "devices/rowdelegate.h"
 #include "link/modbus.h"
 #include "ui_mainwindow.h"
 
@@ -100,6 +101,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
             &MainWindow::selectDevice);
     // A right click acts at once, without a menu.
     ui->listWidgetDevices->setContextMenuPolicy(Qt::CustomContextMenu);
+    ui->listWidgetDevices->setItemDelegate(new DeviceRowDelegate(ui->listWidgetDevices));
     connect(ui->listWidgetDevices, &QWidget::customContextMenuRequested, this,
             &MainWindow::setFlagRmDevice);
     ui->listWidgetSpeed->setContextMenuPolicy(Qt::CustomContextMenu);

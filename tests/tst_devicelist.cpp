@@ -6,6 +6,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyledItemDelegate>
 #include <QtTest>
 
 namespace {
@@ -85,6 +86,12 @@ private slots:
         b.addByHand(3, 38400);
         auto* item = b.find<QListWidget>("listWidgetDevices")->item(0);
         QCOMPARE(item->text(), QStringLiteral("3\t38400\tT-3") + QString(13, QChar(0)));
+        // The padding of the name field is not drawn.
+        auto* delegate = qobject_cast<QStyledItemDelegate*>(
+            b.find<QListWidget>("listWidgetDevices")->itemDelegate());
+        QVERIFY(delegate);
+        QCOMPARE(delegate->displayText(item->data(Qt::DisplayRole), QLocale()),
+                 QStringLiteral("3\t38400\tT-3"));
         for (const char* name : sensorButtons)
             QVERIFY2(b.find<QPushButton>(name)->isEnabled(), name);
     }
