@@ -43,9 +43,6 @@ public:
         int FlowControl = QSerialPort::NoFlowControl;
     };
 
-    const Settings& settings() const { return SettingsPort; }
-    int receiveState() const { return recvState; }
-
 signals:
     void packetReady(QByteArray pac, int error);
     void finished_Port();
