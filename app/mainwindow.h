@@ -123,6 +123,9 @@ private:
     void reopenPort(int baudrate);
     // The record of the current row, or null.
     DeviceVEL_DUO300* selectedDevice();
+    // Writes a settings block to the sensor and settles the address the record goes on with;
+    // false when the wait was cut short by the end of the program.
+    bool writeBlockSettlingAddress(DeviceVEL_DUO300* dev, const UstBlock& block, int attempts);
     // Rebuilds the device list and puts the current row back.
     void rebuildListKeepingRow();
     // A modal message box; counts as a wait, so that nothing else starts meanwhile.

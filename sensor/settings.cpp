@@ -140,15 +140,25 @@ void MainWindow::WriteAddr(DeviceVEL_DUO300* dev)
 
     dev->ust.mbAddr = quint16(newAddr);
     sealChecksum(dev->ust);
-    emit mb_write(quint8(dev->addr), regmap::ustAddr, regmap::ustCount, blockBytes(dev->ust), 3);
+    writeBlockSettlingAddress(dev, dev->ust, 3);
+}
+
+bool MainWindow::writeBlockSettlingAddress(DeviceVEL_DUO300* dev, const UstBlock& block,
+                                           int attempts)
+{
+    emit mb_write(quint8(dev->addr), regmap::ustAddr, regmap::ustCount, blockBytes(block),
+                  attempts);
     if (!waitAnswer())
-        return;
+        return false;
     checkError(dev, answerError);
+    // The record's own image decides: a reset leaves it alone, so the program goes on at the
+    // address it had.
     if (answerError == 0)
         dev->addr = dev->ust.mbAddr;
     else
         dev->ust.mbAddr = quint16(dev->addr);
     rebuildListKeepingRow();
+    return true;
 }
 
 void MainWindow::setDefault()
@@ -166,18 +176,8 @@ void MainWindow::setDefault()
         return;
 
     DisableAllViewAction3();
-    emit mb_write(quint8(dev->addr), regmap::ustAddr, regmap::ustCount,
-                  blockBytes(defaultUstBlock()), 1);
-    if (!waitAnswer())
-        return;
-    checkError(dev, answerError);
-    // The record keeps its image, so the program goes on at the address it had.
-    if (answerError == 0)
-        dev->addr = dev->ust.mbAddr;
-    else
-        dev->ust.mbAddr = quint16(dev->addr);
-    rebuildListKeepingRow();
-    EnableAllViewAction3();
+    if (writeBlockSettlingAddress(dev, defaultUstBlock(), 1))
+        EnableAllViewAction3();
 }
 
 void MainWindow::setViewSettings(DeviceVEL_DUO300* dev)

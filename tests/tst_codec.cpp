@@ -4,22 +4,12 @@
 #include "sensor/blocks.h"
 #include "sensor/format.h"
 
+#include "support/referencecrc.h"
+
 #include <QtTest>
 #include <cstring>
 
 namespace {
-
-// Bit-by-bit Modbus CRC-16 (reflected 0xA001, init 0xFFFF), independent of the table.
-quint16 bitwiseCrc(const QByteArray& bytes)
-{
-    quint16 crc = 0xFFFF;
-    for (char c : bytes) {
-        crc ^= quint8(c);
-        for (int i = 0; i < 8; ++i)
-            crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
-    }
-    return crc;
-}
 
 QByteArray hex(const char* text)
 {

@@ -5,9 +5,11 @@
 #include "sensor/blocks.h"
 #include "sim/sensorbus.h"
 
+#include "support/referencecrc.h"
 #include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QSerialPort>
+
 #include <QtTest>
 #include <functional>
 
@@ -21,18 +23,6 @@ using Setup = std::function<void(sim::Sensor&)>;
 constexpr quint8 voltageAddr = 0x01;
 constexpr quint8 thermoAddr = 0x22;
 constexpr int lineBaud = 115200;
-
-// Bit-by-bit Modbus CRC-16 (reflected 0xA001, init 0xFFFF), independent of the product's table.
-quint16 bitwiseCrc(const QByteArray& bytes)
-{
-    quint16 crc = 0xFFFF;
-    for (char c : bytes) {
-        crc ^= quint8(c);
-        for (int i = 0; i < 8; ++i)
-            crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
-    }
-    return crc;
-}
 
 // The request as the sensors expect it: the CRC follows high-order byte first.
 QByteArray withCrc(QByteArray body)
