@@ -200,29 +200,28 @@ struct SensorBus::Impl
         auto fault = faults.find(addr << 8 | function);
         if (fault == faults.end())
             fault = faults.find(addr << 8);
-        FaultSpec* spec = fault != faults.end() ? &fault->second : nullptr;
-        bool spoiled = spec != nullptr;
+        FaultSpec* cue = fault != faults.end() ? &fault->second : nullptr;
+        bool spoiled = cue != nullptr;
 
         QByteArray answer;
-        if (spec && spec->kind == Fault::Exception) {
-            answer = exceptionAnswer(addr, function, quint8(spec->value));
-        } else if (spec && spec->kind == Fault::EraseStatus && function == 0x11 &&
-                   sensor.inLoader) {
+        if (cue && cue->kind == Fault::Exception) {
+            answer = exceptionAnswer(addr, function, quint8(cue->value));
+        } else if (cue && cue->kind == Fault::EraseStatus && function == 0x11 && sensor.inLoader) {
             // A failed erase leaves the flash as it was.
             QByteArray status;
-            status.append(char(addr)).append(char(0x11)).append(char(spec->value)).append('\0');
+            status.append(char(addr)).append(char(0x11)).append(char(cue->value)).append('\0');
             answer = sealed(status);
         } else {
             const Outcome outcome = serveRequest(sensor, frame);
             answer = outcome.answer;
             *retune = outcome.retune;
-            spoiled = spoiled && spec->kind != Fault::EraseStatus;
+            spoiled = spoiled && cue->kind != Fault::EraseStatus;
         }
 
         QList<Chunk> chunks{{answerDelayMs, answer}};
         if (spoiled) {
-            const int value = spec->value;
-            switch (spec->kind) {
+            const int value = cue->value;
+            switch (cue->kind) {
             case Fault::Silence:
                 chunks.clear();
                 break;
@@ -255,7 +254,7 @@ struct SensorBus::Impl
             case Fault::EraseStatus:
                 break;
             }
-            if (spec->times > 0 && --spec->times == 0)
+            if (cue->times > 0 && --cue->times == 0)
                 faults.erase(fault);
         }
         if (wireTime) {
