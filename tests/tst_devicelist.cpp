@@ -23,12 +23,6 @@ QStringList rowTexts(const WindowBench& b)
 const char* const sensorButtons[] = {"BtnReadUst", "BtnWriteUst", "BtnReprog2",   "BtnSetZero",
                                      "BtnSetNom",  "BtnRmDevice", "BtnWriteAddr", "BtnSetDefault"};
 
-void poll(WindowBench& b)
-{
-    for (int tick = 0; tick < 10; ++tick)
-        b.invoke("slotSendTimerOut");
-}
-
 } // namespace
 
 class TestDeviceList : public QObject
@@ -159,9 +153,9 @@ private slots:
         b.bus.addSensor(1, 9600, 1);
         b.bus.addSensor(2, 9600, 2);
         b.addByHand(1, 9600);
-        poll(b);
+        b.poll();
         b.addByHand(2, 9600);
-        poll(b);
+        b.poll();
         auto* list = b.find<QListWidget>("listWidgetDevices");
         auto* calibration = b.find<QWidget>("groupBox_11");
         list->setCurrentRow(0);

@@ -12,13 +12,6 @@
 
 namespace {
 
-// Ten ticks make one poll.
-void poll(WindowBench& b)
-{
-    for (int tick = 0; tick < 10; ++tick)
-        b.invoke("slotSendTimerOut");
-}
-
 QList<sim::Received> requestsTo(const WindowBench& b, quint8 function, quint16 reg)
 {
     QList<sim::Received> found;
@@ -74,7 +67,7 @@ private slots:
         });
         b.addByHand(1, 9600);
 
-        poll(b);
+        b.poll();
         QCOMPARE(b.find<QLineEdit>("lineEditMeasure")->text(), value);
         QCOMPARE(b.find<QLineEdit>("lineEditVoltage")->text(), value);
         QCOMPARE(b.find<QLineEdit>("lineEditDiscret")->text(), QStringLiteral("3012"));
@@ -82,7 +75,7 @@ private slots:
         QCOMPARE(b.find<QLineEdit>("lineEditVersion")->text(), QStringLiteral("VEL_DUO300 v1.23"));
 
         // The captions follow the type of the previous read.
-        poll(b);
+        b.poll();
         QCOMPARE(b.find<QLabel>("LMeasure")->text(), measureLabel);
         QCOMPARE(b.find<QLabel>("LUstThreshold")->text(), thresholdLabel);
         QCOMPARE(!b.find<QWidget>("groupBox_11")->isHidden(), calibration);
@@ -93,11 +86,11 @@ private slots:
         WindowBench b;
         b.bus.addSensor(1, 9600, 2);
         b.addByHand(1, 9600);
-        poll(b);
+        b.poll();
         const QString shown = b.find<QLineEdit>("lineEditMeasure")->text();
         QVERIFY(!shown.isEmpty());
         b.bus.setFault(1, 0, {sim::Fault::Silence});
-        poll(b);
+        b.poll();
         QCOMPARE(b.find<QLineEdit>("lineEditMeasure")->text(), shown);
         QCOMPARE(b.find<QListWidget>("listWidgetDevices")->currentItem()->background().color(),
                  QColor(0xC0C0C0));
@@ -112,10 +105,10 @@ private slots:
         QVERIFY(b.find<QLineEdit>("lineEditUstThreshold")->text().isEmpty());
         b.bus.clearLog();
 
-        poll(b);
+        b.poll();
         QCOMPARE(requestsTo(b, 0x03, 0x0100).size(), 1);
         QVERIFY(!b.find<QLineEdit>("lineEditUstThreshold")->text().isEmpty());
-        poll(b);
+        b.poll();
         QCOMPARE(requestsTo(b, 0x03, 0x0100).size(), 1);
         QCOMPARE(requestsTo(b, 0x03, 0x0000).size(), 2);
         QCOMPARE(requestsTo(b, 0x01, 0x0000).size(), 2);

@@ -72,6 +72,16 @@ struct Line
         worker.ConnectPort();
     }
 
+    // Opens the bus and the worker's port on it at 115200 Bd; the events start afresh.
+    bool openOnBus()
+    {
+        if (!bus.open())
+            return false;
+        connectTo(bus.slavePath(), 115200);
+        events.clear();
+        return worker.port->isOpen();
+    }
+
     QList<Event> ofKind(const QString& kind) const
     {
         QList<Event> found;
@@ -202,11 +212,7 @@ private slots:
         QFETCH(int, gapMs);
         QFETCH(int, chunksKept);
         Line line;
-        QString err;
-        QVERIFY2(line.bus.open(&err), qPrintable(err));
-        line.connectTo(line.bus.slavePath(), 115200);
-        QVERIFY(line.worker.port->isOpen());
-        line.events.clear();
+        QVERIFY(line.openOnBus());
 
         const QByteArray answer = readAnswer();
         const QList<QByteArray> chunks{answer.left(16), answer.mid(16)};
@@ -234,11 +240,7 @@ private slots:
     void silenceIsNoAnswer()
     {
         Line line;
-        QString err;
-        QVERIFY2(line.bus.open(&err), qPrintable(err));
-        line.connectTo(line.bus.slavePath(), 115200);
-        QVERIFY(line.worker.port->isOpen());
-        line.events.clear();
+        QVERIFY(line.openOnBus());
 
         line.bus.queueScript({});
         const qint64 startNs = line.clock.nsecsElapsed();
@@ -256,12 +258,8 @@ private slots:
     void unplug()
     {
         Line line;
-        QString err;
-        QVERIFY2(line.bus.open(&err), qPrintable(err));
+        QVERIFY(line.openOnBus());
         const QString name = line.bus.slavePath();
-        line.connectTo(name, 115200);
-        QVERIFY(line.worker.port->isOpen());
-        line.events.clear();
 
         line.bus.hangUp();
         QTRY_VERIFY_WITH_TIMEOUT(!line.worker.port->isOpen(), 3000);

@@ -30,6 +30,12 @@ void WindowBench::invoke(const char* slot)
         qFatal("no slot %s", slot);
 }
 
+void WindowBench::poll()
+{
+    for (int tick = 0; tick < 10; ++tick)
+        invoke("slotSendTimerOut");
+}
+
 QString WindowBench::monitorText() const
 {
     return find<QPlainTextEdit>("consol")->toPlainText();

@@ -27,6 +27,8 @@ public:
 
     // Runs a slot of the window, private ones included, and returns when it has finished.
     void invoke(const char* slot);
+    // Ten ticks of the polling timer: one poll of the selected sensor.
+    void poll();
     QString monitorText() const;
     QString logText() const;
     // Adds a sensor as the manual-addition group does, and returns when the addition is over.
