@@ -28,6 +28,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
 
     logFile.setFileName(QStringLiteral("log.txt"));
     logFile.open(QIODevice::Append);
+    // The document always ends with an empty paragraph after the last line.
+    ui->consol->setMaximumBlockCount(monitorLineLimit + 1);
 
     searchComPort();
     connect(ui->Btn_Search, &QPushButton::clicked, this, &MainWindow::searchComPort);

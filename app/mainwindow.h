@@ -31,6 +31,10 @@ public:
     // Read-only view of the known sensors, row i of the device list being record i.
     const QVector<DeviceVEL_DUO300>& deviceRecords() const { return devices; }
 
+    // Port monitor: the most recent lines it keeps, so that days of polling do not grow the
+    // process; the log file keeps every line.
+    static constexpr int monitorLineLimit = 5000;
+
 signals:
     void savesettings(QString name, int baudrate, int DataBits, int Parity, int StopBits,
                       int FlowControl);

@@ -82,6 +82,27 @@ private slots:
         QCOMPARE(bench->logText(), log);
     }
 
+    void monitorKeepsNewestLines_data()
+    {
+        QTest::addColumn<int>("lines");
+        QTest::newRow("at the limit") << MainWindow::monitorLineLimit;
+        QTest::newRow("one over") << MainWindow::monitorLineLimit + 1;
+        QTest::newRow("far over") << 2 * MainWindow::monitorLineLimit + 7;
+    }
+
+    void monitorKeepsNewestLines()
+    {
+        QFETCH(int, lines);
+        QStringList written;
+        for (int i = 0; i < lines; ++i) {
+            written << QStringLiteral("12:00:00.000| << line %1").arg(i);
+            callPrint(bench->window.get(), QString(), written.last());
+        }
+        const QStringList kept = written.mid(qMax(0, lines - MainWindow::monitorLineLimit));
+        QCOMPARE(bench->monitorText(), kept.join('\n') + '\n');
+        QCOMPARE(bench->logText(), written.join('\n') + '\n');
+    }
+
     void printRead_data()
     {
         QTest::addColumn<QByteArray>("bytes");
