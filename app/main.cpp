@@ -1,3 +1,4 @@
+#include "app/endsignals.h"
 #include "app/mainwindow.h"
 
 #include <QApplication>
@@ -11,5 +12,6 @@ int main(int argc, char* argv[])
     QCoreApplication::processEvents();
     MainWindow window;
     window.show();
+    closeOnEndSignals(&window);
     return app.exec();
 }

@@ -137,11 +137,13 @@ MainWindow::~MainWindow()
     sendTimer->stop();
 
     // Stop the worker in order: a transaction in progress gives up its attempts, and an answer
-    // it is handing over is dropped, which releases the worker blocked on that hand-over.
+    // it is handing over is taken but not used (nothing waits for it any more), which releases
+    // the worker blocked on that hand-over. Its last monitor lines still reach the log.
     workerThread->requestInterruption();
     workerThread->quit();
     while (!workerThread->wait(20))
-        QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 
     delete searchCancel;
     delete searchProgress;
