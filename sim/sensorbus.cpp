@@ -276,8 +276,7 @@ struct SensorBus::Impl
             scripts.pop_front();
             return;
         }
-        // A burst is answered only when it is a whole frame of a function nobody frames.
-        if (!requestCrcOk(bytes) || (!framed && requestLength(bytes) != -1))
+        if (!answerable(bytes, framed))
             return;
         const quint8 addr = quint8(bytes.at(0));
         Entry* entry = addr != 0 ? findAnswering(addr, baud) : nullptr;
@@ -305,11 +304,8 @@ struct SensorBus::Impl
                 hangUp(); // the line is gone; polling it further would only spin
             break;
         }
-        for (int length = requestLength(rx); length > 0; length = requestLength(rx)) {
-            const QByteArray frame = rx.left(length);
-            rx.remove(0, length);
+        for (const QByteArray& frame : takeFrames(rx))
             take(frame, rxLastMs, true);
-        }
     }
 
     // Runs what is due and returns the poll timeout until the next thing to do.

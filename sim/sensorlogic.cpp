@@ -131,6 +131,21 @@ bool requestCrcOk(const QByteArray& frame)
     return sealed(frame.left(frame.size() - 2)) == frame;
 }
 
+QList<QByteArray> takeFrames(QByteArray& rx)
+{
+    QList<QByteArray> frames;
+    for (int length = requestLength(rx); length > 0; length = requestLength(rx)) {
+        frames.append(rx.left(length));
+        rx.remove(0, length);
+    }
+    return frames;
+}
+
+bool answerable(const QByteArray& bytes, bool framed)
+{
+    return requestCrcOk(bytes) && (framed || requestLength(bytes) == -1);
+}
+
 QByteArray sealed(QByteArray body)
 {
     rtu::calcCrc(body, body.size());

@@ -13,6 +13,15 @@ int requestLength(const QByteArray& bytes);
 // The request's last two bytes are the CRC the program puts there (rtu::calcCrc order).
 bool requestCrcOk(const QByteArray& frame);
 
+// Cuts the whole requests that requestLength frames off the front of the bytes received so far,
+// in order; what is left waits for more bytes or for line silence.
+QList<QByteArray> takeFrames(QByteArray& rx);
+
+// Whether a sensor answers these bytes: a frame cut by takeFrames (framed), or a burst that
+// ended with line silence. Both need a good CRC; a burst is answered only when no known
+// function frames it.
+bool answerable(const QByteArray& bytes, bool framed);
+
 // body followed by its CRC.
 QByteArray sealed(QByteArray body);
 
