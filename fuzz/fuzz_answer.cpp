@@ -1,0 +1,94 @@
+// The judgement of an answer against any request, and the hexadecimal text of any bytes.
+// Input: expected address, expected function, expected size (two bytes, big-endian), then
+// the answer as it came off the line.
+#include "check.h"
+#include "link/errortext.h"
+#include "link/rtu.h"
+
+#include <QByteArray>
+#include <QString>
+#include <cstddef>
+#include <cstdint>
+
+namespace {
+
+// As on the worker's side, a byte past the end reads as 0.
+quint8 at(const QByteArray& bytes, int i)
+{
+    return i < bytes.size() ? quint8(bytes.at(i)) : 0;
+}
+
+void checkHexText(const QByteArray& bytes)
+{
+    const QString hex = rtu::hexText(bytes);
+    FUZZ_CHECK(hex.size() == 2 * bytes.size());
+    for (QChar c : hex)
+        FUZZ_CHECK((c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+                   (c >= QLatin1Char('a') && c <= QLatin1Char('f')));
+    FUZZ_CHECK(QByteArray::fromHex(hex.toLatin1()) == bytes);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 4)
+        return 0;
+    const quint8 addr = data[0];
+    const quint8 cmd = data[1];
+    const int expectedSize = data[2] << 8 | data[3];
+    const QByteArray answer(reinterpret_cast<const char*>(data + 4), int(size - 4));
+
+    checkHexText(answer);
+
+    const int error = rtu::checkAnswer(answer, addr, cmd, expectedSize);
+    FUZZ_CHECK(!errorTextFor(error).isEmpty() || error == 0 || (error >= 12 && error <= 16));
+    if (answer.isEmpty()) {
+        FUZZ_CHECK(error == rtu::NoAnswer);
+        return 0;
+    }
+
+    // The answer's CRC bytes are never verified: other CRC bytes, the same judgement.
+    if (answer.size() >= 5) {
+        QByteArray otherCrc = answer;
+        otherCrc[otherCrc.size() - 1] = char(~at(answer, answer.size() - 1));
+        otherCrc[otherCrc.size() - 2] = char(at(answer, answer.size() - 2) ^ 0x5A);
+        FUZZ_CHECK(rtu::checkAnswer(otherCrc, addr, cmd, expectedSize) == error);
+    }
+
+    // Only a request for the loader's erase reads the flash status of an erase answer.
+    if (cmd == 0x11)
+        return 0;
+    const bool exception = at(answer, 1) == (cmd | 0x80);
+    switch (error) {
+    case rtu::NoError:
+        FUZZ_CHECK(answer.size() == expectedSize);
+        FUZZ_CHECK(at(answer, 0) == addr);
+        FUZZ_CHECK(at(answer, 1) == cmd);
+        break;
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 10:
+    case 11:
+        FUZZ_CHECK(exception && answer.size() >= 3 && at(answer, 2) == error);
+        break;
+    case rtu::UnknownError:
+        FUZZ_CHECK(exception);
+        break;
+    case rtu::WrongLength:
+        FUZZ_CHECK(!exception && answer.size() != expectedSize);
+        break;
+    case rtu::WrongAddress:
+        FUZZ_CHECK(!exception && answer.size() == expectedSize && at(answer, 0) != addr);
+        break;
+    case rtu::WrongFunction:
+        FUZZ_CHECK(!exception && answer.size() == expectedSize && at(answer, 0) == addr &&
+                   at(answer, 1) != cmd);
+        break;
+    default:
+        FUZZ_CHECK(!"a code no answer to this request can give");
+    }
+    return 0;
+}
