@@ -98,6 +98,10 @@ private slots:
     void updateDeviceList();
     void selectDevice();
 
+    // About box and help manual.
+    void openMsgAboutAppl();
+    void openHelpPdfFile();
+
 private:
     using Action = void (MainWindow::*)();
 
@@ -142,6 +146,8 @@ private:
         Reset
     };
     void setLocked(Lock pair, bool locked);
+    // Icon, monitor font and a size that holds every caption at the desktop's font size.
+    void fitToDesktop();
 
     Ui::MainWindow* ui;
     QTimer* sendTimer = nullptr;
