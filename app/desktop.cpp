@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QLibraryInfo>
 #include <QTranslator>
 
@@ -35,6 +36,26 @@ QIcon applicationIcon()
     return QIcon::fromTheme(QStringLiteral("icon.ico"), own);
 }
 
+bool evenWidths(const QFont& font)
+{
+    const QFontMetrics metrics(font);
+    const int width = metrics.horizontalAdvance(QLatin1Char('0'));
+    for (QChar c : QStringLiteral("0123456789abcdef<>:. iW"))
+        if (metrics.horizontalAdvance(c) != width)
+            return false;
+    return true;
+}
+
+QFont monitorFont()
+{
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    if (!evenWidths(font)) { // a platform that names no fixed-width font
+        font.setFamily(QStringLiteral("monospace"));
+        font.setStyleHint(QFont::TypeWriter);
+    }
+    return font;
+}
+
 bool loadQtTranslation(QCoreApplication* app)
 {
     auto* translator = new QTranslator(app);
@@ -57,7 +78,7 @@ void MainWindow::fitToDesktop()
     setWindowIcon(applicationIcon());
 
     // Columns of hex line up only in a fixed-width font.
-    ui->consol->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    ui->consol->setFont(monitorFont());
 
     // Every tab title whole rather than behind scroll arrows.
     ui->tabWidget->setUsesScrollButtons(false);

@@ -2,6 +2,7 @@
 
 // How the program meets the desktop: its help manual, its icon and Qt's own Russian texts.
 
+#include <QFont>
 #include <QIcon>
 #include <QString>
 
@@ -13,6 +14,11 @@ QString helpManualPath(const QString& installedDir);
 
 // The folder of the installed manual, as seen from the running program.
 QString installedManualDir();
+
+// True when every character of the font is as wide as the next, so that columns line up.
+bool evenWidths(const QFont& font);
+// The system's fixed-width font, for the port monitor.
+QFont monitorFont();
 
 // The desktop theme's "icon.ico" when the theme has one, else the program's own icon.
 QIcon applicationIcon();
