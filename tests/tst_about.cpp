@@ -161,6 +161,30 @@ private slots:
         QCOMPARE(bench->logText(), log);
     }
 
+    // A search or an upload locks the window, but never the help menu.
+    void menuDuringLock_data()
+    {
+        QTest::addColumn<QString>("lock");
+        QTest::addColumn<QString>("unlock");
+        QTest::newRow("views") << "DisableAllViewAction"
+                               << "EnableAllViewAction";
+        QTest::newRow("search, upload") << "DisableAllViewAction2"
+                                        << "EnableAllViewAction2";
+        QTest::newRow("reset") << "DisableAllViewAction3"
+                               << "EnableAllViewAction3";
+    }
+
+    void menuDuringLock()
+    {
+        QFETCH(QString, lock);
+        QFETCH(QString, unlock);
+        bench->invoke(qPrintable(lock));
+        auto relock = qScopeGuard([&] { bench->invoke(qPrintable(unlock)); });
+        QVERIFY(bench->find<QMenuBar>("menuBar")->isEnabled());
+        for (const char* name : {"actionAboutApplication", "actionAboutSensor"})
+            QVERIFY2(bench->window->findChild<QAction*>(QLatin1String(name))->isEnabled(), name);
+    }
+
 private:
     std::unique_ptr<WindowBench> bench;
     UrlCatcher desktop;
