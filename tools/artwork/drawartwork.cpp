@@ -5,7 +5,6 @@
 //     drawartwork <resources folder>
 
 #include <QBuffer>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFont>
