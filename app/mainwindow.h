@@ -16,6 +16,10 @@ class QPushButton;
 class QThread;
 class QTimer;
 
+namespace calibration {
+enum class Phase;
+}
+
 namespace Ui {
 class MainWindow;
 }
@@ -98,6 +102,10 @@ private slots:
     void updateDeviceList();
     void selectDevice();
 
+    // Calibration of a voltage sensor; connected by name when the form is set up.
+    void on_BtnSetZero_clicked();
+    void on_BtnSetNom_clicked();
+
 private:
     using Action = void (MainWindow::*)();
 
@@ -142,6 +150,8 @@ private:
         Reset
     };
     void setLocked(Lock pair, bool locked);
+    // One phase of the gain adjustment on dev; false when the program is ending.
+    bool adjustGain(DeviceVEL_DUO300* dev, calibration::Phase phase);
 
     Ui::MainWindow* ui;
     QTimer* sendTimer = nullptr;
