@@ -297,6 +297,34 @@ private slots:
         QVERIFY(pollTimer(b.window.get())->isActive());
     }
 
+    void sensorThatStopsAnsweringEndsAtTheBound()
+    {
+        WindowBench b;
+        addVoltageSensor(b);
+        // The gain does not move, so the reading stays low; two steps before the bound the
+        // sensor falls silent (after the first reading, each step takes four answers) and its
+        // reading goes stale.
+        b.bus.updateSensor(1, [](sim::Sensor& s) {
+            s.potent = 0;
+            s.adcBase = 100;
+            s.adcPerStep = 10;
+            s.potentStuck = true;
+        });
+        const int answered = 2 + 4 * (calibration::maxWrites - 2);
+        b.bus.setFault(1, 0, {sim::Fault::Silence, 0, -1, answered});
+        b.bus.clearLog();
+
+        b.find<QPushButton>("BtnSetNom")->click();
+
+        QCOMPARE(potentWrites(b), QVector<int>(calibration::maxWrites - 2, 10).toList()
+                                      << 74 << 74);
+        QVERIFY(b.monitorText().contains(failedPotentRead));
+        QVERIFY(b.monitorText().contains(weakSignal));
+        QCOMPARE(b.window->deviceRecords().at(0).ust.nomAdc, quint16(100));
+        QCOMPARE(b.requests(0x10).size(), 3); // sent, never answered
+        QVERIFY(pollTimer(b.window.get())->isActive());
+    }
+
     void nominalPointWithoutPermission_data()
     {
         QTest::addColumn<bool>("selected");
