@@ -8,7 +8,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTimer>
 #include <QtTest>
 
 using calibration::Phase;
@@ -22,22 +21,6 @@ const QString weakSignal = QStringLiteral("Warning: Слишком слабый 
 const QString strongSignal =
     QStringLiteral("Warning: Слишком сильный сигнал с датчика напряжения шин/линии фазы");
 const QString failedPotentRead = QStringLiteral("Error: on_BtnSetNom_clicked:mb_readPotent()");
-
-QTimer* pollTimer(MainWindow* window)
-{
-    for (QTimer* timer : window->findChildren<QTimer*>())
-        if (timer->interval() == 100)
-            return timer;
-    qFatal("no polling timer");
-    return nullptr;
-}
-
-UstBlock blockOf(const QByteArray& frame)
-{
-    UstBlock ust{};
-    copyFromAnswer(&ust, int(sizeof ust), frame, 6);
-    return ust;
-}
 
 // Positions the program wrote to the potentiometer, in order.
 QList<int> potentWrites(const WindowBench& b)
@@ -193,7 +176,7 @@ private slots:
         const QList<QByteArray> writes = b.requests(0x10);
         QCOMPARE(writes.size(), written ? 1 : 0);
         if (written) {
-            const UstBlock sent = blockOf(writes.first());
+            const UstBlock sent = WindowBench::writtenBlock(writes.first());
             QCOMPARE(sent.zeroAdc, quint16(1987));
             QCOMPARE(sent.threshold, qint16(-250)); // the stored setpoint, not the edited one
             QCOMPARE(b.bus.sensor(1).ust.zeroAdc, quint16(1987));
@@ -281,8 +264,8 @@ private slots:
         }
         const QList<QByteArray> blockWrites = b.requests(0x10);
         QCOMPARE(blockWrites.size(), 1);
-        QCOMPARE(int(blockOf(blockWrites.first()).nomAdc), nomAdc);
-        QCOMPARE(int(blockOf(blockWrites.first()).threshold), -250);
+        QCOMPARE(int(WindowBench::writtenBlock(blockWrites.first()).nomAdc), nomAdc);
+        QCOMPARE(int(WindowBench::writtenBlock(blockWrites.first()).threshold), -250);
         QCOMPARE(int(b.bus.sensor(1).ust.nomAdc), nomAdc);
         QCOMPARE(b.find<QLineEdit>("lineEditMax")->text(), QString::number(nomAdc));
 
@@ -294,7 +277,7 @@ private slots:
 
         // Polling paused for the whole calibration and runs again afterwards.
         QCOMPARE(stops.size(), 1);
-        QVERIFY(pollTimer(b.window.get())->isActive());
+        QVERIFY(b.pollTimer()->isActive());
     }
 
     void sensorThatStopsAnsweringEndsAtTheBound()
@@ -322,7 +305,7 @@ private slots:
         QVERIFY(b.monitorText().contains(weakSignal));
         QCOMPARE(b.window->deviceRecords().at(0).ust.nomAdc, quint16(100));
         QCOMPARE(b.requests(0x10).size(), 3); // sent, never answered
-        QVERIFY(pollTimer(b.window.get())->isActive());
+        QVERIFY(b.pollTimer()->isActive());
     }
 
     void nominalPointWithoutPermission_data()
@@ -354,7 +337,7 @@ private slots:
 
         QVERIFY(b.bus.received().isEmpty());
         QVERIFY(stops.isEmpty() && starts.isEmpty());
-        QCOMPARE(pollTimer(b.window.get())->isActive(), timerRunning);
+        QCOMPARE(b.pollTimer()->isActive(), timerRunning);
     }
 
     void clickDuringAWaitRunsAfterIt()
