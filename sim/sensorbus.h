@@ -57,7 +57,8 @@ struct Sensor
     ParamBlock param{};
     quint8 coil = 0;    // coil status byte, bit 0 is coil 0
     quint8 potent = 64; // potentiometer position
-    bool potentStuck = false; // writes to the potentiometer are answered but leave it where it is
+    // Writes to the potentiometer are answered but leave it where it is.
+    bool potentStuck = false;
     // When adcPerStep is not 0 the ADC reading follows the potentiometer:
     // adc = clamp(adcBase + adcPerStep * potent, 0, 4095).
     int adcBase = 0;
