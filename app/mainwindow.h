@@ -16,6 +16,10 @@ class QPushButton;
 class QThread;
 class QTimer;
 
+namespace calibration {
+enum class Phase;
+}
+
 namespace Ui {
 class MainWindow;
 }
@@ -102,6 +106,10 @@ private slots:
     void openMsgAboutAppl();
     void openHelpPdfFile();
 
+    // Calibration of a voltage sensor; connected by name when the form is set up.
+    void on_BtnSetZero_clicked();
+    void on_BtnSetNom_clicked();
+
 private:
     using Action = void (MainWindow::*)();
 
@@ -148,6 +156,9 @@ private:
     void setLocked(Lock pair, bool locked);
     // Icon, monitor font and a size that holds every caption at the desktop's font size.
     void fitToDesktop();
+
+    // One phase of the gain adjustment on dev; false when the program is ending.
+    bool adjustGain(DeviceVEL_DUO300* dev, calibration::Phase phase);
 
     Ui::MainWindow* ui;
     QTimer* sendTimer = nullptr;

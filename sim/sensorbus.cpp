@@ -201,6 +201,10 @@ struct SensorBus::Impl
         if (fault == faults.end())
             fault = faults.find(addr << 8);
         FaultSpec* cue = fault != faults.end() ? &fault->second : nullptr;
+        if (cue && cue->after > 0) {
+            --cue->after;
+            cue = nullptr;
+        }
         bool spoiled = cue != nullptr;
 
         QByteArray answer;
