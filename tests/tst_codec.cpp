@@ -111,9 +111,7 @@ private slots:
             << hex("0111140000") << 1 << 0x11 << 6 << 5;
         QTest::newRow("011112 write protected") << hex("0111120000") << 1 << 0x11 << 6 << 18;
         QTest::newRow("011100 status 0") << hex("011100000000") << 1 << 0x11 << 6 << 0;
-        QTest::newRow("0111 two bytes") << hex("0111") << 1 << 0x11 << 6 << 0;
         QTest::newRow("011190 negative status") << hex("011190000000") << 1 << 0x11 << 6 << -112;
-        QTest::newRow("erase status while reading") << hex("011115") << 1 << 3 << 45 << 21;
     }
 
     void checkAnswer()
@@ -125,6 +123,40 @@ private slots:
         QFETCH(int, code);
         QCOMPARE(rtu::checkAnswer(answer, quint8(addr), quint8(cmd), size), code);
     }
+
+    // Answers with function 0x11: a flash status only when the request was the erase.
+    void eraseAnswers_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<int>("addr");
+        QTest::addColumn<int>("cmd");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("code");
+        const QByteArray status0 = hex("011100");
+        const QByteArray twoBytes = hex("0111");
+        const QByteArray status0Long = hex("011100") + QByteArray(28, '\x22');
+        const struct
+        {
+            const char* name;
+            int cmd;
+            int size;
+        } requests[] = {
+            {"parameters read", 0x03, 33}, {"coil read", 0x01, 6}, {"settings read", 0x03, 45}};
+        for (const auto& r : requests) {
+            QTest::addRow("011100 to a %s", r.name) << status0 << 1 << r.cmd << r.size << 5;
+            QTest::addRow("0111 to a %s", r.name) << twoBytes << 1 << r.cmd << r.size << 5;
+            QTest::addRow("011100 + 28 bytes to a %s", r.name)
+                << status0Long << 1 << r.cmd << r.size << 5;
+            QTest::addRow("0x11 answer of the right length to a %s", r.name)
+                << hex("011100") + QByteArray(r.size - 3, '\x22') << 1 << r.cmd << r.size << 8;
+        }
+        QTest::newRow("erase: 011114 success") << hex("011114000000") << 1 << 0x11 << 6 << 0;
+        QTest::newRow("erase: 011100 status 0") << hex("011100000000") << 1 << 0x11 << 6 << 0;
+        QTest::newRow("erase: 011115 time-out") << hex("011115") << 1 << 0x11 << 6 << 21;
+        QTest::newRow("erase: 0111 has no status") << twoBytes << 1 << 0x11 << 6 << 5;
+    }
+
+    void eraseAnswers() { checkAnswer(); }
 
     void errorTexts_data()
     {
