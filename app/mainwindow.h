@@ -16,6 +16,8 @@ class QPushButton;
 class QThread;
 class QTimer;
 
+struct UstForm;
+
 namespace Ui {
 class MainWindow;
 }
@@ -142,6 +144,17 @@ private:
         Reset
     };
     void setLocked(Lock pair, bool locked);
+
+    // Operations work on the record they took when they started, never on the selection.
+    // The row that shows a record of the list, or -1.
+    int rowOf(const DeviceVEL_DUO300* dev) const;
+    // Reads coil 0 of the given sensor (the poll's step).
+    void readCoilOf(DeviceVEL_DUO300* dev);
+    // The settings form's values and captions.
+    UstForm ustForm() const;
+    // The addresses the manual addition accepts (0 is the broadcast address).
+    static constexpr int manualAddrMin = 1;
+    static constexpr int manualAddrMax = 32;
 
     Ui::MainWindow* ui;
     QTimer* sendTimer = nullptr;

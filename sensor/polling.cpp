@@ -24,11 +24,13 @@ void MainWindow::slotSendTimerOut()
             if (!waitAnswer())
                 return;
             checkError(dev, answerError);
-            if (answerError == 0) {
+            if (answerError == 0)
                 copyFromAnswer(&dev->param, int(sizeof dev->param), answer);
-                setViewParam(dev);
-            }
-            readCoil();
+            // After a failed read the fields are emptied: the screen shows no value that the
+            // sensor did not just send.
+            setViewParam(dev);
+            // The poll's own record: the selection may have moved during the wait.
+            readCoilOf(dev);
             if (closing)
                 return;
             // The settings are fetched once, as soon as the sensor answers and the form is empty.
@@ -53,7 +55,12 @@ void MainWindow::slotSendTimerOut()
 
 void MainWindow::readCoil()
 {
-    DeviceVEL_DUO300* dev = selectedDevice();
+    if (DeviceVEL_DUO300* dev = selectedDevice())
+        readCoilOf(dev);
+}
+
+void MainWindow::readCoilOf(DeviceVEL_DUO300* dev)
+{
     emit mb_readCoil(quint8(dev->addr), 0, 1, 1);
     if (!waitAnswer())
         return;

@@ -221,26 +221,55 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("shown");
-        QTest::addColumn<int>("nulBytes");
+        QTest::addColumn<QByteArray>("bytes"); // the field as stored, Windows-1251
         QTest::newRow("short") << QStringLiteral("Шина 1") << QStringLiteral("Шина 1")
-                               << 16 - QStringLiteral("Шина 1").toLocal8Bit().size();
+                               << hex("d8e8ede02031") + QByteArray(10, '\0');
+        QTest::newRow("16 Cyrillic letters fit")
+            << QStringLiteral("Трансформатор Т1") << QStringLiteral("Трансформатор Т1")
+            << hex("d2f0e0edf1f4eef0ece0f2eef020d231");
         QTest::newRow("16 characters")
-            << QStringLiteral("ABCDEFGHIJKLMNOP") << QStringLiteral("ABCDEFGHIJKLMNOP") << 0;
+            << QStringLiteral("ABCDEFGHIJKLMNOP") << QStringLiteral("ABCDEFGHIJKLMNOP")
+            << QByteArray("ABCDEFGHIJKLMNOP");
         QTest::newRow("longer is cut")
-            << QStringLiteral("ABCDEFGHIJKLMNOPQRS") << QStringLiteral("ABCDEFGHIJKLMNOP") << 0;
-        QTest::newRow("empty") << QString() << QString() << 16;
+            << QStringLiteral("ABCDEFGHIJKLMNOPQRS") << QStringLiteral("ABCDEFGHIJKLMNOP")
+            << QByteArray("ABCDEFGHIJKLMNOP");
+        QTest::newRow("empty") << QString() << QString() << QByteArray(16, '\0');
     }
 
     void names()
     {
         QFETCH(QString, name);
         QFETCH(QString, shown);
-        QFETCH(int, nulBytes);
+        QFETCH(QByteArray, bytes);
+        QVERIFY(nameEncodable(name));
         UstBlock ust{};
         std::memset(ust.name, 'x', sizeof ust.name);
         setNameText(ust, name);
+        QCOMPARE(QByteArray(ust.name, 16).toHex(), bytes.toHex());
         QCOMPARE(nameText(ust), shown);
-        QCOMPARE(int(QByteArray(ust.name, 16).count('\0')), nulBytes);
+    }
+
+    void nameWrittenByAnotherTool()
+    {
+        // "Ввод №2" as a tool on Russian Windows writes it.
+        UstBlock ust{};
+        const QByteArray bytes = hex("c2e2eee420b932");
+        std::memcpy(ust.name, bytes.constData(), size_t(bytes.size()));
+        QCOMPARE(nameText(ust), QStringLiteral("Ввод №2"));
+    }
+
+    void namesWindows1251CannotHold_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("Latin with diaeresis") << QStringLiteral("Müller");
+        QTest::newRow("Chinese") << QStringLiteral("变压器");
+        QTest::newRow("emoji") << QStringLiteral("Шина \U0001F600");
+    }
+
+    void namesWindows1251CannotHold()
+    {
+        QFETCH(QString, name);
+        QVERIFY(!nameEncodable(name));
     }
 
     void versionFillingTheField()
@@ -258,8 +287,7 @@ private slots:
         dev.addr = 5;
         dev.baudrate = 9600;
         setNameText(dev.ust, QStringLiteral("Ф1"));
-        QCOMPARE(deviceRowText(dev),
-                 QStringLiteral("5\t9600\tФ1") + QString(16 - QByteArray("Ф1").size(), QChar(0)));
+        QCOMPARE(deviceRowText(dev), QStringLiteral("5\t9600\tФ1") + QString(14, QChar(0)));
         dev.commError = true;
         QCOMPARE(deviceRowText(dev), QStringLiteral("5\t9600"));
         dev.addr = -3;
