@@ -91,6 +91,10 @@ private slots:
     void ReadParam(DeviceVEL_DUO300* dev, int countTry);
     void setViewParam(DeviceVEL_DUO300* dev);
 
+    // Port recovery: the worker reports the adapter gone and the port open again.
+    void portLost(QString name);
+    void portOpened(QString name);
+
     // Device list.
     void setFlagRmDevice();
     void rmDevice();
@@ -123,6 +127,7 @@ private:
 
     // Closes and re-opens the port at the given speed, pacing the worker with short pauses.
     void reopenPort(int baudrate);
+    void reopenPortNamed(const QString& name, int baudrate);
     // The record of the current row, or null.
     DeviceVEL_DUO300* selectedDevice();
     // Writes a settings block to the sensor and settles the address the record goes on with;
@@ -155,6 +160,10 @@ private:
     // The addresses the manual addition accepts (0 is the broadcast address).
     static constexpr int manualAddrMin = 1;
     static constexpr int manualAddrMax = 32;
+    // Re-opens the port that its adapter took away, at the given speed; the poll calls it, so
+    // it runs at most once a second while the port is lost.
+    void recoverLostPort(int baudrate);
+    QString lostPort; // the port whose adapter went away, until it is open again
 
     Ui::MainWindow* ui;
     QTimer* sendTimer = nullptr;

@@ -12,6 +12,10 @@ void MainWindow::slotSendTimerOut()
 
     if (++tickCount >= 10) {
         tickCount = 0;
+        // A port whose adapter went away is re-opened by the poll, so that polling resumes
+        // once the adapter is back.
+        if (const DeviceVEL_DUO300* selected = selectedDevice())
+            recoverLostPort(selected->baudrate);
         if (permitCommunication()) {
             DeviceVEL_DUO300* dev = selectedDevice();
             const SensorCaptions captions = sensorCaptions(dev->param.sensorType);
