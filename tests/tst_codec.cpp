@@ -16,6 +16,16 @@ QByteArray hex(const char* text)
     return QByteArray::fromHex(text);
 }
 
+// An answer judged against the request's address, function and expected answer length.
+void addAnswerColumns()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<int>("addr");
+    QTest::addColumn<int>("cmd");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("code");
+}
+
 } // namespace
 
 class TestCodec : public QObject
@@ -90,11 +100,7 @@ private slots:
 
     void checkAnswer_data()
     {
-        QTest::addColumn<QByteArray>("answer");
-        QTest::addColumn<int>("addr");
-        QTest::addColumn<int>("cmd");
-        QTest::addColumn<int>("size");
-        QTest::addColumn<int>("code");
+        addAnswerColumns();
         QTest::newRow("empty") << QByteArray() << 1 << 3 << 45 << 6;
         QTest::newRow("010302 exception 2") << hex("018302") << 1 << 3 << 45 << 2;
         QTest::newRow("018307 exception 7") << hex("018307") << 1 << 3 << 45 << 9;
@@ -127,11 +133,7 @@ private slots:
     // Answers with function 0x11: a flash status only when the request was the erase.
     void eraseAnswers_data()
     {
-        QTest::addColumn<QByteArray>("answer");
-        QTest::addColumn<int>("addr");
-        QTest::addColumn<int>("cmd");
-        QTest::addColumn<int>("size");
-        QTest::addColumn<int>("code");
+        addAnswerColumns();
         const QByteArray status0 = hex("011100");
         const QByteArray twoBytes = hex("0111");
         const QByteArray status0Long = hex("011100") + QByteArray(28, '\x22');

@@ -1,20 +1,13 @@
 // Port failures in words the service engineer acts on, and a port that comes back by itself
 // once its adapter is plugged in again.
 #include "link/portfailure.h"
+#include "support/cputime.h"
 #include "support/windowbench.h"
 
 #include <QLineEdit>
 #include <QtTest>
-#include <ctime>
 
 namespace {
-
-double processCpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
 
 QStringList linesFrom(const QString& monitor, int from)
 {
