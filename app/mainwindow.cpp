@@ -58,6 +58,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(this, &MainWindow::connectPort, worker, &ModBus::ConnectPort);
     connect(this, &MainWindow::disconnectPort, worker, &ModBus::DisconnectPort);
     connect(worker, &ModBus::outPort, this, &MainWindow::PrintRead);
+    connect(worker, &ModBus::portLost, this, &MainWindow::portLost);
+    connect(worker, &ModBus::portOpened, this, &MainWindow::portOpened);
     connect(this, &MainWindow::mb_read, worker, &ModBus::mb_read);
     connect(this, &MainWindow::mb_readCoil, worker, &ModBus::mb_readCoil);
     connect(this, &MainWindow::mb_write, worker, &ModBus::mb_write);
@@ -115,6 +117,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     answerReady = false;
 
     connect(ui->BtnRmDevice, &QPushButton::clicked, this, &MainWindow::setFlagRmDevice);
+    connect(ui->actionAboutSensor, &QAction::triggered, this, &MainWindow::openHelpPdfFile);
+    connect(ui->actionAboutApplication, &QAction::triggered, this, &MainWindow::openMsgAboutAppl);
 
     searchProgress = new QProgressBar(this);
     searchProgress->setRange(0, 100);
@@ -129,6 +133,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     flagAddDevice = false;
     tickCount = 0;
     ui->groupBox_12->hide();
+    fitToDesktop();
 }
 
 MainWindow::~MainWindow()

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -93,6 +94,7 @@ struct SensorBus::Impl
     int slave = -1; // kept open for the line settings and so the master never hangs up
     int wake = -1;
     QString slavePath;
+    QByteArray linkPath; // the symbolic link that names the terminal, if any
 
     std::vector<std::unique_ptr<Entry>> entries;
     std::map<int, FaultSpec> faults; // key: addr << 8 | function
@@ -181,6 +183,19 @@ struct SensorBus::Impl
         pending.clear();
     }
 
+    // Removes the link while it still names this bus's terminal: a newer bus may stand
+    // behind it.
+    void dropLink()
+    {
+        if (linkPath.isEmpty())
+            return;
+        char target[PATH_MAX];
+        const ssize_t n = ::readlink(linkPath.constData(), target, sizeof target);
+        if (n > 0 && QByteArray(target, int(n)) == slavePath.toLocal8Bit())
+            ::unlink(linkPath.constData());
+        linkPath.clear();
+    }
+
     void schedule(qint64 requestEnd, QList<Chunk> chunks, Entry* retuneAfter)
     {
         Pending item;
@@ -201,6 +216,10 @@ struct SensorBus::Impl
         if (fault == faults.end())
             fault = faults.find(addr << 8);
         FaultSpec* cue = fault != faults.end() ? &fault->second : nullptr;
+        if (cue && cue->after > 0) {
+            --cue->after;
+            cue = nullptr;
+        }
         bool spoiled = cue != nullptr;
 
         QByteArray answer;
@@ -390,10 +409,11 @@ SensorBus::~SensorBus()
     if (d->thread.joinable())
         d->thread.join();
     d->hangUp();
+    d->dropLink();
     closeFd(d->wake);
 }
 
-bool SensorBus::open(QString* error)
+bool SensorBus::open(QString* error, const QString& linkPath)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     if (d->thread.joinable()) {
@@ -431,6 +451,16 @@ bool SensorBus::open(QString* error)
     d->wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (d->wake < 0)
         return fail("eventfd");
+
+    if (!linkPath.isEmpty()) {
+        // Made beside the link and renamed over it, so that the name is never missing.
+        const QByteArray link = linkPath.toLocal8Bit();
+        const QByteArray fresh = link + ".new";
+        ::unlink(fresh.constData());
+        if (::symlink(name, fresh.constData()) != 0 || ::rename(fresh.constData(), link) != 0)
+            return fail("symlink");
+        d->linkPath = link;
+    }
 
     d->slavePath = QString::fromLocal8Bit(name);
     d->thread = std::thread([impl = d.get()] { impl->serve(); });
@@ -529,6 +559,7 @@ void SensorBus::hangUp()
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->hangUp();
+    d->dropLink();
     d->wakeUp();
 }
 

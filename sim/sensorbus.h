@@ -45,6 +45,7 @@ struct FaultSpec
     Fault kind = Fault::None;
     int value = 0;
     int times = -1; // answers it spoils before it clears itself; -1 until clearFaults()
+    int after = 0;  // answers served normally before it starts (a sensor that fails mid-way)
 };
 
 // The state of one simulated sensor.
@@ -56,6 +57,8 @@ struct Sensor
     ParamBlock param{};
     quint8 coil = 0;    // coil status byte, bit 0 is coil 0
     quint8 potent = 64; // potentiometer position
+    // Writes to the potentiometer are answered but leave it where it is.
+    bool potentStuck = false;
     // When adcPerStep is not 0 the ADC reading follows the potentiometer:
     // adc = clamp(adcBase + adcPerStep * potent, 0, 4095).
     int adcBase = 0;
@@ -87,8 +90,10 @@ public:
     SensorBus(const SensorBus&) = delete;
     SensorBus& operator=(const SensorBus&) = delete;
 
-    // Creates the pseudo-terminal and starts serving it.
-    bool open(QString* error = nullptr);
+    // Creates the pseudo-terminal and starts serving it. With a link path, a symbolic link
+    // there names the terminal, as a fixed device name names an adapter: a bus opened later
+    // behind the same link stands for the adapter plugged in again.
+    bool open(QString* error = nullptr, const QString& linkPath = QString());
     QString slavePath() const;
 
     // A sensor of type 1 (temperature) or 2 (voltage), or another value for an undetermined
@@ -111,7 +116,7 @@ public:
     // Writes bytes to the line now, unasked.
     void writeRaw(const QByteArray& bytes);
 
-    // Closes the master side: the adapter is unplugged.
+    // Closes the master side: the adapter is unplugged. Its link goes with it.
     void hangUp();
 
     QList<Received> received() const;

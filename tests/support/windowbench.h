@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <memory>
 
 // The real window against a simulated bus: the bus's pseudo-terminal stands first in the port
@@ -14,8 +15,19 @@
 class WindowBench
 {
 public:
-    WindowBench();
+    // How the window's port list names the bus: by its pseudo-terminal, or by a fixed link
+    // that stands for an adapter's device name (adapterPath()).
+    enum class PortName
+    {
+        Terminal,
+        Link
+    };
+    explicit WindowBench(PortName portName = PortName::Terminal);
     ~WindowBench();
+
+    // The fixed name a bus opened behind a link answers to; a new bus opened behind it takes
+    // the place of one that hung up.
+    QString adapterPath() const;
 
     template <typename T> T* find(const char* name) const
     {
@@ -35,6 +47,10 @@ public:
     void addByHand(int addr, int baud);
     // Requests of the given function code that reached the bus since the last clearLog().
     QList<QByteArray> requests(quint8 function) const;
+    // The window's 100 ms polling timer.
+    QTimer* pollTimer() const;
+    // The settings block that a write request (function 0x10) carries.
+    static UstBlock writtenBlock(const QByteArray& frame);
 
     QTemporaryDir dir;
     QString previousDir;
