@@ -17,6 +17,8 @@ void MainWindow::searchComPort()
 
 void MainWindow::reopenPort(int baudrate)
 {
+    // Whatever the port was open for, it is now open for the speed given here.
+    portUse = PortUse();
     // The pauses deliberately block without handling events: each gives the worker time to
     // carry out the queued step before the next one is sent.
     emit disconnectPort();

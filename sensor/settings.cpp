@@ -6,9 +6,7 @@
 
 void MainWindow::rebuildListKeepingRow()
 {
-    const int row = ui->listWidgetDevices->currentRow();
-    updateDeviceList();
-    ui->listWidgetDevices->setCurrentRow(row);
+    rebuildDeviceList(ui->listWidgetDevices->currentRow());
 }
 
 void MainWindow::readUst()
