@@ -207,4 +207,23 @@ private:
     bool draining = false;   // deferred actions are being run
     bool closing = false;    // the program is ending: nothing more is started or stored
     QQueue<Action> deferred; // user actions that came during a wait
+
+    // Port re-opening: the port is closed and opened again when the selected sensor changes,
+    // not when the device list is merely rebuilt around the same record.
+    struct PortUse
+    {
+        int row = -1; // the row whose selection last ran the port sequence; -1: none since
+        int baudrate = 0;
+        // A rebuild that lands on this row at this speed leaves the port as it is.
+        bool keeps(int currentRow, int rate) const
+        {
+            return row >= 0 && row == currentRow && baudrate == rate;
+        }
+    };
+    PortUse portUse;
+    // Rebuilds the device list, makes row current and shows it; the port sequence runs only
+    // when the row holds another record than the one the port was last opened for.
+    void rebuildDeviceList(int row);
+    // Shows the selected record; a user's selection always runs the port sequence.
+    void showSelection(bool rebuilt);
 };
