@@ -9,8 +9,10 @@
 #include <QString>
 #include <QVector>
 
+class QComboBox;
 class QEventLoop;
 class QIntValidator;
+class QListWidget;
 class QProgressBar;
 class QPushButton;
 class QThread;
@@ -98,6 +100,18 @@ private slots:
     void updateDeviceList();
     void selectDevice();
 
+    // Automatic search and the speed and address lists it scans.
+    void sortListWidget(QListWidget* lw, Qt::SortOrder dir);
+    void sortComboBox(QComboBox* cb, Qt::SortOrder dir);
+    void changeSelectListAddr();
+    void changeSelectListSpeed();
+    void addSpeed();
+    void rmSpeed();
+    void addAddr();
+    void rmAddr();
+    void autoSearchDevice();
+    void stopSearchDevice();
+
 private:
     using Action = void (MainWindow::*)();
 
@@ -142,6 +156,8 @@ private:
         Reset
     };
     void setLocked(Lock pair, bool locked);
+    // The probes of a search with the window locked; false when the program is ending.
+    bool runSearch();
 
     Ui::MainWindow* ui;
     QTimer* sendTimer = nullptr;
@@ -157,6 +173,8 @@ private:
     bool flagRmDevice = false;
     bool flagAddDevice = false;
     int tickCount = 0;
+
+    bool stopSearch = false; // Cancel was clicked: the running search probes no further
 
     QThread* workerThread = nullptr; // kept to stop the worker in order at exit
     // Target of the address probe's error code: the worker may write it after a wait was cut
