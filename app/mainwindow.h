@@ -156,7 +156,8 @@ private:
         Reset
     };
     void setLocked(Lock pair, bool locked);
-    // The probes of a search with the window locked; false when the program is ending.
+    // Locks the window and probes the listed addresses at the listed speeds; false when the
+    // program is ending.
     bool runSearch();
 
     Ui::MainWindow* ui;

@@ -16,6 +16,7 @@ void MainWindow::autoSearchDevice()
     // Without a port name nothing is probed, but the user still learns how many sensors are known.
     if (!ui->PortNameBox->currentText().isEmpty() && !runSearch())
         return;
+    EnableAllViewAction2();
     if (!stopSearch)
         askUser(QMessageBox::Information, QStringLiteral("Готово"),
                 QStringLiteral("Поиск устройств завершен. Найдено устройств: ") +
@@ -74,7 +75,6 @@ bool MainWindow::runSearch()
     ui->listWidgetDevices->setCurrentRow(-1);
     if (!devices.isEmpty())
         ui->listWidgetDevices->setCurrentRow(0);
-    EnableAllViewAction2();
     return true;
 }
 
