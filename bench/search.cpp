@@ -1,6 +1,7 @@
 // A search with the lists as the program starts, against a bus where nobody answers: 93
 // silent probes at 3 speeds. Each probe should cost one answer time-out and each speed the
 // pauses of the port change, nothing more; and waiting should cost no CPU.
+#include "cputime.h"
 #include "support/windowbench.h"
 
 #include <QApplication>
@@ -8,18 +9,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <cstdio>
-#include <ctime>
-
-namespace {
-
-double processCpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
-} // namespace
 
 int main(int argc, char* argv[])
 {

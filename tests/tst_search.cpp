@@ -1,4 +1,5 @@
 // The automatic search: the order of its probes, what it adds, its messages and Cancel.
+#include "devices/listtexts.h"
 #include "devices/searchplan.h"
 #include "support/windowbench.h"
 
@@ -56,9 +57,8 @@ QStringList probesOnWire(const WindowBench& b)
 QStringList rowTexts(const WindowBench& b)
 {
     QStringList texts;
-    auto* list = b.find<QListWidget>("listWidgetDevices");
-    for (int i = 0; i < list->count(); ++i)
-        texts << list->item(i)->text().section(QLatin1Char('\t'), 0, 1);
+    for (const QString& text : listTexts(b.find<QListWidget>("listWidgetDevices")))
+        texts << text.section(QLatin1Char('\t'), 0, 1);
     return texts;
 }
 

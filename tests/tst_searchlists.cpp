@@ -1,4 +1,5 @@
 // The speed and address lists that the automatic search scans, and their numeric order.
+#include "devices/listtexts.h"
 #include "devices/searchplan.h"
 #include "support/windowbench.h"
 
@@ -6,14 +7,6 @@
 #include <QtWidgets>
 
 namespace {
-
-QStringList rowTexts(const QListWidget* list)
-{
-    QStringList texts;
-    for (int i = 0; i < list->count(); ++i)
-        texts << list->item(i)->text();
-    return texts;
-}
 
 QStringList comboTexts(const QComboBox* box)
 {
@@ -160,7 +153,7 @@ private slots:
             }
         }
 
-        QCOMPARE(rowTexts(list), rows);
+        QCOMPARE(listTexts(list), rows);
         QCOMPARE(list->currentRow(), current);
         QCOMPARE(comboTexts(box), combo);
         QCOMPARE(remove->isEnabled(), removable);
