@@ -143,12 +143,13 @@ private slots:
         QCOMPARE(probeCount(plan), probes);
     }
 
-    // One search with the lists as the program starts, on the wire.
+    // One search with the lists as the program starts, on the wire, against the simulator's
+    // default bus: a newcomer finds both of its sensors.
     void defaultListsOnTheWire()
     {
         WindowBench b;
+        b.bus.addSensor(1, 9600, 2);
         b.bus.addSensor(2, 38400, 1);
-        b.bus.addSensor(30, 9600, 2);
         auto* progress = b.window->findChild<QProgressBar*>();
         QStringList progressAtProbes;
         QObject::connect(
@@ -170,7 +171,9 @@ private slots:
         QCOMPARE(progressAtProbes, expectedProgress);
         QCOMPARE(progress->value(), 93);
         QCOMPARE(progress->maximum(), 93);
-        QCOMPARE(rowTexts(b), (QStringList{"2\t38400", "30\t9600"}));
+        QCOMPARE(rowTexts(b), (QStringList{"2\t38400", "1\t9600"}));
+        for (const DeviceVEL_DUO300& dev : b.window->deviceRecords())
+            QVERIFY(!dev.commError);
         QCOMPARE(b.find<QListWidget>("listWidgetDevices")->currentRow(), 0);
         QCOMPARE(b.boxes.boxes().size(), 1);
         QCOMPARE(b.boxes.boxes().at(0).title, QStringLiteral("Готово"));
