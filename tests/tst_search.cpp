@@ -84,9 +84,9 @@ QTimer* pollingTimer(const WindowBench& b)
 
 // A sensor "ADDRESS:BAUD", or "ADDRESS:BAUD:CODE" for one that answers every read with that
 // exception code.
-void addSensor(WindowBench& b, const QString& spec)
+void addSensor(WindowBench& b, const QString& sensor)
 {
-    const QStringList parts = spec.split(QLatin1Char(':'));
+    const QStringList parts = sensor.split(QLatin1Char(':'));
     const auto addr = quint8(parts.at(0).toInt());
     b.bus.addSensor(addr, parts.at(1).toInt(), 2);
     if (parts.size() > 2)
