@@ -9,8 +9,10 @@
 #include <QString>
 #include <QVector>
 
+class QComboBox;
 class QEventLoop;
 class QIntValidator;
+class QListWidget;
 class QProgressBar;
 class QPushButton;
 class QThread;
@@ -116,6 +118,18 @@ private slots:
     void on_BtnSetZero_clicked();
     void on_BtnSetNom_clicked();
 
+    // Automatic search and the speed and address lists it scans.
+    void sortListWidget(QListWidget* lw, Qt::SortOrder dir);
+    void sortComboBox(QComboBox* cb, Qt::SortOrder dir);
+    void changeSelectListAddr();
+    void changeSelectListSpeed();
+    void addSpeed();
+    void rmSpeed();
+    void addAddr();
+    void rmAddr();
+    void autoSearchDevice();
+    void stopSearchDevice();
+
 private:
     using Action = void (MainWindow::*)();
 
@@ -182,6 +196,10 @@ private:
     void recoverLostPort(int baudrate);
     QString lostPort; // the port whose adapter went away, until it is open again
 
+    // Locks the window and probes the listed addresses at the listed speeds; false when the
+    // program is ending.
+    bool runSearch();
+
     Ui::MainWindow* ui;
     QTimer* sendTimer = nullptr;
     QVector<DeviceVEL_DUO300> devices;
@@ -196,6 +214,8 @@ private:
     bool flagRmDevice = false;
     bool flagAddDevice = false;
     int tickCount = 0;
+
+    bool stopSearch = false; // Cancel was clicked: the running search probes no further
 
     QThread* workerThread = nullptr; // kept to stop the worker in order at exit
     // Target of the address probe's error code: the worker may write it after a wait was cut

@@ -480,7 +480,8 @@ QString SensorBus::slavePath() const
 void SensorBus::addSensor(quint8 addr, int baud, quint16 type)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
-    Impl::Entry* entry = d->find(addr);
+    // The same address at another speed is another sensor: a search must tell them apart.
+    Impl::Entry* entry = d->findAnswering(addr, baud);
     if (!entry) {
         d->entries.push_back(std::make_unique<Impl::Entry>());
         entry = d->entries.back().get();

@@ -97,7 +97,9 @@ public:
     QString slavePath() const;
 
     // A sensor of type 1 (temperature) or 2 (voltage), or another value for an undetermined
-    // type, answering at addr and baud; its settings block says the same.
+    // type, answering at addr and baud; its settings block says the same. It replaces a sensor
+    // at the same address and speed; at another speed it is a sensor of its own, and the
+    // functions below that take only an address act on the one added first.
     void addSensor(quint8 addr, int baud, quint16 type);
     bool hasSensor(quint8 addr) const;
     Sensor sensor(quint8 addr) const;
