@@ -1,9 +1,6 @@
 // CPU time of the program while it polls a sensor that never answers, as a share of wall
 // time. A wait that spun instead of waiting for events would show 50 % or more.
-<<<<<<< HEAD
 #include "support/cputime.h"
-=======
->>>>>>> issue8
 #include "support/windowbench.h"
 
 #include <QApplication>
