@@ -1,5 +1,6 @@
 #pragma once
 
+#include "reprog/firmwareimage.h"
 #include "sensor/device.h"
 
 #include <QByteArray>
@@ -98,6 +99,15 @@ private slots:
     void updateDeviceList();
     void selectDevice();
 
+    // Firmware reprogramming: the steps act on the record the run took when it started.
+    void SetFileReprog();
+    void Reprog();
+    void WriteLoaderCode();
+    void goToLoader();
+    void erasesFlash();
+    bool ReprogDevice(quint8 addr, const firmware::UploadPlan& plan);
+    bool goToMainAppl();
+
 private:
     using Action = void (MainWindow::*)();
 
@@ -142,9 +152,16 @@ private:
         Reset
     };
     void setLocked(Lock pair, bool locked);
+    // The reprogramming steps after the window is locked, on reprogDevice.
+    void reprogram(const firmware::UploadPlan& plan);
+    // A "Ошибка" box for a failed reprogramming step: the step's text and the error's.
+    void reprogFailure(const QString& what, int error);
+    // Waits ms milliseconds as a wait of an operation; false when the program is ending.
+    bool pauseFor(int ms);
 
     Ui::MainWindow* ui;
     QTimer* sendTimer = nullptr;
+    QString reprogFile; // firmware image, relative to the working directory
     QVector<DeviceVEL_DUO300> devices;
     QFile logFile;
     QIntValidator* addrValidator = nullptr;
@@ -168,4 +185,6 @@ private:
     bool draining = false;   // deferred actions are being run
     bool closing = false;    // the program is ending: nothing more is started or stored
     QQueue<Action> deferred; // user actions that came during a wait
+    // The record a reprogramming run took when it started; null outside a run.
+    DeviceVEL_DUO300* reprogDevice = nullptr;
 };
