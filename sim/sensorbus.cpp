@@ -201,6 +201,10 @@ struct SensorBus::Impl
         if (fault == faults.end())
             fault = faults.find(addr << 8);
         FaultSpec* cue = fault != faults.end() ? &fault->second : nullptr;
+        if (cue && cue->writeRegister >= 0 &&
+            (function != 0x10 || frame.size() < 4 ||
+             (quint8(frame.at(2)) << 8 | quint8(frame.at(3))) != cue->writeRegister))
+            cue = nullptr;
         bool spoiled = cue != nullptr;
 
         QByteArray answer;

@@ -45,6 +45,9 @@ struct FaultSpec
     Fault kind = Fault::None;
     int value = 0;
     int times = -1; // answers it spoils before it clears itself; -1 until clearFaults()
+    // For writes (0x10): only the write to this register address is spoiled, for instance
+    // one chunk of a firmware upload or its checksum; -1 spoils every write.
+    int writeRegister = -1;
 };
 
 // The state of one simulated sensor.
