@@ -75,6 +75,7 @@ bool MainWindow::pauseFor(int ms)
     QEventLoop loop;
     QTimer timer;
     timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer); // a coarse timer may end the pause 5 % early
     connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
     timer.start(ms);
     ++nestedLoops;
