@@ -97,6 +97,7 @@ struct SensorBus::Impl
     std::vector<std::unique_ptr<Entry>> entries;
     std::map<int, FaultSpec> faults; // key: addr << 8 | function
     bool wireTime = false;
+    bool requestWireTime = false;
     std::deque<QList<Chunk>> scripts;
 
     QByteArray rx;
@@ -264,6 +265,8 @@ struct SensorBus::Impl
         if (wireTime) {
             for (Chunk& chunk : chunks)
                 chunk.delayMs += wireTimeMs(chunk.bytes.size(), baud);
+            if (requestWireTime && !chunks.isEmpty())
+                chunks[0].delayMs += wireTimeMs(frame.size(), baud);
         }
         return chunks;
     }
@@ -518,6 +521,12 @@ void SensorBus::setWireTime(bool emulate)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->wireTime = emulate;
+}
+
+void SensorBus::setRequestWireTime(bool emulate)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->requestWireTime = emulate;
 }
 
 void SensorBus::queueScript(const QList<Chunk>& answer)

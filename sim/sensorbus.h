@@ -106,6 +106,9 @@ public:
 
     // Answers take the time their bytes need on the wire at the line's baud rate.
     void setWireTime(bool emulate);
+    // With wire time: a sensor also waits for the request's own wire time before it answers,
+    // as it sees the request only once its last byte has crossed the line.
+    void setRequestWireTime(bool emulate);
 
     // The next request, whatever it is, is answered by these chunks instead of a sensor;
     // an empty list keeps the line silent for it. Scripts are used in the order queued.
