@@ -30,10 +30,10 @@ void MainWindow::Reprog()
     if (!permitCommunication())
         return;
 
+    reprogDevice = selectedDevice();
     DisableAllViewAction2();
     // The procedure cannot be cancelled; the button belongs to the search.
     searchCancel->hide();
-    reprogDevice = selectedDevice();
     reprogram(firmware::uploadPlan(image.bytes));
     reprogDevice = nullptr;
     if (closing)
@@ -58,9 +58,10 @@ void MainWindow::reprogram(const firmware::UploadPlan& plan)
             return;
     }
     erasesFlash();
-    if (closing || ReprogDevice(quint8(reprogDevice->addr), plan) || closing)
+    if (closing)
         return;
-    if (goToMainAppl() || closing)
+    // Both report their own failures, and a wait cut short by the end of the program as one.
+    if (ReprogDevice(quint8(reprogDevice->addr), plan) || goToMainAppl())
         return;
     askUser(QMessageBox::Information, QStringLiteral("Готово"),
             QStringLiteral("Перепрограммирование устройства успешно завершено"), QMessageBox::Ok);
@@ -99,8 +100,13 @@ void MainWindow::WriteLoaderCode()
     ReadUst(dev, 3);
     if (closing)
         return;
+    const quint32 readCode = dev->ust.loaderCode;
     dev->ust.loaderCode = regmap::loaderRequest;
     WriteUst(dev);
+    // The request is for this run only: a later settings write from the record must not send
+    // the sensor into its loader again at its next start.
+    dev->ust.loaderCode = readCode;
+    sealChecksum(dev->ust);
 }
 
 void MainWindow::goToLoader()
