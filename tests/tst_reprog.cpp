@@ -426,7 +426,8 @@ private slots:
         const QString reason = firmware::readImageFile(imageName).refusal;
         QVERIFY(reason.contains(imageName));
 
-        b.invoke("Reprog");
+        // Through the button, as the user starts it.
+        b.find<QPushButton>("BtnReprog2")->click();
 
         QCOMPARE(boxTexts(b), QStringList{QStringLiteral("Warning: ") + reason});
         QCOMPARE(b.boxes.boxes().first().icon, QMessageBox::Warning);
