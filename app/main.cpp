@@ -1,3 +1,4 @@
+#include "app/desktop.h"
 #include "app/mainwindow.h"
 
 #include <QApplication>
@@ -8,6 +9,7 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("VEL_DUO300"));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QApplication app(argc, argv);
+    loadQtTranslation(&app);
     QCoreApplication::processEvents();
     MainWindow window;
     window.show();

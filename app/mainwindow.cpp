@@ -115,6 +115,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     answerReady = false;
 
     connect(ui->BtnRmDevice, &QPushButton::clicked, this, &MainWindow::setFlagRmDevice);
+    connect(ui->actionAboutSensor, &QAction::triggered, this, &MainWindow::openHelpPdfFile);
+    connect(ui->actionAboutApplication, &QAction::triggered, this, &MainWindow::openMsgAboutAppl);
 
     searchProgress = new QProgressBar(this);
     searchProgress->setRange(0, 100);
@@ -131,6 +133,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     flagAddDevice = false;
     tickCount = 0;
     ui->groupBox_12->hide();
+    fitToDesktop();
 }
 
 MainWindow::~MainWindow()

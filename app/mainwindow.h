@@ -17,6 +17,10 @@ class QPushButton;
 class QThread;
 class QTimer;
 
+namespace calibration {
+enum class Phase;
+}
+
 namespace Ui {
 class MainWindow;
 }
@@ -99,6 +103,14 @@ private slots:
     void updateDeviceList();
     void selectDevice();
 
+    // About box and help manual.
+    void openMsgAboutAppl();
+    void openHelpPdfFile();
+
+    // Calibration of a voltage sensor; connected by name when the form is set up.
+    void on_BtnSetZero_clicked();
+    void on_BtnSetNom_clicked();
+
     // Firmware reprogramming: the steps act on the record the run took when it started.
     void SetFileReprog();
     void Reprog();
@@ -152,6 +164,12 @@ private:
         Reset
     };
     void setLocked(Lock pair, bool locked);
+    // Icon, monitor font and a size that holds every caption at the desktop's font size.
+    void fitToDesktop();
+
+    // One phase of the gain adjustment on dev; false when the program is ending.
+    bool adjustGain(DeviceVEL_DUO300* dev, calibration::Phase phase);
+
     // The reprogramming steps after the window is locked, on reprogDevice.
     void reprogram(const firmware::UploadPlan& plan);
     // A "Ошибка" box for a failed reprogramming step: the step's text and the error's.

@@ -95,8 +95,13 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     sim::SensorBus bus;
-    for (const SensorArg& sensor : sensors)
+    for (const SensorArg& sensor : sensors) {
         bus.addSensor(sensor.addr, sensor.baud, sensor.type);
+        // A voltage sensor's reading follows its gain and starts below the calibration
+        // window, so that the nominal calibration has steps to show.
+        if (sensor.type == 2)
+            bus.updateSensor(sensor.addr, [](sim::Sensor& s) { s.adcPerStep = 16; });
+    }
     bus.setWireTime(wireTime);
     QString error;
     if (!bus.open(&error)) {

@@ -206,6 +206,10 @@ struct SensorBus::Impl
             (function != 0x10 || frame.size() < 4 ||
              (quint8(frame.at(2)) << 8 | quint8(frame.at(3))) != cue->writeRegister))
             cue = nullptr;
+        if (cue && cue->after > 0) {
+            --cue->after;
+            cue = nullptr;
+        }
         bool spoiled = cue != nullptr;
 
         QByteArray answer;

@@ -45,6 +45,7 @@ struct FaultSpec
     Fault kind = Fault::None;
     int value = 0;
     int times = -1; // answers it spoils before it clears itself; -1 until clearFaults()
+    int after = 0;  // answers served normally before it starts (a sensor that fails mid-way)
     // For writes (0x10): only the write to this register address is spoiled, for instance
     // one chunk of a firmware upload or its checksum; -1 spoils every write.
     int writeRegister = -1;
@@ -59,6 +60,8 @@ struct Sensor
     ParamBlock param{};
     quint8 coil = 0;    // coil status byte, bit 0 is coil 0
     quint8 potent = 64; // potentiometer position
+    // Writes to the potentiometer are answered but leave it where it is.
+    bool potentStuck = false;
     // When adcPerStep is not 0 the ADC reading follows the potentiometer:
     // adc = clamp(adcBase + adcPerStep * potent, 0, 4095).
     int adcBase = 0;

@@ -181,7 +181,8 @@ Outcome serveRequest(Sensor& sensor, const QByteArray& frame)
         answer.append(char(sensor.potent));
         return {sealed(answer)};
     case 0x51:
-        sensor.potent = byteAt(frame, 3);
+        if (!sensor.potentStuck)
+            sensor.potent = byteAt(frame, 3);
         followPotentiometer(sensor);
         answer.append(char(0));
         return {sealed(answer)};

@@ -358,12 +358,12 @@ private slots:
             << QStringList{QStringLiteral("Ошибка: Ошибка очистки флеш:\nFLASH_TIMEOUT"), done}
             << QString() << QStringList{QStringLiteral("10 3bfc"), QStringLiteral("41")};
         QTest::newRow("second chunk")
-            << 0x10 << sim::FaultSpec{sim::Fault::Exception, 4, -1, 0x14C0}
+            << 0x10 << sim::FaultSpec{sim::Fault::Exception, 4, -1, 0, 0x14C0}
             << QStringList{uploadFailed + QStringLiteral("Устройство ответило: ошибка регистра")}
             << uploadLine
             << QStringList{QStringLiteral("10 1400"), QStringLiteral("10 14c0"),
                            QStringLiteral("10 14c0"), QStringLiteral("10 14c0")};
-        QTest::newRow("checksum") << 0x10 << sim::FaultSpec{sim::Fault::Silence, 0, -1, 0x3BFC}
+        QTest::newRow("checksum") << 0x10 << sim::FaultSpec{sim::Fault::Silence, 0, -1, 0, 0x3BFC}
                                   << QStringList{uploadFailed + QStringLiteral("Нет ответа")}
                                   << uploadLine
                                   << QStringList{

@@ -65,3 +65,19 @@ QList<QByteArray> WindowBench::requests(quint8 function) const
             frames.append(r.bytes);
     return frames;
 }
+
+QTimer* WindowBench::pollTimer() const
+{
+    for (QTimer* timer : window->findChildren<QTimer*>())
+        if (timer->interval() == 100)
+            return timer;
+    qFatal("no polling timer");
+    return nullptr;
+}
+
+UstBlock WindowBench::writtenBlock(const QByteArray& frame)
+{
+    UstBlock ust{};
+    copyFromAnswer(&ust, int(sizeof ust), frame, 6);
+    return ust;
+}

@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <memory>
 
 // The real window against a simulated bus: the bus's pseudo-terminal stands first in the port
@@ -35,6 +36,10 @@ public:
     void addByHand(int addr, int baud);
     // Requests of the given function code that reached the bus since the last clearLog().
     QList<QByteArray> requests(quint8 function) const;
+    // The window's 100 ms polling timer.
+    QTimer* pollTimer() const;
+    // The settings block that a write request (function 0x10) carries.
+    static UstBlock writtenBlock(const QByteArray& frame);
 
     QTemporaryDir dir;
     QString previousDir;
