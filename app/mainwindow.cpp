@@ -57,6 +57,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(this, &MainWindow::connectPort, worker, &ModBus::ConnectPort);
     connect(this, &MainWindow::disconnectPort, worker, &ModBus::DisconnectPort);
     connect(worker, &ModBus::outPort, this, &MainWindow::PrintRead);
+    connect(worker, &ModBus::portLost, this, &MainWindow::portLost);
+    connect(worker, &ModBus::portOpened, this, &MainWindow::portOpened);
     connect(this, &MainWindow::mb_read, worker, &ModBus::mb_read);
     connect(this, &MainWindow::mb_readCoil, worker, &ModBus::mb_readCoil);
     connect(this, &MainWindow::mb_write, worker, &ModBus::mb_write);

@@ -21,6 +21,8 @@ namespace calibration {
 enum class Phase;
 }
 
+struct UstForm;
+
 namespace Ui {
 class MainWindow;
 }
@@ -94,6 +96,10 @@ private slots:
     void ReadParam(DeviceVEL_DUO300* dev, int countTry);
     void setViewParam(DeviceVEL_DUO300* dev);
 
+    // Port recovery: the worker reports the adapter gone and the port open again.
+    void portLost(QString name);
+    void portOpened(QString name);
+
     // Device list.
     void setFlagRmDevice();
     void rmDevice();
@@ -143,6 +149,7 @@ private:
 
     // Closes and re-opens the port at the given speed, pacing the worker with short pauses.
     void reopenPort(int baudrate);
+    void reopenPortNamed(const QString& name, int baudrate);
     // The record of the current row, or null.
     DeviceVEL_DUO300* selectedDevice();
     // Writes a settings block to the sensor and settles the address the record goes on with;
@@ -169,6 +176,21 @@ private:
 
     // One phase of the gain adjustment on dev; false when the program is ending.
     bool adjustGain(DeviceVEL_DUO300* dev, calibration::Phase phase);
+
+    // Operations work on the record they took when they started, never on the selection.
+    // The row that shows a record of the list, or -1.
+    int rowOf(const DeviceVEL_DUO300* dev) const;
+    // Reads coil 0 of the given sensor (the poll's step).
+    void readCoilOf(DeviceVEL_DUO300* dev);
+    // The settings form's values and captions.
+    UstForm ustForm() const;
+    // The addresses the manual addition accepts (0 is the broadcast address).
+    static constexpr int manualAddrMin = 1;
+    static constexpr int manualAddrMax = 32;
+    // Re-opens the port that its adapter took away, at the given speed; the poll calls it, so
+    // it runs at most once a second while the port is lost.
+    void recoverLostPort(int baudrate);
+    QString lostPort; // the port whose adapter went away, until it is open again
 
     // The reprogramming steps after the window is locked, on reprogDevice.
     void reprogram(const firmware::UploadPlan& plan);

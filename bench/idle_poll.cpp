@@ -1,5 +1,6 @@
 // CPU time of the program while it polls a sensor that never answers, as a share of wall
 // time. A wait that spun instead of waiting for events would show 50 % or more.
+#include "support/cputime.h"
 #include "support/windowbench.h"
 
 #include <QApplication>
@@ -8,18 +9,6 @@
 #include <QListWidget>
 #include <QTimer>
 #include <cstdio>
-#include <ctime>
-
-namespace {
-
-double processCpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
-} // namespace
 
 int main(int argc, char* argv[])
 {

@@ -2,6 +2,8 @@
 #include "sensor/format.h"
 #include "ui_mainwindow.h"
 
+#include <QMessageBox>
+
 void MainWindow::setFlagAddDevice()
 {
     flagAddDevice = true;
@@ -31,9 +33,22 @@ void MainWindow::addDevice(DeviceVEL_DUO300* dev)
 
 void MainWindow::btnAddDevice()
 {
+    // 0 is the broadcast address: a write to it would reach every sensor on the line.
+    bool number = false;
+    const int addr = ui->lineEditAddrMB->text().toInt(&number);
+    if (!number || addr < manualAddrMin || addr > manualAddrMax) {
+        askUser(QMessageBox::Warning, QStringLiteral("Добавление устройства"),
+                QStringLiteral("Введено недопустимое значение Адреса Modbus\nВведите значение "
+                               "от %1 до %2")
+                    .arg(manualAddrMin)
+                    .arg(manualAddrMax),
+                QMessageBox::Ok);
+        return;
+    }
+
     emit stopTimer();
     DeviceVEL_DUO300 dev{};
-    dev.addr = ui->lineEditAddrMB->text().toInt();
+    dev.addr = addr;
     dev.baudrate = ui->BaudRateBox->currentText().toInt();
     dev.commError = true;
     addDevice(&dev);

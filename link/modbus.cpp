@@ -40,14 +40,14 @@ QString ModBus::portPrefix()
 void ModBus::ConnectPort()
 {
     port->setPortName(SettingsPort.name);
-    // The error string is taken before close(), which reports errors of its own.
-    auto fail = [this] {
-        const QString err = port->errorString();
+    // What the port says is taken before close(), which reports errors of its own.
+    auto fail = [this](PortFault fault) {
+        const QString text = portFaultText(fault, port->errorString());
         port->close();
-        emit error_(portPrefix(), err);
+        reportFailure(fault, text);
     };
     if (!port->open(QIODevice::ReadWrite)) {
-        fail();
+        fail(openFault(port->error(), userMayAccess(SettingsPort.name)));
         return;
     }
     if (!port->setBaudRate(SettingsPort.baudrate) ||
@@ -55,12 +55,25 @@ void ModBus::ConnectPort()
         !port->setParity(QSerialPort::Parity(SettingsPort.Parity)) ||
         !port->setStopBits(QSerialPort::StopBits(SettingsPort.StopBits)) ||
         !port->setFlowControl(QSerialPort::FlowControl(SettingsPort.FlowControl))) {
-        fail();
+        fail(PortFault::Rejected);
         return;
     }
-    if (port->isOpen())
+    if (port->isOpen()) {
+        lost = false;
+        lastFailure.clear();
         emit print(portPrefix(),
                    QStringLiteral("Открыт! Скорость %1\r").arg(SettingsPort.baudrate));
+        emit portOpened(SettingsPort.name);
+    }
+}
+
+void ModBus::reportFailure(PortFault fault, const QString& text)
+{
+    const bool nothingNew = lost && SettingsPort.name == lostName &&
+                            (fault == PortFault::Missing || text == lastFailure);
+    lastFailure = text;
+    if (!nothingNew)
+        emit error_(portPrefix(), text);
 }
 
 void ModBus::DisconnectPort()
@@ -76,10 +89,14 @@ void ModBus::handleError(QSerialPort::SerialPortError error)
     // A hung-up line reads as end of file, which the port may report as a read error rather
     // than a resource error; either way the device is gone, and a port left open would keep
     // signalling it without end.
-    if ((error != QSerialPort::ResourceError && error != QSerialPort::ReadError) ||
-        !port->isOpen())
+    if ((error != QSerialPort::ResourceError && error != QSerialPort::ReadError) || !port->isOpen())
         return;
-    emit error_(portPrefix(), port->errorString());
+    lost = true;
+    lostName = SettingsPort.name;
+    lastFailure.clear();
+    // The window learns of the loss before the line that reports it.
+    emit portLost(lostName);
+    emit error_(portPrefix(), portFaultText(PortFault::Unplugged, port->errorString()));
     DisconnectPort();
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "link/portfailure.h"
 #include <QByteArray>
+
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
@@ -49,6 +51,10 @@ signals:
     void error_(QString prefix, QString err);
     void print(QString prefix, QString data);
     void outPort(QString prefix, QByteArray data);
+    // Port state for the window: the adapter behind the named port went away while open, or
+    // the named port is open (again).
+    void portLost(QString name);
+    void portOpened(QString name);
 
 public slots:
     void process_Port();
@@ -85,6 +91,14 @@ private:
     // The attempt loop that every transaction shares; ends with exactly one packetReady.
     void transact(QByteArray request, int expectedSize, int attempNumber, int* errCode = nullptr);
     static bool stopRequested();
+
+    // Reports a port that could not be opened or set up. While the port of a lost adapter is
+    // being re-opened, its absence is what the loss already said, and a failure repeated
+    // says nothing new: neither fills the monitor once a second.
+    void reportFailure(PortFault fault, const QString& text);
+    bool lost = false;   // the adapter went away and has not been opened since
+    QString lostName;    // the port it went away from
+    QString lastFailure; // the failure last reported
 
     Settings SettingsPort;
     int recvState = RECV_WAIT;

@@ -57,8 +57,11 @@ int checkAnswer(const QByteArray& answer, quint8 expectedAddr, quint8 expectedCm
         return NoAnswer;
 
     const quint8 function = byteAt(answer, 1);
-    if (function == 0x11) {
-        // The loader's erase answer carries a flash status; 0x14 is its success.
+    if (expectedCmd == eraseFunction && function == eraseFunction) {
+        // The loader's erase answer carries a flash status; 0x14 is its success. An answer to
+        // any other request that merely looks like one is judged as a wrong answer below.
+        if (answer.size() < 3)
+            return WrongLength;
         const int status = qint8(byteAt(answer, 2));
         if (status != 0x14)
             return status;

@@ -36,6 +36,9 @@ enum ErrorCode
     UnknownError = 9,
 };
 
+// The loader's erase function: its answer carries a flash status instead of an echo.
+constexpr quint8 eraseFunction = 0x11;
+
 // Judges an answer against the request's address and function code and the full expected
 // answer length (CRC included). Tests run in a fixed order; a byte past the end reads as 0.
 int checkAnswer(const QByteArray& answer, quint8 expectedAddr, quint8 expectedCmd,

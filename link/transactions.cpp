@@ -47,7 +47,9 @@ void ModBus::transact(QByteArray request, int expectedSize, int attempNumber, in
         attempted = true;
         before_recv();
         WriteToPort(request);
-        emit print(GetTime() + QStringLiteral("| << "), rtu::hexText(request));
+        // A closed port sends nothing, and no request line pretends otherwise.
+        if (port->isOpen())
+            emit print(GetTime() + QStringLiteral("| << "), rtu::hexText(request));
         wait_answer();
         error = checkAnswer(recvBuf, quint8(request.at(0)), quint8(request.at(1)), expectedSize);
         if (errCode)

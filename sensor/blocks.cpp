@@ -1,5 +1,6 @@
 #include "sensor/blocks.h"
 
+#include <QTextCodec>
 #include <cstring>
 
 quint32 wordSum(const uchar* bytes, int len, quint32 start)
@@ -42,21 +43,43 @@ void copyFromAnswer(void* dst, int size, const QByteArray& answer, int offset)
     std::memset(out + available, 0, size_t(size - available));
 }
 
+namespace {
+
+// Sensors in the field carry names written by tools on Russian Windows: one byte a letter,
+// whatever the encoding of the system this program runs on.
+QTextCodec* nameCodec()
+{
+    static QTextCodec* const codec = [] {
+        QTextCodec* found = QTextCodec::codecForName("Windows-1251");
+        if (!found)
+            qFatal("the Windows-1251 text codec is missing");
+        return found;
+    }();
+    return codec;
+}
+
+} // namespace
+
+bool nameEncodable(const QString& name)
+{
+    return nameCodec()->canEncode(name);
+}
+
 QString nameText(const UstBlock& ust)
 {
-    return QString::fromLocal8Bit(ust.name, int(qstrnlen(ust.name, sizeof ust.name)));
+    return nameCodec()->toUnicode(ust.name, int(qstrnlen(ust.name, sizeof ust.name)));
 }
 
 void setNameText(UstBlock& ust, const QString& name)
 {
-    const QByteArray bytes = name.toLocal8Bit();
+    const QByteArray bytes = nameCodec()->fromUnicode(name);
     std::memset(ust.name, 0, sizeof ust.name);
     std::memcpy(ust.name, bytes.constData(), size_t(qMin(bytes.size(), int(sizeof ust.name))));
 }
 
 QString fullNameText(const UstBlock& ust)
 {
-    return QString::fromLocal8Bit(ust.name, int(sizeof ust.name));
+    return nameCodec()->toUnicode(ust.name, int(sizeof ust.name));
 }
 
 QString versionText(const ParamBlock& param)

@@ -22,7 +22,7 @@ struct UstBlock
     quint16 mbAddr;      // the sensor's own address setting
     quint16 zeroAdc;     // ADC reading of the zero point
     quint16 nomAdc;      // ADC reading of the nominal point
-    char name[16];       // local 8-bit encoding, NUL padded, not necessarily terminated
+    char name[16];       // Windows-1251, NUL padded, not necessarily terminated
     quint32 loaderCode;  // LoaderRequest asks the sensor to enter its loader
     quint32 checksum;    // ~sum of the nine words before it
 };
@@ -83,8 +83,9 @@ template <typename Block> QByteArray blockBytes(const Block& block)
 // Copies size bytes of an answer from offset on into dst, 0 for every byte the answer lacks.
 void copyFromAnswer(void* dst, int size, const QByteArray& answer, int offset = 3);
 
-// Fixed-size text fields.
-QString nameText(const UstBlock& ust);                // local 8-bit, up to the first NUL
+// Fixed-size text fields. The name is Windows-1251 on every platform.
+bool nameEncodable(const QString& name);              // every character has a byte
+QString nameText(const UstBlock& ust);                // up to the first NUL
 void setNameText(UstBlock& ust, const QString& name); // cut at 16 bytes, NUL padded
 QString fullNameText(const UstBlock& ust);            // all 16 bytes, NULs included
 QString versionText(const ParamBlock& param);         // ASCII up to the first NUL

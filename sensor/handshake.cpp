@@ -4,6 +4,7 @@
 
 #include <QEventLoop>
 #include <QMessageBox>
+#include <functional>
 
 bool MainWindow::deferWhileWaiting(Action action)
 {
@@ -77,11 +78,23 @@ bool MainWindow::waitAnswer()
     return true;
 }
 
+int MainWindow::rowOf(const DeviceVEL_DUO300* dev) const
+{
+    // A record held apart from the list (a blank, a probe) has no row.
+    const DeviceVEL_DUO300* first = devices.constData();
+    const std::less<const DeviceVEL_DUO300*> before;
+    if (devices.isEmpty() || before(dev, first) || !before(dev, first + devices.size()))
+        return -1;
+    return int(dev - first);
+}
+
 void MainWindow::checkError(DeviceVEL_DUO300* dev, int error)
 {
     dev->commError = error != 0;
     dev->cmdRejected = error == 1;
-    if (QListWidgetItem* item = ui->listWidgetDevices->currentItem())
+    // The row that shows this record, wherever the selection has moved meanwhile.
+    const int row = rowOf(dev);
+    if (QListWidgetItem* item = row >= 0 ? ui->listWidgetDevices->item(row) : nullptr)
         item->setBackground(exchangeColour(error, dev->coil[0]));
 }
 

@@ -12,6 +12,10 @@ void MainWindow::slotSendTimerOut()
 
     if (++tickCount >= 10) {
         tickCount = 0;
+        // A port whose adapter went away is re-opened by the poll, so that polling resumes
+        // once the adapter is back.
+        if (const DeviceVEL_DUO300* selected = selectedDevice())
+            recoverLostPort(selected->baudrate);
         if (permitCommunication()) {
             DeviceVEL_DUO300* dev = selectedDevice();
             const SensorCaptions captions = sensorCaptions(dev->param.sensorType);
@@ -24,11 +28,13 @@ void MainWindow::slotSendTimerOut()
             if (!waitAnswer())
                 return;
             checkError(dev, answerError);
-            if (answerError == 0) {
+            if (answerError == 0)
                 copyFromAnswer(&dev->param, int(sizeof dev->param), answer);
-                setViewParam(dev);
-            }
-            readCoil();
+            // After a failed read the fields are emptied: the screen shows no value that the
+            // sensor did not just send.
+            setViewParam(dev);
+            // The poll's own record: the selection may have moved during the wait.
+            readCoilOf(dev);
             if (closing)
                 return;
             // The settings are fetched once, as soon as the sensor answers and the form is empty.
@@ -53,7 +59,12 @@ void MainWindow::slotSendTimerOut()
 
 void MainWindow::readCoil()
 {
-    DeviceVEL_DUO300* dev = selectedDevice();
+    if (DeviceVEL_DUO300* dev = selectedDevice())
+        readCoilOf(dev);
+}
+
+void MainWindow::readCoilOf(DeviceVEL_DUO300* dev)
+{
     emit mb_readCoil(quint8(dev->addr), 0, 1, 1);
     if (!waitAnswer())
         return;

@@ -1,8 +1,8 @@
 #include "app/mainwindow.h"
+#include "sensor/ustform.h"
 #include "ui_mainwindow.h"
 
 #include <QMessageBox>
-#include <QStringList>
 
 void MainWindow::rebuildListKeepingRow()
 {
@@ -42,33 +42,45 @@ void MainWindow::writeUst()
         WriteUst(selectedDevice());
 }
 
+UstForm MainWindow::ustForm() const
+{
+    UstForm form;
+    form.name = ui->lineEditNameDevice->text();
+    form.nameLabel = ui->LNameDevice->text();
+    form.speed = ui->comboBoxUstSpeed->currentData().toInt();
+    form.speedLabel = ui->LUstSpeed->text();
+    form.threshold = ui->lineEditUstThreshold->text();
+    form.thresholdLabel = ui->LUstThreshold->text();
+    return form;
+}
+
 void MainWindow::WriteUst(DeviceVEL_DUO300* dev)
 {
     if (!permitCommunication())
         return;
 
-    // A missing speed would be written as 0 and cut the sensor off the line.
-    QStringList missing;
-    if (ui->comboBoxUstSpeed->currentIndex() < 0)
-        missing << ui->LUstSpeed->text();
-    if (ui->lineEditUstThreshold->text().isEmpty())
-        missing << ui->LUstThreshold->text();
-    if (!missing.isEmpty()) {
-        askUser(QMessageBox::Warning, QStringLiteral("Запись уставок"),
-                QStringLiteral("Уставки не записаны: не заполнено поле «%1».")
-                    .arg(missing.join(QStringLiteral("», «"))),
-                QMessageBox::Ok);
+    const UstForm form = ustForm();
+    const QString refusal = ustFormRefusal(form);
+    if (!refusal.isEmpty()) {
+        askUser(QMessageBox::Warning, QStringLiteral("Запись уставок"), refusal, QMessageBox::Ok);
         return;
     }
 
-    setDevName(ui->lineEditNameDevice->text());
-    setMBSpeed(ui->comboBoxUstSpeed->currentIndex());
-    setThreshold(ui->lineEditUstThreshold->text());
+    applyUstForm(form, dev->ust);
     sealChecksum(dev->ust);
     emit mb_write(quint8(dev->addr), regmap::ustAddr, regmap::ustCount, blockBytes(dev->ust), 3);
     if (!waitAnswer())
         return;
     checkError(dev, answerError);
+    // The sensor answers at the written speed from now on: the record follows it, and so does
+    // the port while this sensor is the selected one (a selection made meanwhile re-opens the
+    // port for its own sensor once this write is over).
+    const int written = dev->ust.speed * 100;
+    if (answerError == 0 && written != dev->baudrate) {
+        dev->baudrate = written;
+        if (dev == selectedDevice())
+            reopenPort(written);
+    }
     rebuildListKeepingRow();
 }
 
@@ -81,13 +93,13 @@ void MainWindow::setDevName(QString ust)
 void MainWindow::setMBSpeed(int ust)
 {
     if (DeviceVEL_DUO300* dev = selectedDevice())
-        dev->ust.speed = quint16(ui->comboBoxUstSpeed->itemData(ust).toInt() / 100);
+        storeSpeed(dev->ust, ui->comboBoxUstSpeed->itemData(ust).toInt());
 }
 
 void MainWindow::setThreshold(QString ust)
 {
     if (DeviceVEL_DUO300* dev = selectedDevice())
-        dev->ust.threshold = qint16(ust.toInt());
+        storeThreshold(dev->ust, ust);
 }
 
 void MainWindow::writeAddr()
@@ -176,8 +188,20 @@ void MainWindow::setDefault()
         return;
 
     DisableAllViewAction3();
-    if (writeBlockSettlingAddress(dev, defaultUstBlock(), 1))
-        EnableAllViewAction3();
+    const UstBlock defaults = defaultUstBlock();
+    if (!writeBlockSettlingAddress(dev, defaults, 1))
+        return;
+    // The record keeps the address and speed it had, so the sensor no longer answers there:
+    // say where to find it.
+    if (!dev->commError)
+        Print(QStringLiteral("Warning: "),
+              QStringLiteral("Датчик с адресом %1 принял настройки по умолчанию: теперь он "
+                             "отвечает по адресу %2 на скорости %3. Добавьте его с этими "
+                             "адресом и скоростью.")
+                  .arg(dev->addr)
+                  .arg(defaults.mbAddr)
+                  .arg(defaults.speed * 100));
+    EnableAllViewAction3();
 }
 
 void MainWindow::setViewSettings(DeviceVEL_DUO300* dev)

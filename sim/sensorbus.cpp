@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -93,6 +94,7 @@ struct SensorBus::Impl
     int slave = -1; // kept open for the line settings and so the master never hangs up
     int wake = -1;
     QString slavePath;
+    QByteArray linkPath; // the symbolic link that names the terminal, if any
 
     std::vector<std::unique_ptr<Entry>> entries;
     std::map<int, FaultSpec> faults; // key: addr << 8 | function
@@ -180,6 +182,19 @@ struct SensorBus::Impl
         rx.clear();
         tx.clear();
         pending.clear();
+    }
+
+    // Removes the link while it still names this bus's terminal: a newer bus may stand
+    // behind it.
+    void dropLink()
+    {
+        if (linkPath.isEmpty())
+            return;
+        char target[PATH_MAX];
+        const ssize_t n = ::readlink(linkPath.constData(), target, sizeof target);
+        if (n > 0 && QByteArray(target, int(n)) == slavePath.toLocal8Bit())
+            ::unlink(linkPath.constData());
+        linkPath.clear();
     }
 
     void schedule(qint64 requestEnd, QList<Chunk> chunks, Entry* retuneAfter)
@@ -405,10 +420,11 @@ SensorBus::~SensorBus()
     if (d->thread.joinable())
         d->thread.join();
     d->hangUp();
+    d->dropLink();
     closeFd(d->wake);
 }
 
-bool SensorBus::open(QString* error)
+bool SensorBus::open(QString* error, const QString& linkPath)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     if (d->thread.joinable()) {
@@ -446,6 +462,16 @@ bool SensorBus::open(QString* error)
     d->wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (d->wake < 0)
         return fail("eventfd");
+
+    if (!linkPath.isEmpty()) {
+        // Made beside the link and renamed over it, so that the name is never missing.
+        const QByteArray link = linkPath.toLocal8Bit();
+        const QByteArray fresh = link + ".new";
+        ::unlink(fresh.constData());
+        if (::symlink(name, fresh.constData()) != 0 || ::rename(fresh.constData(), link) != 0)
+            return fail("symlink");
+        d->linkPath = link;
+    }
 
     d->slavePath = QString::fromLocal8Bit(name);
     d->thread = std::thread([impl = d.get()] { impl->serve(); });
@@ -550,6 +576,7 @@ void SensorBus::hangUp()
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->hangUp();
+    d->dropLink();
     d->wakeUp();
 }
 

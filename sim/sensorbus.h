@@ -93,8 +93,10 @@ public:
     SensorBus(const SensorBus&) = delete;
     SensorBus& operator=(const SensorBus&) = delete;
 
-    // Creates the pseudo-terminal and starts serving it.
-    bool open(QString* error = nullptr);
+    // Creates the pseudo-terminal and starts serving it. With a link path, a symbolic link
+    // there names the terminal, as a fixed device name names an adapter: a bus opened later
+    // behind the same link stands for the adapter plugged in again.
+    bool open(QString* error = nullptr, const QString& linkPath = QString());
     QString slavePath() const;
 
     // A sensor of type 1 (temperature) or 2 (voltage), or another value for an undetermined
@@ -120,7 +122,7 @@ public:
     // Writes bytes to the line now, unasked.
     void writeRaw(const QByteArray& bytes);
 
-    // Closes the master side: the adapter is unplugged.
+    // Closes the master side: the adapter is unplugged. Its link goes with it.
     void hangUp();
 
     QList<Received> received() const;

@@ -16,6 +16,16 @@ QByteArray hex(const char* text)
     return QByteArray::fromHex(text);
 }
 
+// An answer judged against the request's address, function and expected answer length.
+void addAnswerColumns()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<int>("addr");
+    QTest::addColumn<int>("cmd");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("code");
+}
+
 } // namespace
 
 class TestCodec : public QObject
@@ -90,11 +100,7 @@ private slots:
 
     void checkAnswer_data()
     {
-        QTest::addColumn<QByteArray>("answer");
-        QTest::addColumn<int>("addr");
-        QTest::addColumn<int>("cmd");
-        QTest::addColumn<int>("size");
-        QTest::addColumn<int>("code");
+        addAnswerColumns();
         QTest::newRow("empty") << QByteArray() << 1 << 3 << 45 << 6;
         QTest::newRow("010302 exception 2") << hex("018302") << 1 << 3 << 45 << 2;
         QTest::newRow("018307 exception 7") << hex("018307") << 1 << 3 << 45 << 9;
@@ -111,9 +117,7 @@ private slots:
             << hex("0111140000") << 1 << 0x11 << 6 << 5;
         QTest::newRow("011112 write protected") << hex("0111120000") << 1 << 0x11 << 6 << 18;
         QTest::newRow("011100 status 0") << hex("011100000000") << 1 << 0x11 << 6 << 0;
-        QTest::newRow("0111 two bytes") << hex("0111") << 1 << 0x11 << 6 << 0;
         QTest::newRow("011190 negative status") << hex("011190000000") << 1 << 0x11 << 6 << -112;
-        QTest::newRow("erase status while reading") << hex("011115") << 1 << 3 << 45 << 21;
     }
 
     void checkAnswer()
@@ -125,6 +129,36 @@ private slots:
         QFETCH(int, code);
         QCOMPARE(rtu::checkAnswer(answer, quint8(addr), quint8(cmd), size), code);
     }
+
+    // Answers with function 0x11: a flash status only when the request was the erase.
+    void eraseAnswers_data()
+    {
+        addAnswerColumns();
+        const QByteArray status0 = hex("011100");
+        const QByteArray twoBytes = hex("0111");
+        const QByteArray status0Long = hex("011100") + QByteArray(28, '\x22');
+        const struct
+        {
+            const char* name;
+            int cmd;
+            int size;
+        } requests[] = {
+            {"parameters read", 0x03, 33}, {"coil read", 0x01, 6}, {"settings read", 0x03, 45}};
+        for (const auto& r : requests) {
+            QTest::addRow("011100 to a %s", r.name) << status0 << 1 << r.cmd << r.size << 5;
+            QTest::addRow("0111 to a %s", r.name) << twoBytes << 1 << r.cmd << r.size << 5;
+            QTest::addRow("011100 + 28 bytes to a %s", r.name)
+                << status0Long << 1 << r.cmd << r.size << 5;
+            QTest::addRow("0x11 answer of the right length to a %s", r.name)
+                << hex("011100") + QByteArray(r.size - 3, '\x22') << 1 << r.cmd << r.size << 8;
+        }
+        QTest::newRow("erase: 011114 success") << hex("011114000000") << 1 << 0x11 << 6 << 0;
+        QTest::newRow("erase: 011100 status 0") << hex("011100000000") << 1 << 0x11 << 6 << 0;
+        QTest::newRow("erase: 011115 time-out") << hex("011115") << 1 << 0x11 << 6 << 21;
+        QTest::newRow("erase: 0111 has no status") << twoBytes << 1 << 0x11 << 6 << 5;
+    }
+
+    void eraseAnswers() { checkAnswer(); }
 
     void errorTexts_data()
     {
@@ -189,26 +223,55 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("shown");
-        QTest::addColumn<int>("nulBytes");
+        QTest::addColumn<QByteArray>("bytes"); // the field as stored, Windows-1251
         QTest::newRow("short") << QStringLiteral("Шина 1") << QStringLiteral("Шина 1")
-                               << 16 - QStringLiteral("Шина 1").toLocal8Bit().size();
+                               << hex("d8e8ede02031") + QByteArray(10, '\0');
+        QTest::newRow("16 Cyrillic letters fit")
+            << QStringLiteral("Трансформатор Т1") << QStringLiteral("Трансформатор Т1")
+            << hex("d2f0e0edf1f4eef0ece0f2eef020d231");
         QTest::newRow("16 characters")
-            << QStringLiteral("ABCDEFGHIJKLMNOP") << QStringLiteral("ABCDEFGHIJKLMNOP") << 0;
+            << QStringLiteral("ABCDEFGHIJKLMNOP") << QStringLiteral("ABCDEFGHIJKLMNOP")
+            << QByteArray("ABCDEFGHIJKLMNOP");
         QTest::newRow("longer is cut")
-            << QStringLiteral("ABCDEFGHIJKLMNOPQRS") << QStringLiteral("ABCDEFGHIJKLMNOP") << 0;
-        QTest::newRow("empty") << QString() << QString() << 16;
+            << QStringLiteral("ABCDEFGHIJKLMNOPQRS") << QStringLiteral("ABCDEFGHIJKLMNOP")
+            << QByteArray("ABCDEFGHIJKLMNOP");
+        QTest::newRow("empty") << QString() << QString() << QByteArray(16, '\0');
     }
 
     void names()
     {
         QFETCH(QString, name);
         QFETCH(QString, shown);
-        QFETCH(int, nulBytes);
+        QFETCH(QByteArray, bytes);
+        QVERIFY(nameEncodable(name));
         UstBlock ust{};
         std::memset(ust.name, 'x', sizeof ust.name);
         setNameText(ust, name);
+        QCOMPARE(QByteArray(ust.name, 16).toHex(), bytes.toHex());
         QCOMPARE(nameText(ust), shown);
-        QCOMPARE(int(QByteArray(ust.name, 16).count('\0')), nulBytes);
+    }
+
+    void nameWrittenByAnotherTool()
+    {
+        // "Ввод №2" as a tool on Russian Windows writes it.
+        UstBlock ust{};
+        const QByteArray bytes = hex("c2e2eee420b932");
+        std::memcpy(ust.name, bytes.constData(), size_t(bytes.size()));
+        QCOMPARE(nameText(ust), QStringLiteral("Ввод №2"));
+    }
+
+    void namesWindows1251CannotHold_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("Latin with diaeresis") << QStringLiteral("Müller");
+        QTest::newRow("Chinese") << QStringLiteral("变压器");
+        QTest::newRow("emoji") << QStringLiteral("Шина \U0001F600");
+    }
+
+    void namesWindows1251CannotHold()
+    {
+        QFETCH(QString, name);
+        QVERIFY(!nameEncodable(name));
     }
 
     void versionFillingTheField()
@@ -226,8 +289,7 @@ private slots:
         dev.addr = 5;
         dev.baudrate = 9600;
         setNameText(dev.ust, QStringLiteral("Ф1"));
-        QCOMPARE(deviceRowText(dev),
-                 QStringLiteral("5\t9600\tФ1") + QString(16 - QByteArray("Ф1").size(), QChar(0)));
+        QCOMPARE(deviceRowText(dev), QStringLiteral("5\t9600\tФ1") + QString(14, QChar(0)));
         dev.commError = true;
         QCOMPARE(deviceRowText(dev), QStringLiteral("5\t9600"));
         dev.addr = -3;

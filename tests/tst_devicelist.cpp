@@ -50,7 +50,8 @@ private slots:
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("text");
         QTest::newRow("address 7") << QStringLiteral("7") << QStringLiteral("7\t9600");
-        QTest::newRow("empty field gives address 0") << QString() << QStringLiteral("0\t9600");
+        QTest::newRow("address 32, the highest")
+            << QStringLiteral("32") << QStringLiteral("32\t9600");
     }
 
     void silentSensorGetsAGreyRow()
@@ -67,6 +68,33 @@ private slots:
         QCOMPARE(list->item(0)->background().color(), QColor(192, 192, 192));
         QVERIFY(b.window->deviceRecords().at(0).commError);
         QCOMPARE(b.requests(0x03).size(), 2); // two attempts
+    }
+
+    void addressOutsideTheRangeIsRefused_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::newRow("empty field") << QString();
+        QTest::newRow("0, the broadcast address") << QStringLiteral("0");
+        QTest::newRow("33") << QStringLiteral("33");
+        QTest::newRow("99") << QStringLiteral("99");
+    }
+
+    void addressOutsideTheRangeIsRefused()
+    {
+        QFETCH(QString, field);
+        WindowBench b;
+        b.find<QLineEdit>("lineEditAddrMB")->setText(field);
+        b.find<QComboBox>("BaudRateBox")->setCurrentText(QStringLiteral("9600"));
+        b.invoke("btnAddDevice");
+        QVERIFY(b.window->deviceRecords().isEmpty());
+        QCOMPARE(b.find<QListWidget>("listWidgetDevices")->count(), 0);
+        QVERIFY(b.bus.received().isEmpty());
+        QCOMPARE(b.boxes.boxes().size(), 1);
+        const ModalAnswerer::Box box = b.boxes.boxes().first();
+        QCOMPARE(box.icon, QMessageBox::Warning);
+        QCOMPARE(box.title, QStringLiteral("Добавление устройства"));
+        QCOMPARE(box.text, QStringLiteral("Введено недопустимое значение Адреса Modbus\nВведите "
+                                          "значение от 1 до 32"));
     }
 
     void answeringSensorShowsItsName()

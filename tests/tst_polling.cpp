@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QtTest>
 #include <cstring>
@@ -81,19 +82,121 @@ private slots:
         QCOMPARE(!b.find<QWidget>("groupBox_11")->isHidden(), calibration);
     }
 
-    void failedPollKeepsTheDisplay()
+    void silentSensorEmptiesTheLiveFields()
     {
         WindowBench b;
         b.bus.addSensor(1, 9600, 2);
         b.addByHand(1, 9600);
         b.poll();
-        const QString shown = b.find<QLineEdit>("lineEditMeasure")->text();
-        QVERIFY(!shown.isEmpty());
+        const char* const fields[] = {"lineEditMeasure", "lineEditVoltage", "lineEditDiscret",
+                                      "lineEditWorkTime", "lineEditVersion"};
+        for (const char* field : fields)
+            QVERIFY2(!b.find<QLineEdit>(field)->text().isEmpty(), field);
+
         b.bus.setFault(1, 0, {sim::Fault::Silence});
         b.poll();
-        QCOMPARE(b.find<QLineEdit>("lineEditMeasure")->text(), shown);
+        for (const char* field : fields)
+            QVERIFY2(b.find<QLineEdit>(field)->text().isEmpty(), field);
         QCOMPARE(b.find<QListWidget>("listWidgetDevices")->currentItem()->background().color(),
                  QColor(0xC0C0C0));
+
+        b.bus.clearFaults();
+        b.poll();
+        for (const char* field : fields)
+            QVERIFY2(!b.find<QLineEdit>(field)->text().isEmpty(), field);
+    }
+
+    // An answer that looks like the loader's erase status is no answer to a read.
+    void eraseLookalikeAnswerShowsNothing()
+    {
+        WindowBench b;
+        b.bus.addSensor(1, 9600, 2);
+        b.addByHand(1, 9600);
+        b.poll();
+        const DeviceVEL_DUO300 before = b.window->deviceRecords().at(0);
+
+        b.bus.queueScript({{2, QByteArray::fromHex("011100") + QByteArray(28, '\x09')}});
+        b.bus.queueScript({{2, QByteArray::fromHex("011100")}});
+        b.poll();
+        const DeviceVEL_DUO300 after = b.window->deviceRecords().at(0);
+        QVERIFY(after.commError);
+        QCOMPARE(blockBytes(after.param), blockBytes(before.param));
+        QCOMPARE(blockBytes(after.ust), blockBytes(before.ust));
+        QCOMPARE(after.addr, before.addr);
+        QCOMPARE(after.baudrate, before.baudrate);
+        QVERIFY(b.find<QLineEdit>("lineEditMeasure")->text().isEmpty());
+        QVERIFY(b.find<QLineEdit>("lineEditVersion")->text().isEmpty());
+    }
+
+    // The selection moves while the poll waits for one of its two answers.
+    void selectionChangeDuringAPoll_data()
+    {
+        QTest::addColumn<QString>("request"); // the request whose wait sees the change
+        QTest::addColumn<int>("row");
+        QTest::newRow("another row while reading the parameters") << "01030000000e" << 1;
+        QTest::newRow("no row while reading the parameters") << "01030000000e" << -1;
+        QTest::newRow("another row while reading the coil") << "010100000001" << 1;
+        QTest::newRow("no row while reading the coil") << "010100000001" << -1;
+    }
+
+    void selectionChangeDuringAPoll()
+    {
+        QFETCH(QString, request);
+        QFETCH(int, row);
+        WindowBench b;
+        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(2, 19200, 1);
+        b.bus.updateSensor(1, [](sim::Sensor& s) {
+            s.param.adc = 1234;
+            s.coil = 1;
+        });
+        b.addByHand(2, 19200);
+        b.addByHand(1, 9600);
+        auto* list = b.find<QListWidget>("listWidgetDevices");
+        list->setCurrentRow(1); // sensor 1
+        const DeviceVEL_DUO300 otherBefore = b.window->deviceRecords().at(0);
+        b.bus.clearLog();
+        b.find<QPlainTextEdit>("consol")->clear();
+
+        // The request's line reaches the monitor while the poll waits for its answer.
+        const int target = row == 1 ? 0 : -1; // the other sensor's row, or none
+        QMetaObject::Connection watch =
+            connect(b.find<QPlainTextEdit>("consol"), &QPlainTextEdit::textChanged, this,
+                    [&b, list, request, target] {
+                        if (b.monitorText().contains(request) && list->currentRow() == 1)
+                            list->setCurrentRow(target);
+                    });
+        b.poll();
+        disconnect(watch);
+        QCOMPARE(list->currentRow(), target);
+
+        // Every frame of the poll went to sensor 1 at its speed.
+        const QList<sim::Received> log = b.bus.received();
+        QCOMPARE(log.size(), 2);
+        for (const sim::Received& r : log) {
+            QCOMPARE(quint8(r.bytes.at(0)), quint8(1));
+            QCOMPARE(r.baud, 9600);
+        }
+        // The outcome is on sensor 1's record and row; the other record and row are untouched.
+        const DeviceVEL_DUO300 polled = b.window->deviceRecords().at(1);
+        QVERIFY(!polled.commError);
+        QCOMPARE(polled.param.adc, quint16(1234));
+        QCOMPARE(polled.coil[0], quint8(1));
+        QCOMPARE(list->item(1)->background().color(), QColor(0xFF9980));
+        const DeviceVEL_DUO300 other = b.window->deviceRecords().at(0);
+        QCOMPARE(blockBytes(other.param), blockBytes(otherBefore.param));
+        QCOMPARE(other.coil[0], otherBefore.coil[0]);
+        QCOMPARE(list->item(0)->background().style(), Qt::NoBrush);
+
+        // The selection change ran after the poll: the port follows the new row, or the
+        // sensor buttons are off.
+        if (row == 1)
+            QTRY_VERIFY_WITH_TIMEOUT(
+                b.monitorText().indexOf(QStringLiteral("Открыт! Скорость 19200"),
+                                        b.monitorText().lastIndexOf("010100000001")) > 0,
+                2000);
+        else
+            QVERIFY(!b.find<QPushButton>("BtnReadUst")->isEnabled());
     }
 
     void settingsAreReadOnceWhenTheFormIsEmpty()

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QtTest>
+#include <cstring>
 
 namespace {
 
@@ -28,7 +29,9 @@ private slots:
         WindowBench b;
         b.bus.addSensor(1, 9600, 2);
         b.bus.updateSensor(1, [](sim::Sensor& s) {
-            setNameText(s.ust, QStringLiteral("Шина А"));
+            // "Шина А" as a tool on Russian Windows writes it.
+            const QByteArray name = QByteArray::fromHex("d8e8ede020c0");
+            std::memcpy(s.ust.name, name.constData(), size_t(name.size()));
             s.ust.threshold = -250;
             s.ust.zeroAdc = 2000;
             s.ust.nomAdc = 3900;
@@ -84,10 +87,11 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("nameBytes");
-        QTest::newRow("short name")
-            << QStringLiteral("Линия 2")
-            << QStringLiteral("Линия 2").toLocal8Bit() +
-                   QByteArray(16 - QStringLiteral("Линия 2").toLocal8Bit().size(), '\0');
+        QTest::newRow("short name") << QStringLiteral("Линия 2")
+                                    << QByteArray::fromHex("cbe8ede8ff2032") + QByteArray(9, '\0');
+        QTest::newRow("16 Cyrillic letters")
+            << QStringLiteral("Трансформатор Т1")
+            << QByteArray::fromHex("d2f0e0edf1f4eef0ece0f2eef020d231");
         QTest::newRow("16 characters, no NUL")
             << QStringLiteral("ABCDEFGHIJKLMNOP") << QByteArray("ABCDEFGHIJKLMNOP");
         QTest::newRow("empty name clears it") << QString() << QByteArray(16, '\0');
@@ -126,34 +130,94 @@ private slots:
         QCOMPARE(b.find<QLineEdit>("lineEditNameDevice")->text(), name);
     }
 
-    void incompleteFormIsNotWritten_data()
+    void refusedFormIsNotWritten_data()
     {
         QTest::addColumn<bool>("speed");
-        QTest::addColumn<bool>("threshold");
-        QTest::addColumn<QString>("named");
-        QTest::newRow("no speed") << false << true << QStringLiteral("«Скорость Com порта»");
-        QTest::newRow("no setpoint") << true << false << QStringLiteral("«Уставка");
+        QTest::addColumn<QString>("threshold");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("text");
+        const QString range = QStringLiteral(
+            "Уставки не записаны: значение поля «Уставка температуры/напряжения, °С/В» должно "
+            "быть от -30000 до 30000.");
+        QTest::newRow("no speed")
+            << false << QStringLiteral("100") << QString()
+            << QStringLiteral("Уставки не записаны: не заполнено поле «Скорость Com порта».");
+        QTest::newRow("no setpoint") << true << QString() << QString()
+                                     << QStringLiteral("Уставки не записаны: не заполнено поле "
+                                                       "«Уставка температуры/напряжения, °С/В».");
+        QTest::newRow("setpoint 30001") << true << QStringLiteral("30001") << QString() << range;
+        QTest::newRow("setpoint -30001") << true << QStringLiteral("-30001") << QString() << range;
+        QTest::newRow("setpoint 99999") << true << QStringLiteral("99999") << QString() << range;
+        QTest::newRow("setpoint only a sign") << true << QStringLiteral("-") << QString() << range;
+        QTest::newRow("name outside Windows-1251")
+            << true << QStringLiteral("100") << QStringLiteral("Müller Ж€")
+            << QStringLiteral("Уставки не записаны: в поле «Название устройства» есть знаки, "
+                              "которых нет в кодировке датчика (Windows-1251): ü.");
     }
 
-    void incompleteFormIsNotWritten()
+    void refusedFormIsNotWritten()
     {
         QFETCH(bool, speed);
-        QFETCH(bool, threshold);
-        QFETCH(QString, named);
+        QFETCH(QString, threshold);
+        QFETCH(QString, name);
+        QFETCH(QString, text);
         WindowBench b;
         b.bus.addSensor(1, 9600, 2);
         b.addByHand(1, 9600);
+        const UstBlock before = b.window->deviceRecords().at(0).ust;
         b.bus.clearLog();
         if (!speed)
             b.find<QComboBox>("comboBoxUstSpeed")->setCurrentIndex(-1);
-        if (!threshold)
-            b.find<QLineEdit>("lineEditUstThreshold")->clear();
+        b.find<QLineEdit>("lineEditUstThreshold")->setText(threshold);
+        b.find<QLineEdit>("lineEditNameDevice")->setText(name);
         b.invoke("writeUst");
-        QCOMPARE(b.requests(0x10).size(), 0);
+        QVERIFY(b.bus.received().isEmpty());
+        QCOMPARE(blockBytes(b.window->deviceRecords().at(0).ust), blockBytes(before));
         QCOMPARE(b.boxes.boxes().size(), 1);
         QCOMPARE(b.boxes.boxes().first().icon, QMessageBox::Warning);
-        QVERIFY2(b.boxes.boxes().first().text.contains(named),
-                 qPrintable(b.boxes.boxes().first().text));
+        QCOMPARE(b.boxes.boxes().first().title, QStringLiteral("Запись уставок"));
+        QCOMPARE(b.boxes.boxes().first().text, text);
+    }
+
+    void limitsOfTheSetpointAreWritten_data()
+    {
+        QTest::addColumn<int>("threshold");
+        QTest::newRow("-30000") << -30000;
+        QTest::newRow("30000") << 30000;
+    }
+
+    void limitsOfTheSetpointAreWritten()
+    {
+        QFETCH(int, threshold);
+        WindowBench b;
+        b.bus.addSensor(1, 9600, 2);
+        b.addByHand(1, 9600);
+        b.find<QLineEdit>("lineEditUstThreshold")->setText(QString::number(threshold));
+        b.invoke("writeUst");
+        QVERIFY(b.boxes.boxes().isEmpty());
+        QCOMPARE(b.bus.sensor(1).ust.threshold, qint16(threshold));
+    }
+
+    void newSpeedIsFollowed()
+    {
+        WindowBench b;
+        b.bus.addSensor(1, 9600, 2);
+        b.addByHand(1, 9600);
+        b.find<QComboBox>("comboBoxUstSpeed")->setCurrentText(QStringLiteral("19200"));
+        b.invoke("writeUst");
+        QCOMPARE(b.bus.sensor(1).baud, 19200);
+        QCOMPARE(b.window->deviceRecords().at(0).baudrate, 19200);
+        QVERIFY(b.find<QListWidget>("listWidgetDevices")->item(0)->text().startsWith("1\t19200"));
+
+        b.bus.clearLog();
+        b.find<QLineEdit>("lineEditMeasure")->clear();
+        b.poll();
+        const QList<sim::Received> log = b.bus.received();
+        QVERIFY(!log.isEmpty());
+        for (const sim::Received& r : log)
+            QCOMPARE(r.baud, 19200);
+        QVERIFY(!b.window->deviceRecords().at(0).commError);
+        QVERIFY(!b.find<QLineEdit>("lineEditMeasure")->text().isEmpty());
     }
 
     void addressChange_data()
@@ -282,6 +346,11 @@ private slots:
         QCOMPARE(b.window->deviceRecords().at(0).addr, 3);
         QCOMPARE(b.window->deviceRecords().at(0).commError, !answers);
         QVERIFY(b.find<QListWidget>("listWidgetDevices")->isEnabled());
+        // Where the sensor is to be found now.
+        const QString whereNow = QStringLiteral(
+            "Warning: Датчик с адресом 3 принял настройки по умолчанию: теперь он отвечает по "
+            "адресу 1 на скорости 115200. Добавьте его с этими адресом и скоростью.");
+        QCOMPARE(b.monitorText().contains(whereNow), answers);
     }
 
     void resetCancelledSendsNothing()

@@ -2,6 +2,7 @@
 // receive timing that decides when an answer is complete or absent. The worker lives in the
 // test thread, so its blocking waits block the test while the bus serves from its own thread.
 #include "link/modbus.h"
+#include "link/portfailure.h"
 #include "sim/sensorbus.h"
 
 #include <QElapsedTimer>
@@ -18,9 +19,8 @@ struct Event
     QString prefix;
     QString text;
     QByteArray bytes;
-    qint64 atNs = 0;      // on the fixture's clock
-    qint64 atBusMs = 0;   // on the bus's clock
-    QString portErrorNow; // the port's own error string at that moment
+    qint64 atNs = 0;    // on the fixture's clock
+    qint64 atBusMs = 0; // on the bus's clock
 };
 
 // A bus on a pseudo-terminal and a worker that records everything it emits.
@@ -61,7 +61,6 @@ struct Line
         event.bytes = bytes;
         event.atNs = clock.nsecsElapsed();
         event.atBusMs = sim::nowMs();
-        event.portErrorNow = worker.port->errorString();
         events.append(event);
     }
 
@@ -135,36 +134,48 @@ private slots:
     {
         QTest::addColumn<QString>("name"); // empty: the bus's port
         QTest::addColumn<int>("baud");
-        QTest::newRow("port that does not exist") << QStringLiteral("/dev/ttyVEL-absent") << 9600;
-        QTest::newRow("baud rate 0") << QString() << 0;
-        QTest::newRow("negative baud rate") << QString() << -9600;
+        QTest::addColumn<bool>("held"); // another program holds the port
+        QTest::addColumn<int>("fault");
+        QTest::newRow("port that does not exist")
+            << QStringLiteral("/dev/ttyVEL-absent") << 9600 << false << int(PortFault::Missing);
+        QTest::newRow("port held by another program")
+            << QString() << 9600 << true << int(PortFault::Busy);
+        QTest::newRow("baud rate 0") << QString() << 0 << false << int(PortFault::Rejected);
+        QTest::newRow("negative baud rate")
+            << QString() << -9600 << false << int(PortFault::Rejected);
     }
 
     void connectFailure()
     {
         QFETCH(QString, name);
         QFETCH(int, baud);
+        QFETCH(bool, held);
+        QFETCH(int, fault);
         Line line;
         QString err;
         QVERIFY2(line.bus.open(&err), qPrintable(err));
         if (name.isEmpty())
             name = line.bus.slavePath();
+        QSerialPort holder(name);
+        if (held)
+            QVERIFY(holder.open(QIODevice::ReadWrite));
 
         line.connectTo(name, baud);
         QVERIFY(!line.worker.port->isOpen());
 
-        // What the port itself says about the same attempt.
-        QSerialPort probe(name);
-        QString expected;
-        if (!probe.open(QIODevice::ReadWrite))
-            expected = probe.errorString();
-        else if (!probe.setBaudRate(baud))
-            expected = probe.errorString();
-        QVERIFY(!expected.isEmpty());
-
         QCOMPARE(line.kinds(), QStringList{"error"});
         QVERIFY2(isPortPrefix(line.events[0].prefix, name), qPrintable(line.events[0].prefix));
-        QCOMPARE(line.events[0].text, expected);
+        // The port's own words are kept only where the program has none better: what the
+        // port says about the same attempt.
+        QString own;
+        if (fault == int(PortFault::Rejected)) {
+            QSerialPort probe(name);
+            QVERIFY(probe.open(QIODevice::ReadWrite));
+            QVERIFY(!probe.setBaudRate(baud));
+            own = probe.errorString();
+            QVERIFY(!own.isEmpty());
+        }
+        QCOMPARE(line.events[0].text, portFaultText(PortFault(fault), own));
     }
 
     void openAndClose()
@@ -266,8 +277,7 @@ private slots:
         QCOMPARE(line.kinds(), (QStringList{"error", "print"}));
         const Event& error = line.events[0];
         QVERIFY2(isPortPrefix(error.prefix, name), qPrintable(error.prefix));
-        QVERIFY(!error.text.isEmpty());
-        QCOMPARE(error.text, error.portErrorNow);
+        QCOMPARE(error.text, portFaultText(PortFault::Unplugged, QString()));
         QVERIFY2(isPortPrefix(line.events[1].prefix, name), qPrintable(line.events[1].prefix));
         QCOMPARE(line.events[1].text, QStringLiteral("Закрыт!\r"));
 

@@ -6,13 +6,14 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
-WindowBench::WindowBench() : previousDir(QDir::currentPath())
+WindowBench::WindowBench(PortName portName) : previousDir(QDir::currentPath())
 {
     QDir::setCurrent(dir.path());
     QString error;
-    if (!bus.open(&error))
+    const QString link = portName == PortName::Link ? adapterPath() : QString();
+    if (!bus.open(&error, link))
         qFatal("simulated bus: %s", qPrintable(error));
-    qputenv("VEL_DUO300_EXTRA_PORTS", bus.slavePath().toLocal8Bit());
+    qputenv("VEL_DUO300_EXTRA_PORTS", (link.isEmpty() ? bus.slavePath() : link).toLocal8Bit());
     window = std::make_unique<MainWindow>();
     emit window->stopTimer();
 }
@@ -22,6 +23,11 @@ WindowBench::~WindowBench()
     window.reset();
     qunsetenv("VEL_DUO300_EXTRA_PORTS");
     QDir::setCurrent(previousDir);
+}
+
+QString WindowBench::adapterPath() const
+{
+    return dir.filePath(QStringLiteral("ttyADAPTER"));
 }
 
 void WindowBench::invoke(const char* slot)

@@ -15,8 +15,19 @@
 class WindowBench
 {
 public:
-    WindowBench();
+    // How the window's port list names the bus: by its pseudo-terminal, or by a fixed link
+    // that stands for an adapter's device name (adapterPath()).
+    enum class PortName
+    {
+        Terminal,
+        Link
+    };
+    explicit WindowBench(PortName portName = PortName::Terminal);
     ~WindowBench();
+
+    // The fixed name a bus opened behind a link answers to; a new bus opened behind it takes
+    // the place of one that hung up.
+    QString adapterPath() const;
 
     template <typename T> T* find(const char* name) const
     {

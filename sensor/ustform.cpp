@@ -1,0 +1,69 @@
+#include "sensor/ustform.h"
+
+#include <QStringList>
+#include <QVector>
+
+namespace {
+
+QString quoted(const QString& label)
+{
+    return QStringLiteral("«") + label + QStringLiteral("»");
+}
+
+// The characters of text, each once, that the name's encoding has no byte for.
+QString unencodable(const QString& text)
+{
+    QString found;
+    for (uint codePoint : text.toUcs4()) {
+        const QString character = QString::fromUcs4(&codePoint, 1);
+        if (!nameEncodable(character) && !found.contains(character))
+            found += character;
+    }
+    return found;
+}
+
+} // namespace
+
+QString ustFormRefusal(const UstForm& form)
+{
+    const QString refused = QStringLiteral("Уставки не записаны: ");
+    QStringList missing;
+    if (form.speed <= 0)
+        missing << quoted(form.speedLabel);
+    if (form.threshold.isEmpty())
+        missing << quoted(form.thresholdLabel);
+    if (!missing.isEmpty())
+        return refused + QStringLiteral("не заполнено поле %1.").arg(missing.join(", "));
+
+    bool number = false;
+    const int threshold = form.threshold.toInt(&number);
+    if (!number || threshold < thresholdMin || threshold > thresholdMax)
+        return refused + QStringLiteral("значение поля %1 должно быть от %2 до %3.")
+                             .arg(quoted(form.thresholdLabel))
+                             .arg(thresholdMin)
+                             .arg(thresholdMax);
+
+    const QString foreign = unencodable(form.name);
+    if (!foreign.isEmpty())
+        return refused + QStringLiteral("в поле %1 есть знаки, которых нет в кодировке датчика "
+                                        "(Windows-1251): %2.")
+                             .arg(quoted(form.nameLabel), foreign);
+    return QString();
+}
+
+void storeSpeed(UstBlock& ust, int bitPerSecond)
+{
+    ust.speed = quint16(bitPerSecond / 100);
+}
+
+void storeThreshold(UstBlock& ust, const QString& text)
+{
+    ust.threshold = qint16(text.toInt());
+}
+
+void applyUstForm(const UstForm& form, UstBlock& ust)
+{
+    setNameText(ust, form.name);
+    storeSpeed(ust, form.speed);
+    storeThreshold(ust, form.threshold);
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "sensor/blocks.h"
+
+#include <QString>
+
+// The settings form as a write takes it, with the captions its warnings name. Free of widgets,
+// so that the decisions can be tested directly.
+struct UstForm
+{
+    QString name;
+    QString nameLabel;
+    int speed = 0; // bit/s; 0 when no speed is chosen
+    QString speedLabel;
+    QString threshold;
+    QString thresholdLabel;
+};
+
+// The setpoint is an int16 on the sensor, and the sensor takes only this range.
+constexpr int thresholdMin = -30000;
+constexpr int thresholdMax = 30000;
+
+// Why the form must not be written, as the warning says it; empty when it may be written.
+// Nothing of a refused form reaches the sensor: a missing speed would be written as 0 and
+// cut the sensor off the line, a setpoint out of range would be written as another number,
+// and a name the sensor's encoding cannot hold would be written as other characters.
+QString ustFormRefusal(const UstForm& form);
+
+// Store one form value into a settings image; the checksum is left to the caller.
+void storeSpeed(UstBlock& ust, int bitPerSecond);
+void storeThreshold(UstBlock& ust, const QString& text);
+
+// Stores the form's name, speed and setpoint into a settings image.
+void applyUstForm(const UstForm& form, UstBlock& ust);
