@@ -35,6 +35,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     fillBaudRates(ui->BaudRateBox);
     ui->BaudRateBox->setCurrentIndex(0);
     connect(ui->cBtnClear, &QPushButton::clicked, ui->consol, &QPlainTextEdit::clear);
+    connect(ui->BtnSetFile, &QToolButton::clicked, this, &MainWindow::SetFileReprog);
     connect(ui->BtnReadUst, &QPushButton::clicked, this, &MainWindow::readUst);
     connect(ui->BtnWriteUst, &QPushButton::clicked, this, &MainWindow::writeUst);
     connect(ui->BtnWriteAddr, &QPushButton::clicked, this, &MainWindow::writeAddr);
@@ -84,6 +85,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     ui->lineEditAddrDevice->setValidator(addrValidator);
     ui->lineEditUstThreshold->setValidator(ustValidator);
 
+    connect(ui->BtnReprog2, &QPushButton::clicked, this, &MainWindow::Reprog);
     ui->lineEditReprogFilePath->hide();
     ui->BtnSetFile->hide();
 
@@ -136,6 +138,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     ui->statusBar->addPermanentWidget(searchProgress, 0);
     ui->statusBar->addPermanentWidget(searchCancel, 0);
     ui->statusBar->hide();
+
+    reprogFile = QStringLiteral("VEL_DUO300.bin");
 
     enableSensorButtons(false);
 

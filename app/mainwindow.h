@@ -1,5 +1,6 @@
 #pragma once
 
+#include "reprog/firmwareimage.h"
 #include "sensor/device.h"
 
 #include <QByteArray>
@@ -130,6 +131,15 @@ private slots:
     void autoSearchDevice();
     void stopSearchDevice();
 
+    // Firmware reprogramming: the steps act on the record the run took when it started.
+    void SetFileReprog();
+    void Reprog();
+    void WriteLoaderCode();
+    void goToLoader();
+    void erasesFlash();
+    bool ReprogDevice(quint8 addr, const firmware::UploadPlan& plan);
+    bool goToMainAppl();
+
 private:
     using Action = void (MainWindow::*)();
 
@@ -200,8 +210,16 @@ private:
     // program is ending.
     bool runSearch();
 
+    // The reprogramming steps after the window is locked, on reprogDevice.
+    void reprogram(const firmware::UploadPlan& plan);
+    // A "Ошибка" box for a failed reprogramming step: the step's text and the error's.
+    void reprogFailure(const QString& what, int error);
+    // Waits ms milliseconds as a wait of an operation; false when the program is ending.
+    bool pauseFor(int ms);
+
     Ui::MainWindow* ui;
     QTimer* sendTimer = nullptr;
+    QString reprogFile; // firmware image, relative to the working directory
     QVector<DeviceVEL_DUO300> devices;
     QFile logFile;
     QIntValidator* addrValidator = nullptr;
@@ -246,4 +264,7 @@ private:
     void rebuildDeviceList(int row);
     // Shows the selected record; a user's selection always runs the port sequence.
     void showSelection(bool rebuilt);
+
+    // The record a reprogramming run took when it started; null outside a run.
+    DeviceVEL_DUO300* reprogDevice = nullptr;
 };

@@ -99,6 +99,7 @@ struct SensorBus::Impl
     std::vector<std::unique_ptr<Entry>> entries;
     std::map<int, FaultSpec> faults; // key: addr << 8 | function
     bool wireTime = false;
+    bool requestWireTime = false;
     std::deque<QList<Chunk>> scripts;
 
     QByteArray rx;
@@ -216,6 +217,10 @@ struct SensorBus::Impl
         if (fault == faults.end())
             fault = faults.find(addr << 8);
         FaultSpec* cue = fault != faults.end() ? &fault->second : nullptr;
+        if (cue && cue->writeRegister >= 0 &&
+            (function != 0x10 || frame.size() < 4 ||
+             (quint8(frame.at(2)) << 8 | quint8(frame.at(3))) != cue->writeRegister))
+            cue = nullptr;
         if (cue && cue->after > 0) {
             --cue->after;
             cue = nullptr;
@@ -279,6 +284,8 @@ struct SensorBus::Impl
         if (wireTime) {
             for (Chunk& chunk : chunks)
                 chunk.delayMs += wireTimeMs(chunk.bytes.size(), baud);
+            if (requestWireTime && !chunks.isEmpty())
+                chunks[0].delayMs += wireTimeMs(frame.size(), baud);
         }
         return chunks;
     }
@@ -545,6 +552,12 @@ void SensorBus::setWireTime(bool emulate)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->wireTime = emulate;
+}
+
+void SensorBus::setRequestWireTime(bool emulate)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->requestWireTime = emulate;
 }
 
 void SensorBus::queueScript(const QList<Chunk>& answer)
