@@ -37,6 +37,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     fillBaudRates(ui->BaudRateBox);
     ui->BaudRateBox->setCurrentIndex(0);
     connect(ui->cBtnClear, &QPushButton::clicked, ui->consol, &QPlainTextEdit::clear);
+    connect(ui->BtnSetFile, &QToolButton::clicked, this, &MainWindow::SetFileReprog);
     connect(ui->BtnReadUst, &QPushButton::clicked, this, &MainWindow::readUst);
     connect(ui->BtnWriteUst, &QPushButton::clicked, this, &MainWindow::writeUst);
     connect(ui->BtnWriteAddr, &QPushButton::clicked, this, &MainWindow::writeAddr);
@@ -86,6 +87,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     ui->lineEditAddrDevice->setValidator(addrValidator);
     ui->lineEditUstThreshold->setValidator(ustValidator);
 
+    connect(ui->BtnReprog2, &QPushButton::clicked, this, &MainWindow::Reprog);
     ui->lineEditReprogFilePath->hide();
     ui->BtnSetFile->hide();
 
@@ -100,16 +102,27 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     for (int addr = 1; addr <= 31; ++addr)
         ui->listWidgetAddr->addItem(QString::number(addr));
 
+    connect(ui->btnAddSpeed, &QPushButton::clicked, this, &MainWindow::addSpeed);
+    connect(ui->btnAddAddr, &QPushButton::clicked, this, &MainWindow::addAddr);
+    connect(ui->btnRmSpeed, &QPushButton::clicked, this, &MainWindow::rmSpeed);
+    connect(ui->btnRmAddr, &QPushButton::clicked, this, &MainWindow::rmAddr);
+    connect(ui->BtnAutoSearch, &QPushButton::clicked, this, &MainWindow::autoSearchDevice);
     connect(ui->btnAddDevice, &QPushButton::clicked, this, &MainWindow::setFlagAddDevice);
     connect(ui->listWidgetDevices, &QListWidget::itemSelectionChanged, this,
             &MainWindow::selectDevice);
+    connect(ui->listWidgetAddr, &QListWidget::itemSelectionChanged, this,
+            &MainWindow::changeSelectListAddr);
+    connect(ui->listWidgetSpeed, &QListWidget::itemSelectionChanged, this,
+            &MainWindow::changeSelectListSpeed);
     // A right click acts at once, without a menu.
     ui->listWidgetDevices->setContextMenuPolicy(Qt::CustomContextMenu);
     ui->listWidgetDevices->setItemDelegate(new DeviceRowDelegate(ui->listWidgetDevices));
     connect(ui->listWidgetDevices, &QWidget::customContextMenuRequested, this,
             &MainWindow::setFlagRmDevice);
     ui->listWidgetSpeed->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui->listWidgetSpeed, &QWidget::customContextMenuRequested, this, &MainWindow::rmSpeed);
     ui->listWidgetAddr->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui->listWidgetAddr, &QWidget::customContextMenuRequested, this, &MainWindow::rmAddr);
 
     ui->listWidgetDevices->setCurrentRow(-1);
     ui->btnRmAddr->setEnabled(false);
@@ -123,9 +136,12 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     searchProgress = new QProgressBar(this);
     searchProgress->setRange(0, 100);
     searchCancel = new QPushButton(QStringLiteral("Отмена"), this);
+    connect(searchCancel, &QPushButton::clicked, this, &MainWindow::stopSearchDevice);
     ui->statusBar->addPermanentWidget(searchProgress, 0);
     ui->statusBar->addPermanentWidget(searchCancel, 0);
     ui->statusBar->hide();
+
+    reprogFile = QStringLiteral("VEL_DUO300.bin");
 
     enableSensorButtons(false);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "reprog/firmwareimage.h"
 #include "sensor/device.h"
 
 #include <QByteArray>
@@ -9,8 +10,10 @@
 #include <QString>
 #include <QVector>
 
+class QComboBox;
 class QEventLoop;
 class QIntValidator;
+class QListWidget;
 class QProgressBar;
 class QPushButton;
 class QThread;
@@ -120,6 +123,27 @@ private slots:
     void on_BtnSetZero_clicked();
     void on_BtnSetNom_clicked();
 
+    // Automatic search and the speed and address lists it scans.
+    void sortListWidget(QListWidget* lw, Qt::SortOrder dir);
+    void sortComboBox(QComboBox* cb, Qt::SortOrder dir);
+    void changeSelectListAddr();
+    void changeSelectListSpeed();
+    void addSpeed();
+    void rmSpeed();
+    void addAddr();
+    void rmAddr();
+    void autoSearchDevice();
+    void stopSearchDevice();
+
+    // Firmware reprogramming: the steps act on the record the run took when it started.
+    void SetFileReprog();
+    void Reprog();
+    void WriteLoaderCode();
+    void goToLoader();
+    void erasesFlash();
+    bool ReprogDevice(quint8 addr, const firmware::UploadPlan& plan);
+    bool goToMainAppl();
+
 private:
     using Action = void (MainWindow::*)();
 
@@ -186,8 +210,20 @@ private:
     void recoverLostPort(int baudrate);
     QString lostPort; // the port whose adapter went away, until it is open again
 
+    // Locks the window and probes the listed addresses at the listed speeds; false when the
+    // program is ending.
+    bool runSearch();
+
+    // The reprogramming steps after the window is locked, on reprogDevice.
+    void reprogram(const firmware::UploadPlan& plan);
+    // A "Ошибка" box for a failed reprogramming step: the step's text and the error's.
+    void reprogFailure(const QString& what, int error);
+    // Waits ms milliseconds as a wait of an operation; false when the program is ending.
+    bool pauseFor(int ms);
+
     Ui::MainWindow* ui;
     QTimer* sendTimer = nullptr;
+    QString reprogFile; // firmware image, relative to the working directory
     QVector<DeviceVEL_DUO300> devices;
     QFile logFile;
     QIntValidator* addrValidator = nullptr;
@@ -201,6 +237,8 @@ private:
     bool flagAddDevice = false;
     int tickCount = 0;
 
+    bool stopSearch = false; // Cancel was clicked: the running search probes no further
+
     QThread* workerThread = nullptr; // kept to stop the worker in order at exit
     // Target of the address probe's error code: the worker may write it after a wait was cut
     // short by the end of the program, so it must outlive any one operation.
@@ -211,4 +249,26 @@ private:
     bool draining = false;   // deferred actions are being run
     bool closing = false;    // the program is ending: nothing more is started or stored
     QQueue<Action> deferred; // user actions that came during a wait
+
+    // Port re-opening: the port is closed and opened again when the selected sensor changes,
+    // not when the device list is merely rebuilt around the same record.
+    struct PortUse
+    {
+        int row = -1; // the row whose selection last ran the port sequence; -1: none since
+        int baudrate = 0;
+        // A rebuild that lands on this row at this speed leaves the port as it is.
+        bool keeps(int currentRow, int rate) const
+        {
+            return row >= 0 && row == currentRow && baudrate == rate;
+        }
+    };
+    PortUse portUse;
+    // Rebuilds the device list, makes row current and shows it; the port sequence runs only
+    // when the row holds another record than the one the port was last opened for.
+    void rebuildDeviceList(int row);
+    // Shows the selected record; a user's selection always runs the port sequence.
+    void showSelection(bool rebuilt);
+
+    // The record a reprogramming run took when it started; null outside a run.
+    DeviceVEL_DUO300* reprogDevice = nullptr;
 };

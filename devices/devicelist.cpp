@@ -3,6 +3,7 @@
 #include "ui_mainwindow.h"
 
 #include <QMessageBox>
+#include <QSignalBlocker>
 
 void MainWindow::setFlagAddDevice()
 {
@@ -22,13 +23,11 @@ void MainWindow::addDevice(DeviceVEL_DUO300* dev)
 
     dev->coil[0] = 0;
     devices.append(*dev);
-    updateDeviceList();
-    ui->listWidgetDevices->setCurrentRow(devices.size() - 1);
+    rebuildDeviceList(devices.size() - 1);
     ReadUst(&devices.last(), 2);
     if (closing)
         return;
-    updateDeviceList();
-    ui->listWidgetDevices->setCurrentRow(devices.size() - 1);
+    rebuildDeviceList(devices.size() - 1);
 }
 
 void MainWindow::btnAddDevice()
@@ -63,6 +62,8 @@ void MainWindow::rmDevice()
         // The record goes first, so that a selection change raised by taking the row out
         // already sees rows and records matching.
         devices.remove(row);
+        // Later rows move up: the row the port was opened for may now hold another record.
+        portUse = PortUse();
         delete ui->listWidgetDevices->takeItem(row);
     }
     if (!devices.isEmpty()) {
@@ -86,17 +87,38 @@ void MainWindow::updateDeviceList()
     }
 }
 
+void MainWindow::rebuildDeviceList(int row)
+{
+    {
+        // The rows vanish and come back: no selection change of the user's, so the list's
+        // signals wait until the row is back, and the selection is then shown once.
+        const QSignalBlocker quiet(ui->listWidgetDevices);
+        updateDeviceList();
+        ui->listWidgetDevices->setCurrentRow(row);
+    }
+    showSelection(true);
+}
+
 void MainWindow::selectDevice()
 {
     if (deferWhileWaiting(&MainWindow::selectDevice))
         return;
     Operation op(this);
+    showSelection(false);
+}
+
+void MainWindow::showSelection(bool rebuilt)
+{
+    const int row = ui->listWidgetDevices->currentRow();
     DeviceVEL_DUO300* dev = selectedDevice();
     if (!dev) {
         enableSensorButtons(false);
         return;
     }
-    reopenPort(dev->baudrate);
+    if (!rebuilt || !portUse.keeps(row, dev->baudrate)) {
+        reopenPort(dev->baudrate);
+        portUse = PortUse{row, dev->baudrate};
+    }
     setViewParam(dev);
     setViewSettings(dev);
     ui->groupBox_11->setVisible(dev->param.sensorType == 2);

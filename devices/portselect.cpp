@@ -22,6 +22,8 @@ void MainWindow::reopenPort(int baudrate)
 
 void MainWindow::reopenPortNamed(const QString& name, int baudrate)
 {
+    // Whatever the port was open for, it is now open for the speed given here.
+    portUse = PortUse();
     // The pauses deliberately block without handling events: each gives the worker time to
     // carry out the queued step before the next one is sent.
     emit disconnectPort();

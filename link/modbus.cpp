@@ -1,12 +1,12 @@
 #include "link/modbus.h"
+#include "link/answertiming.h"
 
-#include <QDateTime>
 #include <QThread>
 #include <QTime>
 
-ModBus::ModBus(QObject* parent)
-    : QObject(parent), port(new QSerialPort), lastActivityMs(QDateTime::currentMSecsSinceEpoch())
+ModBus::ModBus(QObject* parent) : QObject(parent), port(new QSerialPort)
 {
+    clock.start();
 }
 
 ModBus::~ModBus()
@@ -104,20 +104,20 @@ void ModBus::WriteToPort(QByteArray data)
 {
     if (!port->isOpen())
         return;
-    lastActivityMs = QDateTime::currentMSecsSinceEpoch();
+    lastActivityUs = nowUs();
     port->write(data);
 }
 
 void ModBus::ReadInPort()
 {
-    lastActivityMs = QDateTime::currentMSecsSinceEpoch();
+    lastActivityUs = nowUs();
     recvBuf.append(port->readAll());
 }
 
 void ModBus::before_recv()
 {
     recvState = RECV_WAIT;
-    lastActivityMs = QDateTime::currentMSecsSinceEpoch();
+    lastActivityUs = nowUs();
     recvBuf.clear();
 }
 
@@ -126,29 +126,39 @@ bool ModBus::stopRequested()
     return QThread::currentThread()->isInterruptionRequested();
 }
 
+qint64 ModBus::nowUs() const
+{
+    return clock.nsecsElapsed() / 1000;
+}
+
 void ModBus::wait_answer()
 {
-    // Waiting for ready-read blocks in the system; readyRead runs ReadInPort from inside it.
+    // Sleeps in the system until bytes come or the next deadline falls due; readyRead runs
+    // ReadInPort from inside the wait.
     while (port->isOpen() && !stopRequested()) {
-        port->waitForReadyRead(waitStepMs);
-        slotRecvTimerOut();
+        const qint64 waitUs = slotRecvTimerOut();
         if (recvState == RECV_TIMEOUT || recvState == RECV_DONE)
             return;
+        const qint64 waitMs = qMin<qint64>((waitUs + 999) / 1000, longestWaitMs);
+        port->waitForReadyRead(int(waitMs));
     }
 }
 
-void ModBus::slotRecvTimerOut()
+qint64 ModBus::slotRecvTimerOut()
 {
-    const qint64 elapsed = QDateTime::currentMSecsSinceEpoch() - lastActivityMs;
-    if (elapsed <= silenceMs)
-        return;
-    if (!recvBuf.isEmpty()) {
+    const answertiming::Step step = answertiming::judge(nowUs() - lastActivityUs, recvBuf,
+                                                        expectedAnswerSize, port->baudRate());
+    switch (step.verdict) {
+    case answertiming::Verdict::Done:
         emit outPort(GetTime() + QStringLiteral("| >> "), recvBuf);
         recvState = RECV_DONE;
-        return;
+        break;
+    case answertiming::Verdict::NoAnswer:
+        if (recvState == RECV_WAIT)
+            recvState = RECV_TIMEOUT;
+        break;
+    case answertiming::Verdict::Wait:
+        break;
     }
-    if (elapsed <= answerTimeoutMs)
-        return;
-    if (recvState == RECV_WAIT)
-        recvState = RECV_TIMEOUT;
+    return step.waitUs;
 }

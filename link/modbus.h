@@ -3,6 +3,7 @@
 #include "link/portfailure.h"
 #include <QByteArray>
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
@@ -27,10 +28,9 @@ public:
         RECV_DONE = 2
     };
 
-    // Receive timing, in milliseconds.
-    static constexpr int waitStepMs = 10;
-    static constexpr int silenceMs = 20;
-    static constexpr int answerTimeoutMs = 400;
+    // The longest single wait for bytes, so that the end of the program is seen promptly
+    // while an answer is awaited. Bytes and the answer's own deadlines end a wait sooner.
+    static constexpr int longestWaitMs = 50;
 
     // Not the worker's child: the owner moves it to the worker thread together with the worker.
     QSerialPort* port;
@@ -64,7 +64,8 @@ public slots:
     void DisconnectPort();
     void WriteToPort(QByteArray data);
     void ReadInPort();
-    void slotRecvTimerOut();
+    // One judgement of the answer; returns the microseconds until the next one is due.
+    qint64 slotRecvTimerOut();
 
     void mb_readCoil(quint8 addr, quint16 reg_addr, quint16 reg_count, int attempNumber);
     void mb_read(quint8 addr, quint16 reg_addr, quint16 reg_count, int attempNumber, int* errCode);
@@ -91,6 +92,7 @@ private:
     // The attempt loop that every transaction shares; ends with exactly one packetReady.
     void transact(QByteArray request, int expectedSize, int attempNumber, int* errCode = nullptr);
     static bool stopRequested();
+    qint64 nowUs() const;
 
     // Reports a port that could not be opened or set up. While the port of a lost adapter is
     // being re-opened, its absence is what the loss already said, and a failure repeated
@@ -103,5 +105,8 @@ private:
     Settings SettingsPort;
     int recvState = RECV_WAIT;
     QByteArray recvBuf;
-    qint64 lastActivityMs;
+    // Steady time of the last attempt start, write or read; the receive timing counts from it.
+    QElapsedTimer clock;
+    qint64 lastActivityUs = 0;
+    int expectedAnswerSize = 0; // bytes of the whole answer the current transaction expects
 };

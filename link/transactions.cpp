@@ -41,6 +41,7 @@ quint16 ModBus::getCRC(quint16 r_CRC, quint8 b)
 void ModBus::transact(QByteArray request, int expectedSize, int attempNumber, int* errCode)
 {
     calcCrc(request, request.size());
+    expectedAnswerSize = expectedSize;
     int error = rtu::NoAnswer;
     bool attempted = false;
     for (int attempt = 0; attempt < attempNumber && !stopRequested(); ++attempt) {

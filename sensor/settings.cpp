@@ -6,9 +6,7 @@
 
 void MainWindow::rebuildListKeepingRow()
 {
-    const int row = ui->listWidgetDevices->currentRow();
-    updateDeviceList();
-    ui->listWidgetDevices->setCurrentRow(row);
+    rebuildDeviceList(ui->listWidgetDevices->currentRow());
 }
 
 void MainWindow::readUst()
@@ -72,15 +70,11 @@ void MainWindow::WriteUst(DeviceVEL_DUO300* dev)
     if (!waitAnswer())
         return;
     checkError(dev, answerError);
-    // The sensor answers at the written speed from now on: the record follows it, and so does
-    // the port while this sensor is the selected one (a selection made meanwhile re-opens the
-    // port for its own sensor once this write is over).
+    // The sensor answers at the written speed from now on: the record follows it, and the
+    // rebuild below re-opens the port at it while this sensor is the selected one.
     const int written = dev->ust.speed * 100;
-    if (answerError == 0 && written != dev->baudrate) {
+    if (answerError == 0)
         dev->baudrate = written;
-        if (dev == selectedDevice())
-            reopenPort(written);
-    }
     rebuildListKeepingRow();
 }
 

@@ -30,7 +30,7 @@ void printUsage(FILE* out, const char* program)
                  "  --sensor ADDR:BAUD:TYPE  a sensor at Modbus address ADDR (1-247) answering\n"
                  "                           at BAUD bit/s; TYPE 1 is a temperature sensor,\n"
                  "                           2 a voltage sensor. Repeatable. Without it:\n"
-                 "                           1:9600:2 and 2:19200:1.\n"
+                 "                           1:9600:2 and 2:38400:1.\n"
                  "  --wire-time              answers take the time their bytes need on the\n"
                  "                           line at its baud rate\n"
                  "  --verbose                print every request in hexadecimal on stderr\n"
@@ -84,7 +84,7 @@ int main(int argc, char** argv)
         }
     }
     if (sensors.empty())
-        sensors = {{1, 9600, 2}, {2, 19200, 1}};
+        sensors = {{1, 9600, 2}, {2, 38400, 1}};
 
     // Blocked before the serving threads start, so that they inherit the mask and the
     // signals reach sigwait below.

@@ -99,6 +99,7 @@ struct SensorBus::Impl
     std::vector<std::unique_ptr<Entry>> entries;
     std::map<int, FaultSpec> faults; // key: addr << 8 | function
     bool wireTime = false;
+    bool requestWireTime = false;
     std::deque<QList<Chunk>> scripts;
 
     QByteArray rx;
@@ -216,6 +217,10 @@ struct SensorBus::Impl
         if (fault == faults.end())
             fault = faults.find(addr << 8);
         FaultSpec* cue = fault != faults.end() ? &fault->second : nullptr;
+        if (cue && cue->writeRegister >= 0 &&
+            (function != 0x10 || frame.size() < 4 ||
+             (quint8(frame.at(2)) << 8 | quint8(frame.at(3))) != cue->writeRegister))
+            cue = nullptr;
         if (cue && cue->after > 0) {
             --cue->after;
             cue = nullptr;
@@ -279,6 +284,8 @@ struct SensorBus::Impl
         if (wireTime) {
             for (Chunk& chunk : chunks)
                 chunk.delayMs += wireTimeMs(chunk.bytes.size(), baud);
+            if (requestWireTime && !chunks.isEmpty())
+                chunks[0].delayMs += wireTimeMs(frame.size(), baud);
         }
         return chunks;
     }
@@ -476,7 +483,8 @@ QString SensorBus::slavePath() const
 void SensorBus::addSensor(quint8 addr, int baud, quint16 type)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
-    Impl::Entry* entry = d->find(addr);
+    // The same address at another speed is another sensor: a search must tell them apart.
+    Impl::Entry* entry = d->findAnswering(addr, baud);
     if (!entry) {
         d->entries.push_back(std::make_unique<Impl::Entry>());
         entry = d->entries.back().get();
@@ -540,6 +548,12 @@ void SensorBus::setWireTime(bool emulate)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->wireTime = emulate;
+}
+
+void SensorBus::setRequestWireTime(bool emulate)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->requestWireTime = emulate;
 }
 
 void SensorBus::queueScript(const QList<Chunk>& answer)

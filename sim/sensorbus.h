@@ -46,6 +46,9 @@ struct FaultSpec
     int value = 0;
     int times = -1; // answers it spoils before it clears itself; -1 until clearFaults()
     int after = 0;  // answers served normally before it starts (a sensor that fails mid-way)
+    // For writes (0x10): only the write to this register address is spoiled, for instance
+    // one chunk of a firmware upload or its checksum; -1 spoils every write.
+    int writeRegister = -1;
 };
 
 // The state of one simulated sensor.
@@ -97,7 +100,9 @@ public:
     QString slavePath() const;
 
     // A sensor of type 1 (temperature) or 2 (voltage), or another value for an undetermined
-    // type, answering at addr and baud; its settings block says the same.
+    // type, answering at addr and baud; its settings block says the same. It replaces a sensor
+    // at the same address and speed; at another speed it is a sensor of its own, and the
+    // functions below that take only an address act on the one added first.
     void addSensor(quint8 addr, int baud, quint16 type);
     bool hasSensor(quint8 addr) const;
     Sensor sensor(quint8 addr) const;
@@ -108,6 +113,9 @@ public:
 
     // Answers take the time their bytes need on the wire at the line's baud rate.
     void setWireTime(bool emulate);
+    // With wire time: a sensor also waits for the request's own wire time before it answers,
+    // as it sees the request only once its last byte has crossed the line.
+    void setRequestWireTime(bool emulate);
 
     // The next request, whatever it is, is answered by these chunks instead of a sensor;
     // an empty list keeps the line silent for it. Scripts are used in the order queued.

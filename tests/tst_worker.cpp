@@ -210,42 +210,72 @@ private slots:
         QCOMPARE(line.events.size(), 2);
     }
 
-    void answerEndsWithSilence_data()
+    // An answer of the expected length, or an exception answer, ends after a short guard of
+    // quiet line; anything else only after more than 20 ms of silence.
+    void answerEnd_data()
     {
-        QTest::addColumn<int>("gapMs");
-        QTest::addColumn<int>("chunksKept");
-        QTest::newRow("two chunks 5 ms apart make one answer") << 5 << 2;
-        QTest::newRow("a gap of 50 ms splits the answer") << 50 << 1;
+        QTest::addColumn<QByteArray>("first");
+        QTest::addColumn<int>("gapMs");         // before the second chunk
+        QTest::addColumn<QByteArray>("second"); // empty: none
+        QTest::addColumn<int>("keptBytes");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<bool>("early");
+
+        const QByteArray answer = readAnswer();
+        const QByteArray none;
+        QTest::newRow("complete answer") << answer << 0 << none << 33 << 0 << true;
+        QTest::newRow("two chunks 5 ms apart make one answer")
+            << answer.left(16) << 5 << answer.mid(16) << 33 << 0 << true;
+        QTest::newRow("a gap of 50 ms splits the answer")
+            << answer.left(16) << 50 << answer.mid(16) << 16 << 5 << false;
+        QTest::newRow("longer than expected is judged whole")
+            << answer + QByteArray::fromHex("ee") << 0 << none << 34 << 5 << false;
+        QTest::newRow("shorter than expected waits for the silence")
+            << answer.left(32) << 0 << none << 32 << 5 << false;
+        QTest::newRow("exception answer")
+            << QByteArray::fromHex("018302c0f1") << 0 << none << 5 << 2 << true;
     }
 
-    void answerEndsWithSilence()
+    void answerEnd()
     {
+        QFETCH(QByteArray, first);
         QFETCH(int, gapMs);
-        QFETCH(int, chunksKept);
+        QFETCH(QByteArray, second);
+        QFETCH(int, keptBytes);
+        QFETCH(int, error);
+        QFETCH(bool, early);
         Line line;
         QVERIFY(line.openOnBus());
 
-        const QByteArray answer = readAnswer();
-        const QList<QByteArray> chunks{answer.left(16), answer.mid(16)};
-        line.bus.queueScript({{35, chunks[0]}, {gapMs, chunks[1]}});
-        const QByteArray expected = chunksKept == 2 ? answer : chunks[0];
+        QList<sim::Chunk> script{{35, first}};
+        if (!second.isEmpty())
+            script.append({gapMs, second});
+        line.bus.queueScript(script);
+        const QByteArray expected = (first + second).left(keptBytes);
 
         line.worker.mb_read(1, 0, 14, 1, nullptr);
 
         const QList<Event> outs = line.ofKind("out");
         QCOMPARE(outs.size(), 1);
         QCOMPARE(outs[0].bytes.toHex(), expected.toHex());
-        QCOMPARE(line.ofKind("packet").size(), 1);
-        QCOMPARE(line.ofKind("packet")[0].bytes.toHex(), expected.toHex());
+        const QList<Event> packets = line.ofKind("packet");
+        QCOMPARE(packets.size(), 1);
+        QCOMPARE(packets[0].bytes.toHex(), expected.toHex());
+        QCOMPARE(packets[0].text, QString::number(error));
 
-        // More than 20 ms of silence after the last byte taken in, and not much more: the
-        // first 10 ms step after it (bounds above are loose for a busy machine).
-        const double silence = msBetween(line.lastReadyReadNs, outs[0].atNs);
-        QVERIFY2(silence > 20.0, qPrintable(QString::number(silence)));
-        const QList<sim::Sent> sent = line.bus.sent();
-        QVERIFY(sent.size() >= chunksKept);
-        const qint64 afterLastChunk = outs[0].atBusMs - sent[chunksKept - 1].atMs;
-        QVERIFY2(afterLastChunk < 80, qPrintable(QString::number(afterLastChunk)));
+        // Measured from the last bytes taken in to the hand-over; upper bounds are loose for a
+        // busy machine.
+        const double quiet = msBetween(line.lastReadyReadNs, packets[0].atNs);
+        if (early) {
+            QVERIFY2(quiet >= 1.75 && quiet < 15.0, qPrintable(QString::number(quiet)));
+        } else {
+            QVERIFY2(quiet > 20.0, qPrintable(QString::number(quiet)));
+            const QList<sim::Sent> sent = line.bus.sent();
+            const int chunksKept = keptBytes > first.size() && !second.isEmpty() ? 2 : 1;
+            QVERIFY(sent.size() >= chunksKept);
+            const qint64 afterLastChunk = outs[0].atBusMs - sent[chunksKept - 1].atMs;
+            QVERIFY2(afterLastChunk < 80, qPrintable(QString::number(afterLastChunk)));
+        }
     }
 
     void silenceIsNoAnswer()

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <algorithm>
 
 WindowBench::WindowBench(PortName portName) : previousDir(QDir::currentPath())
 {
@@ -86,4 +87,20 @@ UstBlock WindowBench::writtenBlock(const QByteArray& frame)
     UstBlock ust{};
     copyFromAnswer(&ust, int(sizeof ust), frame, 6);
     return ust;
+}
+
+bool WindowBench::exchangesInTurn() const
+{
+    const QList<sim::Received> log = bus.received();
+    const QList<sim::Sent> answers = bus.sent();
+    for (int i = 1; i < log.size(); ++i) {
+        const qint64 from = log.at(i - 1).atMs;
+        const qint64 to = log.at(i).atMs;
+        const bool answered = std::any_of(answers.begin(), answers.end(), [&](const sim::Sent& s) {
+            return s.atMs >= from && s.atMs <= to;
+        });
+        if (!answered && to - from < 400)
+            return false;
+    }
+    return true;
 }

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+// A firmware image and how it goes into the sensor's flash through its loader. Pure: no
+// window, no line, so that tests and fuzzers call it directly.
+namespace firmware {
+
+// The application area as the loader's write requests address it: register addresses are
+// byte offsets into flash there.
+constexpr quint16 areaStart = 0x1400;
+constexpr int areaSize = 10240;
+constexpr quint8 firstPage = 5; // of 1024 bytes: the area is pages 5 to 14
+constexpr quint8 pageCount = 10;
+constexpr int chunkSize = 192;
+// The last four bytes of the area hold the image checksum.
+constexpr quint16 checksumAddr = 0x3BFC;
+
+// One write request of the upload.
+struct FlashWrite
+{
+    quint16 regAddr;
+    quint16 regCount;
+    QByteArray bytes; // 2 * regCount bytes
+};
+
+struct UploadPlan
+{
+    QVector<FlashWrite> chunks;
+    quint32 checksum; // ~(sum of the padded image's little-endian words)
+    FlashWrite checksumWrite;
+};
+
+// The image padded with 0xFF, the erased flash value, to a whole number of 32-bit words, so
+// that neither an odd register count nor the word checksum drops a byte.
+QByteArray paddedImage(const QByteArray& image);
+
+// The writes that put the image into the area, in order, and the checksum write after them.
+// readImageFile refuses images that do not fit the area; a larger one would run past it.
+UploadPlan uploadPlan(const QByteArray& image);
+
+// An image file read whole, or why it cannot be used: missing, unreadable, empty, or larger
+// than the area. refusal is the text shown to the user; empty when bytes can be uploaded.
+struct ImageFile
+{
+    QByteArray bytes;
+    QString refusal;
+};
+ImageFile readImageFile(const QString& name);
+
+} // namespace firmware

@@ -1,0 +1,442 @@
+// Firmware reprogramming: the image and its writes, and the whole procedure through the real
+// window against a simulated sensor and its loader.
+#include "reprog/firmwareimage.h"
+#include "support/windowbench.h"
+
+#include <QDir>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QtTest>
+
+Q_DECLARE_METATYPE(sim::FaultSpec)
+
+namespace {
+
+const QString imageName = QStringLiteral("VEL_DUO300.bin");
+
+// Bytes that differ from word to word and within each word, so that a wrong byte order, a
+// dropped or a repeated byte changes the checksum.
+QByteArray testImage(int size)
+{
+    QByteArray bytes(size, '\0');
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char((i * 7 + 13) ^ (i >> 8));
+    return bytes;
+}
+
+// ~(sum of little-endian 32-bit words), written out byte by byte.
+quint32 referenceChecksum(const QByteArray& padded)
+{
+    quint32 sum = 0;
+    for (int i = 0; i + 3 < padded.size(); i += 4)
+        sum += quint32(quint8(padded[i])) | quint32(quint8(padded[i + 1])) << 8 |
+               quint32(quint8(padded[i + 2])) << 16 | quint32(quint8(padded[i + 3])) << 24;
+    return ~sum;
+}
+
+QByteArray littleEndian(quint32 word)
+{
+    QByteArray bytes;
+    for (int i = 0; i < 4; ++i)
+        bytes.append(char(word >> (8 * i)));
+    return bytes;
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), qint64(bytes.size()));
+}
+
+// A request as a short word: function code, and the register or the erase range.
+QString describe(const QByteArray& frame)
+{
+    const quint8 function = quint8(frame.at(1));
+    QString text = QString::number(function, 16).rightJustified(2, QLatin1Char('0'));
+    if (function == 0x03 || function == 0x10 || function == 0x11)
+        text += QLatin1Char(' ') + QString::fromLatin1(frame.mid(2, 2).toHex());
+    return text;
+}
+
+QStringList describeAll(const sim::SensorBus& bus)
+{
+    QStringList requests;
+    for (const sim::Received& r : bus.received())
+        requests << describe(r.bytes);
+    return requests;
+}
+
+const QStringList uploadOf1001Bytes = {QStringLiteral("10 1400"), QStringLiteral("10 14c0"),
+                                       QStringLiteral("10 1580"), QStringLiteral("10 1640"),
+                                       QStringLiteral("10 1700"), QStringLiteral("10 17c0"),
+                                       QStringLiteral("10 3bfc")};
+
+// What the window showed when a message box came up.
+class BoxMoment : public QObject
+{
+public:
+    explicit BoxMoment(WindowBench& bench) : b(bench) { qApp->installEventFilter(this); }
+    ~BoxMoment() override { qApp->removeEventFilter(this); }
+
+    struct State
+    {
+        QString title;
+        int progress;
+        int maximum;
+        bool listEnabled;
+        bool cancelVisible;
+    };
+    QList<State> seen;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (auto* box = qobject_cast<QMessageBox*>(watched); box && event->type() == QEvent::Show) {
+            auto* bar = b.window->findChild<QProgressBar*>();
+            seen.append({box->windowTitle(), bar->value(), bar->maximum(),
+                         b.find<QListWidget>("listWidgetDevices")->isEnabled(),
+                         !cancelButton()->isHidden()});
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+public:
+    QPushButton* cancelButton() const
+    {
+        for (QPushButton* button : b.window->findChildren<QPushButton*>())
+            if (button->text() == QStringLiteral("Отмена"))
+                return button;
+        qFatal("no cancel button");
+    }
+
+private:
+    WindowBench& b;
+};
+
+QStringList boxTexts(const WindowBench& b)
+{
+    QStringList texts;
+    for (const ModalAnswerer::Box& box : b.boxes.boxes())
+        texts << box.title + QStringLiteral(": ") + box.text;
+    return texts;
+}
+
+void verifyUnlocked(WindowBench& b)
+{
+    QVERIFY(b.find<QListWidget>("listWidgetDevices")->isEnabled());
+    QVERIFY(b.find<QWidget>("tabWidget")->isEnabled());
+    QVERIFY(b.find<QWidget>("groupBox_9")->isEnabled());
+    QVERIFY(b.find<QStatusBar>("statusBar")->isHidden());
+}
+
+// A sensor at address 1, 115200 Bd, selected, with the image file in the working directory.
+void prepare(WindowBench& b, const QByteArray& image)
+{
+    b.bus.addSensor(1, 115200, 2);
+    b.addByHand(1, 115200);
+    QCOMPARE(b.find<QListWidget>("listWidgetDevices")->currentRow(), 0);
+    writeFile(QDir::current().filePath(imageName), image);
+    b.bus.clearLog();
+}
+
+} // namespace
+
+class TestReprog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void uploadPlan_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("padding");
+        QTest::addColumn<int>("chunks");
+        // The last chunks as register address : register count.
+        QTest::addColumn<QString>("layoutEnd");
+
+        QTest::newRow("1000 bytes: five of 192, one of 40")
+            << 1000 << 0 << 6 << QStringLiteral("1400:96 14c0:96 1580:96 1640:96 1700:96 17c0:20");
+        QTest::newRow("1001 bytes padded to 1004") << 1001 << 3 << 6 << QStringLiteral("17c0:22");
+        QTest::newRow("1002 bytes padded to 1004") << 1002 << 2 << 6 << QStringLiteral("17c0:22");
+        QTest::newRow("one byte padded to a word") << 1 << 3 << 1 << QStringLiteral("1400:2");
+        QTest::newRow("one whole chunk") << 192 << 0 << 1 << QStringLiteral("1400:96");
+        QTest::newRow("10240 bytes fill the area")
+            << 10240 << 0 << 54 << QStringLiteral("3b00:96 3bc0:32");
+    }
+
+    void uploadPlan()
+    {
+        QFETCH(int, size);
+        QFETCH(int, padding);
+        QFETCH(int, chunks);
+        QFETCH(QString, layoutEnd);
+        const QByteArray image = testImage(size);
+        const QByteArray padded = image + QByteArray(padding, char(0xFF));
+
+        const firmware::UploadPlan plan = firmware::uploadPlan(image);
+        QCOMPARE(plan.chunks.size(), chunks);
+        QStringList layout;
+        QByteArray sent;
+        int nextAddr = 0x1400;
+        for (const firmware::FlashWrite& chunk : plan.chunks) {
+            layout << QStringLiteral("%1:%2").arg(chunk.regAddr, 0, 16).arg(chunk.regCount);
+            QCOMPARE(int(chunk.regAddr), nextAddr);
+            QCOMPARE(chunk.bytes.size(), 2 * chunk.regCount);
+            QVERIFY(chunk.bytes.size() <= 192);
+            nextAddr += chunk.bytes.size();
+            sent += chunk.bytes;
+        }
+        QVERIFY2(layout.join(QLatin1Char(' ')).endsWith(layoutEnd), qPrintable(layout.join(' ')));
+        QCOMPARE(sent, padded);
+
+        QCOMPARE(plan.checksum, referenceChecksum(padded));
+        QCOMPARE(int(plan.checksumWrite.regAddr), 0x3BFC);
+        QCOMPARE(int(plan.checksumWrite.regCount), 2);
+        QCOMPARE(plan.checksumWrite.bytes, littleEndian(referenceChecksum(padded)));
+    }
+
+    void imageFile_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("size"); // -1: no such file, -2: a folder of that name
+        QTest::addColumn<QString>("refusal");
+
+        QTest::newRow("10240 bytes are accepted") << imageName << 10240 << QString();
+        QTest::newRow("10241 bytes are refused")
+            << imageName << 10241
+            << QStringLiteral(
+                   "Файл VEL_DUO300.bin слишком велик: 10241 байт, допустимо не более 10240 байт.");
+        QTest::newRow("far too large")
+            << imageName << 70000
+            << QStringLiteral(
+                   "Файл VEL_DUO300.bin слишком велик: 70000 байт, допустимо не более 10240 байт.");
+        QTest::newRow("empty") << imageName << 0 << QStringLiteral("Файл VEL_DUO300.bin пуст.");
+        QTest::newRow("missing") << imageName << -1
+                                 << QStringLiteral("VEL_DUO300.bin файла не существует.");
+        QTest::newRow("cannot be opened")
+            << imageName << -2 << QStringLiteral("Ошибка открытия файла VEL_DUO300.bin");
+        QTest::newRow("no name") << QString() << -1
+                                 << QStringLiteral("Выберите файл для перепрошивки.");
+    }
+
+    void imageFile()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, size);
+        QFETCH(QString, refusal);
+        QTemporaryDir dir;
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+        const QByteArray image = testImage(qMax(size, 0));
+        if (size >= 0)
+            writeFile(name, image);
+        else if (size == -2)
+            QVERIFY(QDir().mkdir(name));
+
+        const firmware::ImageFile file = firmware::readImageFile(name);
+        QDir::setCurrent(previous);
+        QCOMPARE(file.refusal, refusal);
+        QCOMPARE(file.bytes, refusal.isEmpty() ? image : QByteArray());
+    }
+
+    void fullRun()
+    {
+        WindowBench b;
+        const QByteArray image = testImage(1001);
+        prepare(b, image);
+        BoxMoment moment(b);
+        // Polling runs until the procedure starts, and stays stopped while it runs.
+        emit b.window->startTimer();
+
+        b.invoke("Reprog");
+
+        const QStringList expected =
+            QStringList{QStringLiteral("03 0100"), QStringLiteral("10 0100"), QStringLiteral("40"),
+                        QStringLiteral("11 050a")} +
+            uploadOf1001Bytes + QStringList{QStringLiteral("41")};
+        QCOMPARE(describeAll(b.bus), expected);
+        const QList<sim::Received> received = b.bus.received();
+        // The loader code went with an otherwise valid settings block.
+        UstBlock block{};
+        copyFromAnswer(&block, int(sizeof block), received.at(1).bytes, 6);
+        QCOMPARE(block.loaderCode, regmap::loaderRequest);
+        QCOMPARE(block.checksum, ustChecksum(block));
+        // The sensor had a second to restart into its loader before the erase.
+        QVERIFY2(received.at(3).atMs - received.at(2).atMs >= 990,
+                 qPrintable(QString::number(received.at(3).atMs - received.at(2).atMs)));
+
+        const sim::Sensor sensor = b.bus.sensor(1);
+        QVERIFY(!sensor.inLoader);
+        const QByteArray padded = image + QByteArray(3, char(0xFF));
+        QCOMPARE(sensor.flash.left(padded.size()), padded);
+        QCOMPARE(sensor.flash.mid(padded.size(), 0x3BFC - 0x1400 - padded.size()),
+                 QByteArray(0x3BFC - 0x1400 - padded.size(), char(0xFF)));
+        QCOMPARE(sensor.flash.right(4), littleEndian(referenceChecksum(padded)));
+
+        QCOMPARE(boxTexts(b), QStringList{QStringLiteral(
+                                  "Готово: Перепрограммирование устройства успешно завершено")});
+        QCOMPARE(b.boxes.boxes().first().icon, QMessageBox::Information);
+        // Complete and still locked when the box came up, with no cancel to offer.
+        QCOMPARE(moment.seen.size(), 1);
+        QVERIFY(moment.seen.first().maximum > 0);
+        QCOMPARE(moment.seen.first().progress, moment.seen.first().maximum);
+        QVERIFY(!moment.seen.first().listEnabled);
+        QVERIFY(!moment.seen.first().cancelVisible);
+
+        verifyUnlocked(b);
+        QVERIFY(!moment.cancelButton()->isHidden());
+        QVERIFY(!b.window->deviceRecords().first().commError);
+        // A later settings write does not carry the loader request back to the sensor.
+        b.invoke("writeUst");
+        UstBlock written{};
+        copyFromAnswer(&written, int(sizeof written), b.requests(0x10).last(), 6);
+        QCOMPARE(written.loaderCode, quint32(0));
+        QVERIFY(!b.window->deviceRecords().first().commError);
+        // Polling resumes.
+        b.bus.clearLog();
+        QTRY_VERIFY_WITH_TIMEOUT(!b.requests(0x03).isEmpty(), 5000);
+    }
+
+    void sensorInItsLoaderStartsAtTheErase()
+    {
+        WindowBench b;
+        const QByteArray image = testImage(1001);
+        prepare(b, image);
+        // It answers the poll with "nonexistent command", as a sensor in its loader does.
+        b.bus.updateSensor(1, [](sim::Sensor& s) { s.inLoader = true; });
+        b.poll();
+        QVERIFY(b.window->deviceRecords().first().cmdRejected);
+        b.bus.clearLog();
+
+        // A click on "Считать" that comes during the run waits for its end.
+        QTimer::singleShot(0, b.window.get(), [&b] { b.invoke("readUst"); });
+        QElapsedTimer clock;
+        clock.start();
+        b.invoke("Reprog");
+        QVERIFY2(clock.elapsed() < 990, qPrintable(QString::number(clock.elapsed())));
+
+        const QStringList expected = QStringList{QStringLiteral("11 050a")} + uploadOf1001Bytes +
+                                     QStringList{QStringLiteral("41"), QStringLiteral("03 0100")};
+        QCOMPARE(describeAll(b.bus), expected);
+        QCOMPARE(b.bus.sensor(1).flash.left(1001), image);
+        QCOMPARE(boxTexts(b), QStringList{QStringLiteral(
+                                  "Готово: Перепрограммирование устройства успешно завершено")});
+        verifyUnlocked(b);
+    }
+
+    void failures_data()
+    {
+        QTest::addColumn<int>("function");
+        QTest::addColumn<sim::FaultSpec>("fault");
+        QTest::addColumn<QStringList>("boxes");
+        QTest::addColumn<QString>("monitorLine");
+        QTest::addColumn<QStringList>("lastRequests");
+
+        const QString done =
+            QStringLiteral("Готово: Перепрограммирование устройства успешно завершено");
+        const QString uploadFailed =
+            QStringLiteral("Ошибка: Ошибка перепрограммирования  устройства:\n");
+        const QString uploadLine = QStringLiteral("Error: Ошибка перепрограммирования устройства");
+
+        // The sensor enters its loader but its answer comes back cut short: shown, and the
+        // procedure goes on.
+        QTest::newRow("loader entry")
+            << 0x40 << sim::FaultSpec{sim::Fault::Short, 1}
+            << QStringList{QStringLiteral(
+                               "Ошибка: Ошибка перехода в загрузчик:\nНеверная длина ответа"),
+                           done}
+            << QString() << QStringList{QStringLiteral("10 3bfc"), QStringLiteral("41")};
+        QTest::newRow("erase, flash write protection")
+            << 0x11 << sim::FaultSpec{sim::Fault::EraseStatus, 0x12}
+            << QStringList{QStringLiteral("Ошибка: Ошибка очистки флеш:\nFLASH_ERROR_WRP"), done}
+            << QString() << QStringList{QStringLiteral("10 3bfc"), QStringLiteral("41")};
+        QTest::newRow("erase, flash time-out")
+            << 0x11 << sim::FaultSpec{sim::Fault::EraseStatus, 0x15}
+            << QStringList{QStringLiteral("Ошибка: Ошибка очистки флеш:\nFLASH_TIMEOUT"), done}
+            << QString() << QStringList{QStringLiteral("10 3bfc"), QStringLiteral("41")};
+        QTest::newRow("second chunk")
+            << 0x10 << sim::FaultSpec{sim::Fault::Exception, 4, -1, 0, 0x14C0}
+            << QStringList{uploadFailed + QStringLiteral("Устройство ответило: ошибка регистра")}
+            << uploadLine
+            << QStringList{QStringLiteral("10 1400"), QStringLiteral("10 14c0"),
+                           QStringLiteral("10 14c0"), QStringLiteral("10 14c0")};
+        QTest::newRow("checksum") << 0x10 << sim::FaultSpec{sim::Fault::Silence, 0, -1, 0, 0x3BFC}
+                                  << QStringList{uploadFailed + QStringLiteral("Нет ответа")}
+                                  << uploadLine
+                                  << QStringList{
+                                         QStringLiteral("10 17c0"), QStringLiteral("10 3bfc"),
+                                         QStringLiteral("10 3bfc"), QStringLiteral("10 3bfc")};
+        QTest::newRow("application start")
+            << 0x41 << sim::FaultSpec{sim::Fault::Exception, 1}
+            << QStringList{QStringLiteral(
+                   "Ошибка: Ошибка перехода на основную программу:\nУстройство ответило: "
+                   "несуществующая команда")}
+            << QString() << QStringList{QStringLiteral("10 3bfc"), QStringLiteral("41")};
+    }
+
+    void failures()
+    {
+        QFETCH(int, function);
+        QFETCH(sim::FaultSpec, fault);
+        QFETCH(QStringList, boxes);
+        QFETCH(QString, monitorLine);
+        QFETCH(QStringList, lastRequests);
+        WindowBench b;
+        prepare(b, testImage(1001));
+        b.bus.setFault(1, quint8(function), fault);
+
+        b.invoke("Reprog");
+
+        QCOMPARE(boxTexts(b), boxes);
+        for (const ModalAnswerer::Box& box : b.boxes.boxes())
+            if (box.title == QStringLiteral("Ошибка"))
+                QCOMPARE(box.icon, QMessageBox::Warning);
+        if (!monitorLine.isEmpty()) {
+            QVERIFY2(b.monitorText().contains(monitorLine), qPrintable(b.monitorText()));
+            QVERIFY(b.logText().contains(monitorLine));
+        }
+        // A write that fails its three attempts ends the upload: nothing follows it.
+        const QStringList requests = describeAll(b.bus);
+        QCOMPARE(requests.mid(requests.size() - lastRequests.size()), lastRequests);
+        verifyUnlocked(b);
+    }
+
+    void refusedFileSendsNothing_data()
+    {
+        QTest::addColumn<int>("size"); // -1: no such file, -2: a folder of that name
+        QTest::newRow("missing") << -1;
+        QTest::newRow("cannot be opened") << -2;
+        QTest::newRow("empty") << 0;
+        QTest::newRow("10241 bytes") << 10241;
+    }
+
+    void refusedFileSendsNothing()
+    {
+        QFETCH(int, size);
+        WindowBench b;
+        prepare(b, QByteArray());
+        QVERIFY(QFile::remove(imageName));
+        if (size >= 0)
+            writeFile(imageName, testImage(size));
+        else if (size == -2)
+            QVERIFY(QDir().mkdir(imageName));
+        const QString reason = firmware::readImageFile(imageName).refusal;
+        QVERIFY(reason.contains(imageName));
+
+        // Through the button, as the user starts it.
+        b.find<QPushButton>("BtnReprog2")->click();
+
+        QCOMPARE(boxTexts(b), QStringList{QStringLiteral("Warning: ") + reason});
+        QCOMPARE(b.boxes.boxes().first().icon, QMessageBox::Warning);
+        QVERIFY(b.monitorText().contains(QStringLiteral("Warning: ") + reason));
+        QVERIFY(!b.bus.waitForReceived(1, 100));
+        verifyUnlocked(b);
+        QVERIFY(!b.bus.sensor(1).inLoader);
+    }
+};
+
+QTEST_MAIN(TestReprog)
+#include "tst_reprog.moc"
