@@ -26,13 +26,6 @@ double residentMb()
                              : 0;
 }
 
-void runFor(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
@@ -67,12 +60,17 @@ int main(int argc, char* argv[])
     emit bench.window->startTimer();
 
     // A tenth of the run settles the allocator before the first figure is taken.
-    runFor(seconds * 100);
-    const double startMb = residentMb();
-    const int startPolls = polls;
+    double startMb = 0;
+    int startPolls = 0;
     QElapsedTimer clock;
-    clock.start();
-    runFor(seconds * 900);
+    QEventLoop run;
+    QTimer::singleShot(seconds * 100, &run, [&] {
+        startMb = residentMb();
+        startPolls = polls;
+        clock.start();
+    });
+    QTimer::singleShot(seconds * 1000, &run, &QEventLoop::quit);
+    run.exec();
     const double endMb = residentMb();
     const double hours = double(clock.elapsed()) / 3600000.0;
     const double perHour = (endMb - startMb) / hours;
