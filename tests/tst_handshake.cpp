@@ -11,19 +11,6 @@
 
 Q_DECLARE_METATYPE(sim::Fault)
 
-namespace {
-
-QTimer* pollTimer(MainWindow* window)
-{
-    for (QTimer* timer : window->findChildren<QTimer*>())
-        if (timer->interval() == 100)
-            return timer;
-    qFatal("no polling timer");
-    return nullptr;
-}
-
-} // namespace
-
 class TestHandshake : public QObject
 {
     Q_OBJECT
@@ -151,7 +138,7 @@ private slots:
         QFETCH(bool, statusShown);
         QFETCH(bool, wholeTabs);
         WindowBench b;
-        QTimer* timer = pollTimer(b.window.get());
+        QTimer* timer = b.pollTimer();
         emit b.window->startTimer();
         auto* status = b.find<QStatusBar>("statusBar");
         auto* tabs = b.find<QTabWidget>("tabWidget");

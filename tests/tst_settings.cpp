@@ -8,17 +8,6 @@
 #include <QtTest>
 #include <cstring>
 
-namespace {
-
-UstBlock blockOf(const QByteArray& frame)
-{
-    UstBlock ust{};
-    copyFromAnswer(&ust, int(sizeof ust), frame, 6);
-    return ust;
-}
-
-} // namespace
-
 class TestSettings : public QObject
 {
     Q_OBJECT
@@ -116,7 +105,7 @@ private slots:
         const QByteArray frame = writes.first();
         QCOMPARE(frame.size(), 48);
         QCOMPARE(frame.left(6).toHex(), QByteArray("011001000014"));
-        const UstBlock sent = blockOf(frame);
+        const UstBlock sent = WindowBench::writtenBlock(frame);
         QCOMPARE(QByteArray(sent.name, 16), nameBytes);
         QCOMPARE(sent.speed, quint16(96));
         QCOMPARE(sent.threshold, qint16(-1500));
@@ -294,7 +283,7 @@ private slots:
         if (writes) {
             // Sent to the old address, with the new one in the block.
             QCOMPARE(quint8(written.first().at(0)), quint8(3));
-            QCOMPARE(blockOf(written.first()).mbAddr, quint16(12));
+            QCOMPARE(WindowBench::writtenBlock(written.first()).mbAddr, quint16(12));
             QVERIFY(b.bus.hasSensor(12));
             QVERIFY(
                 b.find<QListWidget>("listWidgetDevices")->item(0)->text().startsWith("12\t9600"));
