@@ -105,7 +105,7 @@ void ModBus::mb_write(quint8 addr, quint16 reg_addr, quint16 reg_count, QByteArr
 
 void ModBus::mb_erasePage(quint8 addr, quint8 startPage, quint8 countPage, int attempNumber)
 {
-    QByteArray frame = header(addr, 0x11);
+    QByteArray frame = header(addr, rtu::eraseFunction);
     frame.append(char(startPage));
     frame.append(char(countPage));
     transact(frame, 6, attempNumber);

@@ -14,10 +14,10 @@ void MainWindow::slotSendTimerOut()
         tickCount = 0;
         // A port whose adapter went away is re-opened by the poll, so that polling resumes
         // once the adapter is back.
-        if (const DeviceVEL_DUO300* selected = selectedDevice())
-            recoverLostPort(selected->baudrate);
+        DeviceVEL_DUO300* dev = selectedDevice();
+        if (dev)
+            recoverLostPort(dev->baudrate);
         if (permitCommunication()) {
-            DeviceVEL_DUO300* dev = selectedDevice();
             const SensorCaptions captions = sensorCaptions(dev->param.sensorType);
             ui->groupBox_11->setVisible(captions.calibration);
             ui->LMeasure->setText(captions.measureLabel);
