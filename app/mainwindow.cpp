@@ -1,12 +1,11 @@
 #include "app/mainwindow.h"
-#include "devices/rowdelegate.h"
-#include "link/modbus.h"
+#include "app/rowdelegate.h"
+#include "link/lineclient.h"
 #include "ui_mainwindow.h"
 
 #include <QIntValidator>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QThread>
 #include <QTimer>
 
 namespace {
@@ -43,36 +42,24 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(ui->BtnWriteAddr, &QPushButton::clicked, this, &MainWindow::writeAddr);
     connect(ui->BtnSetDefault, &QPushButton::clicked, this, &MainWindow::setDefault);
 
-    qRegisterMetaType<int*>("int*");
-    workerThread = new QThread;
-    auto* worker = new ModBus;
-    worker->moveToThread(workerThread);
-    worker->port->moveToThread(workerThread);
-
-    connect(worker, &ModBus::error_, this, &MainWindow::errorComPort);
-    connect(worker, &ModBus::print, this, &MainWindow::Print);
-    connect(workerThread, &QThread::started, worker, &ModBus::process_Port);
-    connect(worker, &ModBus::finished_Port, workerThread, &QThread::quit);
-    connect(workerThread, &QThread::finished, worker, &QObject::deleteLater);
-    connect(worker, &ModBus::finished_Port, workerThread, &QObject::deleteLater);
-    connect(this, &MainWindow::savesettings, worker, &ModBus::Write_Settings_Port);
-    connect(this, &MainWindow::connectPort, worker, &ModBus::ConnectPort);
-    connect(this, &MainWindow::disconnectPort, worker, &ModBus::DisconnectPort);
-    connect(worker, &ModBus::outPort, this, &MainWindow::PrintRead);
-    connect(worker, &ModBus::portLost, this, &MainWindow::portLost);
-    connect(worker, &ModBus::portOpened, this, &MainWindow::portOpened);
-    connect(this, &MainWindow::mb_read, worker, &ModBus::mb_read);
-    connect(this, &MainWindow::mb_readCoil, worker, &ModBus::mb_readCoil);
-    connect(this, &MainWindow::mb_write, worker, &ModBus::mb_write);
-    connect(this, &MainWindow::mb_erasePage, worker, &ModBus::mb_erasePage);
-    connect(this, &MainWindow::mb_goToLoader, worker, &ModBus::mb_goToLoader);
-    connect(this, &MainWindow::mb_goToMainAppl, worker, &ModBus::mb_goToMainAppl);
-    connect(this, &MainWindow::mb_readPotent, worker, &ModBus::mb_readPotent);
-    connect(this, &MainWindow::mb_writePotent, worker, &ModBus::mb_writePotent);
-    connect(worker, &ModBus::packetReady, this, &MainWindow::packetReady,
-            Qt::BlockingQueuedConnection);
-
-    workerThread->start();
+    line = new LineClient(this);
+    connect(line, &LineClient::portError, this, &MainWindow::errorComPort);
+    connect(line, &LineClient::monitorLine, this, &MainWindow::Print);
+    connect(line, &LineClient::portOpened, this, &MainWindow::portOpened);
+    // Port sequence and requests as they go to the line.
+    connect(line, &LineClient::savesettings, this, &MainWindow::savesettings);
+    connect(line, &LineClient::connectPort, this, &MainWindow::connectPort);
+    connect(line, &LineClient::disconnectPort, this, &MainWindow::disconnectPort);
+    connect(line, &LineClient::mb_read, this, &MainWindow::mb_read);
+    connect(line, &LineClient::mb_readCoil, this, &MainWindow::mb_readCoil);
+    connect(line, &LineClient::mb_write, this, &MainWindow::mb_write);
+    connect(line, &LineClient::mb_erasePage, this, &MainWindow::mb_erasePage);
+    connect(line, &LineClient::mb_goToLoader, this, &MainWindow::mb_goToLoader);
+    connect(line, &LineClient::mb_goToMainAppl, this, &MainWindow::mb_goToMainAppl);
+    connect(line, &LineClient::mb_readPotent, this, &MainWindow::mb_readPotent);
+    connect(line, &LineClient::mb_writePotent, this, &MainWindow::mb_writePotent);
+    // Whatever the port was open for, it is now open for the speed of this sequence.
+    connect(line, &LineClient::reopened, this, [this] { portUse = PortUse(); });
 
     sendTimer = new QTimer(this);
     sendTimer->setInterval(100);
@@ -127,7 +114,6 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     ui->listWidgetDevices->setCurrentRow(-1);
     ui->btnRmAddr->setEnabled(false);
     ui->btnRmSpeed->setEnabled(false);
-    answerReady = false;
 
     connect(ui->BtnRmDevice, &QPushButton::clicked, this, &MainWindow::setFlagRmDevice);
     connect(ui->actionAboutSensor, &QAction::triggered, this, &MainWindow::openHelpPdfFile);
@@ -154,17 +140,11 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
 
 MainWindow::~MainWindow()
 {
-    closing = true;
+    closed = true;
     sendTimer->stop();
-
-    // Stop the worker in order: a transaction in progress gives up its attempts, and an answer
-    // it is handing over is taken but not used (nothing waits for it any more), which releases
-    // the worker blocked on that hand-over. Its last monitor lines still reach the log.
-    workerThread->requestInterruption();
-    workerThread->quit();
-    while (!workerThread->wait(20))
-        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    // The line stops its worker in order; its last monitor lines still reach the log.
+    delete line;
+    line = nullptr;
 
     delete searchCancel;
     delete searchProgress;

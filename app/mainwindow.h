@@ -1,6 +1,7 @@
 #pragma once
 
-#include "reprog/firmwareimage.h"
+#include "devices/registry.h"
+#include "ops/operationhost.h"
 #include "sensor/device.h"
 
 #include <QByteArray>
@@ -10,17 +11,16 @@
 #include <QString>
 #include <QVector>
 
+class LineClient;
 class QComboBox;
-class QEventLoop;
 class QIntValidator;
 class QListWidget;
 class QProgressBar;
 class QPushButton;
-class QThread;
 class QTimer;
 
-namespace calibration {
-enum class Phase;
+namespace ops {
+struct Result;
 }
 
 struct UstForm;
@@ -29,7 +29,10 @@ namespace Ui {
 class MainWindow;
 }
 
-class MainWindow : public QMainWindow
+// The window over the line client and the operations: it builds each operation's input from
+// the form, runs it, and shows its outcome; as the operations' host it asks with its boxes,
+// shows progress in the status bar and colours the list.
+class MainWindow : public QMainWindow, public ops::OperationHost
 {
     Q_OBJECT
 
@@ -38,7 +41,7 @@ public:
     ~MainWindow() override;
 
     // Read-only view of the known sensors, row i of the device list being record i.
-    const QVector<DeviceVEL_DUO300>& deviceRecords() const { return devices; }
+    const QVector<DeviceVEL_DUO300>& deviceRecords() const { return devices.records(); }
 
     // Port monitor: the most recent lines it keeps, so that days of polling do not grow the
     // process; the log file keeps every line.
@@ -66,16 +69,13 @@ private slots:
     // Port monitor and log.
     void Print(QString prefix, QString data);
     void errorComPort(QString prefix, QString data);
-    void PrintRead(QString prefix, QByteArray data);
 
     // Serial port selection.
     void searchComPort();
 
     // Request handshake.
-    bool permitCommunication();
+    bool permitCommunication() override;
     void checkError(DeviceVEL_DUO300* dev, int error);
-    void packetReady(QByteArray pac, int error);
-    bool waitAnswer();
     void DisableAllViewAction();
     void EnableAllViewAction();
     void DisableAllViewAction2();
@@ -102,8 +102,7 @@ private slots:
     void ReadParam(DeviceVEL_DUO300* dev, int countTry);
     void setViewParam(DeviceVEL_DUO300* dev);
 
-    // Port recovery: the worker reports the adapter gone and the port open again.
-    void portLost(QString name);
+    // Port recovery: the port of an adapter that came back is open again.
     void portOpened(QString name);
 
     // Device list.
@@ -135,14 +134,10 @@ private slots:
     void autoSearchDevice();
     void stopSearchDevice();
 
-    // Firmware reprogramming: the steps act on the record the run took when it started.
+    // Firmware reprogramming.
     void SetFileReprog();
     void Reprog();
-    void WriteLoaderCode();
-    void goToLoader();
-    void erasesFlash();
-    bool ReprogDevice(quint8 addr, const firmware::UploadPlan& plan);
-    bool goToMainAppl();
+    void lockForReprogramming();
 
 private:
     using Action = void (MainWindow::*)();
@@ -167,18 +162,18 @@ private:
 
     // Closes and re-opens the port at the given speed, pacing the worker with short pauses.
     void reopenPort(int baudrate);
-    void reopenPortNamed(const QString& name, int baudrate);
     // The record of the current row, or null.
     DeviceVEL_DUO300* selectedDevice();
-    // Writes a settings block to the sensor and settles the address the record goes on with;
-    // false when the wait was cut short by the end of the program.
-    bool writeBlockSettlingAddress(DeviceVEL_DUO300* dev, const UstBlock& block, int attempts);
     // Rebuilds the device list and puts the current row back.
     void rebuildListKeepingRow();
     // A modal message box; counts as a wait, so that nothing else starts meanwhile.
-    int askUser(int icon, const QString& title, const QString& text, int buttons);
+    int askUser(int icon, const QString& title, const QString& text, int buttons,
+                int defaultButton = 0);
+    // Shows why an operation was refused or failed, when it says so itself.
+    void showRefusal(const ops::Result& result);
     // True when a wait is in progress: the action is then queued to run after the operation.
     bool deferWhileWaiting(Action action);
+    bool waiting() const;
     void runDeferred();
     void enableSensorButtons(bool enable);
     // The three lock pairs differ in what they disable and whether they show the status bar.
@@ -192,62 +187,49 @@ private:
     // Icon, monitor font and a size that holds every caption at the desktop's font size.
     void fitToDesktop();
 
-    // One phase of the gain adjustment on dev; false when the program is ending.
-    bool adjustGain(DeviceVEL_DUO300* dev, calibration::Phase phase);
+    // The operations' host: the window's boxes, progress bar, colours and views.
+    int ask(const ops::Question& question) override;
+    void progress(int value, int maximum) override;
+    bool cancelled() override;
+    void outcome(DeviceVEL_DUO300* dev, int error) override;
+    void settingsChanged(DeviceVEL_DUO300* dev) override;
+    void paramsChanged(DeviceVEL_DUO300* dev) override;
+    void listChanged(int row) override;
+    void committed() override;
+    // What the window does when the running operation is confirmed.
+    void (MainWindow::*onCommit)() = nullptr;
 
-    // Operations work on the record they took when they started, never on the selection.
-    // The row that shows a record of the list, or -1.
-    int rowOf(const DeviceVEL_DUO300* dev) const;
-    // Reads coil 0 of the given sensor (the poll's step).
-    void readCoilOf(DeviceVEL_DUO300* dev);
     // The settings form's values and captions.
     UstForm ustForm() const;
     // The addresses the manual addition accepts (0 is the broadcast address).
     static constexpr int manualAddrMin = 1;
     static constexpr int manualAddrMax = 32;
-    // Re-opens the port that its adapter took away, at the given speed; the poll calls it, so
-    // it runs at most once a second while the port is lost.
-    void recoverLostPort(int baudrate);
-    QString lostPort; // the port whose adapter went away, until it is open again
 
     // Locks the window and probes the listed addresses at the listed speeds; false when the
     // program is ending.
     bool runSearch();
 
-    // The reprogramming steps after the window is locked, on reprogDevice.
-    void reprogram(const firmware::UploadPlan& plan);
-    // A "Ошибка" box for a failed reprogramming step: the step's text and the error's.
-    void reprogFailure(const QString& what, int error);
-    // Waits ms milliseconds as a wait of an operation; false when the program is ending.
-    bool pauseFor(int ms);
-
     Ui::MainWindow* ui;
     QTimer* sendTimer = nullptr;
     QString reprogFile; // firmware image, relative to the working directory
-    QVector<DeviceVEL_DUO300> devices;
+    SensorRegistry devices;
     QFile logFile;
     QIntValidator* addrValidator = nullptr;
     QIntValidator* ustValidator = nullptr;
     QProgressBar* searchProgress = nullptr;
     QPushButton* searchCancel = nullptr;
-    bool answerReady = false;
-    QByteArray answer;
-    int answerError = 0;
     bool flagRmDevice = false;
     bool flagAddDevice = false;
     int tickCount = 0;
 
     bool stopSearch = false; // Cancel was clicked: the running search probes no further
 
-    QThread* workerThread = nullptr; // kept to stop the worker in order at exit
-    // Target of the address probe's error code: the worker may write it after a wait was cut
-    // short by the end of the program, so it must outlive any one operation.
-    int probeError = 0;
-    QEventLoop* waitLoop = nullptr;
-    int nestedLoops = 0;     // waits and questions in progress
+    LineClient* line = nullptr;
+    int questions = 0;       // boxes and event passes in progress, counted as waits
     int operations = 0;      // operations in progress
     bool draining = false;   // deferred actions are being run
-    bool closing = false;    // the program is ending: nothing more is started or stored
+    bool closed = false;     // the window is being destroyed
+    bool closing() const;    // the program is ending: nothing more is started or stored
     QQueue<Action> deferred; // user actions that came during a wait
 
     // Port re-opening: the port is closed and opened again when the selected sensor changes,
@@ -268,7 +250,4 @@ private:
     void rebuildDeviceList(int row);
     // Shows the selected record; a user's selection always runs the port sequence.
     void showSelection(bool rebuilt);
-
-    // The record a reprogramming run took when it started; null outside a run.
-    DeviceVEL_DUO300* reprogDevice = nullptr;
 };

@@ -1,5 +1,4 @@
 #include "app/mainwindow.h"
-#include "link/rtu.h"
 #include "ui_mainwindow.h"
 
 #include <QTextCursor>
@@ -19,11 +18,6 @@ void MainWindow::Print(QString prefix, QString data)
         stream << prefix << data << '\n';
         stream.flush();
     }
-}
-
-void MainWindow::PrintRead(QString prefix, QByteArray data)
-{
-    Print(prefix, rtu::hexText(data));
 }
 
 void MainWindow::errorComPort(QString prefix, QString data)

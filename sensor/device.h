@@ -11,6 +11,8 @@ struct DeviceVEL_DUO300
     qint32 baudrate = 0;      // the speed at which the sensor answers
     bool commError = false;   // the last exchange with it failed
     bool cmdRejected = false; // the last exchange failed with "nonexistent command"
+    // The settings image came from this sensor: only then may it be written back to it.
+    bool ustRead = false;
     UstBlock ust{};
     ParamBlock param{};
     quint8 coil[4]{}; // answer bytes from index 3 of the last coil read; [0] is the status byte

@@ -2,20 +2,13 @@
 
 #include "sensor/device.h"
 
-#include <QColor>
 #include <QString>
 
-// Texts and colours the window shows for a sensor; free of widgets so they can be tested.
+// Texts shown for a sensor; free of widgets so they can be tested.
 
 // A row of the device list: address, TAB, speed and, when the sensor answered, TAB and all
 // 16 bytes of the name field.
 QString deviceRowText(const DeviceVEL_DUO300& dev);
-
-// Background of a device row whose record failed to answer.
-QColor silentRowColour();
-
-// Background of the current row after an exchange that ended with the given error code.
-QColor exchangeColour(int error, quint8 coilStatus);
 
 // The measured value as the parameters block gives it.
 QString measureText(const ParamBlock& param);

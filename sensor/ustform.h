@@ -3,6 +3,7 @@
 #include "sensor/blocks.h"
 
 #include <QString>
+#include <QVector>
 
 // The settings form as a write takes it, with the captions its warnings name. Free of widgets,
 // so that the decisions can be tested directly.
@@ -19,6 +20,9 @@ struct UstForm
 // The setpoint is an int16 on the sensor, and the sensor takes only this range.
 constexpr int thresholdMin = -30000;
 constexpr int thresholdMax = 30000;
+
+// The speeds a sensor can be set to, fastest first.
+const QVector<int>& listedSpeeds();
 
 // Why the form must not be written, as the warning says it; empty when it may be written.
 // Nothing of a refused form reaches the sensor: a missing speed would be written as 0 and

@@ -3,6 +3,7 @@
 #include "link/rtu.h"
 #include "sensor/blocks.h"
 #include "sensor/format.h"
+#include "app/colours.h"
 
 #include "support/referencecrc.h"
 

@@ -16,13 +16,6 @@ void callPrint(MainWindow* window, const QString& prefix, const QString& data)
         qFatal("Print not invoked");
 }
 
-void callPrintRead(MainWindow* window, const QString& prefix, const QByteArray& data)
-{
-    if (!QMetaObject::invokeMethod(window, "PrintRead", Qt::DirectConnection,
-                                   Q_ARG(QString, prefix), Q_ARG(QByteArray, data)))
-        qFatal("PrintRead not invoked");
-}
-
 void callErrorComPort(MainWindow* window, const QString& prefix, const QString& data)
 {
     if (!QMetaObject::invokeMethod(window, "errorComPort", Qt::DirectConnection,
@@ -101,25 +94,6 @@ private slots:
         const QStringList kept = written.mid(qMax(0, lines - MainWindow::monitorLineLimit));
         QCOMPARE(bench->monitorText(), kept.join('\n') + '\n');
         QCOMPARE(bench->logText(), written.join('\n') + '\n');
-    }
-
-    void printRead_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("hex");
-        QTest::newRow("read request answer") << QByteArray::fromHex("01030a") << "01030a";
-        QTest::newRow("all digits") << QByteArray::fromHex("ff00abcd9e") << "ff00abcd9e";
-        QTest::newRow("empty") << QByteArray() << "";
-    }
-
-    void printRead()
-    {
-        QFETCH(QByteArray, bytes);
-        QFETCH(QString, hex);
-        const QString prefix = QStringLiteral("12:34:56.789| >> ");
-        callPrintRead(bench->window.get(), prefix, bytes);
-        QCOMPARE(bench->monitorText(), prefix + hex + "\n");
-        QCOMPARE(bench->logText(), prefix + hex + "\n");
     }
 
     void logAppendedAcrossRuns()

@@ -1,5 +1,5 @@
 // The automatic search: the order of its probes, what it adds, its messages and Cancel.
-#include "devices/listtexts.h"
+#include "app/listtexts.h"
 #include "devices/searchplan.h"
 #include "support/windowbench.h"
 

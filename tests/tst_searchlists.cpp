@@ -1,5 +1,5 @@
 // The speed and address lists that the automatic search scans, and their numeric order.
-#include "devices/listtexts.h"
+#include "app/listtexts.h"
 #include "devices/searchplan.h"
 #include "support/windowbench.h"
 

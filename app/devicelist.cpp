@@ -1,4 +1,6 @@
+#include "app/colours.h"
 #include "app/mainwindow.h"
+#include "ops/operations.h"
 #include "sensor/format.h"
 #include "ui_mainwindow.h"
 
@@ -17,17 +19,7 @@ void MainWindow::setFlagRmDevice()
 
 void MainWindow::addDevice(DeviceVEL_DUO300* dev)
 {
-    for (const DeviceVEL_DUO300& known : qAsConst(devices))
-        if (known.baudrate == dev->baudrate && known.addr == dev->addr)
-            return;
-
-    dev->coil[0] = 0;
-    devices.append(*dev);
-    rebuildDeviceList(devices.size() - 1);
-    ReadUst(&devices.last(), 2);
-    if (closing)
-        return;
-    rebuildDeviceList(devices.size() - 1);
+    ops::AddSensor(*line, *this, devices).run(dev->addr, dev->baudrate);
 }
 
 void MainWindow::btnAddDevice()
@@ -51,7 +43,7 @@ void MainWindow::btnAddDevice()
     dev.baudrate = ui->BaudRateBox->currentText().toInt();
     dev.commError = true;
     addDevice(&dev);
-    if (!closing)
+    if (!closing())
         emit startTimer();
 }
 
@@ -80,7 +72,7 @@ void MainWindow::rmDevice()
 void MainWindow::updateDeviceList()
 {
     ui->listWidgetDevices->clear();
-    for (const DeviceVEL_DUO300& dev : qAsConst(devices)) {
+    for (const DeviceVEL_DUO300& dev : devices.records()) {
         auto* item = new QListWidgetItem(deviceRowText(dev), ui->listWidgetDevices);
         if (dev.commError)
             item->setBackground(silentRowColour());

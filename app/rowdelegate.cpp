@@ -1,4 +1,4 @@
-#include "devices/rowdelegate.h"
+#include "app/rowdelegate.h"
 
 QString DeviceRowDelegate::displayText(const QVariant& value, const QLocale& locale) const
 {

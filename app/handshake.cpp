@@ -1,16 +1,28 @@
+#include "app/colours.h"
 #include "app/mainwindow.h"
-#include "sensor/format.h"
+#include "link/lineclient.h"
+#include "ops/operations.h"
 #include "ui_mainwindow.h"
 
-#include <QEventLoop>
+#include <QCoreApplication>
 #include <QMessageBox>
-#include <functional>
+#include <QProgressBar>
+
+bool MainWindow::closing() const
+{
+    return closed || line->ending();
+}
+
+bool MainWindow::waiting() const
+{
+    return questions > 0 || line->waiting();
+}
 
 bool MainWindow::deferWhileWaiting(Action action)
 {
     // There is a single answer slot: an exchange started inside another's wait would take the
     // answer meant for it. The action runs once the running operation has ended.
-    if (nestedLoops == 0)
+    if (!waiting())
         return false;
     deferred.enqueue(action);
     return true;
@@ -21,19 +33,88 @@ void MainWindow::runDeferred()
     if (draining)
         return;
     draining = true;
-    while (!closing && operations == 0 && nestedLoops == 0 && !deferred.isEmpty())
+    while (!closing() && operations == 0 && !waiting() && !deferred.isEmpty())
         (this->*deferred.dequeue())();
     draining = false;
 }
 
-int MainWindow::askUser(int icon, const QString& title, const QString& text, int buttons)
+int MainWindow::askUser(int icon, const QString& title, const QString& text, int buttons,
+                        int defaultButton)
 {
     QMessageBox box(QMessageBox::Icon(icon), title, text, QMessageBox::StandardButtons(buttons),
                     this);
-    ++nestedLoops;
+    if (defaultButton)
+        box.setDefaultButton(QMessageBox::StandardButton(defaultButton));
+    ++questions;
     const int result = box.exec();
-    --nestedLoops;
+    --questions;
     return result;
+}
+
+void MainWindow::showRefusal(const ops::Result& result)
+{
+    if (!result.title.isEmpty() && !closing() &&
+        (result.kind == ops::Result::Refused || result.kind == ops::Result::Failed))
+        askUser(QMessageBox::Warning, result.title, result.text, QMessageBox::Ok);
+}
+
+int MainWindow::ask(const ops::Question& question)
+{
+    QMessageBox::Icon icon = QMessageBox::Warning;
+    switch (question.icon) {
+    case ops::Icon::Information:
+        icon = QMessageBox::Information;
+        break;
+    case ops::Icon::Warning:
+        icon = QMessageBox::Warning;
+        break;
+    case ops::Icon::Critical:
+        icon = QMessageBox::Critical;
+        break;
+    case ops::Icon::Question:
+        icon = QMessageBox::Question;
+        break;
+    }
+    return askUser(icon, question.title, question.text, question.buttons,
+                   question.defaultButton);
+}
+
+void MainWindow::progress(int value, int maximum)
+{
+    searchProgress->setMaximum(maximum);
+    searchProgress->setValue(value);
+}
+
+bool MainWindow::cancelled()
+{
+    return stopSearch;
+}
+
+void MainWindow::outcome(DeviceVEL_DUO300* dev, int error)
+{
+    checkError(dev, error);
+}
+
+void MainWindow::settingsChanged(DeviceVEL_DUO300* dev)
+{
+    setViewSettings(dev);
+    rebuildListKeepingRow();
+}
+
+void MainWindow::paramsChanged(DeviceVEL_DUO300* dev)
+{
+    setViewParam(dev);
+}
+
+void MainWindow::listChanged(int row)
+{
+    rebuildDeviceList(row);
+}
+
+void MainWindow::committed()
+{
+    if (onCommit)
+        (this->*onCommit)();
 }
 
 bool MainWindow::permitCommunication()
@@ -45,55 +126,14 @@ bool MainWindow::permitCommunication()
 
 DeviceVEL_DUO300* MainWindow::selectedDevice()
 {
-    const int row = ui->listWidgetDevices->currentRow();
-    return row >= 0 && row < devices.size() ? &devices[row] : nullptr;
-}
-
-void MainWindow::packetReady(QByteArray pac, int error)
-{
-    answer = pac;
-    answerReady = true;
-    answerError = error;
-    if (waitLoop)
-        waitLoop->quit();
-}
-
-bool MainWindow::waitAnswer()
-{
-    // Waits for events rather than polling for them; the worker answers every request once.
-    if (!answerReady && !closing) {
-        QEventLoop loop;
-        waitLoop = &loop;
-        ++nestedLoops;
-        loop.exec();
-        --nestedLoops;
-        waitLoop = nullptr;
-        // Only the end of the program ends the loop without an answer.
-        if (!answerReady)
-            closing = true;
-    }
-    if (!answerReady)
-        return false;
-    answerReady = false;
-    return true;
-}
-
-int MainWindow::rowOf(const DeviceVEL_DUO300* dev) const
-{
-    // A record held apart from the list (a blank, a probe) has no row.
-    const DeviceVEL_DUO300* first = devices.constData();
-    const std::less<const DeviceVEL_DUO300*> before;
-    if (devices.isEmpty() || before(dev, first) || !before(dev, first + devices.size()))
-        return -1;
-    return int(dev - first);
+    return devices.at(ui->listWidgetDevices->currentRow());
 }
 
 void MainWindow::checkError(DeviceVEL_DUO300* dev, int error)
 {
-    dev->commError = error != 0;
-    dev->cmdRejected = error == 1;
+    SensorRegistry::recordOutcome(*dev, error);
     // The row that shows this record, wherever the selection has moved meanwhile.
-    const int row = rowOf(dev);
+    const int row = devices.rowOf(dev);
     if (QListWidgetItem* item = row >= 0 ? ui->listWidgetDevices->item(row) : nullptr)
         item->setBackground(exchangeColour(error, dev->coil[0]));
 }

@@ -1,4 +1,6 @@
 #include "app/mainwindow.h"
+#include "link/lineclient.h"
+#include "ops/operations.h"
 #include "sensor/format.h"
 #include "ui_mainwindow.h"
 
@@ -6,7 +8,7 @@ void MainWindow::slotSendTimerOut()
 {
     // A tick that falls due while another operation waits neither polls nor serves the
     // requests, and does not count toward the next poll.
-    if (nestedLoops > 0 || closing)
+    if (waiting() || closing())
         return;
     Operation op(this);
 
@@ -16,7 +18,7 @@ void MainWindow::slotSendTimerOut()
         // once the adapter is back.
         DeviceVEL_DUO300* dev = selectedDevice();
         if (dev)
-            recoverLostPort(dev->baudrate);
+            line->recoverLostPort(dev->baudrate);
         if (permitCommunication()) {
             const SensorCaptions captions = sensorCaptions(dev->param.sensorType);
             ui->groupBox_11->setVisible(captions.calibration);
@@ -24,25 +26,16 @@ void MainWindow::slotSendTimerOut()
             if (!captions.thresholdLabel.isEmpty())
                 ui->LUstThreshold->setText(captions.thresholdLabel);
 
-            emit mb_read(quint8(dev->addr), regmap::paramAddr, regmap::paramCount, 1, nullptr);
-            if (!waitAnswer())
-                return;
-            checkError(dev, answerError);
-            if (answerError == 0)
-                copyFromAnswer(&dev->param, int(sizeof dev->param), answer);
-            // After a failed read the fields are emptied: the screen shows no value that the
-            // sensor did not just send.
-            setViewParam(dev);
-            // The poll's own record: the selection may have moved during the wait.
-            readCoilOf(dev);
-            if (closing)
+            // The poll's own record: the selection may move during its waits.
+            ops::PollSensor(*line, *this).run(dev);
+            if (closing())
                 return;
             // The settings are fetched once, as soon as the sensor answers and the form is empty.
             if (ui->comboBoxUstSpeed->currentText().isEmpty() &&
                 ui->lineEditUstThreshold->text().isEmpty() && !dev->commError &&
                 permitCommunication())
                 ReadUst(dev, 1);
-            if (closing)
+            if (closing())
                 return;
         }
     }
@@ -60,40 +53,12 @@ void MainWindow::slotSendTimerOut()
 void MainWindow::readCoil()
 {
     if (DeviceVEL_DUO300* dev = selectedDevice())
-        readCoilOf(dev);
-}
-
-void MainWindow::readCoilOf(DeviceVEL_DUO300* dev)
-{
-    emit mb_readCoil(quint8(dev->addr), 0, 1, 1);
-    if (!waitAnswer())
-        return;
-    if (answerError != 0)
-        dev->coil[0] = 0;
-    else
-        copyFromAnswer(dev->coil, int(sizeof dev->coil), answer);
-    checkError(dev, answerError);
+        ops::PollSensor(*line, *this).readCoil(dev);
 }
 
 void MainWindow::ReadParam(DeviceVEL_DUO300* dev, int countTry)
 {
-    if (!permitCommunication())
-        return;
-    answer.clear();
-    emit mb_readCoil(quint8(dev->addr), 0, 1, 1);
-    if (!waitAnswer())
-        return;
-    checkError(dev, answerError);
-    if (answerError == 0)
-        copyFromAnswer(dev->coil, int(sizeof dev->coil), answer);
-
-    emit mb_read(quint8(dev->addr), regmap::paramAddr, regmap::paramCount, countTry, nullptr);
-    if (!waitAnswer())
-        return;
-    checkError(dev, answerError);
-    if (answerError == 0)
-        copyFromAnswer(&dev->param, int(sizeof dev->param), answer);
-    setViewParam(dev);
+    ops::PollSensor(*line, *this).readParam(dev, countTry);
 }
 
 void MainWindow::setViewParam(DeviceVEL_DUO300* dev)

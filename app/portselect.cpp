@@ -1,0 +1,31 @@
+#include "app/mainwindow.h"
+#include "link/lineclient.h"
+#include "ui_mainwindow.h"
+
+#include <QSerialPortInfo>
+
+void MainWindow::searchComPort()
+{
+    ui->PortNameBox->clear();
+    // Pseudo-terminals (a simulated bus) are not enumerated; they can be named here.
+    const QString extra = qEnvironmentVariable("VEL_DUO300_EXTRA_PORTS");
+    for (const QString& path : extra.split(QLatin1Char(':'), Qt::SkipEmptyParts))
+        ui->PortNameBox->addItem(path);
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+        ui->PortNameBox->addItem(info.portName());
+}
+
+void MainWindow::reopenPort(int baudrate)
+{
+    line->reopen(ui->PortNameBox->currentText(), baudrate);
+}
+
+void MainWindow::portOpened(QString name)
+{
+    // The adapter is back: the port list shows its port again, as the current one.
+    if (ui->PortNameBox->findText(name) < 0)
+        searchComPort();
+    const int index = ui->PortNameBox->findText(name);
+    if (index >= 0)
+        ui->PortNameBox->setCurrentIndex(index);
+}

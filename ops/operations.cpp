@@ -1,0 +1,282 @@
+#include "ops/operations.h"
+#include "devices/searchplan.h"
+#include "link/errortext.h"
+
+namespace ops {
+
+namespace {
+
+const QString writeTitle = QStringLiteral("Запись уставок");
+const QString addressTitle = QStringLiteral("Программирование адреса");
+
+Result ending()
+{
+    return {Result::Ending, 0, QString(), QString()};
+}
+
+} // namespace
+
+void Operation::record(DeviceVEL_DUO300* dev, const Reply& reply)
+{
+    SensorRegistry::recordOutcome(*dev, reply.error);
+    host.outcome(dev, reply.error);
+}
+
+Result Operation::writeBlock(DeviceVEL_DUO300* dev, const UstBlock& block)
+{
+    const Reply reply =
+        line.write(quint8(dev->addr), regmap::ustAddr, regmap::ustCount, blockBytes(block), 3);
+    if (reply.ending)
+        return ending();
+    record(dev, reply);
+    // The sensor answers at the written address and speed from now on: the record follows.
+    if (reply.ok()) {
+        dev->ust = block;
+        dev->addr = block.mbAddr;
+        dev->baudrate = block.speed * 100;
+    }
+    host.settingsChanged(dev);
+    if (!reply.ok())
+        return Result::failed(reply.error, writeTitle, errorTextFor(reply.error));
+    return Result();
+}
+
+Result Operation::ensureSettingsRead(DeviceVEL_DUO300* dev, const QString& title)
+{
+    if (dev->ustRead)
+        return Result();
+    const Result read = ReadSettings(line, host).run(dev, 3);
+    if (read.kind == Result::Ending)
+        return read;
+    if (!read.done())
+        return Result::refused(title, unreadSettingsText(read.error));
+    return Result();
+}
+
+QString unreadSettingsText(int error)
+{
+    return QStringLiteral("Настройки датчика не удалось считать: %1\nНичего не записано.")
+        .arg(errorTextFor(error));
+}
+
+Result ReadSettings::run(DeviceVEL_DUO300* dev, int attempts)
+{
+    const Reply reply = line.read(quint8(dev->addr), regmap::ustAddr, regmap::ustCount, attempts);
+    if (reply.ending)
+        return ending();
+    record(dev, reply);
+    if (reply.ok()) {
+        copyFromAnswer(&dev->ust, int(sizeof dev->ust), reply.answer);
+        dev->ustRead = true;
+    }
+    host.settingsChanged(dev);
+    if (!reply.ok())
+        return Result::failed(reply.error, QString(), errorTextFor(reply.error));
+    return Result();
+}
+
+Result WriteSettings::run(DeviceVEL_DUO300* dev, const UstForm& form)
+{
+    if (!host.permitCommunication())
+        return Result::refused(QString(), QString());
+    const QString refusal = ustFormRefusal(form);
+    if (!refusal.isEmpty())
+        return Result::refused(writeTitle, refusal);
+    const Result read = ensureSettingsRead(dev, writeTitle);
+    if (!read.done())
+        return read;
+
+    UstBlock block = dev->ust;
+    applyUstForm(form, block);
+    sealChecksum(block);
+    return writeBlock(dev, block);
+}
+
+Result ChangeAddress::run(DeviceVEL_DUO300* dev, int newAddr)
+{
+    if (newAddr == dev->addr)
+        return Result();
+    // 32 passes the window's field but is not a valid sensor address, and 0 is the broadcast.
+    if (newAddr < 1 || newAddr > maxAddr)
+        return Result::refused(
+            addressTitle,
+            QStringLiteral("Введено недопустимое значение Адреса Modbus\nВведите значение от 1 до ") +
+                QString::number(maxAddr));
+    const Result read = ensureSettingsRead(dev, addressTitle);
+    if (!read.done())
+        return read;
+
+    const Reply probe = line.read(quint8(newAddr), regmap::ustAddr, regmap::ustCount, 3);
+    if (probe.ending)
+        return ending();
+    if (probe.error != rtu::NoAnswer)
+        return Result::refused(addressTitle,
+                               QStringLiteral("В сети уже имеется устройство с адресом '") +
+                                   QString::number(newAddr) + QLatin1Char('\''));
+    if (host.ask({QStringLiteral("address"), Icon::Warning, addressTitle,
+                  QStringLiteral("Адрес устройства будет изменён с '%1' на '%2'")
+                      .arg(dev->addr)
+                      .arg(newAddr),
+                  Ok | Cancel, NoButton}) != Ok)
+        return {Result::Declined, 0, QString(), QString()};
+
+    UstBlock block = dev->ust;
+    block.mbAddr = quint16(newAddr);
+    sealChecksum(block);
+    return writeBlock(dev, block);
+}
+
+Result ResetSettings::run(DeviceVEL_DUO300* dev)
+{
+    if (host.ask({QStringLiteral("reset"), Icon::Warning, QStringLiteral("Сброс настроек"),
+                  QStringLiteral("Будут установлены настройки по умолчанию для датчика '%1'")
+                      .arg(dev->addr),
+                  Ok | Cancel, NoButton}) != Ok)
+        return {Result::Declined, 0, QString(), QString()};
+    host.committed();
+
+    const UstBlock defaults = defaultUstBlock();
+    const Reply reply =
+        line.write(quint8(dev->addr), regmap::ustAddr, regmap::ustCount, blockBytes(defaults), 1);
+    if (reply.ending)
+        return ending();
+    record(dev, reply);
+    // The record keeps its own image, address and speed: the program goes on where it was.
+    host.settingsChanged(dev);
+    if (!reply.ok())
+        return Result::failed(reply.error, QString(), errorTextFor(reply.error));
+    // The sensor no longer answers there: say where to find it.
+    line.note(QStringLiteral("Warning: "),
+              QStringLiteral("Датчик с адресом %1 принял настройки по умолчанию: теперь он "
+                             "отвечает по адресу %2 на скорости %3. Добавьте его с этими "
+                             "адресом и скоростью.")
+                  .arg(dev->addr)
+                  .arg(defaults.mbAddr)
+                  .arg(defaults.speed * 100));
+    return Result();
+}
+
+Result PollSensor::run(DeviceVEL_DUO300* dev)
+{
+    const Reply params =
+        line.read(quint8(dev->addr), regmap::paramAddr, regmap::paramCount, 1);
+    if (params.ending)
+        return ending();
+    record(dev, params);
+    if (params.ok())
+        copyFromAnswer(&dev->param, int(sizeof dev->param), params.answer);
+    // After a failed read nothing shows a value that the sensor did not just send.
+    host.paramsChanged(dev);
+
+    const Reply coil = readCoil(dev);
+    if (coil.ending)
+        return ending();
+    if (!params.ok())
+        return Result::failed(params.error, QString(), errorTextFor(params.error));
+    if (!coil.ok())
+        return Result::failed(coil.error, QString(), errorTextFor(coil.error));
+    return Result();
+}
+
+Reply PollSensor::readCoil(DeviceVEL_DUO300* dev)
+{
+    const Reply coil = line.readCoil(quint8(dev->addr), 0, 1, 1);
+    if (coil.ending)
+        return coil;
+    if (coil.ok())
+        copyFromAnswer(dev->coil, int(sizeof dev->coil), coil.answer);
+    else
+        dev->coil[0] = 0;
+    record(dev, coil);
+    return coil;
+}
+
+bool PollSensor::readParam(DeviceVEL_DUO300* dev, int attempts)
+{
+    if (!host.permitCommunication())
+        return true;
+    const Reply coil = line.readCoil(quint8(dev->addr), 0, 1, 1);
+    if (coil.ending)
+        return false;
+    record(dev, coil);
+    if (coil.ok())
+        copyFromAnswer(dev->coil, int(sizeof dev->coil), coil.answer);
+
+    const Reply params =
+        line.read(quint8(dev->addr), regmap::paramAddr, regmap::paramCount, attempts);
+    if (params.ending)
+        return false;
+    record(dev, params);
+    if (params.ok())
+        copyFromAnswer(&dev->param, int(sizeof dev->param), params.answer);
+    host.paramsChanged(dev);
+    return true;
+}
+
+int AddSensor::run(int addr, int baudrate, Result* result)
+{
+    DeviceVEL_DUO300 dev{};
+    dev.addr = addr;
+    dev.baudrate = baudrate;
+    dev.commError = true;
+    const int row = registry.add(dev);
+    if (row < 0)
+        return -1;
+    host.listChanged(row);
+    const Result read = ReadSettings(line, host).run(&registry[row], 2);
+    if (result)
+        *result = read;
+    if (read.kind == Result::Ending)
+        return row;
+    host.listChanged(row);
+    return row;
+}
+
+Result SearchLine::run(const QString& portName, const QStringList& speeds,
+                       const QStringList& addrs)
+{
+    found.clear();
+    const QList<SearchStep> plan = searchPlan(speeds, addrs);
+    const int maximum = probeCount(plan) + 1;
+    int probes = 0;
+    int progress = 1;
+    host.progress(progress, maximum);
+    bool cancelled = false;
+    for (const SearchStep& step : plan) {
+        // Between speeds no answer is awaited: this is where a Cancel arrives.
+        if (step.kind == SearchStep::Reopen && !line.pause(0))
+            return ending();
+        if ((cancelled = host.cancelled()))
+            break;
+        if (step.kind == SearchStep::Reopen) {
+            line.reopen(portName, step.baudrate);
+            continue;
+        }
+
+        // One attempt: an address without a sensor costs one answer time-out.
+        const Reply reply = line.read(quint8(step.addr), 0, 2, 1);
+        if (reply.ending)
+            return ending();
+        // A valid answer or an unknown-command exception: somebody is there.
+        if (reply.error == rtu::NoError || reply.error == 1) {
+            Result read;
+            const int row = AddSensor(line, host, registry).run(step.addr, step.baudrate, &read);
+            if (read.kind == Result::Ending)
+                return ending();
+            // It answered the probe, whatever its settings read said; one already listed keeps
+            // its record as it is.
+            if (row >= 0) {
+                registry[row].commError = false;
+                found.append(row);
+            }
+        }
+        host.progress(++probes, maximum);
+        progress = probes;
+    }
+    host.progress(progress, progress);
+    if (cancelled)
+        return {Result::Cancelled, 0, QString(), QString()};
+    return Result();
+}
+
+} // namespace ops

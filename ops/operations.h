@@ -1,0 +1,188 @@
+#pragma once
+
+#include "devices/registry.h"
+#include "link/lineclient.h"
+#include "ops/operationhost.h"
+#include "reprog/firmwareimage.h"
+#include "sensor/calibrationstep.h"
+#include "sensor/ustform.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+// The jobs done with the sensors, free of any window: each takes the record it works on when
+// it starts, talks through the line client, asks its host what it must ask, and returns a
+// result that says how it ended and why.
+namespace ops {
+
+struct Result
+{
+    enum Kind
+    {
+        Done,
+        Refused,   // nothing reached the wire: the input or the sensor's state forbade it
+        Declined,  // the user said no at a confirmation; nothing was sent after it
+        Cancelled, // the user stopped it part-way
+        Failed,    // the sensor failed or did not answer: error holds the code
+        Ending,    // the program is ending
+    };
+    Kind kind = Done;
+    int error = 0;
+    QString title; // how the window titles the box that tells of it
+    QString text;  // what went wrong, as the user reads it
+
+    bool done() const { return kind == Done; }
+    static Result refused(const QString& title, const QString& text)
+    {
+        return {Refused, 0, title, text};
+    }
+    static Result failed(int error, const QString& title = QString(),
+                         const QString& text = QString())
+    {
+        return {Failed, error, title, text};
+    }
+};
+
+// Why a settings write was refused: the sensor's own settings could not be read first.
+QString unreadSettingsText(int error);
+
+// Base of the operations: the line, the host, and how an exchange's outcome is recorded.
+class Operation
+{
+public:
+    Operation(LineClient& line, OperationHost& host) : line(line), host(host) {}
+
+protected:
+    // Records the reply's outcome on the record and tells the host.
+    void record(DeviceVEL_DUO300* dev, const Reply& reply);
+    // Writes a settings block to the sensor (three attempts); on success the record takes
+    // the block and the speed it names.
+    Result writeBlock(DeviceVEL_DUO300* dev, const UstBlock& block);
+    // Reads the settings when the record's image did not come from the sensor, so that a
+    // write never sends what nobody chose; the refusal is titled as the caller's boxes.
+    Result ensureSettingsRead(DeviceVEL_DUO300* dev, const QString& title);
+
+    LineClient& line;
+    OperationHost& host;
+};
+
+// The settings block into the record.
+class ReadSettings : public Operation
+{
+public:
+    using Operation::Operation;
+    Result run(DeviceVEL_DUO300* dev, int attempts);
+};
+
+// The name, speed and setpoint of a form over the sensor's settings block, checked in full
+// before the first byte.
+class WriteSettings : public Operation
+{
+public:
+    using Operation::Operation;
+    Result run(DeviceVEL_DUO300* dev, const UstForm& form);
+};
+
+// A new Modbus address: checked, probed for a sensor already there, confirmed, written.
+class ChangeAddress : public Operation
+{
+public:
+    using Operation::Operation;
+    static constexpr int maxAddr = 31;
+    Result run(DeviceVEL_DUO300* dev, int newAddr);
+};
+
+// The factory settings block, after confirmation. The record keeps its address and speed.
+class ResetSettings : public Operation
+{
+public:
+    using Operation::Operation;
+    Result run(DeviceVEL_DUO300* dev);
+};
+
+// The live values: the parameters block, then coil 0.
+class PollSensor : public Operation
+{
+public:
+    using Operation::Operation;
+    Result run(DeviceVEL_DUO300* dev);
+    // Coil 0 alone; its status byte is 0 after a failed read.
+    Reply readCoil(DeviceVEL_DUO300* dev);
+    // Coil 0, then the parameters block with the given attempts; false when the program is
+    // ending.
+    bool readParam(DeviceVEL_DUO300* dev, int attempts);
+};
+
+// The zero point: the settings as read, with the last ADC reading as the zero point.
+class CalibrateZero : public Operation
+{
+public:
+    using Operation::Operation;
+    Result run(DeviceVEL_DUO300* dev);
+};
+
+// The nominal point: the gain stepped until the ADC reading lies in the window, then the
+// reading written as the nominal point with the values the form gives at that moment, or
+// without a form with the settings as read.
+class CalibrateNominal : public Operation
+{
+public:
+    using Operation::Operation;
+    Result run(DeviceVEL_DUO300* dev, const std::function<UstForm()>& form = nullptr);
+
+private:
+    bool adjustGain(DeviceVEL_DUO300* dev, calibration::Phase phase);
+};
+
+// A sensor added to the registry by address and speed, with its settings read; the row it
+// got, or -1 when it was known already (then nothing is sent).
+class AddSensor : public Operation
+{
+public:
+    AddSensor(LineClient& line, OperationHost& host, SensorRegistry& registry)
+        : Operation(line, host), registry(registry)
+    {
+    }
+    int run(int addr, int baudrate, Result* result = nullptr);
+
+private:
+    SensorRegistry& registry;
+};
+
+// Every listed address probed once at every listed speed; whoever answers is added.
+class SearchLine : public Operation
+{
+public:
+    SearchLine(LineClient& line, OperationHost& host, SensorRegistry& registry)
+        : Operation(line, host), registry(registry)
+    {
+    }
+    Result run(const QString& portName, const QStringList& speeds, const QStringList& addrs);
+    // Rows of the sensors the run added.
+    QVector<int> found;
+
+private:
+    SensorRegistry& registry;
+};
+
+// The application replaced through the sensor's loader with an image read and checked whole.
+class Reprogram : public Operation
+{
+public:
+    using Operation::Operation;
+    // The question that names the sensor and the image before anything is sent.
+    static Question confirmation(const DeviceVEL_DUO300& dev, const QString& imagePath,
+                                 qint64 imageSize, const QDateTime& modified);
+    // Reads and checks the image, asks, and runs the procedure.
+    Result run(DeviceVEL_DUO300* dev, const QString& imagePath);
+
+private:
+    void writeLoaderRequest(DeviceVEL_DUO300* dev);
+    void step(int value, int maximum);
+    int value = 0;
+    int maximum = 100;
+};
+
+} // namespace ops

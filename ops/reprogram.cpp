@@ -1,0 +1,161 @@
+#include "link/errortext.h"
+#include "ops/operations.h"
+
+#include <QFileInfo>
+
+namespace ops {
+
+namespace {
+
+const QString failureTitle = QStringLiteral("Ошибка");
+
+QString typeText(quint16 sensorType)
+{
+    switch (sensorType) {
+    case 1:
+        return QStringLiteral("датчик температуры");
+    case 2:
+        return QStringLiteral("датчик напряжения");
+    default:
+        return QStringLiteral("тип не определён");
+    }
+}
+
+} // namespace
+
+Question Reprogram::confirmation(const DeviceVEL_DUO300& dev, const QString& imagePath,
+                                 qint64 imageSize, const QDateTime& modified)
+{
+    const QString name = dev.ustRead ? nameText(dev.ust) : QStringLiteral("не считано");
+    return {QStringLiteral("flash"), Icon::Question, QStringLiteral("Перепрограммирование"),
+            QStringLiteral("Программа датчика будет стёрта и заменена.\n\n"
+                           "Датчик: адрес %1, скорость %2, %3, имя «%4»\n"
+                           "Файл: %5, %6 байт, изменён %7\n\n"
+                           "Продолжить?")
+                .arg(dev.addr)
+                .arg(dev.baudrate)
+                .arg(typeText(dev.param.sensorType), name, QFileInfo(imagePath).fileName())
+                .arg(imageSize)
+                .arg(modified.toString(QStringLiteral("dd.MM.yyyy hh:mm:ss"))),
+            Yes | No, No};
+}
+
+void Reprogram::step(int newValue, int newMaximum)
+{
+    value = newValue;
+    maximum = newMaximum;
+    host.progress(value, maximum);
+}
+
+void Reprogram::writeLoaderRequest(DeviceVEL_DUO300* dev)
+{
+    // Only a block read in this run is written back: the request must not carry settings that
+    // the sensor does not hold. A sensor that no longer answers settings reads may sit in its
+    // loader already, so the procedure goes on without the request.
+    const Result read = ReadSettings(line, host).run(dev, 3);
+    if (!read.done()) {
+        if (read.kind != Result::Ending)
+            line.note(QStringLiteral("Error: "),
+                      QStringLiteral("Запрос загрузчика не записан: настройки датчика не "
+                                     "считаны: %1")
+                          .arg(errorTextFor(read.error)));
+        return;
+    }
+    const quint32 readCode = dev->ust.loaderCode;
+    UstBlock block = dev->ust;
+    block.loaderCode = regmap::loaderRequest;
+    sealChecksum(block);
+    writeBlock(dev, block);
+    // The request is for this run only: a later settings write from the record must not send
+    // the sensor into its loader again at its next start.
+    dev->ust.loaderCode = readCode;
+    sealChecksum(dev->ust);
+}
+
+Result Reprogram::run(DeviceVEL_DUO300* dev, const QString& imagePath)
+{
+    // Read and checked whole before the first byte goes out: a bad image found after the
+    // erase would leave the sensor without an application.
+    const firmware::ImageFile image = firmware::readImageFile(imagePath);
+    if (!image.refusal.isEmpty()) {
+        line.note(QStringLiteral("Warning: "), image.refusal);
+        return Result::refused(QStringLiteral("Warning"), image.refusal);
+    }
+    if (!dev || !host.permitCommunication())
+        return Result::refused(QString(), QString());
+    const QFileInfo info(imagePath);
+    if (host.ask(confirmation(*dev, imagePath, image.bytes.size(), info.lastModified())) != Yes)
+        return {Result::Declined, 0, QString(), QString()};
+    host.committed();
+
+    const firmware::UploadPlan plan = firmware::uploadPlan(image.bytes);
+    const quint8 addr = quint8(dev->addr);
+    step(0, 100);
+    // A sensor that rejected the last command may sit in its loader already. Failures of the
+    // loader entry and of the erase are shown, and the procedure goes on.
+    if (!dev->cmdRejected) {
+        writeLoaderRequest(dev);
+        if (line.ending())
+            return {Result::Ending, 0, QString(), QString()};
+        const Reply entry = line.goToLoader(addr, 3);
+        if (entry.ending)
+            return {Result::Ending, 0, QString(), QString()};
+        record(dev, entry);
+        if (!entry.ok())
+            host.ask({QStringLiteral("loader"), Icon::Warning, failureTitle,
+                      QStringLiteral("Ошибка перехода в загрузчик:\n") + errorTextFor(entry.error),
+                      Ok, NoButton});
+        step(3, maximum);
+        // The sensor needs the time to restart into its loader.
+        if (!line.pause(1000))
+            return {Result::Ending, 0, QString(), QString()};
+    }
+
+    const Reply erase = line.erasePage(addr, firmware::firstPage, firmware::pageCount, 3);
+    if (erase.ending)
+        return {Result::Ending, 0, QString(), QString()};
+    record(dev, erase);
+    if (!erase.ok())
+        host.ask({QStringLiteral("erase"), Icon::Warning, failureTitle,
+                  QStringLiteral("Ошибка очистки флеш:\n") + errorTextFor(erase.error), Ok,
+                  NoButton});
+
+    const auto uploadFailed = [this](int error) {
+        line.note(QStringLiteral("Error: "),
+                  QStringLiteral("Ошибка перепрограммирования устройства"));
+        return Result::failed(error, failureTitle,
+                              QStringLiteral("Ошибка перепрограммирования  устройства:\n") +
+                                  errorTextFor(error));
+    };
+    // One step for each chunk and one for the checksum.
+    step(value, value + plan.chunks.size() + 1);
+    for (const firmware::FlashWrite& chunk : plan.chunks) {
+        const Reply written = line.write(addr, chunk.regAddr, chunk.regCount, chunk.bytes, 3);
+        if (written.ending)
+            return {Result::Ending, 0, QString(), QString()};
+        record(dev, written);
+        if (!written.ok())
+            return uploadFailed(written.error);
+        step(value + 1, maximum);
+    }
+    const firmware::FlashWrite& sum = plan.checksumWrite;
+    const Reply summed = line.write(addr, sum.regAddr, sum.regCount, sum.bytes, 3);
+    if (summed.ending)
+        return {Result::Ending, 0, QString(), QString()};
+    if (!summed.ok())
+        return uploadFailed(summed.error);
+    step(value + 1, maximum);
+
+    const Reply start = line.goToMainAppl(addr, 1);
+    if (start.ending)
+        return {Result::Ending, 0, QString(), QString()};
+    record(dev, start);
+    if (!start.ok())
+        return Result::failed(start.error, failureTitle,
+                              QStringLiteral("Ошибка перехода на основную программу:\n") +
+                                  errorTextFor(start.error));
+    step(value, value);
+    return Result();
+}
+
+} // namespace ops
