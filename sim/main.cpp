@@ -2,6 +2,8 @@
 // printed device path as the program's serial port.
 #include "sim/sensorbus.h"
 
+#include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QStringList>
 #include <csignal>
 #include <cstdio>
@@ -16,27 +18,6 @@ struct SensorArg
     int baud;
     quint16 type;
 };
-
-void printUsage(FILE* out, const char* program)
-{
-    std::fprintf(out,
-                 "Usage: %s [--sensor ADDR:BAUD:TYPE]... [--wire-time] [--verbose]\n"
-                 "\n"
-                 "Serves simulated VEL_DUO300 sensors on a pseudo-terminal.\n"
-                 "The first line written to standard output is the path of the terminal's\n"
-                 "slave device: open it as the serial port. A table of the sensors follows.\n"
-                 "The bus is served until SIGINT or SIGTERM arrives.\n"
-                 "\n"
-                 "  --sensor ADDR:BAUD:TYPE  a sensor at Modbus address ADDR (1-247) answering\n"
-                 "                           at BAUD bit/s; TYPE 1 is a temperature sensor,\n"
-                 "                           2 a voltage sensor. Repeatable. Without it:\n"
-                 "                           1:9600:2 and 2:38400:1.\n"
-                 "  --wire-time              answers take the time their bytes need on the\n"
-                 "                           line at its baud rate\n"
-                 "  --verbose                print every request in hexadecimal on stderr\n"
-                 "  --help                   this text\n",
-                 program);
-}
 
 bool parseSensor(const QString& text, SensorArg* sensor)
 {
@@ -57,42 +38,60 @@ bool parseSensor(const QString& text, SensorArg* sensor)
 
 int main(int argc, char** argv)
 {
-    std::vector<SensorArg> sensors;
-    bool wireTime = false;
-    bool verbose = false;
-    for (int i = 1; i < argc; ++i) {
-        const QString arg = QString::fromLocal8Bit(argv[i]);
-        SensorArg sensor;
-        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            printUsage(stdout, argv[0]);
-            return 0;
-        } else if (arg == QLatin1String("--wire-time")) {
-            wireTime = true;
-        } else if (arg == QLatin1String("--verbose")) {
-            verbose = true;
-        } else if (arg == QLatin1String("--sensor") && i + 1 < argc &&
-                   parseSensor(QString::fromLocal8Bit(argv[i + 1]), &sensor)) {
-            sensors.push_back(sensor);
-            ++i;
-        } else if (arg.startsWith(QLatin1String("--sensor=")) &&
-                   parseSensor(arg.mid(int(sizeof "--sensor=") - 1), &sensor)) {
-            sensors.push_back(sensor);
-        } else {
-            std::fprintf(stderr, "%s: bad argument '%s'\n\n", argv[0], argv[i]);
-            printUsage(stderr, argv[0]);
-            return 2;
-        }
-    }
-    if (sensors.empty())
-        sensors = {{1, 9600, 2}, {2, 38400, 1}};
-
-    // Blocked before the serving threads start, so that they inherit the mask and the
+    // Blocked before any thread starts, so that every thread inherits the mask and the
     // signals reach sigwait below.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Serves simulated VEL_DUO300 sensors on a pseudo-terminal.\n"
+                       "The first line written to standard output is the path of the terminal's\n"
+                       "slave device: open it as the serial port. A table of the sensors follows.\n"
+                       "The bus is served until SIGINT or SIGTERM arrives."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("This text."));
+    const QCommandLineOption sensorOption(
+        QStringLiteral("sensor"),
+        QStringLiteral("A sensor at Modbus address ADDR (1-247) answering at BAUD bit/s; TYPE 1 "
+                       "is a temperature sensor, 2 a voltage sensor. Repeatable. Without it: "
+                       "1:9600:2 and 2:38400:1."),
+        QStringLiteral("ADDR:BAUD:TYPE"));
+    const QCommandLineOption wireTimeOption(
+        QStringLiteral("wire-time"),
+        QStringLiteral("Answers take the time their bytes need on the line at its baud rate."));
+    const QCommandLineOption verboseOption(
+        QStringLiteral("verbose"), QStringLiteral("Print every request in hexadecimal on stderr."));
+    parser.addOptions({help, sensorOption, wireTimeOption, verboseOption});
+
+    auto usageError = [&](const QString& message) {
+        std::fprintf(stderr, "%s: %s\n\n%s", argv[0], message.toLocal8Bit().constData(),
+                     parser.helpText().toLocal8Bit().constData());
+        return 2;
+    };
+    if (!parser.parse(app.arguments()))
+        return usageError(parser.errorText());
+    if (parser.isSet(help)) {
+        std::printf("%s", parser.helpText().toLocal8Bit().constData());
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(QStringLiteral("bad argument '%1'").arg(parser.positionalArguments()[0]));
+
+    std::vector<SensorArg> sensors;
+    for (const QString& value : parser.values(sensorOption)) {
+        SensorArg sensor;
+        if (!parseSensor(value, &sensor))
+            return usageError(QStringLiteral("bad sensor '%1'").arg(value));
+        sensors.push_back(sensor);
+    }
+    if (sensors.empty())
+        sensors = {{1, 9600, 2}, {2, 38400, 1}};
+    const bool verbose = parser.isSet(verboseOption);
 
     sim::SensorBus bus;
     for (const SensorArg& sensor : sensors) {
@@ -102,7 +101,7 @@ int main(int argc, char** argv)
         if (sensor.type == 2)
             bus.updateSensor(sensor.addr, [](sim::Sensor& s) { s.adcPerStep = 16; });
     }
-    bus.setWireTime(wireTime);
+    bus.setWireTime(parser.isSet(wireTimeOption));
     QString error;
     if (!bus.open(&error)) {
         std::fprintf(stderr, "%s: %s\n", argv[0], error.toLocal8Bit().constData());
