@@ -1,6 +1,7 @@
 // A simulated VEL_DUO300 sensor bus for trying the program without sensors: open the
 // printed device path as the program's serial port.
 #include "sim/sensorbus.h"
+#include "sim/sensorlogic.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -58,15 +59,21 @@ int main(int argc, char** argv)
     const QCommandLineOption sensorOption(
         QStringLiteral("sensor"),
         QStringLiteral("A sensor at Modbus address ADDR (1-247) answering at BAUD bit/s; TYPE 1 "
-                       "is a temperature sensor, 2 a voltage sensor. Repeatable. Without it: "
-                       "1:9600:2 and 2:38400:1."),
+                       "is a temperature sensor, 2 a voltage sensor. Repeatable. Without it and "
+                       "--factory: 1:9600:2 and 2:38400:1."),
         QStringLiteral("ADDR:BAUD:TYPE"));
+    const QCommandLineOption factoryOption(
+        QStringLiteral("factory"),
+        QStringLiteral("N sensors with factory settings (voltage sensors) wait to be plugged in "
+                       "one at a time: the first answers at address 1, 115200 Bd at once, each "
+                       "next one as soon as the one before has left there."),
+        QStringLiteral("N"));
     const QCommandLineOption wireTimeOption(
         QStringLiteral("wire-time"),
         QStringLiteral("Answers take the time their bytes need on the line at its baud rate."));
     const QCommandLineOption verboseOption(
         QStringLiteral("verbose"), QStringLiteral("Print every request in hexadecimal on stderr."));
-    parser.addOptions({help, sensorOption, wireTimeOption, verboseOption});
+    parser.addOptions({help, sensorOption, factoryOption, wireTimeOption, verboseOption});
 
     auto usageError = [&](const QString& message) {
         std::fprintf(stderr, "%s: %s\n\n%s", argv[0], message.toLocal8Bit().constData(),
@@ -89,18 +96,31 @@ int main(int argc, char** argv)
             return usageError(QStringLiteral("bad sensor '%1'").arg(value));
         sensors.push_back(sensor);
     }
-    if (sensors.empty())
+    int factory = 0;
+    if (parser.isSet(factoryOption)) {
+        bool ok = false;
+        factory = parser.value(factoryOption).toInt(&ok);
+        if (!ok || factory < 1)
+            return usageError(
+                QStringLiteral("bad factory count '%1'").arg(parser.value(factoryOption)));
+    }
+    if (sensors.empty() && factory == 0)
         sensors = {{1, 9600, 2}, {2, 38400, 1}};
     const bool verbose = parser.isSet(verboseOption);
 
     sim::SensorBus bus;
-    for (const SensorArg& sensor : sensors) {
-        bus.addSensor(sensor.addr, sensor.baud, sensor.type);
+    for (const SensorArg& arg : sensors) {
+        sim::Sensor sensor = sim::makeSensor(arg.addr, arg.baud, arg.type);
         // A voltage sensor's reading follows its gain and starts below the calibration
         // window, so that the nominal calibration has steps to show.
-        if (sensor.type == 2)
-            bus.updateSensor(sensor.addr, [](sim::Sensor& s) { s.adcPerStep = 16; });
+        if (arg.type == 2) {
+            sensor.adcPerStep = sim::gainAdcPerStep;
+            sim::followPotentiometer(sensor);
+        }
+        bus.addSensor(sensor);
     }
+    // After the sensors given, so that one of them at the factory address holds the queue.
+    bus.queueFactorySensors(factory);
     bus.setWireTime(parser.isSet(wireTimeOption));
     QString error;
     if (!bus.open(&error)) {
@@ -113,6 +133,9 @@ int main(int argc, char** argv)
     std::printf("address    baud  type\n");
     for (const SensorArg& sensor : sensors)
         std::printf("%7d %7d %5d\n", sensor.addr, sensor.baud, sensor.type);
+    if (factory > 0)
+        std::printf("%d factory sensors of type 2 wait to be plugged in at address 1, 115200\n",
+                    factory);
     std::fflush(stdout);
 
     // The bus keeps a log of the traffic for tests; a long-running bus prints it (when asked

@@ -102,8 +102,20 @@ public:
     // A sensor of type 1 (temperature) or 2 (voltage), or another value for an undetermined
     // type, answering at addr and baud; its settings block says the same. It replaces a sensor
     // at the same address and speed; at another speed it is a sensor of its own, and the
-    // functions below that take only an address act on the one added first.
+    // functions below that take only an address act on the sensor that answers there, or on
+    // the one that came onto the line first when several do at different speeds.
     void addSensor(quint8 addr, int baud, quint16 type);
+    // A sensor as given, answering at its addr and baud.
+    void addSensor(const Sensor& sensor);
+
+    // count sensors with factory settings (factorySensor(type)) wait behind the line, to be
+    // plugged in one at a time: the next comes onto the line, at the factory address and
+    // speed, as soon as no sensor answers there, that is at once for the first and then when
+    // the one before has moved away (to another address or speed). Once on the line a sensor
+    // is like any other: the functions that take an address find it where it answers now.
+    void queueFactorySensors(int count, quint16 type = 2);
+    // How many of them are still waiting to be plugged in.
+    int factorySensorsWaiting() const;
     bool hasSensor(quint8 addr) const;
     Sensor sensor(quint8 addr) const;
     void updateSensor(quint8 addr, const std::function<void(Sensor&)>& change);

@@ -236,6 +236,17 @@ Sensor makeSensor(quint8 addr, int baud, quint16 type)
     return sensor;
 }
 
+Sensor factorySensor(quint16 type)
+{
+    const UstBlock factory = defaultUstBlock();
+    Sensor sensor = makeSensor(quint8(factory.mbAddr), factory.speed * 100, type);
+    if (type == 2) {
+        sensor.adcPerStep = gainAdcPerStep;
+        followPotentiometer(sensor);
+    }
+    return sensor;
+}
+
 QByteArray garbage(int n)
 {
     QByteArray bytes(qMax(n, 0), '\0');

@@ -53,6 +53,15 @@ void followPotentiometer(Sensor& sensor);
 // A new sensor as addSensor makes it.
 Sensor makeSensor(quint8 addr, int baud, quint16 type);
 
+// ADC counts per potentiometer position of a voltage sensor whose reading follows its gain:
+// from the potentiometer's first position (64) the reading (1024) lies below the calibration
+// window (1228.8..3891.2), two of the calibration's steps of 10 positions short of it.
+constexpr int gainAdcPerStep = 16;
+
+// A sensor as it leaves the factory: address 1, 115200 Bd, the factory settings block. A voltage
+// sensor's ADC reading follows its gain.
+Sensor factorySensor(quint16 type);
+
 // n bytes that are no frame of this bus.
 QByteArray garbage(int n);
 

@@ -219,6 +219,58 @@ private slots:
         QCOMPARE(line.answer(), sealed(QByteArray::fromHex("050328") + blockBytes(ust)));
     }
 
+    void factoryQueue_data()
+    {
+        QTest::addColumn<int>("addr"); // where the settings write sends the first sensor
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<bool>("handedOver");
+
+        QTest::newRow("to another address") << 5 << 115200 << true;
+        QTest::newRow("to another speed") << 1 << 9600 << true;
+        QTest::newRow("staying, named") << 1 << 115200 << false;
+    }
+
+    void factoryQueue()
+    {
+        QFETCH(int, addr);
+        QFETCH(int, baud);
+        QFETCH(bool, handedOver);
+
+        sim::SensorBus bus;
+        bus.queueFactorySensors(2);
+        QCOMPARE(bus.factorySensorsWaiting(), 1);
+        QVERIFY(bus.open());
+        Line line(bus.slavePath());
+        QVERIFY(line.setBaud(115200));
+
+        // A voltage sensor whose nominal point is a few potentiometer steps of 10 away.
+        QCOMPARE(bus.sensor(1).param.sensorType, quint16(2));
+        QVERIFY(bus.sensor(1).param.adc < 1228.8);
+        bus.updateSensor(1, [](sim::Sensor& s) { s.potent += 30; });
+        QVERIFY(bus.sensor(1).param.adc > 1228.8 && bus.sensor(1).param.adc < 3891.2);
+
+        const QByteArray factoryBlock = blockBytes(defaultUstBlock());
+        QVERIFY(line.send(readRequest(1, 0x0100, 20)));
+        QCOMPARE(line.answer(), sealed(QByteArray::fromHex("010328") + factoryBlock));
+
+        UstBlock ust = defaultUstBlock();
+        ust.mbAddr = quint16(addr);
+        ust.speed = quint16(baud / 100);
+        setNameText(ust, QStringLiteral("Ввод 1"));
+        sealChecksum(ust);
+        QVERIFY(line.send(settingsRequest(1, ust)));
+        QCOMPARE(line.answer(), sealed(QByteArray::fromHex("011001000014")));
+
+        // The sensor written to is found where it answers now, also when the next one took
+        // its address at another speed.
+        QCOMPARE(blockBytes(bus.sensor(quint8(addr)).ust), blockBytes(ust));
+        QCOMPARE(bus.sensor(quint8(addr)).baud, baud);
+        QCOMPARE(bus.factorySensorsWaiting(), handedOver ? 0 : 1);
+        QVERIFY(line.send(readRequest(1, 0x0100, 20)));
+        QCOMPARE(line.answer(), sealed(QByteArray::fromHex("010328") +
+                                       (handedOver ? factoryBlock : blockBytes(ust))));
+    }
+
     void faults_data()
     {
         QTest::addColumn<int>("kind");
