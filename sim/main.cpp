@@ -6,6 +6,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QStringList>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <pthread.h>
@@ -13,14 +14,20 @@
 
 namespace {
 
-struct SensorArg
+// A sensor given by address, speed and type. A voltage sensor's reading follows its gain and
+// starts below the calibration window, so that the nominal calibration has steps to show.
+sim::Sensor givenSensor(quint8 addr, int baud, quint16 type)
 {
-    quint8 addr;
-    int baud;
-    quint16 type;
-};
+    sim::Sensor sensor = sim::makeSensor(addr, baud, type);
+    if (type == 2) {
+        sensor.adcPerStep = sim::gainAdcPerStep;
+        sim::followPotentiometer(sensor);
+    }
+    return sensor;
+}
 
-bool parseSensor(const QString& text, SensorArg* sensor)
+// ADDR:BAUD:TYPE
+bool parseSensor(const QString& text, sim::Sensor* sensor)
 {
     const QStringList parts = text.split(QLatin1Char(':'));
     if (parts.size() != 3)
@@ -31,8 +38,18 @@ bool parseSensor(const QString& text, SensorArg* sensor)
     const uint type = parts[2].toUInt(&typeOk);
     if (!addrOk || !baudOk || !typeOk || addr < 1 || addr > 247 || baud <= 0 || type > 0xFFFF)
         return false;
-    *sensor = {quint8(addr), baud, quint16(type)};
+    *sensor = givenSensor(quint8(addr), baud, quint16(type));
     return true;
+}
+
+// A count option's value, 0 when it is not given, -1 when it is not a count from 1 to max.
+int countOf(const QCommandLineParser& parser, const QCommandLineOption& option, int max)
+{
+    if (!parser.isSet(option))
+        return 0;
+    bool ok = false;
+    const int count = parser.value(option).toInt(&ok);
+    return ok && count >= 1 && count <= max ? count : -1;
 }
 
 } // namespace
@@ -59,8 +76,8 @@ int main(int argc, char** argv)
     const QCommandLineOption sensorOption(
         QStringLiteral("sensor"),
         QStringLiteral("A sensor at Modbus address ADDR (1-247) answering at BAUD bit/s; TYPE 1 "
-                       "is a temperature sensor, 2 a voltage sensor. Repeatable. Without it and "
-                       "--factory: 1:9600:2 and 2:38400:1."),
+                       "is a temperature sensor, 2 a voltage sensor. Repeatable. Without it, "
+                       "--factory and --line: 1:9600:2 and 2:38400:1."),
         QStringLiteral("ADDR:BAUD:TYPE"));
     const QCommandLineOption factoryOption(
         QStringLiteral("factory"),
@@ -68,12 +85,20 @@ int main(int argc, char** argv)
                        "one at a time: the first answers at address 1, 115200 Bd at once, each "
                        "next one as soon as the one before has left there."),
         QStringLiteral("N"));
+    const QCommandLineOption lineOption(
+        QStringLiteral("line"),
+        QStringLiteral("A full line of N sensors (1-31) at addresses 1 to N: voltage and "
+                       "temperature sensors in turn at 115200, 38400 and 9600 Bd in turn, their "
+                       "measured values drifting slowly (periods of minutes), for trends. Not with "
+                       "--factory: the line holds address 1, 115200."),
+        QStringLiteral("N"));
     const QCommandLineOption wireTimeOption(
         QStringLiteral("wire-time"),
         QStringLiteral("Answers take the time their bytes need on the line at its baud rate."));
     const QCommandLineOption verboseOption(
         QStringLiteral("verbose"), QStringLiteral("Print every request in hexadecimal on stderr."));
-    parser.addOptions({help, sensorOption, factoryOption, wireTimeOption, verboseOption});
+    parser.addOptions(
+        {help, sensorOption, factoryOption, lineOption, wireTimeOption, verboseOption});
 
     auto usageError = [&](const QString& message) {
         std::fprintf(stderr, "%s: %s\n\n%s", argv[0], message.toLocal8Bit().constData(),
@@ -89,36 +114,32 @@ int main(int argc, char** argv)
     if (!parser.positionalArguments().isEmpty())
         return usageError(QStringLiteral("bad argument '%1'").arg(parser.positionalArguments()[0]));
 
-    std::vector<SensorArg> sensors;
+    const int factory = countOf(parser, factoryOption, INT_MAX);
+    if (factory < 0)
+        return usageError(
+            QStringLiteral("bad factory count '%1'").arg(parser.value(factoryOption)));
+    const int line = countOf(parser, lineOption, 31);
+    if (line < 0)
+        return usageError(QStringLiteral("bad line length '%1'").arg(parser.value(lineOption)));
+    if (line > 0 && factory > 0)
+        return usageError(QStringLiteral("--line and --factory exclude each other"));
+
+    std::vector<sim::Sensor> sensors;
+    for (int addr = 1; addr <= line; ++addr)
+        sensors.push_back(sim::lineSensor(quint8(addr)));
     for (const QString& value : parser.values(sensorOption)) {
-        SensorArg sensor;
+        sim::Sensor sensor;
         if (!parseSensor(value, &sensor))
             return usageError(QStringLiteral("bad sensor '%1'").arg(value));
         sensors.push_back(sensor);
     }
-    int factory = 0;
-    if (parser.isSet(factoryOption)) {
-        bool ok = false;
-        factory = parser.value(factoryOption).toInt(&ok);
-        if (!ok || factory < 1)
-            return usageError(
-                QStringLiteral("bad factory count '%1'").arg(parser.value(factoryOption)));
-    }
     if (sensors.empty() && factory == 0)
-        sensors = {{1, 9600, 2}, {2, 38400, 1}};
+        sensors = {givenSensor(1, 9600, 2), givenSensor(2, 38400, 1)};
     const bool verbose = parser.isSet(verboseOption);
 
     sim::SensorBus bus;
-    for (const SensorArg& arg : sensors) {
-        sim::Sensor sensor = sim::makeSensor(arg.addr, arg.baud, arg.type);
-        // A voltage sensor's reading follows its gain and starts below the calibration
-        // window, so that the nominal calibration has steps to show.
-        if (arg.type == 2) {
-            sensor.adcPerStep = sim::gainAdcPerStep;
-            sim::followPotentiometer(sensor);
-        }
+    for (const sim::Sensor& sensor : sensors)
         bus.addSensor(sensor);
-    }
     // After the sensors given, so that one of them at the factory address holds the queue.
     bus.queueFactorySensors(factory);
     bus.setWireTime(parser.isSet(wireTimeOption));
@@ -131,8 +152,8 @@ int main(int argc, char** argv)
     std::printf("%s\n", bus.slavePath().toLocal8Bit().constData());
     std::fflush(stdout);
     std::printf("address    baud  type\n");
-    for (const SensorArg& sensor : sensors)
-        std::printf("%7d %7d %5d\n", sensor.addr, sensor.baud, sensor.type);
+    for (const sim::Sensor& sensor : sensors)
+        std::printf("%7d %7d %5d\n", sensor.addr, sensor.baud, sensor.param.sensorType);
     if (factory > 0)
         std::printf("%d factory sensors of type 2 wait to be plugged in at address 1, 115200\n",
                     factory);

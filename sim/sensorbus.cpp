@@ -336,6 +336,10 @@ struct SensorBus::Impl
         if (!entry)
             return;
         refresh(*entry, at);
+        // The drift is seen only through a parameters read, so it is worked out only for one.
+        if (quint8(bytes.at(1)) == 0x03 &&
+            (quint8(bytes.at(2)) << 8 | quint8(bytes.at(3))) == regmap::paramAddr)
+            applyDrift(entry->sensor, at);
         bool retune = false;
         QList<Chunk> chunks = answerFor(*entry, bytes, baud, &retune);
         schedule(at, std::move(chunks), retune ? entry : nullptr);

@@ -51,6 +51,19 @@ struct FaultSpec
     int writeRegister = -1;
 };
 
+// A slow swing of the measured value: measureMid + measureSwing * sin(2 pi (t + phaseMs) /
+// periodMs) at time t of the bus's clock; the ADC reading swings in step with it, from adcMid by
+// adcSwing. Off while periodMs is 0.
+struct Drift
+{
+    qint64 periodMs = 0;
+    qint64 phaseMs = 0;
+    int measureMid = 0;
+    int measureSwing = 0;
+    int adcMid = 0;
+    int adcSwing = 0;
+};
+
 // The state of one simulated sensor.
 struct Sensor
 {
@@ -68,6 +81,8 @@ struct Sensor
     int adcPerStep = 0;
     bool inLoader = false;
     QByteArray flash; // application area 0x1400..0x3BFF, 10240 bytes, 0xFF when erased
+    // Applied when the parameters are read; it sets the ADC reading itself.
+    Drift drift;
 };
 
 // What reached the bus: one request (a frame, or a burst of bytes ended by silence).

@@ -62,6 +62,15 @@ constexpr int gainAdcPerStep = 16;
 // sensor's ADC reading follows its gain.
 Sensor factorySensor(quint16 type);
 
+// Sensor addr of a full line at addresses 1..N: voltage and temperature sensors in turn at the
+// speeds of the search's default list in turn, so that every type meets every speed within six
+// addresses; each measured value drifts over a few minutes with a phase of its own.
+Sensor lineSensor(quint8 addr);
+
+// The measured value and the ADC reading that the sensor's drift gives at atMs of the bus's
+// clock; nothing changes while the drift is off.
+void applyDrift(Sensor& sensor, qint64 atMs);
+
 // n bytes that are no frame of this bus.
 QByteArray garbage(int n);
 
