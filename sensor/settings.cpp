@@ -116,12 +116,11 @@ void MainWindow::WriteAddr(DeviceVEL_DUO300* dev)
     if (newAddr == dev->addr)
         return;
     // 32 passes the field's validator but is not a valid sensor address.
-    const int maxAddr = 31;
-    if (newAddr < 1 || newAddr > maxAddr) {
+    if (newAddr < 1 || newAddr > addressMax) {
         askUser(QMessageBox::Warning, title,
                 QStringLiteral(
                     "Введено недопустимое значение Адреса Modbus\nВведите значение от 1 до ") +
-                    QString::number(maxAddr),
+                    QString::number(addressMax),
                 QMessageBox::Ok);
         return;
     }
