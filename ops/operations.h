@@ -90,7 +90,6 @@ class ChangeAddress : public Operation
 {
 public:
     using Operation::Operation;
-    static constexpr int maxAddr = 31;
     Result run(DeviceVEL_DUO300* dev, int newAddr);
 };
 
