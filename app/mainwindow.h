@@ -170,6 +170,10 @@ private:
     void reopenPortNamed(const QString& name, int baudrate);
     // The record of the current row, or null.
     DeviceVEL_DUO300* selectedDevice();
+    // A write goes over the sensor's own settings image: when the record has none, it is read
+    // first. False when that read fails too (after a warning titled as the write's boxes) or
+    // the program is ending.
+    bool haveSensorSettings(DeviceVEL_DUO300* dev, const QString& title);
     // Writes a settings block to the sensor and settles the address the record goes on with;
     // false when the wait was cut short by the end of the program.
     bool writeBlockSettlingAddress(DeviceVEL_DUO300* dev, const UstBlock& block, int attempts);

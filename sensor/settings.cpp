@@ -25,8 +25,10 @@ void MainWindow::ReadUst(DeviceVEL_DUO300* dev, int countTry)
     if (!waitAnswer())
         return;
     checkError(dev, answerError);
-    if (answerError == 0)
+    if (answerError == 0) {
         copyFromAnswer(&dev->ust, int(sizeof dev->ust), answer);
+        dev->ustRead = true;
+    }
     setViewSettings(dev);
     rebuildListKeepingRow();
 }
@@ -57,12 +59,16 @@ void MainWindow::WriteUst(DeviceVEL_DUO300* dev)
     if (!permitCommunication())
         return;
 
+    const QString title = QStringLiteral("Запись уставок");
+    // Taken before the read below, which shows the sensor's own values in the form.
     const UstForm form = ustForm();
     const QString refusal = ustFormRefusal(form);
     if (!refusal.isEmpty()) {
-        askUser(QMessageBox::Warning, QStringLiteral("Запись уставок"), refusal, QMessageBox::Ok);
+        askUser(QMessageBox::Warning, title, refusal, QMessageBox::Ok);
         return;
     }
+    if (!haveSensorSettings(dev, title))
+        return;
 
     applyUstForm(form, dev->ust);
     sealChecksum(dev->ust);
@@ -125,6 +131,8 @@ void MainWindow::WriteAddr(DeviceVEL_DUO300* dev)
                 QMessageBox::Ok);
         return;
     }
+    if (!haveSensorSettings(dev, title))
+        return;
 
     probeError = 0;
     emit mb_read(quint8(newAddr), regmap::ustAddr, regmap::ustCount, 3, &probeError);
@@ -147,6 +155,18 @@ void MainWindow::WriteAddr(DeviceVEL_DUO300* dev)
     dev->ust.mbAddr = quint16(newAddr);
     sealChecksum(dev->ust);
     writeBlockSettlingAddress(dev, dev->ust, 3);
+}
+
+bool MainWindow::haveSensorSettings(DeviceVEL_DUO300* dev, const QString& title)
+{
+    if (dev->ustRead)
+        return true;
+    ReadUst(dev, 3);
+    if (closing)
+        return false;
+    if (!dev->ustRead)
+        askUser(QMessageBox::Warning, title, unreadSettingsRefusal(dev->addr), QMessageBox::Ok);
+    return dev->ustRead;
 }
 
 bool MainWindow::writeBlockSettlingAddress(DeviceVEL_DUO300* dev, const UstBlock& block,
