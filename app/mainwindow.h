@@ -179,8 +179,10 @@ private:
     bool writeBlockSettlingAddress(DeviceVEL_DUO300* dev, const UstBlock& block, int attempts);
     // Rebuilds the device list and puts the current row back.
     void rebuildListKeepingRow();
-    // A modal message box; counts as a wait, so that nothing else starts meanwhile.
-    int askUser(int icon, const QString& title, const QString& text, int buttons);
+    // A modal message box; counts as a wait, so that nothing else starts meanwhile. Without a
+    // default button given, the box chooses its own.
+    int askUser(int icon, const QString& title, const QString& text, int buttons,
+                int defaultButton = 0);
     // True when a wait is in progress: the action is then queued to run after the operation.
     bool deferWhileWaiting(Action action);
     void runDeferred();

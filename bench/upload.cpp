@@ -47,6 +47,8 @@ int main(int argc, char* argv[])
     file.close();
     bench.bus.clearLog();
 
+    // The confirmation before the erase.
+    bench.boxes.answerNext(QMessageBox::Yes);
     bench.invoke("Reprog");
 
     const QList<sim::Received> requests = bench.bus.received();

@@ -1,8 +1,10 @@
 #include "app/mainwindow.h"
 #include "link/errortext.h"
+#include "reprog/confirmation.h"
 #include "ui_mainwindow.h"
 
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -29,8 +31,14 @@ void MainWindow::Reprog()
     }
     if (!permitCommunication())
         return;
+    // The erase cannot be undone: one click must not start it.
+    DeviceVEL_DUO300* dev = selectedDevice();
+    if (askUser(QMessageBox::Question, QStringLiteral("Перепрограммирование"),
+                reprogConfirmationText(*dev, QFileInfo(reprogFile)),
+                QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+        return;
 
-    reprogDevice = selectedDevice();
+    reprogDevice = dev;
     DisableAllViewAction2();
     // The procedure cannot be cancelled; the button belongs to the search.
     searchCancel->hide();

@@ -26,10 +26,13 @@ void MainWindow::runDeferred()
     draining = false;
 }
 
-int MainWindow::askUser(int icon, const QString& title, const QString& text, int buttons)
+int MainWindow::askUser(int icon, const QString& title, const QString& text, int buttons,
+                        int defaultButton)
 {
     QMessageBox box(QMessageBox::Icon(icon), title, text, QMessageBox::StandardButtons(buttons),
                     this);
+    if (defaultButton != QMessageBox::NoButton)
+        box.setDefaultButton(QMessageBox::StandardButton(defaultButton));
     ++nestedLoops;
     const int result = box.exec();
     --nestedLoops;
