@@ -108,6 +108,16 @@ void MainWindow::WriteLoaderCode()
     ReadUst(dev, 3);
     if (closing)
         return;
+    // The request goes back only in a block this run has read: after a failed read the form
+    // is empty. A sensor that sits in its loader already answers no settings read, and the
+    // steps after this one still reach it.
+    if (answerError != 0) {
+        Print(QStringLiteral("Error: "),
+              QStringLiteral("Запрос на переход в загрузчик не записан: не удалось считать "
+                             "настройки датчика: ") +
+                  errorTextFor(answerError));
+        return;
+    }
     const quint32 readCode = dev->ust.loaderCode;
     dev->ust.loaderCode = regmap::loaderRequest;
     WriteUst(dev);

@@ -509,6 +509,73 @@ private slots:
         QVERIFY(!b.bus.sensor(1).inLoader);
     }
 
+    // The loader request goes back only in a block read in the same run; when that read fails,
+    // the run goes on without it: a sensor that sits in its loader already answers no settings
+    // read and is still reprogrammed.
+    void loaderRequestOnlyFromAReadOfTheRun_data()
+    {
+        QTest::addColumn<bool>("inLoader");
+        QTest::addColumn<QString>("readError");
+        QTest::addColumn<QStringList>("requestsBegin");
+        QTest::addColumn<QStringList>("boxes");
+
+        const QString read = QStringLiteral("03 0100");
+        QTest::newRow("sensor in its loader already")
+            << true << QStringLiteral("Устройство ответило: несуществующая команда")
+            << QStringList{read, read, read, QStringLiteral("40"), QStringLiteral("11 050a")} +
+                   uploadOf1001Bytes + QStringList{QStringLiteral("41")}
+            << QStringList{
+                   QStringLiteral("Готово: Перепрограммирование устройства успешно завершено")};
+        // Without the request the sensor stays in its application and refuses the loader's
+        // commands: each step says so.
+        QTest::newRow("settings read unanswered")
+            << false << QStringLiteral("Нет ответа")
+            << QStringList{read, read, read, QStringLiteral("40")}
+            << QStringList{
+                   QStringLiteral("Ошибка: Ошибка перехода в загрузчик:\nУстройство ответило: "
+                                  "несуществующая команда"),
+                   QStringLiteral("Ошибка: Ошибка очистки флеш:\nУстройство ответило: "
+                                  "несуществующая команда"),
+                   QStringLiteral("Ошибка: Ошибка перепрограммирования  устройства:\nУстройство "
+                                  "ответило: ошибка адреса регистра")};
+    }
+
+    void loaderRequestOnlyFromAReadOfTheRun()
+    {
+        QFETCH(bool, inLoader);
+        QFETCH(QString, readError);
+        QFETCH(QStringList, requestsBegin);
+        QFETCH(QStringList, boxes);
+        WindowBench b;
+        const QByteArray image = testImage(1001);
+        prepare(b, image);
+        if (inLoader)
+            b.bus.updateSensor(1, [](sim::Sensor& s) {
+                // Left there by an earlier run that did not finish.
+                s.ust.loaderCode = regmap::loaderRequest;
+                sealChecksum(s.ust);
+                s.inLoader = true;
+            });
+        else
+            b.bus.setFault(1, 0x03, {sim::Fault::Silence});
+
+        confirmUpload(b);
+        b.invoke("Reprog");
+
+        const QStringList requests = describeAll(b.bus);
+        QCOMPARE(requests.mid(0, requestsBegin.size()), requestsBegin);
+        QVERIFY2(!requests.contains(QStringLiteral("10 0100")), qPrintable(requests.join(' ')));
+        const QString line =
+            QStringLiteral("Error: Запрос на переход в загрузчик не записан: не удалось считать "
+                           "настройки датчика: ") +
+            readError;
+        QVERIFY2(b.monitorText().contains(line), qPrintable(b.monitorText()));
+        QCOMPARE(boxTextsAfterConfirmation(b), boxes);
+        if (inLoader)
+            QCOMPARE(b.bus.sensor(1).flash.left(image.size()), image);
+        verifyUnlocked(b);
+    }
+
     void refusedFileSendsNothing_data()
     {
         QTest::addColumn<int>("size"); // -1: no such file, -2: a folder of that name
