@@ -131,6 +131,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
 
     connect(ui->BtnRmDevice, &QPushButton::clicked, this, &MainWindow::setFlagRmDevice);
     connect(ui->actionAboutSensor, &QAction::triggered, this, &MainWindow::openHelpPdfFile);
+    // From anywhere in the window, as desktop programs open their help.
+    ui->actionAboutSensor->setShortcut(QKeySequence(Qt::Key_F1));
     connect(ui->actionAboutApplication, &QAction::triggered, this, &MainWindow::openMsgAboutAppl);
 
     searchProgress = new QProgressBar(this);
