@@ -1,8 +1,11 @@
 #include "app/mainwindow.h"
+#include "app/notices.h"
 #include "devices/rowdelegate.h"
 #include "link/modbus.h"
 #include "ui_mainwindow.h"
 
+#include <QDateTime>
+#include <QFileInfo>
 #include <QIntValidator>
 #include <QProgressBar>
 #include <QPushButton>
@@ -26,10 +29,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     ui->setupUi(this);
     ui->groupBox_11->setEnabled(true);
 
-    logFile.setFileName(QStringLiteral("log.txt"));
-    logFile.open(QIODevice::Append);
     // The document always ends with an empty paragraph after the last line.
     ui->consol->setMaximumBlockCount(monitorLineLimit + 1);
+    openLog();
 
     searchComPort();
     connect(ui->Btn_Search, &QPushButton::clicked, this, &MainWindow::searchComPort);
@@ -175,6 +177,16 @@ MainWindow::~MainWindow()
     delete sendTimer;
     logFile.close();
     delete ui;
+}
+
+void MainWindow::openLog()
+{
+    logFile.setFileName(QStringLiteral("log.txt"));
+    if (logFile.open(QIODevice::Append))
+        appendToLog(sessionStartLine(QDateTime::currentDateTime()));
+    else
+        Print(QStringLiteral("Warning: "),
+              logUnavailableText(QFileInfo(logFile).absoluteFilePath(), logFile.errorString()));
 }
 
 void MainWindow::enableSensorButtons(bool enable)

@@ -195,6 +195,11 @@ private:
         Reset
     };
     void setLocked(Lock pair, bool locked);
+    // One line to the log file only, when it is open.
+    void appendToLog(const QString& line);
+    // Opens the log for appending and starts the session's line in it; when it cannot be
+    // opened, the monitor says so.
+    void openLog();
     // Icon, monitor font and a size that holds every caption at the desktop's font size.
     void fitToDesktop();
 

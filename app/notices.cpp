@@ -1,4 +1,5 @@
 #include "app/notices.h"
+#include "app/buildinfo.h"
 
 #include <QDir>
 
@@ -18,3 +19,15 @@ QString helpNoViewerText(const QString& manualPath)
         .arg(QDir::toNativeSeparators(manualPath));
 }
 
+QString sessionStartLine(const QDateTime& at)
+{
+    return QStringLiteral("=== %1 %2 %3 ===")
+        .arg(at.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")),
+             QString::fromLatin1(buildinfo::programName), QString::fromLatin1(buildinfo::version));
+}
+
+QString logUnavailableText(const QString& logPath, const QString& reason)
+{
+    return QStringLiteral("Журнал не ведётся: файл %1 не удалось открыть для дописывания (%2).")
+        .arg(QDir::toNativeSeparators(logPath), reason);
+}

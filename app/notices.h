@@ -1,8 +1,9 @@
 #pragma once
 
-// What the application shell tells the user about itself. Free of widgets, so that the texts
-// can be tested directly.
+// What the application shell tells the user and the log about itself. Free of widgets, so
+// that the texts can be tested directly.
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -10,3 +11,9 @@
 QString helpMissingText(const QString& fileName, const QStringList& searchedDirs);
 // The manual is there, but no program on the desktop takes a PDF file.
 QString helpNoViewerText(const QString& manualPath);
+
+// The line that opens a session in the appended log, so that the runs of many days can be told
+// apart: date, time, program name and version.
+QString sessionStartLine(const QDateTime& at);
+// The log file could not be opened for appending; reason is what the system said.
+QString logUnavailableText(const QString& logPath, const QString& reason);
