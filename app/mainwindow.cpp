@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QIntValidator>
+#include <QKeyEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QThread>
@@ -110,6 +111,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(ui->btnRmAddr, &QPushButton::clicked, this, &MainWindow::rmAddr);
     connect(ui->BtnAutoSearch, &QPushButton::clicked, this, &MainWindow::autoSearchDevice);
     connect(ui->btnAddDevice, &QPushButton::clicked, this, &MainWindow::setFlagAddDevice);
+    ui->lineEditAddrMB->installEventFilter(this);
     connect(ui->listWidgetDevices, &QListWidget::itemSelectionChanged, this,
             &MainWindow::selectDevice);
     connect(ui->listWidgetAddr, &QListWidget::itemSelectionChanged, this,
@@ -176,6 +178,7 @@ MainWindow::~MainWindow()
     delete ustValidator;
     delete sendTimer;
     logFile.close();
+    ui->lineEditAddrMB->removeEventFilter(this);
     delete ui;
 }
 
@@ -187,6 +190,20 @@ void MainWindow::openLog()
     else
         Print(QStringLiteral("Warning: "),
               logUnavailableText(QFileInfo(logFile).absoluteFilePath(), logFile.errorString()));
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    // Whatever the field holds: the button's own check refuses an address out of range, where
+    // the field's validator would let Enter pass without a word.
+    if (watched == ui->lineEditAddrMB && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            ui->btnAddDevice->click();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::enableSensorButtons(bool enable)

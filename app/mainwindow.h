@@ -200,6 +200,8 @@ private:
     // Opens the log for appending and starts the session's line in it; when it cannot be
     // opened, the monitor says so.
     void openLog();
+    // Enter in the manual addition's address field adds the sensor, as its button does.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     // Icon, monitor font and a size that holds every caption at the desktop's font size.
     void fitToDesktop();
 
