@@ -1,6 +1,7 @@
 #include "app/buildinfo.h"
 #include "app/desktop.h"
 #include "app/mainwindow.h"
+#include "app/notices.h"
 
 #include <QDesktopServices>
 #include <QMessageBox>
@@ -26,8 +27,15 @@ void MainWindow::openMsgAboutAppl()
 
 void MainWindow::openHelpPdfFile()
 {
-    // Without the manual, or without a viewer for it, nothing is shown and nothing is logged.
-    const QString manual = helpManualPath(installedManualDir());
-    if (!manual.isEmpty())
-        QDesktopServices::openUrl(QUrl::fromLocalFile(manual));
+    // A fresh desktop often has no PDF viewer: the user learns where the manual is instead.
+    const QString title = QStringLiteral("Справка");
+    const QString installed = installedManualDir();
+    const QString manual = helpManualPath(installed);
+    if (manual.isEmpty())
+        askUser(
+            QMessageBox::Warning, title,
+            helpMissingText(QString::fromLatin1(buildinfo::manualName), helpManualDirs(installed)),
+            QMessageBox::Ok);
+    else if (!QDesktopServices::openUrl(QUrl::fromLocalFile(manual)))
+        askUser(QMessageBox::Warning, title, helpNoViewerText(manual), QMessageBox::Ok);
 }

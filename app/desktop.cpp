@@ -11,12 +11,20 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
+QStringList helpManualDirs(const QString& installedDir)
+{
+    QStringList dirs{QDir::currentPath()};
+    if (!installedDir.isEmpty())
+        dirs << installedDir;
+    return dirs;
+}
+
 QString helpManualPath(const QString& installedDir)
 {
     const QString name = QString::fromLatin1(buildinfo::manualName);
-    for (const QString& dir : {QDir::currentPath(), installedDir}) {
+    for (const QString& dir : helpManualDirs(installedDir)) {
         const QFileInfo file(QDir(dir), name);
-        if (!dir.isEmpty() && file.isFile())
+        if (file.isFile())
             return file.absoluteFilePath();
     }
     return QString();

@@ -5,9 +5,12 @@
 #include <QFont>
 #include <QIcon>
 #include <QString>
+#include <QStringList>
 
 class QCoreApplication;
 
+// The folders searched for the help manual, in order: the working directory, then installedDir.
+QStringList helpManualDirs(const QString& installedDir);
 // The help manual to hand to the desktop: the one in the working directory, else the installed
 // one in installedDir; empty when neither exists.
 QString helpManualPath(const QString& installedDir);

@@ -1,10 +1,14 @@
 #include "app/mainwindow.h"
+#include "app/notices.h"
 #include "app/rowdelegate.h"
 #include "link/lineclient.h"
 #include "sensor/ustform.h"
 #include "ui_mainwindow.h"
 
+#include <QDateTime>
+#include <QFileInfo>
 #include <QIntValidator>
+#include <QKeyEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
@@ -24,10 +28,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     ui->setupUi(this);
     ui->groupBox_11->setEnabled(true);
 
-    logFile.setFileName(QStringLiteral("log.txt"));
-    logFile.open(QIODevice::Append);
     // The document always ends with an empty paragraph after the last line.
     ui->consol->setMaximumBlockCount(monitorLineLimit + 1);
+    openLog();
 
     searchComPort();
     connect(ui->Btn_Search, &QPushButton::clicked, this, &MainWindow::searchComPort);
@@ -94,6 +97,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(ui->btnRmAddr, &QPushButton::clicked, this, &MainWindow::rmAddr);
     connect(ui->BtnAutoSearch, &QPushButton::clicked, this, &MainWindow::autoSearchDevice);
     connect(ui->btnAddDevice, &QPushButton::clicked, this, &MainWindow::setFlagAddDevice);
+    ui->lineEditAddrMB->installEventFilter(this);
     connect(ui->listWidgetDevices, &QListWidget::itemSelectionChanged, this,
             &MainWindow::selectDevice);
     connect(ui->listWidgetAddr, &QListWidget::itemSelectionChanged, this,
@@ -116,6 +120,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
 
     connect(ui->BtnRmDevice, &QPushButton::clicked, this, &MainWindow::setFlagRmDevice);
     connect(ui->actionAboutSensor, &QAction::triggered, this, &MainWindow::openHelpPdfFile);
+    // From anywhere in the window, as desktop programs open their help.
+    ui->actionAboutSensor->setShortcut(QKeySequence(Qt::Key_F1));
     connect(ui->actionAboutApplication, &QAction::triggered, this, &MainWindow::openMsgAboutAppl);
 
     searchProgress = new QProgressBar(this);
@@ -151,7 +157,32 @@ MainWindow::~MainWindow()
     delete ustValidator;
     delete sendTimer;
     logFile.close();
+    ui->lineEditAddrMB->removeEventFilter(this);
     delete ui;
+}
+
+void MainWindow::openLog()
+{
+    logFile.setFileName(QStringLiteral("log.txt"));
+    if (logFile.open(QIODevice::Append))
+        appendToLog(sessionStartLine(QDateTime::currentDateTime()));
+    else
+        Print(QStringLiteral("Warning: "),
+              logUnavailableText(QFileInfo(logFile).absoluteFilePath(), logFile.errorString()));
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    // Whatever the field holds: the button's own check refuses an address out of range, where
+    // the field's validator would let Enter pass without a word.
+    if (watched == ui->lineEditAddrMB && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            ui->btnAddDevice->click();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::enableSensorButtons(bool enable)

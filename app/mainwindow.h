@@ -184,6 +184,13 @@ private:
         Reset
     };
     void setLocked(Lock pair, bool locked);
+    // One line to the log file only, when it is open.
+    void appendToLog(const QString& line);
+    // Opens the log for appending and starts the session's line in it; when it cannot be
+    // opened, the monitor says so.
+    void openLog();
+    // Enter in the manual addition's address field adds the sensor, as its button does.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     // Icon, monitor font and a size that holds every caption at the desktop's font size.
     void fitToDesktop();
 

@@ -12,12 +12,17 @@ void MainWindow::Print(QString prefix, QString data)
     cursor.insertText(prefix + data + QLatin1Char('\r'));
     ui->consol->setTextCursor(cursor); // scrolls the newest line into view
 
-    if (logFile.isOpen()) {
-        QTextStream stream(&logFile);
-        stream.setCodec("UTF-8");
-        stream << prefix << data << '\n';
-        stream.flush();
-    }
+    appendToLog(prefix + data);
+}
+
+void MainWindow::appendToLog(const QString& line)
+{
+    if (!logFile.isOpen())
+        return;
+    QTextStream stream(&logFile);
+    stream.setCodec("UTF-8");
+    stream << line << '\n';
+    stream.flush();
 }
 
 void MainWindow::errorComPort(QString prefix, QString data)

@@ -69,11 +69,15 @@ void ModBus::ConnectPort()
 
 void ModBus::reportFailure(PortFault fault, const QString& text)
 {
-    const bool nothingNew = lost && SettingsPort.name == lostName &&
-                            (fault == PortFault::Missing || text == lastFailure);
+    const bool nothingNew = portStillLost() && (fault == PortFault::Missing || text == lastFailure);
     lastFailure = text;
     if (!nothingNew)
         emit error_(portPrefix(), text);
+}
+
+bool ModBus::portStillLost() const
+{
+    return lost && SettingsPort.name == lostName;
 }
 
 void ModBus::DisconnectPort()

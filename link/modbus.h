@@ -98,6 +98,9 @@ private:
     // being re-opened, its absence is what the loss already said, and a failure repeated
     // says nothing new: neither fills the monitor once a second.
     void reportFailure(PortFault fault, const QString& text);
+    // The port to be used is the one whose adapter went away, not open since: the loss line
+    // says why nothing answers on it.
+    bool portStillLost() const;
     bool lost = false;   // the adapter went away and has not been opened since
     QString lostName;    // the port it went away from
     QString lastFailure; // the failure last reported

@@ -57,7 +57,9 @@ void ModBus::transact(QByteArray request, int expectedSize, int attempNumber, in
             *errCode = error;
         if (error == rtu::NoError)
             break;
-        emit print(GetTime() + QStringLiteral("| << "), errorTextFor(error));
+        // Two lines a second of the poll would soon push the loss line out of sight.
+        if (!portStillLost())
+            emit print(GetTime() + QStringLiteral("| << "), errorTextFor(error));
     }
     // Without any attempt the answer is empty and the code says "no answer", so that a
     // caller waiting for this packet is never left hanging.

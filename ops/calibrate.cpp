@@ -41,7 +41,7 @@ Result CalibrateZero::run(DeviceVEL_DUO300* dev)
     if (!permitted)
         return Result::refused(QString(), QString());
     if (!read.done())
-        return Result::refused(writeTitle, unreadSettingsText(read.error));
+        return Result::refused(writeTitle, unreadSettingsRefusal(dev->addr));
     const QString refusal = ustFormRefusal(formOf(dev->ust));
     if (!refusal.isEmpty())
         return Result::refused(writeTitle, refusal);

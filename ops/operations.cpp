@@ -49,14 +49,8 @@ Result Operation::ensureSettingsRead(DeviceVEL_DUO300* dev, const QString& title
     if (read.kind == Result::Ending)
         return read;
     if (!read.done())
-        return Result::refused(title, unreadSettingsText(read.error));
+        return Result::refused(title, unreadSettingsRefusal(dev->addr));
     return Result();
-}
-
-QString unreadSettingsText(int error)
-{
-    return QStringLiteral("Настройки датчика не удалось считать: %1\nНичего не записано.")
-        .arg(errorTextFor(error));
 }
 
 Result ReadSettings::run(DeviceVEL_DUO300* dev, int attempts)

@@ -45,9 +45,6 @@ struct Result
     }
 };
 
-// Why a settings write was refused: the sensor's own settings could not be read first.
-QString unreadSettingsText(int error);
-
 // Base of the operations: the line, the host, and how an exchange's outcome is recorded.
 class Operation
 {
@@ -172,8 +169,7 @@ class Reprogram : public Operation
 public:
     using Operation::Operation;
     // The question that names the sensor and the image before anything is sent.
-    static Question confirmation(const DeviceVEL_DUO300& dev, const QString& imagePath,
-                                 qint64 imageSize, const QDateTime& modified);
+    static Question confirmation(const DeviceVEL_DUO300& dev, const QString& imagePath);
     // Reads and checks the image, asks, and runs the procedure.
     Result run(DeviceVEL_DUO300* dev, const QString& imagePath);
 

@@ -1,5 +1,6 @@
 #include "link/errortext.h"
 #include "ops/operations.h"
+#include "reprog/confirmation.h"
 
 #include <QFileInfo>
 
@@ -9,35 +10,12 @@ namespace {
 
 const QString failureTitle = QStringLiteral("Ошибка");
 
-QString typeText(quint16 sensorType)
-{
-    switch (sensorType) {
-    case 1:
-        return QStringLiteral("датчик температуры");
-    case 2:
-        return QStringLiteral("датчик напряжения");
-    default:
-        return QStringLiteral("тип не определён");
-    }
-}
-
 } // namespace
 
-Question Reprogram::confirmation(const DeviceVEL_DUO300& dev, const QString& imagePath,
-                                 qint64 imageSize, const QDateTime& modified)
+Question Reprogram::confirmation(const DeviceVEL_DUO300& dev, const QString& imagePath)
 {
-    const QString name = dev.ustRead ? nameText(dev.ust) : QStringLiteral("не считано");
     return {QStringLiteral("flash"), Icon::Question, QStringLiteral("Перепрограммирование"),
-            QStringLiteral("Программа датчика будет стёрта и заменена.\n\n"
-                           "Датчик: адрес %1, скорость %2, %3, имя «%4»\n"
-                           "Файл: %5, %6 байт, изменён %7\n\n"
-                           "Продолжить?")
-                .arg(dev.addr)
-                .arg(dev.baudrate)
-                .arg(typeText(dev.param.sensorType), name, QFileInfo(imagePath).fileName())
-                .arg(imageSize)
-                .arg(modified.toString(QStringLiteral("dd.MM.yyyy hh:mm:ss"))),
-            Yes | No, No};
+            reprogConfirmationText(dev, QFileInfo(imagePath)), Yes | No, No};
 }
 
 void Reprogram::step(int newValue, int newMaximum)
@@ -56,9 +34,9 @@ void Reprogram::writeLoaderRequest(DeviceVEL_DUO300* dev)
     if (!read.done()) {
         if (read.kind != Result::Ending)
             line.note(QStringLiteral("Error: "),
-                      QStringLiteral("Запрос загрузчика не записан: настройки датчика не "
-                                     "считаны: %1")
-                          .arg(errorTextFor(read.error)));
+                      QStringLiteral("Запрос на переход в загрузчик не записан: не удалось "
+                                     "считать настройки датчика: ") +
+                          errorTextFor(read.error));
         return;
     }
     const quint32 readCode = dev->ust.loaderCode;
@@ -83,8 +61,7 @@ Result Reprogram::run(DeviceVEL_DUO300* dev, const QString& imagePath)
     }
     if (!dev || !host.permitCommunication())
         return Result::refused(QString(), QString());
-    const QFileInfo info(imagePath);
-    if (host.ask(confirmation(*dev, imagePath, image.bytes.size(), info.lastModified())) != Yes)
+    if (host.ask(confirmation(*dev, imagePath)) != Yes)
         return {Result::Declined, 0, QString(), QString()};
     host.committed();
 

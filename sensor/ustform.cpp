@@ -62,6 +62,12 @@ QString ustFormRefusal(const UstForm& form)
     return QString();
 }
 
+QString unreadSettingsRefusal(int addr)
+{
+    return QStringLiteral("Не удалось считать настройки датчика с адресом %1: ничего не записано.")
+        .arg(addr);
+}
+
 void storeSpeed(UstBlock& ust, int bitPerSecond)
 {
     ust.speed = quint16(bitPerSecond / 100);

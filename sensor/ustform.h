@@ -32,6 +32,11 @@ constexpr int addressMax = 31;
 // and a name the sensor's encoding cannot hold would be written as other characters.
 QString ustFormRefusal(const UstForm& form);
 
+// Why a write is refused when the record's settings image never came from the sensor and the
+// read made for the write failed too: the image would carry address 0, speed 0 and zero
+// calibration points.
+QString unreadSettingsRefusal(int addr);
+
 // Store one form value into a settings image; the checksum is left to the caller.
 void storeSpeed(UstBlock& ust, int bitPerSecond);
 void storeThreshold(UstBlock& ust, const QString& text);

@@ -1,4 +1,5 @@
-// The About box, its logo, and the help action that hands the manual to the desktop.
+// The About box, its logo, and the help action that hands the manual to the desktop, or says
+// why it cannot.
 #include "app/buildinfo.h"
 #include "app/desktop.h"
 #include "support/windowbench.h"
@@ -148,6 +149,14 @@ private slots:
         bench->window->findChild<QAction*>(QStringLiteral("actionAboutSensor"))->trigger();
         if (expected.isEmpty()) {
             QVERIFY(desktop.opened.isEmpty());
+            // The user learns where the manual was looked for.
+            QCOMPARE(bench->boxes.boxes().size(), 1);
+            const ModalAnswerer::Box box = bench->boxes.boxes().first();
+            QCOMPARE(box.title, QStringLiteral("Справка"));
+            QCOMPARE(box.icon, QMessageBox::Warning);
+            QCOMPARE(box.text,
+                     QStringLiteral("Файл справки %1 не найден. Он ищется в папках:\n%2\n%3")
+                         .arg(manualName, QDir::currentPath(), installedDir.path()));
         } else {
             QCOMPARE(desktop.opened.size(), 1);
             const QUrl url = desktop.opened.first();
@@ -155,10 +164,76 @@ private slots:
             QCOMPARE(
                 QFileInfo(url.toLocalFile()).canonicalFilePath(),
                 QFileInfo(expected == "working" ? working : installedFile).canonicalFilePath());
+            QVERIFY(bench->boxes.boxes().isEmpty());
         }
-        // Nothing is shown or logged either way.
-        QVERIFY(bench->boxes.boxes().isEmpty());
+        // Nothing is logged either way.
         QCOMPARE(bench->logText(), log);
+    }
+
+    // A desktop without any PDF viewer: no program on the PATH takes the file.
+    void helpWithoutViewer()
+    {
+        const QString manual = QDir::current().filePath(manualName);
+        writeFile(manual);
+        QTemporaryDir emptyBin;
+        const QByteArray path = qgetenv("PATH");
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        qputenv("PATH", emptyBin.path().toLocal8Bit());
+        auto restore = qScopeGuard([&] {
+            qputenv("PATH", path);
+            QDesktopServices::setUrlHandler(QStringLiteral("file"), &desktop, "open");
+            QFile::remove(manual);
+        });
+
+        bench->boxes.clear();
+        bench->window->findChild<QAction*>(QStringLiteral("actionAboutSensor"))->trigger();
+
+        QCOMPARE(bench->boxes.boxes().size(), 1);
+        const ModalAnswerer::Box box = bench->boxes.boxes().first();
+        QCOMPARE(box.title, QStringLiteral("Справка"));
+        QCOMPARE(box.icon, QMessageBox::Warning);
+        QCOMPARE(box.text,
+                 QStringLiteral("Справку не удалось открыть: не установлена программа для "
+                                "просмотра файлов PDF. Установите её или откройте файл "
+                                "вручную:\n") +
+                     QFileInfo(manual).absoluteFilePath());
+    }
+
+    // F1 opens the manual wherever the focus is in the window.
+    void f1OpensTheManual_data()
+    {
+        QTest::addColumn<QString>("focus");
+        QTest::newRow("address field of the manual addition") << "lineEditAddrMB";
+        QTest::newRow("port monitor") << "consol";
+        QTest::newRow("device list") << "listWidgetDevices";
+    }
+
+    void f1OpensTheManual()
+    {
+        QFETCH(QString, focus);
+        const QString manual = QDir::current().filePath(manualName);
+        writeFile(manual);
+        MainWindow* window = bench->window.get();
+        window->show();
+        QApplication::setActiveWindow(window);
+        auto tidy = qScopeGuard([&] {
+            window->hide();
+            QFile::remove(manual);
+        });
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        auto* target = bench->find<QWidget>(qPrintable(focus));
+        auto* tabs = bench->find<QTabWidget>("tabWidget");
+        for (int i = 0; i < tabs->count(); ++i)
+            if (tabs->widget(i)->isAncestorOf(target))
+                tabs->setCurrentIndex(i);
+        target->setFocus();
+        QTRY_VERIFY(target->hasFocus());
+
+        desktop.opened.clear();
+        QTest::keyClick(target, Qt::Key_F1);
+        QCOMPARE(desktop.opened.size(), 1);
+        QCOMPARE(QFileInfo(desktop.opened.first().toLocalFile()).canonicalFilePath(),
+                 QFileInfo(manual).canonicalFilePath());
     }
 
     // A search or an upload locks the window, but never the help menu.

@@ -97,6 +97,44 @@ private slots:
                                           "значение от 1 до 32"));
     }
 
+    // Enter in the address field does what "Добавить устройство" does, a refusal included.
+    void enterAdds_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QStringList>("rows");
+        QTest::addColumn<int>("boxes");
+        QTest::newRow("Return") << int(Qt::Key_Return) << QStringLiteral("5")
+                                << QStringList{"5\t9600"} << 0;
+        QTest::newRow("Enter of the keypad")
+            << int(Qt::Key_Enter) << QStringLiteral("5") << QStringList{"5\t9600"} << 0;
+        QTest::newRow("0 is refused")
+            << int(Qt::Key_Return) << QStringLiteral("0") << QStringList() << 1;
+    }
+
+    void enterAdds()
+    {
+        QFETCH(int, key);
+        QFETCH(QString, field);
+        QFETCH(QStringList, rows);
+        QFETCH(int, boxes);
+        WindowBench b;
+        b.bus.addSensor(5, 9600, 2);
+        auto* addr = b.find<QLineEdit>("lineEditAddrMB");
+        addr->setText(field);
+        b.find<QComboBox>("BaudRateBox")->setCurrentText(QStringLiteral("9600"));
+
+        QTest::keyClick(addr, Qt::Key(key));
+        b.invoke("slotSendTimerOut"); // the tick that serves the request
+
+        QCOMPARE(rowTexts(b), rows);
+        QCOMPARE(b.boxes.boxes().size(), boxes);
+        if (boxes)
+            QCOMPARE(b.boxes.boxes().first().title, QStringLiteral("Добавление устройства"));
+        else
+            QVERIFY(!b.window->deviceRecords().first().commError);
+    }
+
     void answeringSensorShowsItsName()
     {
         WindowBench b;

@@ -1,4 +1,5 @@
 // Port monitor and log, the serial port list, and the sequence that re-opens the port.
+#include "app/buildinfo.h"
 #include "support/windowbench.h"
 
 #include <QSerialPortInfo>
@@ -23,6 +24,15 @@ void callErrorComPort(MainWindow* window, const QString& prefix, const QString& 
         qFatal("errorComPort not invoked");
 }
 
+// The line that opens each session in the log; the date and time are its first capture.
+QRegularExpression sessionLine()
+{
+    return QRegularExpression(
+        QStringLiteral("^=== (\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d) VEL_DUO300 ") +
+        QRegularExpression::escape(QString::fromLatin1(buildinfo::version)) +
+        QStringLiteral(" ===$"));
+}
+
 QStringList itemTexts(const QComboBox* box)
 {
     QStringList texts;
@@ -38,7 +48,13 @@ class TestMonitor : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { bench = std::make_unique<WindowBench>(); }
+    void init()
+    {
+        bench = std::make_unique<WindowBench>();
+        // Every window opens its session in the log first.
+        sessionStart = bench->logText();
+        QVERIFY2(sessionLine().match(sessionStart.chopped(1)).hasMatch(), qPrintable(sessionStart));
+    }
     void cleanup() { bench.reset(); }
 
     void printLines_data()
@@ -72,7 +88,7 @@ private slots:
             callPrint(bench->window.get(), prefixes.at(i), data.at(i));
         // The monitor's carriage return ends a paragraph; the log gets a line feed instead.
         QCOMPARE(bench->monitorText(), monitor);
-        QCOMPARE(bench->logText(), log);
+        QCOMPARE(bench->logText(), sessionStart + log);
     }
 
     void monitorKeepsNewestLines_data()
@@ -93,7 +109,7 @@ private slots:
         }
         const QStringList kept = written.mid(qMax(0, lines - MainWindow::monitorLineLimit));
         QCOMPARE(bench->monitorText(), kept.join('\n') + '\n');
-        QCOMPARE(bench->logText(), written.join('\n') + '\n');
+        QCOMPARE(bench->logText(), sessionStart + written.join('\n') + '\n');
     }
 
     void logAppendedAcrossRuns()
@@ -110,8 +126,77 @@ private slots:
         bench->window = std::make_unique<MainWindow>();
         callPrint(bench->window.get(), "second| ", "two");
 
-        QCOMPARE(bench->logText(), QStringLiteral("earlier run\nfirst| one\nsecond| two\n"));
+        // Each run opens its own session.
+        const QStringList lines = bench->logText().split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 6);
+        QCOMPARE(lines.at(0), QStringLiteral("earlier run"));
+        QVERIFY2(sessionLine().match(lines.at(1)).hasMatch(), qPrintable(lines.at(1)));
+        QCOMPARE(lines.at(2), QStringLiteral("first| one"));
+        QVERIFY2(sessionLine().match(lines.at(3)).hasMatch(), qPrintable(lines.at(3)));
+        QCOMPARE(lines.at(4), QStringLiteral("second| two"));
+        QCOMPARE(lines.at(5), QString());
         QCOMPARE(bench->monitorText(), QStringLiteral("second| two\n"));
+    }
+
+    void sessionLineOpensTheLog()
+    {
+        bench->window.reset();
+        QVERIFY(QFile::remove(bench->dir.filePath("log.txt")));
+        const QDateTime before = QDateTime::currentDateTime().addMSecs(-999);
+        bench->window = std::make_unique<MainWindow>();
+        const QDateTime after = QDateTime::currentDateTime();
+
+        const QString log = bench->logText();
+        const QRegularExpressionMatch match = sessionLine().match(log.chopped(1));
+        QVERIFY2(log.endsWith('\n') && match.hasMatch(), qPrintable(log));
+        const QDateTime at =
+            QDateTime::fromString(match.captured(1), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        QVERIFY2(at >= before && at <= after, qPrintable(match.captured(1)));
+        // The log's own line: the monitor shows what happens on the line.
+        QCOMPARE(bench->monitorText(), QString());
+    }
+
+    void unwritableLog_data()
+    {
+        QTest::addColumn<bool>("readOnlyFolder"); // else log.txt is a folder
+        QTest::newRow("log.txt is a folder") << false;
+        QTest::newRow("working directory without write permission") << true;
+    }
+
+    void unwritableLog()
+    {
+        QFETCH(bool, readOnlyFolder);
+        bench->window.reset();
+        const QString path = QDir::current().absoluteFilePath(QStringLiteral("log.txt"));
+        QVERIFY(QFile::remove(path));
+        QFile::Permissions mode = QFile(bench->dir.path()).permissions();
+        auto restore = qScopeGuard([&] {
+            QFile::setPermissions(bench->dir.path(), mode);
+            QDir().rmdir(path);
+        });
+        if (readOnlyFolder) {
+            QVERIFY(QFile::setPermissions(bench->dir.path(), QFile::ReadOwner | QFile::ExeOwner));
+            QFile probe(path);
+            if (probe.open(QIODevice::Append)) {
+                probe.remove();
+                QSKIP("this user writes into folders without write permission (root)");
+            }
+        } else {
+            QVERIFY(QDir().mkdir(path));
+        }
+
+        bench->window = std::make_unique<MainWindow>();
+        callPrint(bench->window.get(), "a| ", "one");
+
+        // Said once, in Russian, with the full path; the monitor goes on without the log.
+        const QStringList lines = bench->monitorText().split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);
+        QVERIFY2(lines.at(0).startsWith(QStringLiteral("Warning: Журнал не ведётся: файл ") + path +
+                                        QStringLiteral(" не удалось открыть для "
+                                                       "дописывания (")),
+                 qPrintable(lines.at(0)));
+        QCOMPARE(lines.at(1), QStringLiteral("a| one"));
+        QVERIFY(!QFileInfo(path).isFile());
     }
 
     void clearingMonitorKeepsLog()
@@ -173,7 +258,7 @@ private slots:
         const QString prefix = QStringLiteral("12:00:00.000| /dev/vel-extra>> ");
         callErrorComPort(bench->window.get(), prefix, "No such file or directory");
         QCOMPARE(bench->monitorText(), prefix + "No such file or directory\n");
-        QCOMPARE(bench->logText(), prefix + "No such file or directory\n");
+        QCOMPARE(bench->logText(), sessionStart + prefix + "No such file or directory\n");
         if (searchEnabled)
             QCOMPARE(ports->itemText(0), QStringLiteral("/dev/vel-extra"));
         else
@@ -291,6 +376,7 @@ private slots:
 
 private:
     std::unique_ptr<WindowBench> bench;
+    QString sessionStart; // the log as the window left it at its start
 };
 
 QTEST_MAIN(TestMonitor)

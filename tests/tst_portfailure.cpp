@@ -120,6 +120,13 @@ private slots:
         QVERIFY2(
             whileClosed.filter(QRegularExpression(QStringLiteral("\\| << [0-9a-f]+$"))).isEmpty(),
             qPrintable(whileClosed.join(QLatin1Char('\n'))));
+        // Nor did the polls' unanswered attempts push the loss line out of sight: it stands
+        // alone, with the port's closing, until the port is open again.
+        const int loss = lines.indexOf(QRegularExpression(
+            QStringLiteral(".*") + QRegularExpression::escape(unplugged) + QStringLiteral(".*")));
+        QVERIFY(loss >= 0 && loss < closed);
+        const QStringList between = lines.mid(loss + 1, opened - loss - 1);
+        QVERIFY2(between == QStringList{lines.at(closed)}, qPrintable(between.join('\n')));
     }
 };
 

@@ -1,8 +1,10 @@
 // Firmware reprogramming: the image and its writes, and the whole procedure through the real
 // window against a simulated sensor and its loader.
+#include "reprog/confirmation.h"
 #include "reprog/firmwareimage.h"
 #include "support/windowbench.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QListWidget>
 #include <QProgressBar>
@@ -121,6 +123,22 @@ QStringList boxTexts(const WindowBench& b)
     QStringList texts;
     for (const ModalAnswerer::Box& box : b.boxes.boxes())
         texts << box.title + QStringLiteral(": ") + box.text;
+    return texts;
+}
+
+// Every upload is confirmed first: the tests that run one answer Yes.
+void confirmUpload(WindowBench& b)
+{
+    b.boxes.answerNext(QMessageBox::Yes);
+}
+
+// The boxes of an upload after its confirmation, which must have come first.
+QStringList boxTextsAfterConfirmation(const WindowBench& b)
+{
+    QStringList texts = boxTexts(b);
+    if (texts.isEmpty() || !texts.first().startsWith(QStringLiteral("Перепрограммирование: ")))
+        return QStringList{QStringLiteral("(no confirmation first)")} + texts;
+    texts.removeFirst();
     return texts;
 }
 
@@ -251,6 +269,7 @@ private slots:
         // Polling runs until the procedure starts, and stays stopped while it runs.
         emit b.window->startTimer();
 
+        confirmUpload(b);
         b.invoke("Reprog");
 
         const QStringList expected =
@@ -276,15 +295,16 @@ private slots:
                  QByteArray(0x3BFC - 0x1400 - padded.size(), char(0xFF)));
         QCOMPARE(sensor.flash.right(4), littleEndian(referenceChecksum(padded)));
 
-        QCOMPARE(boxTexts(b), QStringList{QStringLiteral(
-                                  "Готово: Перепрограммирование устройства успешно завершено")});
-        QCOMPARE(b.boxes.boxes().first().icon, QMessageBox::Information);
+        QCOMPARE(boxTextsAfterConfirmation(b),
+                 QStringList{
+                     QStringLiteral("Готово: Перепрограммирование устройства успешно завершено")});
+        QCOMPARE(b.boxes.boxes().last().icon, QMessageBox::Information);
         // Complete and still locked when the box came up, with no cancel to offer.
-        QCOMPARE(moment.seen.size(), 1);
-        QVERIFY(moment.seen.first().maximum > 0);
-        QCOMPARE(moment.seen.first().progress, moment.seen.first().maximum);
-        QVERIFY(!moment.seen.first().listEnabled);
-        QVERIFY(!moment.seen.first().cancelVisible);
+        QCOMPARE(moment.seen.size(), 2);
+        QVERIFY(moment.seen.last().maximum > 0);
+        QCOMPARE(moment.seen.last().progress, moment.seen.last().maximum);
+        QVERIFY(!moment.seen.last().listEnabled);
+        QVERIFY(!moment.seen.last().cancelVisible);
 
         verifyUnlocked(b);
         QVERIFY(!moment.cancelButton()->isHidden());
@@ -315,6 +335,7 @@ private slots:
         QTimer::singleShot(0, b.window.get(), [&b] { b.invoke("readUst"); });
         QElapsedTimer clock;
         clock.start();
+        confirmUpload(b);
         b.invoke("Reprog");
         QVERIFY2(clock.elapsed() < 990, qPrintable(QString::number(clock.elapsed())));
 
@@ -322,8 +343,9 @@ private slots:
                                      QStringList{QStringLiteral("41"), QStringLiteral("03 0100")};
         QCOMPARE(describeAll(b.bus), expected);
         QCOMPARE(b.bus.sensor(1).flash.left(1001), image);
-        QCOMPARE(boxTexts(b), QStringList{QStringLiteral(
-                                  "Готово: Перепрограммирование устройства успешно завершено")});
+        QCOMPARE(boxTextsAfterConfirmation(b),
+                 QStringList{
+                     QStringLiteral("Готово: Перепрограммирование устройства успешно завершено")});
         verifyUnlocked(b);
     }
 
@@ -388,9 +410,10 @@ private slots:
         prepare(b, testImage(1001));
         b.bus.setFault(1, quint8(function), fault);
 
+        confirmUpload(b);
         b.invoke("Reprog");
 
-        QCOMPARE(boxTexts(b), boxes);
+        QCOMPARE(boxTextsAfterConfirmation(b), boxes);
         for (const ModalAnswerer::Box& box : b.boxes.boxes())
             if (box.title == QStringLiteral("Ошибка"))
                 QCOMPARE(box.icon, QMessageBox::Warning);
@@ -401,6 +424,155 @@ private slots:
         // A write that fails its three attempts ends the upload: nothing follows it.
         const QStringList requests = describeAll(b.bus);
         QCOMPARE(requests.mid(requests.size() - lastRequests.size()), lastRequests);
+        verifyUnlocked(b);
+    }
+
+    void confirmationText_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<bool>("read");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("sensor");
+        QTest::newRow("voltage sensor with a name")
+            << 2 << true << QStringLiteral("Шина А")
+            << QStringLiteral("адрес 7, скорость 38400, датчик напряжения, название «Шина А»");
+        QTest::newRow("temperature sensor without a name")
+            << 1 << true << QString()
+            << QStringLiteral("адрес 7, скорость 38400, датчик температуры, без названия");
+        QTest::newRow("never polled, settings never read")
+            << 0 << false << QString()
+            << QStringLiteral("адрес 7, скорость 38400, тип не определён, название не считано");
+    }
+
+    void confirmationText()
+    {
+        QFETCH(int, type);
+        QFETCH(bool, read);
+        QFETCH(QString, name);
+        QFETCH(QString, sensor);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("image.bin"));
+        writeFile(path, testImage(2002));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(QDateTime(QDate(2024, 3, 5), QTime(9, 7, 2)),
+                                 QFileDevice::FileModificationTime));
+        file.close();
+        DeviceVEL_DUO300 dev{};
+        dev.addr = 7;
+        dev.baudrate = 38400;
+        dev.param.sensorType = quint16(type);
+        dev.ustRead = read;
+        setNameText(dev.ust, name);
+
+        QCOMPARE(
+            reprogConfirmationText(dev, QFileInfo(path)),
+            QStringLiteral("Датчик: ") + sensor +
+                QStringLiteral(".\nФайл: image.bin, 2002 байт, изменён 05.03.2024 09:07:02.\n\n"
+                               "Программа датчика будет стёрта и заменена программой из "
+                               "этого файла. Продолжить?"));
+    }
+
+    void declinedConfirmationSendsNothing()
+    {
+        WindowBench b;
+        prepare(b, testImage(1001));
+        b.bus.updateSensor(1, [](sim::Sensor& s) {
+            setNameText(s.ust, QStringLiteral("Ввод 1"));
+            sealChecksum(s.ust);
+        });
+        b.invoke("readUst");
+        b.poll(); // the sensor type
+        QFile image(imageName);
+        QVERIFY(image.open(QIODevice::ReadWrite));
+        QVERIFY(image.setFileTime(QDateTime(QDate(2025, 1, 31), QTime(14, 5, 7)),
+                                  QFileDevice::FileModificationTime));
+        image.close();
+        b.bus.clearLog();
+
+        b.boxes.answerNext(QMessageBox::No);
+        b.find<QPushButton>("BtnReprog2")->click();
+
+        QCOMPARE(b.boxes.boxes().size(), 1);
+        const ModalAnswerer::Box box = b.boxes.boxes().first();
+        QCOMPARE(box.title, QStringLiteral("Перепрограммирование"));
+        QCOMPARE(box.icon, QMessageBox::Question);
+        QCOMPARE(box.buttons, QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(box.defaultButton, QMessageBox::No);
+        QCOMPARE(box.text,
+                 QStringLiteral("Датчик: адрес 1, скорость 115200, датчик напряжения, название "
+                                "«Ввод 1».\nФайл: VEL_DUO300.bin, 1001 байт, изменён 31.01.2025 "
+                                "14:05:07.\n\nПрограмма датчика будет стёрта и заменена "
+                                "программой из этого файла. Продолжить?"));
+        QVERIFY(!b.bus.waitForReceived(1, 100));
+        verifyUnlocked(b);
+        QVERIFY(!b.bus.sensor(1).inLoader);
+    }
+
+    // The loader request goes back only in a block read in the same run; when that read fails,
+    // the run goes on without it: a sensor that sits in its loader already answers no settings
+    // read and is still reprogrammed.
+    void loaderRequestOnlyFromAReadOfTheRun_data()
+    {
+        QTest::addColumn<bool>("inLoader");
+        QTest::addColumn<QString>("readError");
+        QTest::addColumn<QStringList>("requestsBegin");
+        QTest::addColumn<QStringList>("boxes");
+
+        const QString read = QStringLiteral("03 0100");
+        QTest::newRow("sensor in its loader already")
+            << true << QStringLiteral("Устройство ответило: несуществующая команда")
+            << QStringList{read, read, read, QStringLiteral("40"), QStringLiteral("11 050a")} +
+                   uploadOf1001Bytes + QStringList{QStringLiteral("41")}
+            << QStringList{
+                   QStringLiteral("Готово: Перепрограммирование устройства успешно завершено")};
+        // Without the request the sensor stays in its application and refuses the loader's
+        // commands: each step says so.
+        QTest::newRow("settings read unanswered")
+            << false << QStringLiteral("Нет ответа")
+            << QStringList{read, read, read, QStringLiteral("40")}
+            << QStringList{
+                   QStringLiteral("Ошибка: Ошибка перехода в загрузчик:\nУстройство ответило: "
+                                  "несуществующая команда"),
+                   QStringLiteral("Ошибка: Ошибка очистки флеш:\nУстройство ответило: "
+                                  "несуществующая команда"),
+                   QStringLiteral("Ошибка: Ошибка перепрограммирования  устройства:\nУстройство "
+                                  "ответило: ошибка адреса регистра")};
+    }
+
+    void loaderRequestOnlyFromAReadOfTheRun()
+    {
+        QFETCH(bool, inLoader);
+        QFETCH(QString, readError);
+        QFETCH(QStringList, requestsBegin);
+        QFETCH(QStringList, boxes);
+        WindowBench b;
+        const QByteArray image = testImage(1001);
+        prepare(b, image);
+        if (inLoader)
+            b.bus.updateSensor(1, [](sim::Sensor& s) {
+                // Left there by an earlier run that did not finish.
+                s.ust.loaderCode = regmap::loaderRequest;
+                sealChecksum(s.ust);
+                s.inLoader = true;
+            });
+        else
+            b.bus.setFault(1, 0x03, {sim::Fault::Silence});
+
+        confirmUpload(b);
+        b.invoke("Reprog");
+
+        const QStringList requests = describeAll(b.bus);
+        QCOMPARE(requests.mid(0, requestsBegin.size()), requestsBegin);
+        QVERIFY2(!requests.contains(QStringLiteral("10 0100")), qPrintable(requests.join(' ')));
+        const QString line =
+            QStringLiteral("Error: Запрос на переход в загрузчик не записан: не удалось считать "
+                           "настройки датчика: ") +
+            readError;
+        QVERIFY2(b.monitorText().contains(line), qPrintable(b.monitorText()));
+        QCOMPARE(boxTextsAfterConfirmation(b), boxes);
+        if (inLoader)
+            QCOMPARE(b.bus.sensor(1).flash.left(image.size()), image);
         verifyUnlocked(b);
     }
 

@@ -290,6 +290,89 @@ private slots:
         }
     }
 
+    // A record whose settings read failed holds no image of the sensor's block: a write built
+    // on it would send address 0, speed 0 and zero calibration points. The block is read
+    // first, and without it nothing is written.
+    void writeOverAnUnreadBlock_data()
+    {
+        QTest::addColumn<QString>("slot");
+        QTest::addColumn<bool>("readAnswers");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<int>("reads"); // settings reads and address probes
+        const QString address = QStringLiteral("Программирование адреса");
+        const QString settings = QStringLiteral("Запись уставок");
+        QTest::newRow("address change, read fails") << "writeAddr" << false << address << 3;
+        QTest::newRow("address change, read answers") << "writeAddr" << true << address << 1 + 3;
+        QTest::newRow("settings write, read fails") << "writeUst" << false << settings << 3;
+        QTest::newRow("settings write, read answers") << "writeUst" << true << settings << 1;
+    }
+
+    void writeOverAnUnreadBlock()
+    {
+        QFETCH(QString, slot);
+        QFETCH(bool, readAnswers);
+        QFETCH(QString, title);
+        QFETCH(int, reads);
+        WindowBench b;
+        b.bus.addSensor(3, 9600, 2);
+        b.bus.updateSensor(3, [](sim::Sensor& s) {
+            setNameText(s.ust, QStringLiteral("Шина А"));
+            s.ust.reserved[1] = 0x1234;
+            s.ust.threshold = 250;
+            s.ust.zeroAdc = 2010;
+            s.ust.nomAdc = 3890;
+            sealChecksum(s.ust);
+        });
+        const UstBlock stored = b.bus.sensor(3).ust;
+        b.bus.setFault(3, 0x03, {sim::Fault::Silence});
+        b.addByHand(3, 9600);
+        QVERIFY(!b.window->deviceRecords().at(0).ustRead);
+        if (readAnswers)
+            b.bus.clearFaults();
+        b.bus.clearLog();
+
+        b.find<QLineEdit>("lineEditAddrDevice")->setText(QStringLiteral("12"));
+        b.find<QLineEdit>("lineEditNameDevice")->setText(QStringLiteral("Линия 2"));
+        b.find<QComboBox>("comboBoxUstSpeed")->setCurrentText(QStringLiteral("19200"));
+        b.find<QLineEdit>("lineEditUstThreshold")->setText(QStringLiteral("-1500"));
+        b.invoke(qPrintable(slot));
+
+        // The sensor's own block is read first.
+        const QList<sim::Received> log = b.bus.received();
+        QVERIFY(!log.isEmpty());
+        QCOMPARE(log.first().bytes.left(6).toHex(), QByteArray("030301000014"));
+        QCOMPARE(b.requests(0x03).size(), reads);
+        const QList<QByteArray> written = b.requests(0x10);
+        if (!readAnswers) {
+            QVERIFY(written.isEmpty());
+            QCOMPARE(b.boxes.boxes().size(), 1);
+            const ModalAnswerer::Box box = b.boxes.boxes().first();
+            QCOMPARE(box.title, title);
+            QCOMPARE(box.icon, QMessageBox::Warning);
+            QCOMPARE(box.text,
+                     QStringLiteral("Не удалось считать настройки датчика с адресом 3: ничего не "
+                                    "записано."));
+            QCOMPARE(b.window->deviceRecords().at(0).addr, 3);
+            return;
+        }
+        // Only the intended change: the calibration points, the words the program does not
+        // interpret and, for a settings write, the address are the sensor's.
+        UstBlock expected = stored;
+        if (slot == QLatin1String("writeAddr")) {
+            expected.mbAddr = 12;
+        } else {
+            setNameText(expected, QStringLiteral("Линия 2"));
+            expected.speed = 192;
+            expected.threshold = -1500;
+        }
+        sealChecksum(expected);
+        QCOMPARE(written.size(), 1);
+        QCOMPARE(blockBytes(WindowBench::writtenBlock(written.first())).toHex(),
+                 blockBytes(expected).toHex());
+        QCOMPARE(blockBytes(b.bus.sensor(slot == QLatin1String("writeAddr") ? 12 : 3).ust).toHex(),
+                 blockBytes(expected).toHex());
+    }
+
     void failedAddressWriteKeepsTheAddress()
     {
         WindowBench b;

@@ -296,6 +296,45 @@ private slots:
         QVERIFY2(waited > 400.0 && waited < 700.0, qPrintable(QString::number(waited)));
     }
 
+    // Attempts on a closed port: one "no answer" line each, except while the port is the one
+    // whose adapter went away, where the loss line already says why.
+    void attemptsOnAClosedPort_data()
+    {
+        QTest::addColumn<QString>("port"); // "lost", "absent" or "never opened"
+        QTest::addColumn<int>("lines");
+        QTest::newRow("never opened") << QStringLiteral("never opened") << 3;
+        QTest::newRow("could not be opened") << QStringLiteral("absent") << 3;
+        QTest::newRow("adapter gone") << QStringLiteral("lost") << 0;
+    }
+
+    void attemptsOnAClosedPort()
+    {
+        QFETCH(QString, port);
+        QFETCH(int, lines);
+        Line line;
+        if (port == QLatin1String("lost")) {
+            QVERIFY(line.openOnBus());
+            line.bus.hangUp();
+            QTRY_VERIFY_WITH_TIMEOUT(!line.worker.port->isOpen(), 3000);
+            // Tried again while the adapter is still away.
+            line.connectTo(line.bus.slavePath(), 115200);
+        } else if (port == QLatin1String("absent")) {
+            line.connectTo(QStringLiteral("/dev/ttyVEL-absent"), 115200);
+        }
+        QVERIFY(!line.worker.port->isOpen());
+        line.events.clear();
+
+        line.worker.mb_read(1, 0x0100, 20, 3, nullptr);
+
+        QStringList kinds;
+        for (int i = 0; i < lines; ++i)
+            kinds << QStringLiteral("print");
+        QCOMPARE(line.kinds(), kinds << QStringLiteral("packet"));
+        for (const Event& event : line.ofKind("print"))
+            QCOMPARE(event.text, QStringLiteral("Нет ответа"));
+        QCOMPARE(line.events.last().text, QStringLiteral("6"));
+    }
+
     void unplug()
     {
         Line line;

@@ -1,6 +1,7 @@
 #include "support/modalanswerer.h"
 
 #include <QAbstractButton>
+#include <QPushButton>
 #include <QApplication>
 #include <QEvent>
 #include <QTimer>
@@ -19,7 +20,8 @@ bool ModalAnswerer::eventFilter(QObject* watched, QEvent* event)
 {
     auto* box = qobject_cast<QMessageBox*>(watched);
     if (event->type() == QEvent::Show && box) {
-        seen.append({box->windowTitle(), box->text(), box->icon()});
+        seen.append({box->windowTitle(), box->text(), box->icon(), box->standardButtons(),
+                     box->standardButton(box->defaultButton())});
         const QMessageBox::StandardButton wanted =
             answers.isEmpty() ? QMessageBox::Ok : answers.dequeue();
         // Clicked from the box's own event loop, once it runs.

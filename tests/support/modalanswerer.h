@@ -6,7 +6,7 @@
 #include <QQueue>
 
 // Answers the modal message boxes that the code under test raises: records each box's title,
-// text and icon when it is shown, and clicks the button queued for it (OK when none is).
+// text, icon and buttons when it is shown, and clicks the button queued for it (OK when none is).
 class ModalAnswerer : public QObject
 {
     Q_OBJECT
@@ -16,6 +16,8 @@ public:
         QString title;
         QString text;
         QMessageBox::Icon icon;
+        QMessageBox::StandardButtons buttons;
+        QMessageBox::StandardButton defaultButton; // NoButton when the box names none
     };
 
     ModalAnswerer();
