@@ -164,8 +164,8 @@ Result ReadLine::run(const QString& portName, const QVector<DeviceVEL_DUO300*>& 
             whole = params.ok();
         }
         if (whole) {
-            read.sensors.append(linefile::fromBlocks(dev->addr, dev->baudrate, dev->ust,
-                                                     dev->param, QDateTime::currentDateTime()));
+            read.sensors.append(linefile::fromBlocks(dev->addr, dev->baudrate, dev->ust, dev->param,
+                                                     QDateTime::currentDateTime()));
         } else {
             linefile::Sensor sensor;
             sensor.address = dev->addr;

@@ -80,8 +80,7 @@ private slots:
         QTest::newRow("sensor holds the entry") << entrySensor() << true << QStringList();
         DeviceVEL_DUO300 otherPoints = entrySensor();
         otherPoints.ust.nomAdc = 3000;
-        QTest::newRow("other points, calibration kept")
-            << otherPoints << false << QStringList();
+        QTest::newRow("other points, calibration kept") << otherPoints << false << QStringList();
         QTest::newRow("other points, calibration too")
             << otherPoints << true << QStringList{"Номинальная точка (АЦП): 3000 -> 3900"};
     }
