@@ -62,10 +62,7 @@ void MainWindow::rmDevice()
         ui->listWidgetDevices->setCurrentRow(0);
     } else {
         ui->listWidgetDevices->setCurrentRow(-1);
-        DeviceVEL_DUO300 blank{};
-        blank.commError = true;
-        setViewSettings(&blank);
-        setViewParam(&blank);
+        clearSensorViews();
     }
 }
 

@@ -155,6 +155,7 @@ void MainWindow::setLocked(Lock pair, bool locked)
     }
     ui->groupBox_9->setEnabled(!locked);
     ui->groupBox_10->setEnabled(!locked);
+    ui->menuFile->setEnabled(!locked);
     if (pair != Lock::Reset)
         ui->statusBar->setVisible(locked);
     if (!locked)

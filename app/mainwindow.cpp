@@ -141,12 +141,25 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     tickCount = 0;
     ui->groupBox_12->hide();
     fitToDesktop();
+
+    chooseLineFile = [this](bool forSave) { return defaultLineFileChoice(forSave); };
+    connect(ui->actionOpenLine, &QAction::triggered, this, &MainWindow::openLine);
+    connect(ui->actionSaveLine, &QAction::triggered, this, &MainWindow::saveLine);
+    connect(ui->actionCompareLine, &QAction::triggered, this, &MainWindow::compareLine);
+    connect(ui->actionRestoreSensor, &QAction::triggered, this, &MainWindow::restoreSensor);
+    connect(ui->actionQuit, &QAction::triggered, this, &QWidget::close);
+    // Compare needs a file opened or saved first.
+    ui->actionCompareLine->setEnabled(false);
+    restoreSession();
+    // A place remembered at another font size must still hold every caption.
+    resize(size().expandedTo(sizeHint()));
 }
 
 MainWindow::~MainWindow()
 {
     closed = true;
     sendTimer->stop();
+    saveSession();
     // The line stops its worker in order; its last monitor lines still reach the log.
     delete line;
     line = nullptr;
@@ -191,4 +204,5 @@ void MainWindow::enableSensorButtons(bool enable)
          {ui->BtnReadUst, ui->BtnWriteUst, ui->BtnReprog2, ui->BtnSetZero, ui->BtnSetNom,
           ui->BtnRmDevice, ui->BtnWriteAddr, ui->BtnSetDefault})
         button->setEnabled(enable);
+    ui->actionRestoreSensor->setEnabled(enable);
 }

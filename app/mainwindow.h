@@ -1,5 +1,6 @@
 #pragma once
 
+#include "devices/linefile.h"
 #include "devices/registry.h"
 #include "ops/operationhost.h"
 #include "sensor/device.h"
@@ -10,9 +11,11 @@
 #include <QQueue>
 #include <QString>
 #include <QVector>
+#include <functional>
 
 class LineClient;
 class QComboBox;
+class QDialog;
 class QIntValidator;
 class QListWidget;
 class QProgressBar;
@@ -21,7 +24,8 @@ class QTimer;
 
 namespace ops {
 struct Result;
-}
+class ReadLine;
+} // namespace ops
 
 struct UstForm;
 
@@ -46,6 +50,12 @@ public:
     // Port monitor: the most recent lines it keeps, so that days of polling do not grow the
     // process; the log file keeps every line.
     static constexpr int monitorLineLimit = 5000;
+
+    // Asks for the path of a line file to open, or to save when forSave; empty when the user
+    // gave none. A file dialog unless replaced, as tests do to name their own files.
+    std::function<QString(bool forSave)> chooseLineFile;
+    // How many files the "Файл" menu lists as opened or saved last.
+    static constexpr int recentFileLimit = 5;
 
 signals:
     void savesettings(QString name, int baudrate, int DataBits, int Parity, int StopBits,
@@ -139,6 +149,13 @@ private slots:
     void Reprog();
     void lockForReprogramming();
 
+    // The line file: the "Файл" menu.
+    void openLine();
+    void openRequested();
+    void saveLine();
+    void compareLine();
+    void restoreSensor();
+
 private:
     using Action = void (MainWindow::*)();
 
@@ -194,6 +211,24 @@ private:
     // Icon, monitor font and a size that holds every caption at the desktop's font size.
     void fitToDesktop();
 
+    // The line file. Reads the sensors with the window locked as for a search, the selection
+    // set aside meanwhile; false when the program is ending.
+    bool readLine(ops::ReadLine& reader, const QVector<DeviceVEL_DUO300*>& devs);
+    // The device list replaced with the file's sensors; false when the file was refused or the
+    // user kept the list.
+    bool openLineFile(const QString& path);
+    // The file that compare and restore work with, and the top of the recent files.
+    void keepLine(const QString& path, const linefile::Line& line);
+    void rebuildRecentFiles();
+    // An empty form: no sensor is selected.
+    void clearSensorViews();
+    // A dialog of the window's own; counts as a wait, as a message box does.
+    int execDialog(QDialog& dialog);
+    QString defaultLineFileChoice(bool forSave);
+    // The port, the window's place and the recent files, from and for the next run.
+    void restoreSession();
+    void saveSession() const;
+
     // The operations' host: the window's boxes, progress bar, colours and views.
     int ask(const ops::Question& question) override;
     void progress(int value, int maximum) override;
@@ -230,6 +265,13 @@ private:
     int tickCount = 0;
 
     bool stopSearch = false; // Cancel was clicked: the running search probes no further
+    bool lineJob = false;    // the line file's reading runs: Cancel stops it without a box
+
+    QString keptPath;        // the line file opened or saved last; empty when none
+    linefile::Line keptLine; // its sensors
+    QStringList recentFiles; // most recent first
+    QList<QAction*> recentActions;
+    QString requestedPath; // a recent file chosen, to be opened once nothing waits
 
     LineClient* line = nullptr;
     int questions = 0;       // boxes and event passes in progress, counted as waits

@@ -44,6 +44,9 @@ bool MainWindow::runSearch()
 void MainWindow::stopSearchDevice()
 {
     stopSearch = true;
+    // A line file's reading says itself how it ended.
+    if (lineJob)
+        return;
     // The search itself unlocks the window and restarts polling once the probe in flight is
     // over, so that no poll runs while it still waits for that probe's answer.
     askUser(QMessageBox::Warning, QStringLiteral("Поиск устройств остановлен"),

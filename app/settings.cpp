@@ -104,7 +104,9 @@ void MainWindow::setDefault()
 
 void MainWindow::setViewSettings(DeviceVEL_DUO300* dev)
 {
-    if (devices.isEmpty() || dev->commError) {
+    // Nothing that did not come from the sensor: a record known only by its address and speed
+    // shows an empty form until its settings are read.
+    if (devices.isEmpty() || dev->commError || !dev->ustRead) {
         ui->lineEditMin->clear();
         ui->lineEditMax->clear();
         ui->lineEditNameDevice->clear();

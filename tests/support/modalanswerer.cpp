@@ -35,5 +35,17 @@ bool ModalAnswerer::eventFilter(QObject* watched, QEvent* event)
                 modal->reject(); // never leave a test hanging on a box it did not expect
         });
     }
+    auto* dialog = qobject_cast<QDialog*>(watched);
+    if (event->type() == QEvent::Show && dialog && !box) {
+        dialogsSeen.append(dialog->objectName());
+        const std::function<void(QDialog*)> handler =
+            dialogAnswers.isEmpty() ? nullptr : dialogAnswers.dequeue();
+        QTimer::singleShot(0, dialog, [dialog, handler] {
+            if (handler)
+                handler(dialog);
+            if (dialog->isVisible() && !dialog->result())
+                dialog->reject();
+        });
+    }
     return QObject::eventFilter(watched, event);
 }

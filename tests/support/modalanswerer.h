@@ -1,12 +1,17 @@
 #pragma once
 
+#include <QDialog>
 #include <QList>
 #include <QMessageBox>
 #include <QObject>
 #include <QQueue>
+#include <QStringList>
+#include <functional>
 
 // Answers the modal message boxes that the code under test raises: records each box's title,
 // text, icon and buttons when it is shown, and clicks the button queued for it (OK when none is).
+// Other dialogs are handed to the handler queued for them, which fills them in and accepts or
+// rejects them; one without a handler is rejected.
 class ModalAnswerer : public QObject
 {
     Q_OBJECT
@@ -24,11 +29,19 @@ public:
     ~ModalAnswerer() override;
 
     void answerNext(QMessageBox::StandardButton button) { answers.enqueue(button); }
+    void answerNextDialog(const std::function<void(QDialog*)>& handler)
+    {
+        dialogAnswers.enqueue(handler);
+    }
+    // Object names of the other dialogs shown, in order.
+    const QStringList& dialogs() const { return dialogsSeen; }
     const QList<Box>& boxes() const { return seen; }
     void clear()
     {
         seen.clear();
         answers.clear();
+        dialogsSeen.clear();
+        dialogAnswers.clear();
     }
 
 protected:
@@ -37,4 +50,6 @@ protected:
 private:
     QList<Box> seen;
     QQueue<QMessageBox::StandardButton> answers;
+    QStringList dialogsSeen;
+    QQueue<std::function<void(QDialog*)>> dialogAnswers;
 };

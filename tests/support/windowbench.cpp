@@ -5,11 +5,14 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QSettings>
 #include <algorithm>
 
 WindowBench::WindowBench(PortName portName) : previousDir(QDir::currentPath())
 {
     QDir::setCurrent(dir.path());
+    // What the window remembers between runs stays in the scratch directory.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
     QString error;
     const QString link = portName == PortName::Link ? adapterPath() : QString();
     if (!bus.open(&error, link))

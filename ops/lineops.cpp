@@ -1,0 +1,225 @@
+#include "ops/lineops.h"
+#include "link/errortext.h"
+
+#include <QMap>
+#include <cstring>
+
+namespace ops {
+
+namespace {
+
+const QString restoreTitle = QStringLiteral("Восстановление датчика");
+
+Result ending()
+{
+    return {Result::Ending, 0, QString(), QString()};
+}
+
+// The operation's host, except that the address change's own confirmation is answered yes:
+// the user has already confirmed the list of changes that names the new address.
+class AddressConfirmed : public OperationHost
+{
+public:
+    explicit AddressConfirmed(OperationHost& host) : host(host) {}
+    int ask(const Question& question) override
+    {
+        return question.id == QLatin1String("address") ? Ok : host.ask(question);
+    }
+    void progress(int value, int maximum) override { host.progress(value, maximum); }
+    bool cancelled() override { return host.cancelled(); }
+    void outcome(DeviceVEL_DUO300* dev, int error) override { host.outcome(dev, error); }
+    void settingsChanged(DeviceVEL_DUO300* dev) override { host.settingsChanged(dev); }
+    void paramsChanged(DeviceVEL_DUO300* dev) override { host.paramsChanged(dev); }
+    void listChanged(int row) override { host.listChanged(row); }
+    void committed() override { host.committed(); }
+    bool permitCommunication() override { return host.permitCommunication(); }
+
+private:
+    OperationHost& host;
+};
+
+} // namespace
+
+QString fieldCaption(const QString& key)
+{
+    static const QMap<QString, QString> captions = {
+        {QStringLiteral("address"), QStringLiteral("Адрес")},
+        {QStringLiteral("speed"), QStringLiteral("Скорость")},
+        {QStringLiteral("answered"), QStringLiteral("Ответ")},
+        {QStringLiteral("name"), QStringLiteral("Название")},
+        {QStringLiteral("setpoint"), QStringLiteral("Уставка")},
+        {QStringLiteral("zeroAdc"), QStringLiteral("Точка нуля (АЦП)")},
+        {QStringLiteral("nomAdc"), QStringLiteral("Номинальная точка (АЦП)")},
+        {QStringLiteral("version"), QStringLiteral("Версия ПО")},
+    };
+    return captions.value(key, key);
+}
+
+QString sensorLabel(const linefile::Sensor& sensor)
+{
+    QString label = QStringLiteral("%1@%2").arg(sensor.address).arg(sensor.speed);
+    if (sensor.name && !sensor.name->isEmpty())
+        label += QStringLiteral(" «%1»").arg(*sensor.name);
+    return label;
+}
+
+QVector<CompareRow> compareRows(const linefile::Line& file, const linefile::Line& read)
+{
+    QVector<CompareRow> rows;
+    for (int i = 0; i < file.sensors.size() && i < read.sensors.size(); ++i) {
+        const QString label = sensorLabel(file.sensors[i]);
+        for (const linefile::Difference& d :
+             linefile::differences(file.sensors[i], read.sensors[i]))
+            rows.append({label, fieldCaption(d.key), d.expected, d.actual});
+    }
+    return rows;
+}
+
+QVector<Change> restoreChanges(const linefile::Sensor& entry, const DeviceVEL_DUO300& now,
+                               bool calibration)
+{
+    QVector<Change> changes;
+    const auto change = [&](const char* key, const QString& was, const QString& after) {
+        if (was != after)
+            changes.append({fieldCaption(QLatin1String(key)), was, after});
+    };
+    change("address", QString::number(now.addr), QString::number(entry.address));
+    change("speed", QString::number(now.baudrate), QString::number(entry.speed));
+    if (entry.name)
+        change("name", nameText(now.ust), *entry.name);
+    if (entry.setpoint)
+        change("setpoint", QString::number(now.ust.threshold), QString::number(*entry.setpoint));
+    if (calibration && entry.zeroAdc)
+        change("zeroAdc", QString::number(now.ust.zeroAdc), QString::number(*entry.zeroAdc));
+    if (calibration && entry.nomAdc)
+        change("nomAdc", QString::number(now.ust.nomAdc), QString::number(*entry.nomAdc));
+    return changes;
+}
+
+UstBlock restoredBlock(const UstBlock& now, const linefile::Sensor& entry, bool calibration)
+{
+    UstBlock block = now;
+    if (entry.name)
+        setNameText(block, *entry.name);
+    storeSpeed(block, entry.speed);
+    if (entry.setpoint)
+        block.threshold = qint16(*entry.setpoint);
+    if (calibration && entry.zeroAdc)
+        block.zeroAdc = quint16(*entry.zeroAdc);
+    if (calibration && entry.nomAdc)
+        block.nomAdc = quint16(*entry.nomAdc);
+    sealChecksum(block);
+    return block;
+}
+
+QString restoreRefusal(const linefile::Sensor& entry)
+{
+    if (!entry.answered || !entry.name || !entry.setpoint)
+        return QStringLiteral("Датчик %1 не был считан, когда файл сохраняли: в файле нет его "
+                              "настроек.")
+            .arg(sensorLabel(entry));
+    if (entry.address < 1 || entry.address > addressMax)
+        return QStringLiteral("Адрес %1 вне диапазона от 1 до %2, который принимает смена адреса.")
+            .arg(entry.address)
+            .arg(addressMax);
+    UstForm form;
+    form.name = *entry.name;
+    form.nameLabel = fieldCaption(QStringLiteral("name"));
+    form.speed = entry.speed;
+    form.speedLabel = fieldCaption(QStringLiteral("speed"));
+    form.threshold = QString::number(*entry.setpoint);
+    form.thresholdLabel = fieldCaption(QStringLiteral("setpoint"));
+    return ustFormRefusal(form);
+}
+
+Result ReadLine::run(const QString& portName, const QVector<DeviceVEL_DUO300*>& devs)
+{
+    read = linefile::Line();
+    read.port = portName;
+    silent.clear();
+    host.progress(0, devs.size());
+    for (int i = 0; i < devs.size(); ++i) {
+        // Between sensors no answer is awaited: this is where a Cancel arrives.
+        if (!line.pause(0))
+            return ending();
+        if (host.cancelled())
+            return {Result::Cancelled, 0, QString(), QString()};
+        DeviceVEL_DUO300* dev = devs[i];
+        if (line.portName() != portName || line.baudrate() != dev->baudrate)
+            line.reopen(portName, dev->baudrate);
+
+        const Result settings = ReadSettings(line, host).run(dev, 2);
+        if (settings.kind == Result::Ending)
+            return settings;
+        bool whole = settings.done();
+        if (whole) {
+            const Reply params =
+                line.read(quint8(dev->addr), regmap::paramAddr, regmap::paramCount, 2);
+            if (params.ending)
+                return ending();
+            record(dev, params);
+            if (params.ok())
+                copyFromAnswer(&dev->param, int(sizeof dev->param), params.answer);
+            host.paramsChanged(dev);
+            whole = params.ok();
+        }
+        if (whole) {
+            read.sensors.append(linefile::fromBlocks(dev->addr, dev->baudrate, dev->ust, dev->param,
+                                                     QDateTime::currentDateTime()));
+        } else {
+            linefile::Sensor sensor;
+            sensor.address = dev->addr;
+            sensor.speed = dev->baudrate;
+            sensor.answered = false;
+            read.sensors.append(sensor);
+            silent.append(sensor);
+        }
+        host.progress(i + 1, devs.size());
+    }
+    return Result();
+}
+
+Result RestoreSensor::run(DeviceVEL_DUO300* dev, const linefile::Sensor& entry, bool calibration)
+{
+    remaining.clear();
+    const QString refusal = restoreRefusal(entry);
+    if (!refusal.isEmpty())
+        return Result::refused(restoreTitle, refusal);
+
+    // The address first, at the speed the sensor answers at now; then the rest, whose speed
+    // takes effect with the write.
+    const int steps = 3;
+    host.progress(0, steps);
+    AddressConfirmed confirmed(host);
+    const Result address = ChangeAddress(line, confirmed).run(dev, entry.address);
+    if (!address.done())
+        return address;
+    host.progress(1, steps);
+    if (host.cancelled())
+        return {Result::Cancelled, 0, QString(), QString()};
+    const UstBlock block = restoredBlock(dev->ust, entry, calibration);
+    if (std::memcmp(&block, &dev->ust, sizeof block) != 0) {
+        const Result written = writeBlock(dev, block);
+        if (!written.done())
+            return written;
+    }
+    host.progress(2, steps);
+
+    if (line.baudrate() != dev->baudrate)
+        line.reopen(line.portName(), dev->baudrate);
+    const Result back = ReadSettings(line, host).run(dev, 3);
+    if (back.kind == Result::Ending)
+        return back;
+    if (!back.done())
+        return Result::failed(back.error, restoreTitle,
+                              QStringLiteral("Датчик не ответил после записи по адресу %1 на "
+                                             "скорости %2: %3")
+                                  .arg(dev->addr)
+                                  .arg(dev->baudrate)
+                                  .arg(errorTextFor(back.error)));
+    host.progress(steps, steps);
+    remaining = restoreChanges(entry, *dev, calibration);
+    return Result();
+}
+
+} // namespace ops
