@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 #include "app/rowdelegate.h"
 #include "link/lineclient.h"
+#include "sensor/ustform.h"
 #include "ui_mainwindow.h"
 
 #include <QIntValidator>
@@ -10,11 +11,9 @@
 
 namespace {
 
-const int baudRates[] = {115200, 57600, 38400, 19200, 9600, 4800, 2400, 1200};
-
 void fillBaudRates(QComboBox* box)
 {
-    for (int rate : baudRates)
+    for (int rate : listedSpeeds)
         box->addItem(QString::number(rate), rate);
 }
 

@@ -2,6 +2,8 @@
 
 #include <QStringList>
 #include <QVector>
+#include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -24,12 +26,6 @@ QString unencodable(const QString& text)
 
 } // namespace
 
-const QVector<int>& listedSpeeds()
-{
-    static const QVector<int> speeds = {115200, 57600, 38400, 19200, 9600, 4800, 2400, 1200};
-    return speeds;
-}
-
 QString ustFormRefusal(const UstForm& form)
 {
     const QString refused = QStringLiteral("Уставки не записаны: ");
@@ -42,9 +38,10 @@ QString ustFormRefusal(const UstForm& form)
         return refused + QStringLiteral("не заполнено поле %1.").arg(missing.join(", "));
 
     // Any other speed would leave the sensor where no search looks for it.
-    if (!listedSpeeds().contains(form.speed)) {
+    if (std::find(std::begin(listedSpeeds), std::end(listedSpeeds), form.speed) ==
+        std::end(listedSpeeds)) {
         QStringList speeds;
-        for (int speed : listedSpeeds())
+        for (int speed : listedSpeeds)
             speeds << QString::number(speed);
         return refused + QStringLiteral("значение поля %1 должно быть одним из: %2.")
                              .arg(quoted(form.speedLabel), speeds.join(QStringLiteral(", ")));

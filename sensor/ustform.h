@@ -21,8 +21,11 @@ struct UstForm
 constexpr int thresholdMin = -30000;
 constexpr int thresholdMax = 30000;
 
-// The speeds a sensor can be set to, fastest first.
-const QVector<int>& listedSpeeds();
+// The speeds a sensor can be set to, bit/s, fastest first.
+constexpr int listedSpeeds[] = {115200, 57600, 38400, 19200, 9600, 4800, 2400, 1200};
+
+// The largest address the address change writes; Modbus would allow up to 247.
+constexpr int addressMax = 31;
 
 // Why the form must not be written, as the warning says it; empty when it may be written.
 // Nothing of a refused form reaches the sensor: a missing speed would be written as 0 and
