@@ -1,5 +1,6 @@
 #include "link/errortext.h"
 #include "ops/operations.h"
+#include "sensor/format.h"
 
 #include <QFileInfo>
 
@@ -8,18 +9,6 @@ namespace ops {
 namespace {
 
 const QString failureTitle = QStringLiteral("Ошибка");
-
-QString typeText(quint16 sensorType)
-{
-    switch (sensorType) {
-    case 1:
-        return QStringLiteral("датчик температуры");
-    case 2:
-        return QStringLiteral("датчик напряжения");
-    default:
-        return QStringLiteral("тип не определён");
-    }
-}
 
 } // namespace
 
@@ -34,7 +23,7 @@ Question Reprogram::confirmation(const DeviceVEL_DUO300& dev, const QString& ima
                            "Продолжить?")
                 .arg(dev.addr)
                 .arg(dev.baudrate)
-                .arg(typeText(dev.param.sensorType), name, QFileInfo(imagePath).fileName())
+                .arg(sensorTypeText(dev.param.sensorType), name, QFileInfo(imagePath).fileName())
                 .arg(imageSize)
                 .arg(modified.toString(QStringLiteral("dd.MM.yyyy hh:mm:ss"))),
             Yes | No, No};
