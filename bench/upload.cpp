@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
 #include <cstdio>
 
 namespace {
@@ -47,6 +48,8 @@ int main(int argc, char* argv[])
     file.close();
     bench.bus.clearLog();
 
+    // The confirmation that names the sensor and the image is answered yes.
+    bench.boxes.answerNext(QMessageBox::Yes);
     bench.invoke("Reprog");
 
     const QList<sim::Received> requests = bench.bus.received();

@@ -362,6 +362,16 @@ QString valueOrDash(const std::optional<int>& value)
 
 ReadResult parse(const QByteArray& json, Mode mode)
 {
+    // JSON has no control characters outside escapes but white space. Qt's parser lets them
+    // into keys that it then cannot find again.
+    for (int i = 0; i < json.size(); ++i) {
+        const uchar c = uchar(json[i]);
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
+            return refused(QStringLiteral("Файл не в формате JSON: управляющий символ 0x%1 "
+                                          "(смещение %2)")
+                               .arg(c, 2, 16, QLatin1Char('0'))
+                               .arg(i));
+    }
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(json, &error);
     if (error.error != QJsonParseError::NoError)

@@ -72,7 +72,8 @@ struct ReadResult
 ReadResult parse(const QByteArray& json, Mode mode);
 ReadResult readFile(const QString& path, Mode mode);
 
-// Indented JSON, known keys in a fixed order, unknown keys after them.
+// Indented JSON, known keys in a fixed order, unknown keys after them (at the top, before the
+// long list of sensors).
 QByteArray toJson(const Line& line);
 
 // Writes the file atomically: on failure the old file stays whole. Returns why the file could
@@ -112,7 +113,8 @@ struct Difference
 
 // The fields that the expected entry has (address, speed, name, setpoint, zero and nominal
 // points, software version) and whether it was read, where the actual sensor differs. A value
-// the actual sensor lacks is shown as "—".
+// the actual sensor lacks is shown as "—"; when either did not answer, nothing past address,
+// speed and that is compared.
 QVector<Difference> differences(const Sensor& expected, const Sensor& actual);
 
 } // namespace linefile

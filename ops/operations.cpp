@@ -97,11 +97,11 @@ Result ChangeAddress::run(DeviceVEL_DUO300* dev, int newAddr)
     if (newAddr == dev->addr)
         return Result();
     // 32 passes the window's field but is not a valid sensor address, and 0 is the broadcast.
-    if (newAddr < 1 || newAddr > maxAddr)
+    if (newAddr < 1 || newAddr > addressMax)
         return Result::refused(
             addressTitle,
             QStringLiteral("Введено недопустимое значение Адреса Modbus\nВведите значение от 1 до ") +
-                QString::number(maxAddr));
+                QString::number(addressMax));
     const Result read = ensureSettingsRead(dev, addressTitle);
     if (!read.done())
         return read;

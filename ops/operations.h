@@ -90,7 +90,6 @@ class ChangeAddress : public Operation
 {
 public:
     using Operation::Operation;
-    static constexpr int maxAddr = addressMax;
     Result run(DeviceVEL_DUO300* dev, int newAddr);
 };
 

@@ -1,7 +1,6 @@
 #include "sensor/ustform.h"
 
 #include <QStringList>
-#include <QVector>
 #include <algorithm>
 #include <iterator>
 

@@ -3,7 +3,6 @@
 #include "sensor/blocks.h"
 
 #include <QString>
-#include <QVector>
 
 // The settings form as a write takes it, with the captions its warnings name. Free of widgets,
 // so that the decisions can be tested directly.

@@ -186,6 +186,10 @@ private slots:
 
         QTest::newRow("not JSON") << file << QByteArray(R"({"format": "velduo-line",)")
                                   << QStringList{"JSON", "смещение 25"};
+        // Valid but for the raw character: it would come back as a key nobody can find.
+        QTest::newRow("control character in a key")
+            << file << document({}, "s@", 1).replace('@', '\0')
+            << QStringList{"JSON", "0x00", "смещение"};
         QTest::newRow("not an object") << file << QByteArray("[1, 2]") << QStringList{"объекта"};
         QTest::newRow("no format")
             << file << document({}, "format", absent) << QStringList{"\"format\""};
