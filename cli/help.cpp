@@ -154,12 +154,10 @@ QString programHelp()
                "ОПИСАНИЕ\n"
                "    Делает то же, что окно VEL_DUO300, без окна: по одной команде на "
                "задачу.\n"
-               "    Результат выводится на stdout, ход работы и сообщения - на stderr.\n"
-               "    ") +
-           QString::fromUtf8(sensorNote).replace(QLatin1Char('\n'), QStringLiteral("\n    ")) +
-           QStringLiteral("\nКОМАНДЫ\n") + commandsText + QStringLiteral("\nОБЩИЕ ПАРАМЕТРЫ\n") +
-           QString::fromUtf8(common) + QStringLiteral("\nКОДЫ ВЫХОДА\n") +
-           QString::fromUtf8(exitStatus) +
+               "    Результат выводится на stdout, ход работы и сообщения - на stderr.\n") +
+           indented(sensorNote) + QStringLiteral("\nКОМАНДЫ\n") + commandsText +
+           QStringLiteral("\nОБЩИЕ ПАРАМЕТРЫ\n") + QString::fromUtf8(common) +
+           QStringLiteral("\nКОДЫ ВЫХОДА\n") + QString::fromUtf8(exitStatus) +
            QStringLiteral("\nПРИМЕРЫ\n"
                           "    velduo scan --port /dev/ttyUSB0\n"
                           "    velduo write 5@9600 --setpoint 250\n"
