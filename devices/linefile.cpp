@@ -536,11 +536,13 @@ Sensor fromBlocks(int address, int speed, const UstBlock& ust, const ParamBlock&
     Sensor sensor;
     sensor.address = address;
     sensor.speed = speed;
-    sensor.type = param.sensorType;
+    // Copied as values: the blocks are packed, and a record may hold them at odd addresses,
+    // where a reference to a field must not be bound.
+    sensor.type = int(param.sensorType);
     sensor.name = nameText(ust);
-    sensor.setpoint = ust.threshold;
-    sensor.zeroAdc = ust.zeroAdc;
-    sensor.nomAdc = ust.nomAdc;
+    sensor.setpoint = int(ust.threshold);
+    sensor.zeroAdc = int(ust.zeroAdc);
+    sensor.nomAdc = int(ust.nomAdc);
     sensor.version = versionText(param);
     sensor.block = blockBytes(ust);
     sensor.readAt = readAt;
