@@ -296,11 +296,12 @@ void addUnknown(QVector<Member>& members, const QJsonObject& unknown, int indent
         members.append({it.key(), valueText(it.value(), indent + 4)});
 }
 
-QByteArray sensorText(const Sensor& sensor, int indent)
+// The keys of one sensor in the file's order, unknown keys last.
+QVector<std::pair<QString, QJsonValue>> sensorValues(const Sensor& sensor)
 {
-    QVector<Member> members;
+    QVector<std::pair<QString, QJsonValue>> values;
     const auto add = [&](const char* key, const QJsonValue& value) {
-        members.append({QLatin1String(key), valueText(value, indent + 4)});
+        values.append({QLatin1String(key), value});
     };
     add("address", sensor.address);
     add("speed", sensor.speed);
@@ -323,16 +324,27 @@ QByteArray sensorText(const Sensor& sensor, int indent)
         const QDateTime at = sensor.readAt.toOffsetFromUtc(sensor.readAt.offsetFromUtc());
         add("readAt", at.toString(Qt::ISODateWithMs));
     }
-    if (!sensor.calibrate.isEmpty()) {
-        const QJsonArray list = QJsonArray::fromStringList(sensor.calibrate);
-        members.append(
-            {QStringLiteral("calibrate"), QJsonDocument(list).toJson(QJsonDocument::Compact)});
-    }
+    if (!sensor.calibrate.isEmpty())
+        add("calibrate", QJsonArray::fromStringList(sensor.calibrate));
     if (sensor.flash)
         add("flash", true);
     if (!sensor.block.isEmpty())
         add("block", QString::fromLatin1(sensor.block.toHex()));
-    addUnknown(members, sensor.unknown, indent);
+    for (auto it = sensor.unknown.begin(); it != sensor.unknown.end(); ++it)
+        values.append({it.key(), it.value()});
+    return values;
+}
+
+QByteArray sensorText(const Sensor& sensor, int indent)
+{
+    QVector<Member> members;
+    for (const auto& [key, value] : sensorValues(sensor)) {
+        // The calibrations stay on one line, short as they are.
+        const QByteArray text = key == QLatin1String("calibrate")
+                                    ? QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact)
+                                    : valueText(value, indent + 4);
+        members.append({key, text});
+    }
     return objectText(members, indent);
 }
 
@@ -535,6 +547,14 @@ Sensor fromBlocks(int address, int speed, const UstBlock& ust, const ParamBlock&
     sensor.block = blockBytes(ust);
     sensor.readAt = readAt;
     return sensor;
+}
+
+QJsonObject toObject(const Sensor& sensor)
+{
+    QJsonObject object;
+    for (const auto& [key, value] : sensorValues(sensor))
+        object.insert(key, value);
+    return object;
 }
 
 std::optional<UstBlock> ustBlock(const Sensor& sensor)

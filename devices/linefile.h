@@ -96,6 +96,10 @@ QVector<PlanFault> checkPlan(const Line& plan);
 Sensor fromBlocks(int address, int speed, const UstBlock& ust, const ParamBlock& param,
                   const QDateTime& readAt);
 
+// One sensor with the keys it has in a line file, for output that describes sensors the same
+// way.
+QJsonObject toObject(const Sensor& sensor);
+
 // The settings block the entry was read with; empty when it has none.
 std::optional<UstBlock> ustBlock(const Sensor& sensor);
 

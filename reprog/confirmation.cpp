@@ -1,20 +1,9 @@
 #include "reprog/confirmation.h"
+#include "sensor/format.h"
 
 #include <QDateTime>
 
 namespace {
-
-QString typeText(quint16 sensorType)
-{
-    switch (sensorType) {
-    case 1:
-        return QStringLiteral("датчик температуры");
-    case 2:
-        return QStringLiteral("датчик напряжения");
-    default:
-        return QStringLiteral("тип не определён");
-    }
-}
 
 QString nameClause(const DeviceVEL_DUO300& dev)
 {
@@ -35,7 +24,7 @@ QString reprogConfirmationText(const DeviceVEL_DUO300& dev, const QFileInfo& ima
                           "Программа датчика будет стёрта и заменена программой из этого файла. "
                           "Продолжить?")
         .arg(QString::number(dev.addr), QString::number(dev.baudrate),
-             typeText(dev.param.sensorType), nameClause(dev), image.fileName(),
+             sensorTypeText(dev.param.sensorType), nameClause(dev), image.fileName(),
              QString::number(image.size()),
              image.lastModified().toString(QStringLiteral("dd.MM.yyyy hh:mm:ss")));
 }

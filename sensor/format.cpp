@@ -20,6 +20,18 @@ QString measureText(const ParamBlock& param)
     }
 }
 
+QString sensorTypeText(quint16 sensorType)
+{
+    switch (sensorType) {
+    case 1:
+        return QStringLiteral("датчик температуры");
+    case 2:
+        return QStringLiteral("датчик напряжения");
+    default:
+        return QStringLiteral("тип не определён");
+    }
+}
+
 SensorCaptions sensorCaptions(quint16 sensorType)
 {
     switch (sensorType) {

@@ -13,6 +13,9 @@ QString deviceRowText(const DeviceVEL_DUO300& dev);
 // The measured value as the parameters block gives it.
 QString measureText(const ParamBlock& param);
 
+// The sensor type in words, as the reprogramming confirmation names it.
+QString sensorTypeText(quint16 sensorType);
+
 // Captions that follow the sensor type.
 struct SensorCaptions
 {

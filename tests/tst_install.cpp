@@ -68,6 +68,8 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<int>("iconSize");
         QTest::newRow("program") << "bin/VEL_DUO300" << 0;
+        QTest::newRow("command line") << "bin/velduo" << 0;
+        QTest::newRow("bash completion") << "share/bash-completion/completions/velduo" << 0;
         QTest::newRow("desktop entry") << "share/applications/VEL_DUO300.desktop" << 0;
         QTest::newRow("manual") << "share/doc/VEL_DUO300/" + manualName << 0;
         for (int size : {16, 24, 32, 48, 256})

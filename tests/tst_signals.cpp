@@ -5,6 +5,7 @@
 #include "link/rtu.h"
 #include "sim/sensorbus.h"
 #include "sim/sensorlogic.h"
+#include "support/lockfiles.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -30,26 +31,6 @@ int runProgram(int argc, char* argv[])
     if (!closeOnEndSignals(&window))
         return 3;
     return app.exec();
-}
-
-// QSerialPort's lock file for a port: LCK.. and the device path below /dev with '/' as '_',
-// in the first of these folders that it may write.
-QStringList lockFiles(const QString& portPath)
-{
-    QString name = portPath.mid(portPath.startsWith(QLatin1String("/dev/")) ? 5 : 0);
-    name.replace(QLatin1Char('/'), QLatin1Char('_'));
-    QStringList found;
-    for (const QString& dir :
-         {QStringLiteral("/var/lock"), QStringLiteral("/etc/locks"),
-          QStringLiteral("/var/spool/locks"), QStringLiteral("/var/spool/uucp"),
-          QStringLiteral("/tmp"), QStringLiteral("/var/tmp"), QStringLiteral("/var/lock/lockdev"),
-          QStringLiteral("/run/lock"),
-          QStandardPaths::writableLocation(QStandardPaths::TempLocation)}) {
-        const QString path = dir + QStringLiteral("/LCK..") + name;
-        if (QFileInfo::exists(path))
-            found << path;
-    }
-    return found;
 }
 
 // Waits until the bus has received the given frame since its log was last cleared.

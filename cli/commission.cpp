@@ -1,0 +1,377 @@
+// Commissioning a line: factory sensors, one after the other, made into what a plan says.
+#include "cli/commands.h"
+#include "devices/linefile.h"
+#include "link/errortext.h"
+#include "reprog/firmwareimage.h"
+#include "sensor/format.h"
+#include "sensor/ustform.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+
+namespace {
+
+// How one entry ended.
+struct Outcome
+{
+    enum Kind
+    {
+        Done,
+        Failed, // this entry failed; the next one is taken
+        Stop,   // the whole run stops with code
+    };
+    Kind kind = Done;
+    QString text;
+    int code = exitcode::done;
+    linefile::Sensor sensor;
+};
+
+class Commissioning
+{
+public:
+    Commissioning(Context& context, const QString& imagePath)
+        : context(context), session(*context.session), line(session.line()), host(session.host()),
+          imagePath(imagePath)
+    {
+    }
+
+    Outcome run(const linefile::Sensor& entry, int number);
+
+private:
+    // The stop or the failure that a result that is not Done means for the entry.
+    Outcome judge(const ops::Result& result, const QString& step);
+    Outcome stopped(int code, const QString& text) { return {Outcome::Stop, text, code, {}}; }
+    Outcome failed(const QString& text) { return {Outcome::Failed, text, exitcode::failed, {}}; }
+    // The stop when the program is ending or the port is gone; Done otherwise.
+    Outcome lineState();
+    // Waits for the operator or, with --yes, goes on at once; false when the run must stop.
+    bool operatorReady(const QString& prompt, Outcome* stop);
+    Outcome waitForFactorySensor(const QString& position, DeviceVEL_DUO300* dev);
+    Outcome calibrate(const QString& point, const QString& position, DeviceVEL_DUO300* dev);
+
+    Context& context;
+    Session& session;
+    LineClient& line;
+    TerminalHost& host;
+    QString imagePath;
+};
+
+Outcome Commissioning::lineState()
+{
+    if (session.ended())
+        return stopped(exitcode::ended, QStringLiteral("Прервано"));
+    if (session.portFailed())
+        return stopped(exitcode::port,
+                       QStringLiteral("Порт %1: %2").arg(session.port(), session.portFailure()));
+    return {};
+}
+
+Outcome Commissioning::judge(const ops::Result& result, const QString& step)
+{
+    const Outcome state = lineState();
+    if (state.kind != Outcome::Done)
+        return state;
+    switch (result.kind) {
+    case ops::Result::Done:
+        return {};
+    case ops::Result::Ending:
+    case ops::Result::Cancelled:
+        return stopped(exitcode::ended, QStringLiteral("Прервано"));
+    case ops::Result::Declined:
+        return stopped(exitcode::refused, QStringLiteral("%1: не подтверждено").arg(step));
+    case ops::Result::Refused:
+        return failed(QStringLiteral("%1: %2").arg(step, result.text));
+    default:
+        return failed(QStringLiteral("%1: ошибка %2: %3")
+                          .arg(step)
+                          .arg(result.error)
+                          .arg(errorTextFor(result.error)));
+    }
+}
+
+bool Commissioning::operatorReady(const QString& prompt, Outcome* stop)
+{
+    if (context.yes)
+        return true;
+    if (host.waitForEnter(prompt))
+        return true;
+    *stop = lineState();
+    if (stop->kind == Outcome::Done)
+        *stop =
+            stopped(exitcode::refused, QStringLiteral("Оператор не подтвердил: %1").arg(prompt));
+    return false;
+}
+
+Outcome Commissioning::waitForFactorySensor(const QString& position, DeviceVEL_DUO300* dev)
+{
+    session.useSpeed(factorySpeed);
+    const QString prompt =
+        QStringLiteral("Подключите датчик для %1, затем нажмите Enter").arg(position);
+    for (bool first = true;; first = false) {
+        Outcome stop;
+        if (!context.yes && !operatorReady(prompt, &stop))
+            return stop;
+        // With --yes: once a second until one answers.
+        if (context.yes && !first && !line.pause(1000))
+            return lineState();
+        *dev = DeviceVEL_DUO300{};
+        dev->addr = factoryAddress;
+        dev->baudrate = factorySpeed;
+        const ops::Result read = ops::ReadSettings(line, host).run(dev, 1);
+        if (read.done())
+            return {};
+        const Outcome state = lineState();
+        if (state.kind != Outcome::Done)
+            return state;
+        if (first)
+            host.note(QStringLiteral("Нет датчика по адресу %1 на скорости %2: ожидание")
+                          .arg(factoryAddress)
+                          .arg(factorySpeed));
+    }
+}
+
+Outcome Commissioning::calibrate(const QString& point, const QString& position,
+                                 DeviceVEL_DUO300* dev)
+{
+    const bool zero = point == QLatin1String("zero");
+    if (dev->param.sensorType != 2)
+        return failed(QStringLiteral("калибруются только датчики напряжения, а это %1")
+                          .arg(sensorTypeText(dev->param.sensorType)));
+    Outcome stop;
+    if (!operatorReady(
+            zero ? QStringLiteral("Подайте 0 В на датчик %1, затем нажмите Enter").arg(position)
+                 : QStringLiteral("Подайте номинальное напряжение на датчик %1, "
+                                  "затем нажмите Enter")
+                       .arg(position),
+            &stop))
+        return stop;
+    host.status(zero ? QStringLiteral("калибровка нуля") : QStringLiteral("калибровка номинала"));
+    if (zero) {
+        // The zero point is the reading taken now, with the voltage applied.
+        const ops::Result polled = ops::PollSensor(line, host).run(dev);
+        if (!polled.done())
+            return judge(polled, QStringLiteral("Калибровка нуля"));
+        return judge(ops::CalibrateZero(line, host).run(dev), QStringLiteral("Калибровка нуля"));
+    }
+    return judge(ops::CalibrateNominal(line, host).run(dev), QStringLiteral("Калибровка номинала"));
+}
+
+Outcome Commissioning::run(const linefile::Sensor& entry, int number)
+{
+    const QString position = QStringLiteral("позиции %1 (%2)").arg(number).arg(*entry.name);
+    const QString target = sensorText(entry.address, entry.speed);
+    host.setActivity(QStringLiteral("Позиция %1, %2").arg(number).arg(target));
+
+    // Refused before anything changes when the target place is taken; the factory place itself
+    // is where the new sensor answers.
+    if (entry.address != factoryAddress || entry.speed != factorySpeed) {
+        host.status(QStringLiteral("проверка адреса %1").arg(target));
+        session.useSpeed(entry.speed);
+        const Reply probe = line.read(quint8(entry.address), regmap::ustAddr, regmap::ustCount, 1);
+        const Outcome state = lineState();
+        if (state.kind != Outcome::Done)
+            return state;
+        if (probe.error != rtu::NoAnswer)
+            return failed(QStringLiteral("в сети уже имеется устройство %1").arg(target));
+    }
+
+    DeviceVEL_DUO300 dev;
+    host.status(QStringLiteral("ожидание датчика"));
+    Outcome step = waitForFactorySensor(position, &dev);
+    if (step.kind != Outcome::Done)
+        return step;
+
+    // At the factory speed, before anything else changes.
+    if (entry.flash) {
+        host.setActivity(QStringLiteral("Позиция %1, перепрограммирование").arg(number));
+        step = judge(ops::Reprogram(line, host).run(&dev, imagePath),
+                     QStringLiteral("Перепрограммирование"));
+        host.setActivity(QStringLiteral("Позиция %1, %2").arg(number).arg(target));
+        if (step.kind != Outcome::Done)
+            return step;
+        // The new application's settings are read again before they are written.
+        dev.ustRead = false;
+    }
+
+    host.status(QStringLiteral("запись уставок"));
+    UstForm form;
+    form.name = *entry.name;
+    form.nameLabel = QStringLiteral("name");
+    form.speed = entry.speed;
+    form.speedLabel = QStringLiteral("speed");
+    form.threshold = QString::number(*entry.setpoint);
+    form.thresholdLabel = QStringLiteral("setpoint");
+    step = judge(ops::WriteSettings(line, host).run(&dev, form), QStringLiteral("Запись уставок"));
+    if (step.kind != Outcome::Done)
+        return step;
+
+    host.status(QStringLiteral("смена адреса"));
+    session.useSpeed(dev.baudrate);
+    step = judge(ops::ChangeAddress(line, host).run(&dev, entry.address),
+                 QStringLiteral("Смена адреса"));
+    if (step.kind != Outcome::Done)
+        return step;
+
+    // Found where the plan puts it, and read whole.
+    host.status(QStringLiteral("проверка"));
+    session.useSpeed(entry.speed);
+    DeviceVEL_DUO300 back{};
+    back.addr = entry.address;
+    back.baudrate = entry.speed;
+    step = judge(ops::ReadSettings(line, host).run(&back, 3), QStringLiteral("Чтение уставок"));
+    if (step.kind == Outcome::Done)
+        step = judge(ops::PollSensor(line, host).run(&back), QStringLiteral("Чтение параметров"));
+    if (step.kind != Outcome::Done)
+        return step;
+    const linefile::Sensor read = linefile::fromBlocks(back.addr, back.baudrate, back.ust,
+                                                       back.param, QDateTime::currentDateTime());
+    const QVector<linefile::Difference> found = linefile::differences(entry, read);
+    if (!found.isEmpty()) {
+        QStringList lines;
+        for (const linefile::Difference& difference : found)
+            lines << QStringLiteral("%1: ожидалось %2, считано %3")
+                         .arg(difference.key, difference.expected, difference.actual);
+        return failed(QStringLiteral("считано не то, что задано: ") +
+                      lines.join(QStringLiteral("; ")));
+    }
+
+    for (const QString& point : entry.calibrate) {
+        step = calibrate(point, position, &back);
+        if (step.kind != Outcome::Done)
+            return step;
+    }
+    // The calibration's writes were acknowledged: the record holds the block the sensor holds.
+    step.sensor = linefile::fromBlocks(back.addr, back.baudrate, back.ust, back.param,
+                                       QDateTime::currentDateTime());
+    host.finishProgress();
+    return step;
+}
+
+bool recorded(const linefile::Line& line, const linefile::Sensor& entry)
+{
+    for (const linefile::Sensor& sensor : line.sensors) {
+        if (sensor.address == entry.address && sensor.speed == entry.speed)
+            return true;
+    }
+    return false;
+}
+
+void tell(const Context& context, int number, const QString& status, const QString& text,
+          const linefile::Sensor* sensor)
+{
+    QJsonObject object{{QStringLiteral("entry"), number}, {QStringLiteral("status"), status}};
+    if (!text.isEmpty())
+        object.insert(QStringLiteral("text"), text);
+    if (sensor)
+        object.insert(QStringLiteral("sensor"), linefile::toObject(*sensor));
+    context.result(QStringLiteral("Позиция %1: %2\n").arg(number).arg(text), object);
+}
+
+} // namespace
+
+int runCommission(Context& context)
+{
+    if (context.args.size() != 1)
+        return context.usage(QStringLiteral("ожидается один аргумент: файл плана"));
+    const QCommandLineParser& parser = *context.parser;
+    const QString outPath = parser.value(QStringLiteral("out"));
+    if (outPath.isEmpty())
+        return context.usage(QStringLiteral("не указан файл линии (--out LINEFILE)"));
+    const bool resume = parser.isSet(QStringLiteral("resume"));
+    const QString imagePath = parser.value(QStringLiteral("image"));
+
+    // Everything is checked before the first byte: the plan, the image, the line file.
+    const linefile::ReadResult plan = linefile::readFile(context.args.at(0), linefile::Mode::Plan);
+    if (!plan.ok())
+        return context.refuse(plan.refusal);
+    QStringList faults;
+    for (const linefile::PlanFault& fault : linefile::checkPlan(plan.line))
+        faults << fault.text;
+    bool flashing = false;
+    for (const linefile::Sensor& entry : plan.line.sensors)
+        flashing = flashing || entry.flash;
+    if (flashing && imagePath.isEmpty())
+        faults << QStringLiteral("План требует перепрограммирования (\"flash\"), а образ не "
+                                 "указан (--image IMAGE)");
+    if (!faults.isEmpty())
+        return context.refuse(faults.join(QLatin1Char('\n')));
+    if (flashing) {
+        const firmware::ImageFile image = firmware::readImageFile(imagePath);
+        if (!image.refusal.isEmpty())
+            return context.refuse(image.refusal);
+    }
+    linefile::Line out;
+    if (QFileInfo::exists(outPath)) {
+        if (!resume)
+            return context.refuse(QStringLiteral("Файл линии «%1» уже есть; продолжить его — "
+                                                 "--resume")
+                                      .arg(outPath));
+        const linefile::ReadResult done = linefile::readFile(outPath, linefile::Mode::File);
+        if (!done.ok())
+            return context.refuse(done.refusal);
+        out = done.line;
+    }
+
+    int code = 0;
+    if (!context.open(&code))
+        return code;
+    Session& session = *context.session;
+    out.port = session.port();
+    // The plan is the operator's consent: the operations' own confirmations are not asked.
+    session.host().yes = true;
+    Commissioning commissioning(context, imagePath);
+    int commissioned = 0, failed = 0, skipped = 0;
+    for (int i = 0; i < plan.line.sensors.size(); ++i) {
+        const linefile::Sensor& entry = plan.line.sensors[i];
+        if (resume && recorded(out, entry)) {
+            ++skipped;
+            tell(context, i + 1, QStringLiteral("skipped"),
+                 QStringLiteral("%1 уже в файле линии, пропущена")
+                     .arg(sensorText(entry.address, entry.speed)),
+                 nullptr);
+            continue;
+        }
+        const Outcome outcome = commissioning.run(entry, i + 1);
+        session.host().finishProgress();
+        if (outcome.kind == Outcome::Stop) {
+            if (context.json)
+                context.result(QString(), QJsonObject{{QStringLiteral("entry"), i + 1},
+                                                      {QStringLiteral("status"),
+                                                       outcome.code == exitcode::ended
+                                                           ? QStringLiteral("ended")
+                                                           : QStringLiteral("stopped")},
+                                                      {QStringLiteral("text"), outcome.text}});
+            else
+                printErr(QStringLiteral("velduo: позиция %1: %2\n").arg(i + 1).arg(outcome.text));
+            return outcome.code;
+        }
+        if (outcome.kind == Outcome::Failed) {
+            ++failed;
+            tell(context, i + 1, QStringLiteral("failed"),
+                 QStringLiteral("%1 не выполнена: %2")
+                     .arg(sensorText(entry.address, entry.speed), outcome.text),
+                 nullptr);
+            continue;
+        }
+        // Written after every sensor, so that an interrupted run leaves every sensor done so far.
+        out.sensors.append(outcome.sensor);
+        const QString saveFault = linefile::save(out, outPath);
+        if (!saveFault.isEmpty()) {
+            ++failed;
+            tell(context, i + 1, QStringLiteral("failed"), saveFault, &outcome.sensor);
+            break;
+        }
+        ++commissioned;
+        tell(context, i + 1, QStringLiteral("done"),
+             QStringLiteral("%1 «%2» готов")
+                 .arg(sensorText(outcome.sensor.address, outcome.sensor.speed),
+                      outcome.sensor.name.value_or(QString())),
+             &outcome.sensor);
+    }
+    if (!context.json)
+        printOut(QStringLiteral("Готово: %1, с ошибкой: %2, пропущено: %3\n")
+                     .arg(commissioned)
+                     .arg(failed)
+                     .arg(skipped));
+    return failed > 0 ? exitcode::batch : exitcode::done;
+}

@@ -1,0 +1,56 @@
+# bash completion for velduo
+
+_velduo()
+{
+    local cur prev words cword
+    _init_completion 2>/dev/null || {
+        cur=${COMP_WORDS[COMP_CWORD]}
+        prev=${COMP_WORDS[COMP_CWORD-1]}
+        words=("${COMP_WORDS[@]}")
+        cword=$COMP_CWORD
+    }
+    local commands="ports scan info read write set-address reset calibrate flash watch commission help"
+    local common="--port --yes --log -v --json --help"
+
+    if [[ $cword -eq 1 ]]; then
+        COMPREPLY=($(compgen -W "$commands --help" -- "$cur"))
+        return
+    fi
+    case $prev in
+        --port)
+            COMPREPLY=($(compgen -W "$(velduo ports 2>/dev/null | cut -f1)" -- "$cur"))
+            return ;;
+        --log|--out|--image)
+            COMPREPLY=($(compgen -f -- "$cur"))
+            return ;;
+        --speed|--speeds)
+            COMPREPLY=($(compgen -W "115200 57600 38400 19200 9600 4800 2400 1200" -- "$cur"))
+            return ;;
+        --name|--setpoint|--addresses|--interval)
+            return ;;
+    esac
+    local own=""
+    case ${words[1]} in
+        scan) own="--speeds --addresses" ;;
+        write) own="--name --speed --setpoint" ;;
+        watch) own="--interval --csv" ;;
+        commission) own="--out --image --resume" ;;
+        calibrate)
+            if [[ $cword -eq 2 ]]; then
+                COMPREPLY=($(compgen -W "zero nominal" -- "$cur"))
+                return
+            fi ;;
+        help)
+            COMPREPLY=($(compgen -W "$commands" -- "$cur"))
+            return ;;
+        flash|commission)
+            if [[ $cur != -* ]]; then
+                COMPREPLY=($(compgen -f -- "$cur"))
+                return
+            fi ;;
+    esac
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "$own $common" -- "$cur"))
+    fi
+}
+complete -F _velduo velduo
