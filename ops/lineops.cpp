@@ -153,14 +153,9 @@ Result ReadLine::run(const QString& portName, const QVector<DeviceVEL_DUO300*>& 
             return settings;
         bool whole = settings.done();
         if (whole) {
-            const Reply params =
-                line.read(quint8(dev->addr), regmap::paramAddr, regmap::paramCount, 2);
+            const Reply params = PollSensor(line, host).readValues(dev, 2);
             if (params.ending)
                 return ending();
-            record(dev, params);
-            if (params.ok())
-                copyFromAnswer(&dev->param, int(sizeof dev->param), params.answer);
-            host.paramsChanged(dev);
             whole = params.ok();
         }
         if (whole) {

@@ -150,17 +150,25 @@ Result ResetSettings::run(DeviceVEL_DUO300* dev)
     return Result();
 }
 
-Result PollSensor::run(DeviceVEL_DUO300* dev)
+Reply PollSensor::readValues(DeviceVEL_DUO300* dev, int attempts)
 {
     const Reply params =
-        line.read(quint8(dev->addr), regmap::paramAddr, regmap::paramCount, 1);
+        line.read(quint8(dev->addr), regmap::paramAddr, regmap::paramCount, attempts);
     if (params.ending)
-        return ending();
+        return params;
     record(dev, params);
     if (params.ok())
         copyFromAnswer(&dev->param, int(sizeof dev->param), params.answer);
     // After a failed read nothing shows a value that the sensor did not just send.
     host.paramsChanged(dev);
+    return params;
+}
+
+Result PollSensor::run(DeviceVEL_DUO300* dev)
+{
+    const Reply params = readValues(dev, 1);
+    if (params.ending)
+        return ending();
 
     const Reply coil = readCoil(dev);
     if (coil.ending)
@@ -196,15 +204,7 @@ bool PollSensor::readParam(DeviceVEL_DUO300* dev, int attempts)
     if (coil.ok())
         copyFromAnswer(dev->coil, int(sizeof dev->coil), coil.answer);
 
-    const Reply params =
-        line.read(quint8(dev->addr), regmap::paramAddr, regmap::paramCount, attempts);
-    if (params.ending)
-        return false;
-    record(dev, params);
-    if (params.ok())
-        copyFromAnswer(&dev->param, int(sizeof dev->param), params.answer);
-    host.paramsChanged(dev);
-    return true;
+    return !readValues(dev, attempts).ending;
 }
 
 int AddSensor::run(int addr, int baudrate, Result* result)

@@ -106,6 +106,8 @@ public:
     Result run(DeviceVEL_DUO300* dev);
     // Coil 0 alone; its status byte is 0 after a failed read.
     Reply readCoil(DeviceVEL_DUO300* dev);
+    // The parameters block alone.
+    Reply readValues(DeviceVEL_DUO300* dev, int attempts);
     // Coil 0, then the parameters block with the given attempts; false when the program is
     // ending.
     bool readParam(DeviceVEL_DUO300* dev, int attempts);
