@@ -1,8 +1,12 @@
 // A simulated VEL_DUO300 sensor bus for trying the program without sensors: open the
 // printed device path as the program's serial port.
 #include "sim/sensorbus.h"
+#include "sim/sensorlogic.h"
 
+#include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QStringList>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <pthread.h>
@@ -10,35 +14,20 @@
 
 namespace {
 
-struct SensorArg
+// A sensor given by address, speed and type. A voltage sensor's reading follows its gain and
+// starts below the calibration window, so that the nominal calibration has steps to show.
+sim::Sensor givenSensor(quint8 addr, int baud, quint16 type)
 {
-    quint8 addr;
-    int baud;
-    quint16 type;
-};
-
-void printUsage(FILE* out, const char* program)
-{
-    std::fprintf(out,
-                 "Usage: %s [--sensor ADDR:BAUD:TYPE]... [--wire-time] [--verbose]\n"
-                 "\n"
-                 "Serves simulated VEL_DUO300 sensors on a pseudo-terminal.\n"
-                 "The first line written to standard output is the path of the terminal's\n"
-                 "slave device: open it as the serial port. A table of the sensors follows.\n"
-                 "The bus is served until SIGINT or SIGTERM arrives.\n"
-                 "\n"
-                 "  --sensor ADDR:BAUD:TYPE  a sensor at Modbus address ADDR (1-247) answering\n"
-                 "                           at BAUD bit/s; TYPE 1 is a temperature sensor,\n"
-                 "                           2 a voltage sensor. Repeatable. Without it:\n"
-                 "                           1:9600:2 and 2:38400:1.\n"
-                 "  --wire-time              answers take the time their bytes need on the\n"
-                 "                           line at its baud rate\n"
-                 "  --verbose                print every request in hexadecimal on stderr\n"
-                 "  --help                   this text\n",
-                 program);
+    sim::Sensor sensor = sim::makeSensor(addr, baud, type);
+    if (type == 2) {
+        sensor.adcPerStep = sim::gainAdcPerStep;
+        sim::followPotentiometer(sensor);
+    }
+    return sensor;
 }
 
-bool parseSensor(const QString& text, SensorArg* sensor)
+// ADDR:BAUD:TYPE
+bool parseSensor(const QString& text, sim::Sensor* sensor)
 {
     const QStringList parts = text.split(QLatin1Char(':'));
     if (parts.size() != 3)
@@ -49,44 +38,25 @@ bool parseSensor(const QString& text, SensorArg* sensor)
     const uint type = parts[2].toUInt(&typeOk);
     if (!addrOk || !baudOk || !typeOk || addr < 1 || addr > 247 || baud <= 0 || type > 0xFFFF)
         return false;
-    *sensor = {quint8(addr), baud, quint16(type)};
+    *sensor = givenSensor(quint8(addr), baud, quint16(type));
     return true;
+}
+
+// A count option's value, 0 when it is not given, -1 when it is not a count from 1 to max.
+int countOf(const QCommandLineParser& parser, const QCommandLineOption& option, int max)
+{
+    if (!parser.isSet(option))
+        return 0;
+    bool ok = false;
+    const int count = parser.value(option).toInt(&ok);
+    return ok && count >= 1 && count <= max ? count : -1;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    std::vector<SensorArg> sensors;
-    bool wireTime = false;
-    bool verbose = false;
-    for (int i = 1; i < argc; ++i) {
-        const QString arg = QString::fromLocal8Bit(argv[i]);
-        SensorArg sensor;
-        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            printUsage(stdout, argv[0]);
-            return 0;
-        } else if (arg == QLatin1String("--wire-time")) {
-            wireTime = true;
-        } else if (arg == QLatin1String("--verbose")) {
-            verbose = true;
-        } else if (arg == QLatin1String("--sensor") && i + 1 < argc &&
-                   parseSensor(QString::fromLocal8Bit(argv[i + 1]), &sensor)) {
-            sensors.push_back(sensor);
-            ++i;
-        } else if (arg.startsWith(QLatin1String("--sensor=")) &&
-                   parseSensor(arg.mid(int(sizeof "--sensor=") - 1), &sensor)) {
-            sensors.push_back(sensor);
-        } else {
-            std::fprintf(stderr, "%s: bad argument '%s'\n\n", argv[0], argv[i]);
-            printUsage(stderr, argv[0]);
-            return 2;
-        }
-    }
-    if (sensors.empty())
-        sensors = {{1, 9600, 2}, {2, 38400, 1}};
-
-    // Blocked before the serving threads start, so that they inherit the mask and the
+    // Blocked before any thread starts, so that every thread inherits the mask and the
     // signals reach sigwait below.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
@@ -94,15 +64,85 @@ int main(int argc, char** argv)
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    sim::SensorBus bus;
-    for (const SensorArg& sensor : sensors) {
-        bus.addSensor(sensor.addr, sensor.baud, sensor.type);
-        // A voltage sensor's reading follows its gain and starts below the calibration
-        // window, so that the nominal calibration has steps to show.
-        if (sensor.type == 2)
-            bus.updateSensor(sensor.addr, [](sim::Sensor& s) { s.adcPerStep = 16; });
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Serves simulated VEL_DUO300 sensors on a pseudo-terminal.\n"
+                       "The first line written to standard output is the path of the terminal's\n"
+                       "slave device: open it as the serial port. A table of the sensors follows.\n"
+                       "The bus is served until SIGINT or SIGTERM arrives."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("This text."));
+    const QCommandLineOption sensorOption(
+        QStringLiteral("sensor"),
+        QStringLiteral("A sensor at Modbus address ADDR (1-247) answering at BAUD bit/s; TYPE 1 "
+                       "is a temperature sensor, 2 a voltage sensor. Repeatable. Without it, "
+                       "--factory and --line: 1:9600:2 and 2:38400:1."),
+        QStringLiteral("ADDR:BAUD:TYPE"));
+    const QCommandLineOption factoryOption(
+        QStringLiteral("factory"),
+        QStringLiteral("N sensors with factory settings (voltage sensors) wait to be plugged in "
+                       "one at a time: the first answers at address 1, 115200 Bd at once, each "
+                       "next one as soon as the one before has left there."),
+        QStringLiteral("N"));
+    const QCommandLineOption lineOption(
+        QStringLiteral("line"),
+        QStringLiteral("A full line of N sensors (1-31) at addresses 1 to N: voltage and "
+                       "temperature sensors in turn at 115200, 38400 and 9600 Bd in turn, their "
+                       "measured values drifting slowly (periods of minutes), for trends. Not with "
+                       "--factory: the line holds address 1, 115200."),
+        QStringLiteral("N"));
+    const QCommandLineOption wireTimeOption(
+        QStringLiteral("wire-time"),
+        QStringLiteral("Answers take the time their bytes need on the line at its baud rate."));
+    const QCommandLineOption verboseOption(
+        QStringLiteral("verbose"), QStringLiteral("Print every request in hexadecimal on stderr."));
+    parser.addOptions(
+        {help, sensorOption, factoryOption, lineOption, wireTimeOption, verboseOption});
+
+    auto usageError = [&](const QString& message) {
+        std::fprintf(stderr, "%s: %s\n\n%s", argv[0], message.toLocal8Bit().constData(),
+                     parser.helpText().toLocal8Bit().constData());
+        return 2;
+    };
+    if (!parser.parse(app.arguments()))
+        return usageError(parser.errorText());
+    if (parser.isSet(help)) {
+        std::printf("%s", parser.helpText().toLocal8Bit().constData());
+        return 0;
     }
-    bus.setWireTime(wireTime);
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(QStringLiteral("bad argument '%1'").arg(parser.positionalArguments()[0]));
+
+    const int factory = countOf(parser, factoryOption, INT_MAX);
+    if (factory < 0)
+        return usageError(
+            QStringLiteral("bad factory count '%1'").arg(parser.value(factoryOption)));
+    const int line = countOf(parser, lineOption, 31);
+    if (line < 0)
+        return usageError(QStringLiteral("bad line length '%1'").arg(parser.value(lineOption)));
+    if (line > 0 && factory > 0)
+        return usageError(QStringLiteral("--line and --factory exclude each other"));
+
+    std::vector<sim::Sensor> sensors;
+    for (int addr = 1; addr <= line; ++addr)
+        sensors.push_back(sim::lineSensor(quint8(addr)));
+    for (const QString& value : parser.values(sensorOption)) {
+        sim::Sensor sensor;
+        if (!parseSensor(value, &sensor))
+            return usageError(QStringLiteral("bad sensor '%1'").arg(value));
+        sensors.push_back(sensor);
+    }
+    if (sensors.empty() && factory == 0)
+        sensors = {givenSensor(1, 9600, 2), givenSensor(2, 38400, 1)};
+    const bool verbose = parser.isSet(verboseOption);
+
+    sim::SensorBus bus;
+    for (const sim::Sensor& sensor : sensors)
+        bus.addSensor(sensor);
+    // After the sensors given, so that one of them at the factory address holds the queue.
+    bus.queueFactorySensors(factory);
+    bus.setWireTime(parser.isSet(wireTimeOption));
     QString error;
     if (!bus.open(&error)) {
         std::fprintf(stderr, "%s: %s\n", argv[0], error.toLocal8Bit().constData());
@@ -112,8 +152,11 @@ int main(int argc, char** argv)
     std::printf("%s\n", bus.slavePath().toLocal8Bit().constData());
     std::fflush(stdout);
     std::printf("address    baud  type\n");
-    for (const SensorArg& sensor : sensors)
-        std::printf("%7d %7d %5d\n", sensor.addr, sensor.baud, sensor.type);
+    for (const sim::Sensor& sensor : sensors)
+        std::printf("%7d %7d %5d\n", sensor.addr, sensor.baud, sensor.param.sensorType);
+    if (factory > 0)
+        std::printf("%d factory sensors of type 2 wait to be plugged in at address 1, 115200\n",
+                    factory);
     std::fflush(stdout);
 
     // The bus keeps a log of the traffic for tests; a long-running bus prints it (when asked

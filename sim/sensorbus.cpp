@@ -96,8 +96,9 @@ struct SensorBus::Impl
     QString slavePath;
     QByteArray linkPath; // the symbolic link that names the terminal, if any
 
-    std::vector<std::unique_ptr<Entry>> entries;
-    std::map<int, FaultSpec> faults; // key: addr << 8 | function
+    std::vector<std::unique_ptr<Entry>> entries; // in the order they came onto the line
+    std::deque<quint16> factoryQueue;            // types of the sensors waiting to be plugged in
+    std::map<int, FaultSpec> faults;             // key: addr << 8 | function
     bool wireTime = false;
     bool requestWireTime = false;
     std::deque<QList<Chunk>> scripts;
@@ -126,6 +127,32 @@ struct SensorBus::Impl
                 return entry.get();
         }
         return nullptr;
+    }
+
+    // Replaces the sensor at the same address and speed, or comes onto the line after the others.
+    void add(const Sensor& sensor, qint64 now)
+    {
+        Entry* entry = findAnswering(sensor.addr, sensor.baud);
+        if (!entry) {
+            entries.push_back(std::make_unique<Entry>());
+            entry = entries.back().get();
+        }
+        entry->sensor = sensor;
+        entry->sinceMs = now;
+        entry->workTimeAt = sensor.param.workTime;
+    }
+
+    // The operator plugs in the next factory sensor once nobody answers at the factory address
+    // and speed.
+    void plugInFactorySensor(qint64 now)
+    {
+        if (factoryQueue.empty())
+            return;
+        const Sensor next = factorySensor(factoryQueue.front());
+        if (findAnswering(next.addr, next.baud))
+            return;
+        add(next, now);
+        factoryQueue.pop_front();
     }
 
     static void refresh(Entry& entry, qint64 now)
@@ -309,6 +336,10 @@ struct SensorBus::Impl
         if (!entry)
             return;
         refresh(*entry, at);
+        // The drift is seen only through a parameters read, so it is worked out only for one.
+        if (quint8(bytes.at(1)) == 0x03 &&
+            (quint8(bytes.at(2)) << 8 | quint8(bytes.at(3))) == regmap::paramAddr)
+            applyDrift(entry->sensor, at);
         bool retune = false;
         QList<Chunk> chunks = answerFor(*entry, bytes, baud, &retune);
         schedule(at, std::move(chunks), retune ? entry : nullptr);
@@ -356,8 +387,10 @@ struct SensorBus::Impl
                         continue;
                     }
                 }
-                if (item.retune)
+                if (item.retune) {
                     sim::retune(item.retune->sensor);
+                    plugInFactorySensor(now);
+                }
                 pending.erase(pending.begin() + std::ptrdiff_t(i));
                 again = true;
                 break;
@@ -482,16 +515,27 @@ QString SensorBus::slavePath() const
 
 void SensorBus::addSensor(quint8 addr, int baud, quint16 type)
 {
-    std::lock_guard<std::mutex> lock(d->mutex);
     // The same address at another speed is another sensor: a search must tell them apart.
-    Impl::Entry* entry = d->findAnswering(addr, baud);
-    if (!entry) {
-        d->entries.push_back(std::make_unique<Impl::Entry>());
-        entry = d->entries.back().get();
-    }
-    entry->sensor = makeSensor(addr, baud, type);
-    entry->sinceMs = nowMs();
-    entry->workTimeAt = entry->sensor.param.workTime;
+    addSensor(makeSensor(addr, baud, type));
+}
+
+void SensorBus::addSensor(const Sensor& sensor)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->add(sensor, nowMs());
+}
+
+void SensorBus::queueFactorySensors(int count, quint16 type)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->factoryQueue.insert(d->factoryQueue.end(), size_t(std::max(count, 0)), type);
+    d->plugInFactorySensor(nowMs());
+}
+
+int SensorBus::factorySensorsWaiting() const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    return int(d->factoryQueue.size());
 }
 
 bool SensorBus::hasSensor(quint8 addr) const
@@ -526,6 +570,8 @@ void SensorBus::updateSensor(quint8 addr, const std::function<void(Sensor&)>& ch
         entry->workTimeAt = entry->sensor.param.workTime;
     }
     followPotentiometer(entry->sensor);
+    // A sensor moved by hand may have freed the factory address.
+    d->plugInFactorySensor(now);
 }
 
 void SensorBus::setFault(quint8 addr, quint8 function, FaultSpec fault)

@@ -51,6 +51,19 @@ struct FaultSpec
     int writeRegister = -1;
 };
 
+// A slow swing of the measured value: measureMid + measureSwing * sin(2 pi (t + phaseMs) /
+// periodMs) at time t of the bus's clock; the ADC reading swings in step with it, from adcMid by
+// adcSwing. Off while periodMs is 0.
+struct Drift
+{
+    qint64 periodMs = 0;
+    qint64 phaseMs = 0;
+    int measureMid = 0;
+    int measureSwing = 0;
+    int adcMid = 0;
+    int adcSwing = 0;
+};
+
 // The state of one simulated sensor.
 struct Sensor
 {
@@ -68,6 +81,8 @@ struct Sensor
     int adcPerStep = 0;
     bool inLoader = false;
     QByteArray flash; // application area 0x1400..0x3BFF, 10240 bytes, 0xFF when erased
+    // Applied when the parameters are read; it sets the ADC reading itself.
+    Drift drift;
 };
 
 // What reached the bus: one request (a frame, or a burst of bytes ended by silence).
@@ -102,8 +117,20 @@ public:
     // A sensor of type 1 (temperature) or 2 (voltage), or another value for an undetermined
     // type, answering at addr and baud; its settings block says the same. It replaces a sensor
     // at the same address and speed; at another speed it is a sensor of its own, and the
-    // functions below that take only an address act on the one added first.
+    // functions below that take only an address act on the sensor that answers there, or on
+    // the one that came onto the line first when several do at different speeds.
     void addSensor(quint8 addr, int baud, quint16 type);
+    // A sensor as given, answering at its addr and baud.
+    void addSensor(const Sensor& sensor);
+
+    // count sensors with factory settings (factorySensor(type)) wait behind the line, to be
+    // plugged in one at a time: the next comes onto the line, at the factory address and
+    // speed, as soon as no sensor answers there, that is at once for the first and then when
+    // the one before has moved away (to another address or speed). Once on the line a sensor
+    // is like any other: the functions that take an address find it where it answers now.
+    void queueFactorySensors(int count, quint16 type = 2);
+    // How many of them are still waiting to be plugged in.
+    int factorySensorsWaiting() const;
     bool hasSensor(quint8 addr) const;
     Sensor sensor(quint8 addr) const;
     void updateSensor(quint8 addr, const std::function<void(Sensor&)>& change);

@@ -2,6 +2,7 @@
 
 #include "link/rtu.h"
 
+#include <cmath>
 #include <cstring>
 
 namespace sim {
@@ -234,6 +235,50 @@ Sensor makeSensor(quint8 addr, int baud, quint16 type)
     std::strncpy(sensor.param.version, "VEL-1.0.2", sizeof sensor.param.version);
     sensor.flash = QByteArray(flashSize, char(0xFF));
     return sensor;
+}
+
+Sensor factorySensor(quint16 type)
+{
+    const UstBlock factory = defaultUstBlock();
+    Sensor sensor = makeSensor(quint8(factory.mbAddr), factory.speed * 100, type);
+    if (type == 2) {
+        sensor.adcPerStep = gainAdcPerStep;
+        followPotentiometer(sensor);
+    }
+    return sensor;
+}
+
+Sensor lineSensor(quint8 addr)
+{
+    static const int bauds[] = {115200, 38400, 9600};
+    const quint16 type = addr % 2 ? 2 : 1;
+    Sensor sensor = makeSensor(addr, bauds[(addr + 2) % 3], type);
+    Drift& drift = sensor.drift;
+    drift.periodMs = (3 + addr % 3) * 60000;
+    drift.phaseMs = addr * drift.periodMs / 7;
+    drift.measureMid = sensor.param.measure;
+    drift.measureSwing = type == 2 ? 12 : 250; // volts, hundredths of a degree
+    drift.adcMid = sensor.param.adc;
+    // A voltage sensor's reading is proportional to the voltage; a temperature sensor's is no
+    // figure the program shows.
+    drift.adcSwing = type == 2 ? drift.adcMid * drift.measureSwing / drift.measureMid : 0;
+    return sensor;
+}
+
+void applyDrift(Sensor& sensor, qint64 atMs)
+{
+    const Drift& drift = sensor.drift;
+    if (drift.periodMs <= 0)
+        return;
+    qint64 into = (atMs + drift.phaseMs) % drift.periodMs;
+    if (into < 0)
+        into += drift.periodMs;
+    constexpr double twoPi = 6.283185307179586;
+    const double swing = std::sin(twoPi * double(into) / double(drift.periodMs));
+    const int measure = drift.measureMid + int(std::lround(drift.measureSwing * swing));
+    const int adc = drift.adcMid + int(std::lround(drift.adcSwing * swing));
+    sensor.param.measure = qint16(qBound(-32768, measure, 32767));
+    sensor.param.adc = quint16(qBound(0, adc, 4095));
 }
 
 QByteArray garbage(int n)

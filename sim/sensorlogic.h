@@ -53,6 +53,24 @@ void followPotentiometer(Sensor& sensor);
 // A new sensor as addSensor makes it.
 Sensor makeSensor(quint8 addr, int baud, quint16 type);
 
+// ADC counts per potentiometer position of a voltage sensor whose reading follows its gain:
+// from the potentiometer's first position (64) the reading (1024) lies below the calibration
+// window (1228.8..3891.2), two of the calibration's steps of 10 positions short of it.
+constexpr int gainAdcPerStep = 16;
+
+// A sensor as it leaves the factory: address 1, 115200 Bd, the factory settings block. A voltage
+// sensor's ADC reading follows its gain.
+Sensor factorySensor(quint16 type);
+
+// Sensor addr of a full line at addresses 1..N: voltage and temperature sensors in turn at the
+// speeds of the search's default list in turn, so that every type meets every speed within six
+// addresses; each measured value drifts over a few minutes with a phase of its own.
+Sensor lineSensor(quint8 addr);
+
+// The measured value and the ADC reading that the sensor's drift gives at atMs of the bus's
+// clock; nothing changes while the drift is off.
+void applyDrift(Sensor& sensor, qint64 atMs);
+
 // n bytes that are no frame of this bus.
 QByteArray garbage(int n);
 

@@ -3,8 +3,10 @@
 #include "link/rtu.h"
 #include "sensor/blocks.h"
 #include "sim/sensorbus.h"
+#include "sim/sensorlogic.h"
 
 #include <QtTest>
+#include <climits>
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
@@ -217,6 +219,140 @@ private slots:
         QVERIFY(line.setBaud(19200));
         QVERIFY(line.send(readRequest(5, 0x0100, 20)));
         QCOMPARE(line.answer(), sealed(QByteArray::fromHex("050328") + blockBytes(ust)));
+    }
+
+    void factoryQueue_data()
+    {
+        QTest::addColumn<int>("addr"); // where the settings write sends the first sensor
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<bool>("handedOver");
+
+        QTest::newRow("to another address") << 5 << 115200 << true;
+        QTest::newRow("to another speed") << 1 << 9600 << true;
+        QTest::newRow("staying, named") << 1 << 115200 << false;
+    }
+
+    void factoryQueue()
+    {
+        QFETCH(int, addr);
+        QFETCH(int, baud);
+        QFETCH(bool, handedOver);
+
+        sim::SensorBus bus;
+        bus.queueFactorySensors(2);
+        QCOMPARE(bus.factorySensorsWaiting(), 1);
+        QVERIFY(bus.open());
+        Line line(bus.slavePath());
+        QVERIFY(line.setBaud(115200));
+
+        // A voltage sensor whose nominal point is a few potentiometer steps of 10 away.
+        QCOMPARE(bus.sensor(1).param.sensorType, quint16(2));
+        QVERIFY(bus.sensor(1).param.adc < 1228.8);
+        bus.updateSensor(1, [](sim::Sensor& s) { s.potent += 30; });
+        QVERIFY(bus.sensor(1).param.adc > 1228.8 && bus.sensor(1).param.adc < 3891.2);
+
+        const QByteArray factoryBlock = blockBytes(defaultUstBlock());
+        QVERIFY(line.send(readRequest(1, 0x0100, 20)));
+        QCOMPARE(line.answer(), sealed(QByteArray::fromHex("010328") + factoryBlock));
+
+        UstBlock ust = defaultUstBlock();
+        ust.mbAddr = quint16(addr);
+        ust.speed = quint16(baud / 100);
+        setNameText(ust, QStringLiteral("Ввод 1"));
+        sealChecksum(ust);
+        QVERIFY(line.send(settingsRequest(1, ust)));
+        QCOMPARE(line.answer(), sealed(QByteArray::fromHex("011001000014")));
+
+        // The sensor written to is found where it answers now, also when the next one took
+        // its address at another speed.
+        QCOMPARE(blockBytes(bus.sensor(quint8(addr)).ust), blockBytes(ust));
+        QCOMPARE(bus.sensor(quint8(addr)).baud, baud);
+        QCOMPARE(bus.factorySensorsWaiting(), handedOver ? 0 : 1);
+        QVERIFY(line.send(readRequest(1, 0x0100, 20)));
+        QCOMPARE(line.answer(), sealed(QByteArray::fromHex("010328") +
+                                       (handedOver ? factoryBlock : blockBytes(ust))));
+    }
+
+    void lineLayout()
+    {
+        QSet<QPair<int, int>> pairings; // type, speed
+        QSet<QList<qint64>> curves;     // type, period, phase within it
+        for (int addr = 1; addr <= 31; ++addr) {
+            const sim::Sensor sensor = sim::lineSensor(quint8(addr));
+            QCOMPARE(int(sensor.addr), addr);
+            QCOMPARE(int(sensor.ust.mbAddr), addr);
+            QCOMPARE(sensor.ust.speed * 100, sensor.baud);
+            QVERIFY(QList<int>({115200, 38400, 9600}).contains(sensor.baud));
+            QVERIFY(sensor.param.sensorType == 1 || sensor.param.sensorType == 2);
+            QVERIFY(sensor.drift.periodMs >= 60000);
+            pairings.insert({sensor.param.sensorType, sensor.baud});
+            // A short line is mixed already.
+            if (addr == 6)
+                QCOMPARE(pairings.size(), 6);
+            curves.insert({sensor.param.sensorType, sensor.drift.periodMs,
+                           sensor.drift.phaseMs % sensor.drift.periodMs});
+        }
+        // No two sensors of a type draw the same curve on a trend plot.
+        QCOMPARE(curves.size(), 31);
+    }
+
+    void drift_data()
+    {
+        QTest::addColumn<int>("addr"); // of a line sensor
+
+        QTest::newRow("voltage") << 1;
+        QTest::newRow("temperature") << 2;
+    }
+
+    void drift()
+    {
+        QFETCH(int, addr);
+
+        sim::Sensor sensor = sim::lineSensor(quint8(addr));
+        const sim::Drift drift = sensor.drift;
+        const bool voltage = sensor.param.sensorType == 2;
+
+        // A period of simulated time, second by second.
+        int lowest = INT_MAX, highest = INT_MIN, adcLowest = INT_MAX, adcHighest = INT_MIN;
+        int measureBefore = 0, adcBefore = 0;
+        for (qint64 t = 0; t <= drift.periodMs; t += 1000) {
+            sim::applyDrift(sensor, t);
+            const int measure = sensor.param.measure;
+            const int adc = sensor.param.adc;
+            QVERIFY(qAbs(measure - drift.measureMid) <= drift.measureSwing);
+            // The ADC reading of a voltage sensor goes the way the voltage goes.
+            if (voltage && t > 0)
+                QVERIFY((measure - measureBefore) * (adc - adcBefore) >= 0);
+            lowest = qMin(lowest, measure);
+            highest = qMax(highest, measure);
+            adcLowest = qMin(adcLowest, adc);
+            adcHighest = qMax(adcHighest, adc);
+            measureBefore = measure;
+            adcBefore = adc;
+        }
+        QVERIFY(highest > drift.measureMid + drift.measureSwing / 2);
+        QVERIFY(lowest < drift.measureMid - drift.measureSwing / 2);
+        if (voltage)
+            QVERIFY(adcHighest - adcLowest > drift.adcSwing);
+    }
+
+    void driftServedWithParameters()
+    {
+        // At its highest about now, so that a value served undrifted shows.
+        sim::Sensor sensor = sim::lineSensor(1);
+        sensor.drift.phaseMs = sensor.drift.periodMs / 4 - sim::nowMs() % sensor.drift.periodMs;
+        sim::SensorBus bus;
+        bus.addSensor(sensor);
+        QVERIFY(bus.open());
+        Line line(bus.slavePath());
+        QVERIFY(line.setBaud(sensor.baud));
+
+        QVERIFY(line.send(readRequest(1, regmap::paramAddr, regmap::paramCount)));
+        ParamBlock param;
+        copyFromAnswer(&param, sizeof param, line.answer());
+        sim::applyDrift(sensor, bus.received().first().atMs);
+        QCOMPARE(param.measure, sensor.param.measure);
+        QCOMPARE(param.adc, sensor.param.adc);
     }
 
     void faults_data()
