@@ -228,13 +228,22 @@ private slots:
                  Qt::CustomContextMenu);
     }
 
-    void helpMenu()
+    void menus()
     {
+        auto* view = bench->find<QMenu>("menuView");
+        QCOMPARE(view->title(), QStringLiteral("Вид"));
         auto* menu = bench->find<QMenu>("menu");
         QCOMPARE(menu->title(), QStringLiteral("Справка"));
         const QList<QAction*> bar = bench->window->menuBar()->actions();
-        QCOMPARE(bar.size(), 1);
-        QCOMPARE(bar.first(), menu->menuAction());
+        QCOMPARE(bar.size(), 2);
+        QCOMPARE(bar.at(0), view->menuAction());
+        QCOMPARE(bar.at(1), menu->menuAction());
+
+        QCOMPARE(view->actions().size(), 1);
+        QAction* overview = view->actions().first();
+        QCOMPARE(overview->objectName(), QStringLiteral("actionLineOverview"));
+        QCOMPARE(overview->text(), QStringLiteral("Обзор линии"));
+        QCOMPARE(overview->shortcut(), QKeySequence(QStringLiteral("Ctrl+L")));
 
         const QList<QAction*> actions = menu->actions();
         QCOMPARE(actions.size(), 2);
