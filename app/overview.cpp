@@ -81,7 +81,7 @@ public:
         case Version:
             return QStringLiteral("Версия ПО");
         case Age:
-            return QStringLiteral("Ответ, с назад");
+            return QStringLiteral("Возраст ответа, с");
         }
         return QVariant();
     }
@@ -150,9 +150,6 @@ public:
         state.coil = r.coil;
         if (r.ok())
             state.answeredAt = r.msecs;
-        const int row = registry.find(r.addr, r.baudrate);
-        if (row >= 0)
-            emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
     }
 
     void reset()
@@ -161,12 +158,13 @@ public:
         endResetModel();
     }
 
-    // The ages move on by themselves.
+    // The rows are shown anew once a second, ages and the readings of the last second
+    // together: a repaint for each reading would cost more than the line's whole traffic.
     void tick(qint64 now)
     {
         clockMs = now;
         if (registry.size() > 0)
-            emit dataChanged(index(0, Age), index(registry.size() - 1, Age), {Qt::DisplayRole});
+            emit dataChanged(index(0, 0), index(registry.size() - 1, ColumnCount - 1));
     }
 
     bool isTicked(int addr, int baudrate) const { return ticked.contains({addr, baudrate}); }
@@ -292,8 +290,14 @@ LineOverview::LineOverview(LinePoller* poller, const SensorRegistry& registry,
     view->setSelectionMode(QAbstractItemView::SingleSelection);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->verticalHeader()->hide();
-    view->horizontalHeader()->setStretchLastSection(true);
-    view->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    view->horizontalHeader()->setSectionResizeMode(overview::Name, QHeaderView::Stretch);
+    // Fitted to the texts once the first round has filled them; fitting on every reading would
+    // measure every cell each time.
+    connect(poller, &LinePoller::roundDone, this, [this] {
+        if (!fitted)
+            view->resizeColumnsToContents();
+        fitted = true;
+    });
     connect(view, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
         const QModelIndex source = sorted->mapToSource(index);
         if (source.isValid())

@@ -58,4 +58,5 @@ private:
     TrendPlot* plot = nullptr;
     QPushButton* pause = nullptr;
     QTimer* clock = nullptr;
+    bool fitted = false; // the columns were fitted to their texts
 };

@@ -68,7 +68,6 @@ void TrendPlot::setSeries(const QVector<Series>& series)
         // A hue of its own for each address, so that a sensor keeps its colour as others
         // are ticked.
         curve->setPen(QColor::fromHsv((s.buffer->addr() * 67) % 360, 230, 200), 1.5);
-        curve->setRenderHint(QwtPlotItem::RenderAntialiased);
         curve->setYAxis(s.temperature ? yRight : yLeft);
         curve->attach(this);
         curves.append(curve);
