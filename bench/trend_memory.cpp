@@ -40,7 +40,8 @@ double residentMb()
 // keeps from what the allocator keeps around it.
 double heapInUseMb()
 {
-    return double(mallinfo2().uordblks) / (1024.0 * 1024.0);
+    const struct mallinfo2 info = mallinfo2();
+    return double(info.uordblks + info.hblkhd) / (1024.0 * 1024.0);
 }
 
 // CPU time of the calling thread.
