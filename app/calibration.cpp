@@ -7,6 +7,7 @@ void MainWindow::on_BtnSetZero_clicked()
     if (deferWhileWaiting(&MainWindow::on_BtnSetZero_clicked))
         return;
     Operation op(this);
+    takePortBack();
     DeviceVEL_DUO300* dev = selectedDevice();
     if (!dev)
         return;
@@ -21,11 +22,13 @@ void MainWindow::on_BtnSetNom_clicked()
     if (deferWhileWaiting(&MainWindow::on_BtnSetNom_clicked))
         return;
     Operation op(this);
+    takePortBack();
     if (!permitCommunication())
         return;
     DeviceVEL_DUO300* dev = selectedDevice();
     emit stopTimer();
-    const ops::Result result = ops::CalibrateNominal(*line, *this).run(dev, [this] { return ustForm(); });
+    const ops::Result result =
+        ops::CalibrateNominal(*line, *this).run(dev, [this] { return ustForm(); });
     if (closing())
         return;
     showRefusal(result);

@@ -1,5 +1,6 @@
 #include "app/colours.h"
 #include "app/mainwindow.h"
+#include "app/overview.h"
 #include "ops/operations.h"
 #include "sensor/format.h"
 #include "ui_mainwindow.h"
@@ -57,6 +58,8 @@ void MainWindow::rmDevice()
         // Later rows move up: the row the port was opened for may now hold another record.
         portUse = PortUse();
         delete ui->listWidgetDevices->takeItem(row);
+        if (overview)
+            overview->listChanged();
     }
     if (!devices.isEmpty()) {
         ui->listWidgetDevices->setCurrentRow(0);
@@ -74,6 +77,8 @@ void MainWindow::updateDeviceList()
         if (dev.commError)
             item->setBackground(silentRowColour());
     }
+    if (overview)
+        overview->listChanged();
 }
 
 void MainWindow::rebuildDeviceList(int row)

@@ -18,6 +18,11 @@ bool MainWindow::waiting() const
     return questions > 0 || line->waiting();
 }
 
+bool MainWindow::lineTaken() const
+{
+    return closing() || operations > 0 || waiting() || !deferred.isEmpty();
+}
+
 bool MainWindow::deferWhileWaiting(Action action)
 {
     // There is a single answer slot: an exchange started inside another's wait would take the
@@ -75,8 +80,7 @@ int MainWindow::ask(const ops::Question& question)
         icon = QMessageBox::Question;
         break;
     }
-    return askUser(icon, question.title, question.text, question.buttons,
-                   question.defaultButton);
+    return askUser(icon, question.title, question.text, question.buttons, question.defaultButton);
 }
 
 void MainWindow::progress(int value, int maximum)
@@ -103,7 +107,9 @@ void MainWindow::settingsChanged(DeviceVEL_DUO300* dev)
 
 void MainWindow::paramsChanged(DeviceVEL_DUO300* dev)
 {
-    setViewParam(dev);
+    // The line's poller reads the other sensors too: the form shows the selected one only.
+    if (dev == selectedDevice())
+        setViewParam(dev);
 }
 
 void MainWindow::listChanged(int row)

@@ -1,6 +1,8 @@
 #include "app/mainwindow.h"
 #include "app/notices.h"
+#include "app/overview.h"
 #include "app/rowdelegate.h"
+#include "devices/linepoller.h"
 #include "link/lineclient.h"
 #include "sensor/ustform.h"
 #include "ui_mainwindow.h"
@@ -123,6 +125,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     // From anywhere in the window, as desktop programs open their help.
     ui->actionAboutSensor->setShortcut(QKeySequence(Qt::Key_F1));
     connect(ui->actionAboutApplication, &QAction::triggered, this, &MainWindow::openMsgAboutAppl);
+    connect(ui->actionLineOverview, &QAction::triggered, this, &MainWindow::showLineOverview);
 
     searchProgress = new QProgressBar(this);
     searchProgress->setRange(0, 100);
@@ -160,6 +163,9 @@ MainWindow::~MainWindow()
     closed = true;
     sendTimer->stop();
     saveSession();
+    // The overview shows records of the window's list: it goes before the list does.
+    delete overview;
+    overview = nullptr;
     // The line stops its worker in order; its last monitor lines still reach the log.
     delete line;
     line = nullptr;
@@ -205,4 +211,29 @@ void MainWindow::enableSensorButtons(bool enable)
           ui->BtnRmDevice, ui->BtnWriteAddr, ui->BtnSetDefault})
         button->setEnabled(enable);
     ui->actionRestoreSensor->setEnabled(enable);
+}
+
+void MainWindow::showLineOverview()
+{
+    if (!overview) {
+        poller = new LinePoller(*line, *this, devices, this);
+        poller->setBusy([this] { return lineTaken(); });
+        // User actions that came during the poller's exchange run as soon as it has ended.
+        connect(
+            poller, &LinePoller::reading, this,
+            [this] {
+                if (operations == 0)
+                    runDeferred();
+            },
+            Qt::QueuedConnection);
+        overview = new LineOverview(
+            poller, devices, [this] { return ui->PortNameBox->currentText(); }, this);
+        connect(overview, &LineOverview::sensorChosen, this, [this](int row) {
+            ui->listWidgetDevices->setCurrentRow(row);
+            activateWindow();
+        });
+    }
+    overview->show();
+    overview->raise();
+    overview->activateWindow();
 }

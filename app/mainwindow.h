@@ -14,6 +14,8 @@
 #include <functional>
 
 class LineClient;
+class LineOverview;
+class LinePoller;
 class QComboBox;
 class QDialog;
 class QIntValidator;
@@ -124,6 +126,9 @@ private slots:
     void updateDeviceList();
     void selectDevice();
 
+    // The overview of the whole line, polled while it is open.
+    void showLineOverview();
+
     // About box and help manual.
     void openMsgAboutAppl();
     void openHelpPdfFile();
@@ -179,6 +184,9 @@ private:
 
     // Closes and re-opens the port at the given speed, pacing the worker with short pauses.
     void reopenPort(int baudrate);
+    // Re-opens the port at the selected sensor's speed when another job (the search, the
+    // line's poller) left it open for another; before every exchange with the selected sensor.
+    void takePortBack();
     // The record of the current row, or null.
     DeviceVEL_DUO300* selectedDevice();
     // Rebuilds the device list and puts the current row back.
@@ -274,6 +282,13 @@ private:
     QString requestedPath; // a recent file chosen, to be opened once nothing waits
 
     LineClient* line = nullptr;
+    // The overview and the poller of the whole line, made when first opened. The poller takes
+    // its turns between the window's own exchanges.
+    LineOverview* overview = nullptr;
+    LinePoller* poller = nullptr;
+    // The line is the window's: an operation runs or waits, a box is open, or user actions
+    // wait to run.
+    bool lineTaken() const;
     int questions = 0;       // boxes and event passes in progress, counted as waits
     int operations = 0;      // operations in progress
     bool draining = false;   // deferred actions are being run

@@ -17,9 +17,13 @@ void MainWindow::slotSendTimerOut()
         // A port whose adapter went away is re-opened by the poll, so that polling resumes
         // once the adapter is back.
         DeviceVEL_DUO300* dev = selectedDevice();
-        if (dev)
+        const int row = ui->listWidgetDevices->currentRow();
+        if (dev && !line->lostPort().isEmpty()) {
             line->recoverLostPort(dev->baudrate);
+            portUse = PortUse{row, dev->baudrate};
+        }
         if (permitCommunication()) {
+            takePortBack();
             const SensorCaptions captions = sensorCaptions(dev->param.sensorType);
             ui->groupBox_11->setVisible(captions.calibration);
             ui->LMeasure->setText(captions.measureLabel);

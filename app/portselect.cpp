@@ -20,6 +20,16 @@ void MainWindow::reopenPort(int baudrate)
     line->reopen(ui->PortNameBox->currentText(), baudrate);
 }
 
+void MainWindow::takePortBack()
+{
+    const int row = ui->listWidgetDevices->currentRow();
+    DeviceVEL_DUO300* dev = selectedDevice();
+    if (dev && permitCommunication() && !portUse.keeps(row, dev->baudrate)) {
+        reopenPort(dev->baudrate);
+        portUse = PortUse{row, dev->baudrate};
+    }
+}
+
 void MainWindow::portOpened(QString name)
 {
     // The adapter is back: the port list shows its port again, as the current one.

@@ -15,6 +15,7 @@ void MainWindow::Reprog()
     if (deferWhileWaiting(&MainWindow::Reprog))
         return;
     Operation op(this);
+    takePortBack();
 
     // Locked once confirmed; the procedure cannot be cancelled, the button belongs to the
     // search.

@@ -15,6 +15,7 @@ void MainWindow::readUst()
     if (deferWhileWaiting(&MainWindow::readUst))
         return;
     Operation op(this);
+    takePortBack();
     if (permitCommunication())
         ReadUst(selectedDevice(), 3);
 }
@@ -29,6 +30,7 @@ void MainWindow::writeUst()
     if (deferWhileWaiting(&MainWindow::writeUst))
         return;
     Operation op(this);
+    takePortBack();
     if (permitCommunication())
         WriteUst(selectedDevice());
 }
@@ -73,6 +75,7 @@ void MainWindow::writeAddr()
     if (deferWhileWaiting(&MainWindow::writeAddr))
         return;
     Operation op(this);
+    takePortBack();
     if (!permitCommunication())
         return;
     emit stopTimer();
@@ -93,6 +96,7 @@ void MainWindow::setDefault()
     if (deferWhileWaiting(&MainWindow::setDefault))
         return;
     Operation op(this);
+    takePortBack();
     if (!permitCommunication())
         return;
     onCommit = &MainWindow::DisableAllViewAction3;

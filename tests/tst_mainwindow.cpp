@@ -228,14 +228,24 @@ private slots:
                  Qt::CustomContextMenu);
     }
 
-    void helpMenu()
+    void menus()
     {
+        auto* view = bench->find<QMenu>("menuView");
+        QCOMPARE(view->title(), QStringLiteral("Вид"));
         auto* menu = bench->find<QMenu>("menu");
         QCOMPARE(menu->title(), QStringLiteral("Справка"));
         const QList<QAction*> bar = bench->window->menuBar()->actions();
-        // "Файл" first, "Справка" last.
-        QCOMPARE(bar.first(), bench->find<QMenu>("menuFile")->menuAction());
-        QCOMPARE(bar.last(), menu->menuAction());
+        // "Файл" first, "Вид" after it, "Справка" last.
+        QCOMPARE(bar.size(), 3);
+        QCOMPARE(bar.at(0), bench->find<QMenu>("menuFile")->menuAction());
+        QCOMPARE(bar.at(1), view->menuAction());
+        QCOMPARE(bar.at(2), menu->menuAction());
+
+        QCOMPARE(view->actions().size(), 1);
+        QAction* overview = view->actions().first();
+        QCOMPARE(overview->objectName(), QStringLiteral("actionLineOverview"));
+        QCOMPARE(overview->text(), QStringLiteral("Обзор линии"));
+        QCOMPARE(overview->shortcut(), QKeySequence(QStringLiteral("Ctrl+L")));
 
         const QList<QAction*> actions = menu->actions();
         QCOMPARE(actions.size(), 2);

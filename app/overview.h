@@ -1,0 +1,62 @@
+#pragma once
+
+#include "devices/readings.h"
+
+#include <QWidget>
+#include <functional>
+#include <map>
+#include <utility>
+
+class LinePoller;
+class QPushButton;
+class QSortFilterProxyModel;
+class QTableView;
+class QTimer;
+class SensorRegistry;
+class TrendPlot;
+
+namespace overview {
+class SensorTable;
+}
+
+// "Обзор линии": every listed sensor in a table row, polled while the window is open, and the
+// trends of the ticked ones. Double-clicking a row selects that sensor in the main window.
+class LineOverview : public QWidget
+{
+    Q_OBJECT
+public:
+    // The poller polls the registry's sensors on the port portName() gives when it opens.
+    LineOverview(LinePoller* poller, const SensorRegistry& registry,
+                 std::function<QString()> portName, QWidget* parent = nullptr);
+    ~LineOverview() override;
+
+    // The registry's rows changed (added, removed, rebuilt).
+    void listChanged();
+    // The readings kept for a sensor; null before its first.
+    const ReadingBuffer* readings(int addr, int baudrate) const;
+
+signals:
+    // The sensor of this registry row was chosen.
+    void sensorChosen(int row);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void record(const Reading& reading);
+    void showTrends();
+    void exportCsv();
+    void refresh();
+
+    LinePoller* poller;
+    std::function<QString()> portName;
+    std::map<std::pair<int, int>, ReadingBuffer> buffers;
+    overview::SensorTable* table = nullptr;
+    QSortFilterProxyModel* sorted = nullptr;
+    QTableView* view = nullptr;
+    TrendPlot* plot = nullptr;
+    QPushButton* pause = nullptr;
+    QTimer* clock = nullptr;
+    bool fitted = false; // the columns were fitted to their texts
+};

@@ -1,0 +1,113 @@
+// One round of the line poller over 31 sensors, requests and answers taking their wire time,
+// as a multiple of what the line itself needs: the wire time of the round's frames, 3.5
+// characters after each frame, and one port sequence (0.15 s) per speed. Two lines: all 31 at
+// 9600 Bd, and a line split across 115200, 38400 and 9600 Bd.
+// Usage: bench_line_round [rounds], 3 by default; the median round is taken.
+#include "devices/linepoller.h"
+#include "link/lineclient.h"
+#include "ops/operationhost.h"
+#include "sim/sensorbus.h"
+#include "sim/sensorlogic.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QMap>
+#include <QSet>
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+class QuietHost : public ops::OperationHost
+{
+public:
+    int ask(const ops::Question&) override { return ops::Ok; }
+    void progress(int, int) override {}
+    bool cancelled() override { return false; }
+    void outcome(DeviceVEL_DUO300*, int error) override { failures += error != 0; }
+    void settingsChanged(DeviceVEL_DUO300*) override {}
+    void paramsChanged(DeviceVEL_DUO300*) override {}
+    void listChanged(int) override {}
+    void committed() override {}
+    bool permitCommunication() override { return true; }
+    int failures = 0;
+};
+
+// Parameters read (8 + 33 bytes) and coil read (8 + 6 bytes) of one sensor, ten bits a
+// character as the simulated bus sends them, and 3.5 Modbus characters of 11 bits after each of
+// the four frames.
+double sensorBoundMs(int baud)
+{
+    const double wire = (8 + 33 + 8 + 6) * 10.0 * 1000.0 / baud;
+    const double gaps = 4 * 3.5 * 11.0 * 1000.0 / baud;
+    return wire + gaps;
+}
+
+constexpr double portSequenceMs = 150.0;
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    const int rounds = argc > 1 ? std::max(1, QByteArray(argv[1]).toInt()) : 3;
+    constexpr double target = 1.3;
+
+    struct Case
+    {
+        const char* title;
+        bool mixed;
+    };
+    for (const Case& c : {Case{"31 sensors at 9600 Bd", false},
+                          Case{"31 sensors at 115200, 38400 and 9600 Bd", true}}) {
+        sim::SensorBus bus;
+        QString error;
+        if (!bus.open(&error)) {
+            std::fprintf(stderr, "simulated bus: %s\n", qPrintable(error));
+            return 1;
+        }
+        bus.setWireTime(true);
+        bus.setRequestWireTime(true);
+        SensorRegistry registry;
+        double boundMs = 0;
+        QSet<int> speeds;
+        for (int addr = 1; addr <= 31; ++addr) {
+            sim::Sensor sensor = c.mixed ? sim::lineSensor(quint8(addr))
+                                         : sim::makeSensor(quint8(addr), 9600, addr % 2 ? 2 : 1);
+            bus.addSensor(sensor);
+            DeviceVEL_DUO300 dev{};
+            dev.addr = addr;
+            dev.baudrate = sensor.baud;
+            registry.add(dev);
+            boundMs += sensorBoundMs(sensor.baud);
+            speeds.insert(sensor.baud);
+        }
+        boundMs += portSequenceMs * speeds.size();
+
+        LineClient line;
+        QuietHost host;
+        LinePoller poller(line, host, registry);
+        QVector<double> times;
+        QEventLoop loop;
+        QObject::connect(&poller, &LinePoller::roundDone, &loop, [&](int, qint64 ms) {
+            poller.stop();
+            times.append(double(ms));
+            loop.quit();
+        });
+        for (int i = 0; i < rounds; ++i) {
+            // Each round starts with the port open for none of the line's speeds.
+            line.reopen(bus.slavePath(), 1200);
+            poller.start(bus.slavePath());
+            loop.exec();
+            bus.clearLog();
+        }
+        std::sort(times.begin(), times.end());
+        const double median = times.at(times.size() / 2);
+        std::printf("%s: round %.0f ms (median of %d), line %.0f ms with %d port sequences\n",
+                    c.title, median, rounds, boundMs, int(speeds.size()));
+        std::printf("  ratio = %.2f (target at most %.1f)\n", median / boundMs, target);
+        if (host.failures)
+            std::printf("  %d exchanges failed\n", host.failures);
+    }
+    return 0;
+}

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QMetaType>
+#include <QString>
+#include <QVector>
+#include <deque>
+
+// What one poll of one sensor brought: when it ended, whom it asked, and what came back.
+struct Reading
+{
+    qint64 msecs = 0; // milliseconds since the epoch, when the poll ended
+    qint32 addr = 0;
+    qint32 baudrate = 0;
+    qint32 error = 0; // 0: the sensor answered both reads; otherwise the poll's error code
+    quint16 sensorType = 0;
+    qint16 measure = 0; // as the parameters block gives it: volts, or hundredths of °C
+    quint16 adc = 0;
+    quint8 coil = 0; // coil status byte
+    bool ok() const { return error == 0; }
+    // The measured value in volts or degrees Celsius; NaN when the poll failed or the type
+    // is undetermined.
+    double value() const;
+};
+Q_DECLARE_METATYPE(Reading)
+
+// Rounds of the line's poller start at most once a second, so no sensor is read more often:
+// a day of readings is at most this many.
+namespace trend {
+constexpr int fastestRoundMs = 1000;
+constexpr qint64 keptMs = 24LL * 3600 * 1000;
+constexpr int dayOfReadings = int(keptMs / fastestRoundMs);
+} // namespace trend
+
+// The readings of one sensor, oldest first, bounded: once full, each new reading drops the
+// oldest. Stored in small blocks, so that memory grows with the readings and never by jumps.
+class ReadingBuffer
+{
+public:
+    explicit ReadingBuffer(qint32 addr = 0, qint32 baudrate = 0,
+                           int capacity = trend::dayOfReadings);
+
+    // Readings come in time order; one of another sensor is refused.
+    bool append(const Reading& reading);
+    int size() const { return int(samples.size()); }
+    int capacity() const { return limit; }
+    qint32 addr() const { return address; }
+    qint32 baudrate() const { return speed; }
+    Reading at(int i) const; // 0 is the oldest
+    qint64 timeAt(int i) const { return samples[size_t(i)].msecs; }
+    // The first reading at or after msecs; size() when none is.
+    int firstAtOrAfter(qint64 msecs) const;
+
+    // What one reading takes in the buffer.
+    static constexpr int readingBytes = 16;
+
+private:
+    // A reading without its sensor, packed. Types above 255 are all undetermined: kept as 255.
+    struct Sample
+    {
+        qint64 msecs;
+        qint16 measure;
+        quint16 adc;
+        quint8 sensorType;
+        quint8 error;
+        quint8 coil;
+        quint8 spare;
+    };
+    static_assert(sizeof(Sample) == readingBytes, "packed reading");
+
+    qint32 address;
+    qint32 speed;
+    int limit;
+    std::deque<Sample> samples;
+};
+
+// The readings as a CSV file: a header line, then one line a reading, oldest first across
+// the sensors; time in ISO 8601 with milliseconds and the UTC offset, address, speed,
+// measured value (empty when the poll failed or the type is undetermined), ADC reading
+// (empty when the poll failed), outcome (0 answered, otherwise the error code).
+namespace csv {
+QString header();
+QString row(const Reading& reading);
+// Written whole or not at all; false with the reason.
+bool write(const QString& path, const QVector<const ReadingBuffer*>& buffers,
+           QString* error = nullptr);
+} // namespace csv

@@ -1,0 +1,138 @@
+// The bounded buffer of a sensor's readings and the CSV file made of them.
+#include "devices/readings.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+Reading reading(qint64 msecs, int addr = 5, int baud = 9600, int error = 0, quint16 type = 2,
+                qint16 measure = 0, quint16 adc = 0)
+{
+    Reading r;
+    r.msecs = msecs;
+    r.addr = addr;
+    r.baudrate = baud;
+    r.error = error;
+    r.sensorType = type;
+    r.measure = measure;
+    r.adc = adc;
+    return r;
+}
+
+} // namespace
+
+class TestReadings : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void bufferDropsTheOldest_data()
+    {
+        QTest::addColumn<int>("capacity");
+        QTest::addColumn<int>("appended");
+        QTest::addColumn<int>("oldest"); // time of the oldest kept
+        QTest::newRow("below capacity") << 4 << 3 << 1;
+        QTest::newRow("exactly full") << 4 << 4 << 1;
+        QTest::newRow("one over") << 4 << 5 << 2;
+        QTest::newRow("many times over") << 4 << 1000 << 997;
+    }
+
+    void bufferDropsTheOldest()
+    {
+        QFETCH(int, capacity);
+        QFETCH(int, appended);
+        QFETCH(int, oldest);
+        ReadingBuffer buffer(5, 9600, capacity);
+        for (int t = 1; t <= appended; ++t)
+            QVERIFY(buffer.append(reading(t, 5, 9600, 0, 2, qint16(t), quint16(t))));
+        QCOMPARE(buffer.size(), std::min(capacity, appended));
+        QCOMPARE(buffer.at(0).msecs, qint64(oldest));
+        QCOMPARE(buffer.at(0).measure, qint16(oldest));
+        QCOMPARE(buffer.at(buffer.size() - 1).msecs, qint64(appended));
+        QCOMPARE(buffer.firstAtOrAfter(appended), buffer.size() - 1);
+        QCOMPARE(buffer.firstAtOrAfter(0), 0);
+        QCOMPARE(buffer.firstAtOrAfter(appended + 1), buffer.size());
+    }
+
+    void bufferKeepsOneSensor()
+    {
+        ReadingBuffer buffer(5, 9600, 4);
+        QVERIFY(!buffer.append(reading(1, 6, 9600)));
+        QVERIFY(!buffer.append(reading(1, 5, 38400)));
+        QCOMPARE(buffer.size(), 0);
+        // A day of readings at the fastest round.
+        QCOMPARE(ReadingBuffer().capacity(), 86400);
+    }
+
+    void csvRow_data()
+    {
+        QTest::addColumn<Reading>("reading");
+        QTest::addColumn<QStringList>("fields"); // after the time
+        QTest::newRow("voltage") << reading(0, 5, 9600, 0, 2, -12, 3012)
+                                 << QStringList{"5", "9600", "-12", "3012", "0"};
+        QTest::newRow("temperature") << reading(0, 31, 115200, 0, 1, 2345, 17)
+                                     << QStringList{"31", "115200", "23.45", "17", "0"};
+        QTest::newRow("below zero")
+            << reading(0, 2, 38400, 0, 1, -50, 0) << QStringList{"2", "38400", "-0.50", "0", "0"};
+        QTest::newRow("undetermined type")
+            << reading(0, 3, 9600, 0, 9, 100, 40) << QStringList{"3", "9600", "", "40", "0"};
+        QTest::newRow("no answer")
+            << reading(0, 4, 9600, 6, 2, 77, 88) << QStringList{"4", "9600", "", "", "6"};
+    }
+
+    void csvRow()
+    {
+        QFETCH(Reading, reading);
+        QFETCH(QStringList, fields);
+        QCOMPARE(csv::header(), QStringLiteral("time,address,speed,value,adc,outcome"));
+        reading.msecs = QDateTime(QDate(2024, 3, 5), QTime(7, 8, 9, 45)).toMSecsSinceEpoch();
+        const QStringList row = csv::row(reading).split(QLatin1Char(','));
+        QCOMPARE(row.size(), 6);
+        QCOMPARE(row.mid(1), fields);
+        // Local time with milliseconds and the UTC offset, which names the moment exactly.
+        QVERIFY2(
+            QRegularExpression(QStringLiteral(R"(^2024-03-05T07:08:09\.045([+-]\d\d:\d\d|Z)$)"))
+                .match(row.at(0))
+                .hasMatch(),
+            qPrintable(row.at(0)));
+        QCOMPARE(QDateTime::fromString(row.at(0), Qt::ISODateWithMs).toMSecsSinceEpoch(),
+                 reading.msecs);
+    }
+
+    void csvFile()
+    {
+        ReadingBuffer a(1, 9600, 10);
+        ReadingBuffer b(2, 38400, 10);
+        a.append(reading(1000, 1, 9600, 0, 2, 100, 1));
+        b.append(reading(1500, 2, 38400, 0, 1, 2000, 2));
+        a.append(reading(2000, 1, 9600, 6));
+        b.append(reading(2000, 2, 38400, 0, 1, 2100, 3));
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("readings.csv"));
+        QString error;
+        QVERIFY2(csv::write(path, {&a, &b}, &error), qPrintable(error));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+        // Oldest first across the sensors; the last line ends like the others.
+        QCOMPARE(lines.size(), 6);
+        QCOMPARE(lines.at(0), csv::header());
+        QCOMPARE(lines.at(1), csv::row(a.at(0)));
+        QCOMPARE(lines.at(2), csv::row(b.at(0)));
+        QCOMPARE(lines.at(3), csv::row(a.at(1)));
+        QCOMPARE(lines.at(4), csv::row(b.at(1)));
+        QCOMPARE(lines.at(5), QString());
+
+        // Where no file can be made, none is, and the reason is told.
+        const QString blocked = dir.filePath(QStringLiteral("no-such-folder/readings.csv"));
+        QVERIFY(!csv::write(blocked, {&a}, &error));
+        QVERIFY(!error.isEmpty());
+        QVERIFY(!QFile::exists(blocked));
+    }
+};
+
+QTEST_MAIN(TestReadings)
+#include "tst_readings.moc"
