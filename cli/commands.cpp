@@ -1,4 +1,5 @@
 #include "cli/commands.h"
+#include "devices/linepoller.h"
 #include "devices/linefile.h"
 #include "link/errortext.h"
 #include "reprog/firmwareimage.h"
@@ -6,6 +7,7 @@
 #include "sensor/ustform.h"
 
 #include <QDateTime>
+#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcessEnvironment>
@@ -513,25 +515,14 @@ int runWatch(Context& context)
 {
     if (context.args.isEmpty())
         return context.usage(QStringLiteral("watch: не указан датчик"));
-    QVector<DeviceVEL_DUO300> sensors;
+    SensorRegistry registry;
     for (const QString& text : context.args) {
         SensorArg arg;
         QString why;
         if (!parseSensor(text, &arg, &why))
             return context.usage(why);
-        sensors.append(recordFor(arg));
+        registry.add(recordFor(arg));
     }
-    // Grouped by speed, in the order the speeds come first: the port is re-opened only when the
-    // speed changes.
-    QVector<int> speeds;
-    for (const DeviceVEL_DUO300& dev : sensors) {
-        if (!speeds.contains(dev.baudrate))
-            speeds.append(dev.baudrate);
-    }
-    std::stable_sort(sensors.begin(), sensors.end(),
-                     [&speeds](const DeviceVEL_DUO300& a, const DeviceVEL_DUO300& b) {
-                         return speeds.indexOf(a.baudrate) < speeds.indexOf(b.baudrate);
-                     });
     double interval = 1;
     if (context.parser->isSet(QStringLiteral("interval"))) {
         bool ok = false;
@@ -546,56 +537,73 @@ int runWatch(Context& context)
     Session& session = *context.session;
     if (csv && !context.json)
         printOut(QStringLiteral("time,address,speed,type,measure,adc,workTime,error\n"));
-    for (;;) {
-        for (DeviceVEL_DUO300& dev : sensors) {
-            session.useSpeed(dev.baudrate);
-            const ops::Result result = ops::PollSensor(session.line(), session.host()).run(&dev);
-            if (result.kind == ops::Result::Ending || session.ended() || session.portFailed())
-                return context.report(result, sensorText(dev.addr, dev.baudrate));
-            const QString time = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
-            const int error = result.done() ? 0 : result.error;
-            if (context.json) {
-                QJsonObject object{{QStringLiteral("time"), time},
-                                   {QStringLiteral("address"), dev.addr},
-                                   {QStringLiteral("speed"), dev.baudrate},
-                                   {QStringLiteral("error"), error}};
-                if (error == 0) {
-                    object.insert(QStringLiteral("type"), dev.param.sensorType);
-                    object = withLiveValues(object, dev.param);
-                } else {
-                    object.insert(QStringLiteral("text"), errorTextFor(error));
-                }
-                context.result(QString(), object);
-            } else if (csv) {
-                printOut(error == 0 ? QStringLiteral("%1,%2,%3,%4,%5,%6,%7,0\n")
-                                          .arg(time)
-                                          .arg(dev.addr)
-                                          .arg(dev.baudrate)
-                                          .arg(dev.param.sensorType)
-                                          .arg(measureValue(dev.param).toDouble())
-                                          .arg(dev.param.adc)
-                                          .arg(dev.param.workTime)
-                                    : QStringLiteral("%1,%2,%3,,,,,%4\n")
-                                          .arg(time)
-                                          .arg(dev.addr)
-                                          .arg(dev.baudrate)
-                                          .arg(error));
-            } else {
-                const QString who = sensorText(dev.addr, dev.baudrate);
-                printOut(error == 0 ? QStringLiteral("%1 %2 %3 %4, АЦП %5\n")
-                                          .arg(time, who,
-                                               sensorCaptions(dev.param.sensorType).measureLabel,
-                                               measureText(dev.param))
-                                          .arg(dev.param.adc)
-                                    : QStringLiteral("%1 %2 ошибка %3: %4\n")
-                                          .arg(time, who)
-                                          .arg(error)
-                                          .arg(errorTextFor(error)));
-            }
+
+    // The window's overview polls with the same poller: sensors of one speed in a row, so the
+    // port is re-opened only when the speed changes.
+    LinePoller poller(session.line(), session.host(), registry);
+    poller.setRoundInterval(int(interval * 1000));
+    QEventLoop loop;
+    ops::Result last;
+    QString lastSensor;
+    QObject::connect(&session, &Session::ending, &loop, &QEventLoop::quit);
+    QObject::connect(&poller, &LinePoller::reading, &loop, [&](const Reading& reading) {
+        const DeviceVEL_DUO300& dev = registry[registry.find(reading.addr, reading.baudrate)];
+        lastSensor = sensorText(reading.addr, reading.baudrate);
+        last = reading.ok() ? ops::Result()
+                            : ops::Result::failed(reading.error, QString(),
+                                                  errorTextFor(reading.error));
+        if (session.ended() || session.portFailed()) {
+            loop.quit();
+            return;
         }
-        if (!session.line().pause(int(interval * 1000)))
-            return context.report({ops::Result::Ending, 0, QString(), QString()}, QString());
-    }
+        const QString time =
+            QDateTime::fromMSecsSinceEpoch(reading.msecs).toString(Qt::ISODateWithMs);
+        const int error = reading.error;
+        if (context.json) {
+            QJsonObject object{{QStringLiteral("time"), time},
+                               {QStringLiteral("address"), dev.addr},
+                               {QStringLiteral("speed"), dev.baudrate},
+                               {QStringLiteral("error"), error}};
+            if (error == 0) {
+                object.insert(QStringLiteral("type"), dev.param.sensorType);
+                object = withLiveValues(object, dev.param);
+            } else {
+                object.insert(QStringLiteral("text"), errorTextFor(error));
+            }
+            context.result(QString(), object);
+        } else if (csv) {
+            printOut(error == 0 ? QStringLiteral("%1,%2,%3,%4,%5,%6,%7,0\n")
+                                      .arg(time)
+                                      .arg(dev.addr)
+                                      .arg(dev.baudrate)
+                                      .arg(dev.param.sensorType)
+                                      .arg(measureValue(dev.param).toDouble())
+                                      .arg(dev.param.adc)
+                                      .arg(dev.param.workTime)
+                                : QStringLiteral("%1,%2,%3,,,,,%4\n")
+                                      .arg(time)
+                                      .arg(dev.addr)
+                                      .arg(dev.baudrate)
+                                      .arg(error));
+        } else {
+            const QString who = sensorText(dev.addr, dev.baudrate);
+            printOut(error == 0 ? QStringLiteral("%1 %2 %3 %4, АЦП %5\n")
+                                      .arg(time, who,
+                                           sensorCaptions(dev.param.sensorType).measureLabel,
+                                           measureText(dev.param))
+                                      .arg(dev.param.adc)
+                                : QStringLiteral("%1 %2 ошибка %3: %4\n")
+                                      .arg(time, who)
+                                      .arg(error)
+                                      .arg(errorTextFor(error)));
+        }
+    });
+    poller.start(session.port());
+    loop.exec();
+    poller.stop();
+    if (session.ended())
+        return context.report({ops::Result::Ending, 0, QString(), QString()}, QString());
+    return context.report(last, lastSensor);
 }
 
 } // namespace

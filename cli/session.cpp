@@ -269,6 +269,7 @@ void Session::end()
 {
     client->end();
     terminal.end();
+    emit ending();
 }
 
 void Session::useSpeed(int baudrate)

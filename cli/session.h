@@ -100,6 +100,10 @@ public:
     // Ends the use of the line: the exchange in flight gives up, waits return.
     void end();
 
+signals:
+    // end() was called: whatever waits for events stops.
+    void ending();
+
 private:
     void monitor(const QString& prefix, const QString& text);
 

@@ -81,14 +81,14 @@ void LinePoller::step()
             if (!isRunning)
                 return;
         }
-        const qint64 left = roundClock.isValid() ? trend::fastestRoundMs - roundClock.elapsed() : 0;
+        const qint64 left = roundClock.isValid() ? roundMs - roundClock.elapsed() : 0;
         if (left > 0) {
             timer.start(int(left));
             return;
         }
         beginRound();
         if (plan.isEmpty()) {
-            timer.start(trend::fastestRoundMs);
+            timer.start(roundMs);
             return;
         }
     }

@@ -35,8 +35,11 @@ public:
     // Asked before every exchange: true while the owner needs the line for itself.
     void setBusy(std::function<bool()> busy) { isBusy = std::move(busy); }
     // Polls in rounds on this port, from now on, until stop(); a round starts at most once in
-    // trend::fastestRoundMs.
+    // the round interval.
     void start(const QString& portName);
+    // The shortest time from the start of one round to the start of the next;
+    // trend::fastestRoundMs unless set, which the trend buffers are sized for.
+    void setRoundInterval(int ms) { roundMs = ms; }
     // No exchange starts after this; one in flight ends first.
     void stop();
     bool running() const { return isRunning; }
@@ -65,6 +68,7 @@ private:
     QString port;
     bool isRunning = false;
     bool inStep = false;
+    int roundMs = trend::fastestRoundMs;
     QTimer timer;
 
     // The round: the sensors by address and speed, as they were listed when it began.
