@@ -294,8 +294,11 @@ LineOverview::LineOverview(LinePoller* poller, const SensorRegistry& registry,
     // Fitted to the texts once the first round has filled them; fitting on every reading would
     // measure every cell each time.
     connect(poller, &LinePoller::roundDone, this, [this] {
-        if (!fitted)
+        if (!fitted) {
             view->resizeColumnsToContents();
+            // A list rebuilt since drops the modes of its columns: the name takes the room left.
+            view->horizontalHeader()->setSectionResizeMode(overview::Name, QHeaderView::Stretch);
+        }
         fitted = true;
     });
     connect(view, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
