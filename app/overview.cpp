@@ -24,20 +24,6 @@
 
 namespace overview {
 
-enum Column
-{
-    Address,
-    Speed,
-    Type,
-    Name,
-    Value,
-    Adc,
-    WorkTime,
-    Version,
-    Age,
-    ColumnCount
-};
-
 // The rows of the overview: the registry's records as they stand, with what the poller last
 // brought for each. Sorting keys come under Qt::UserRole.
 class SensorTable : public QAbstractTableModel

@@ -17,7 +17,22 @@ class TrendPlot;
 
 namespace overview {
 class SensorTable;
-}
+
+// The columns of the table, in order.
+enum Column
+{
+    Address,
+    Speed,
+    Type,
+    Name,
+    Value,
+    Adc,
+    WorkTime,
+    Version,
+    Age,
+    ColumnCount
+};
+} // namespace overview
 
 // "Обзор линии": every listed sensor in a table row, polled while the window is open, and the
 // trends of the ticked ones. Double-clicking a row selects that sensor in the main window.

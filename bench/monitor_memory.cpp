@@ -2,31 +2,15 @@
 // the run. The port monitor is filled to its line limit first, as it is after the first twenty
 // minutes of a long run, so that what is measured is the steady state of a week of polling.
 // Usage: bench_monitor_memory [seconds], 600 by default.
+#include "support/residentmemory.h"
 #include "support/windowbench.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QListWidget>
 #include <QTimer>
 #include <cstdio>
-#include <unistd.h>
-
-namespace {
-
-double residentMb()
-{
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? double(fields.at(1).toLongLong()) * double(sysconf(_SC_PAGESIZE)) /
-                                   (1024.0 * 1024.0)
-                             : 0;
-}
-
-} // namespace
 
 int main(int argc, char* argv[])
 {

@@ -8,33 +8,22 @@
 #include "app/overview.h"
 #include "devices/linepoller.h"
 #include "sim/sensorlogic.h"
+#include "support/residentmemory.h"
 #include "support/windowbench.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QListWidget>
 #include <QTableView>
 #include <QTimer>
 #include <cstdio>
 #include <ctime>
 #include <malloc.h>
-#include <unistd.h>
 
 namespace {
 
-double residentMb()
-{
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? double(fields.at(1).toLongLong()) * double(sysconf(_SC_PAGESIZE)) /
-                                   (1024.0 * 1024.0)
-                             : 0;
-}
 
 // Bytes the program holds from the allocator: set against the resident figure, it tells what it
 // keeps from what the allocator keeps around it.

@@ -2,29 +2,13 @@
 // sequence per speed, a silent sensor, and how it yields the line.
 #include "devices/linepoller.h"
 #include "link/lineclient.h"
-#include "ops/operationhost.h"
 #include "sim/sensorbus.h"
+#include "support/scriptedhost.h"
 
 #include <QSignalSpy>
 #include <QtTest>
 
 namespace {
-
-// A host with nothing to show: the poller asks nothing of it but records outcomes.
-class QuietHost : public ops::OperationHost
-{
-public:
-    int ask(const ops::Question&) override { return ops::Ok; }
-    void progress(int, int) override {}
-    bool cancelled() override { return false; }
-    void outcome(DeviceVEL_DUO300*, int) override { ++outcomes; }
-    void settingsChanged(DeviceVEL_DUO300*) override {}
-    void paramsChanged(DeviceVEL_DUO300*) override {}
-    void listChanged(int) override {}
-    void committed() override {}
-    bool permitCommunication() override { return true; }
-    int outcomes = 0;
-};
 
 struct Listed
 {
@@ -52,7 +36,7 @@ struct Line
     sim::SensorBus bus;
     SensorRegistry registry;
     LineClient line;
-    QuietHost host;
+    ScriptedHost host;
 };
 
 QString order(const QList<sim::Received>& requests)
@@ -125,7 +109,7 @@ private slots:
             QCOMPARE(r.adc, dev.param.adc);
             QVERIFY(!dev.commError);
         }
-        QCOMPARE(l.host.outcomes, 2 * listed.size());
+        QCOMPARE(l.host.outcomes.size(), 2 * listed.size());
     }
 
     void silentSensor()

@@ -1,5 +1,6 @@
 // The line overview in the window: its rows and colours, and how its poller takes turns with
 // the window's own exchanges and gives the port back to the selected sensor.
+#include "app/overview.h"
 #include "devices/linepoller.h"
 #include "link/lineclient.h"
 #include "support/windowbench.h"
@@ -13,18 +14,7 @@
 
 namespace {
 
-enum Column
-{
-    Address,
-    Speed,
-    Type,
-    Name,
-    Value,
-    Adc,
-    WorkTime,
-    Version,
-    Age
-};
+using namespace overview;
 
 // Three sensors listed: a voltage sensor at 9600, a temperature sensor at 38400 whose coil is
 // on, and one at 9600 that never answers. Address 1 stays selected.
