@@ -142,6 +142,19 @@ bool sensorArgument(Context& context, int count, SensorArg* sensor, int* code)
     return true;
 }
 
+// The one sensor a command names, with the port open at its speed: its record and its name as
+// "5@9600"; false with *code set.
+bool openSensor(Context& context, DeviceVEL_DUO300* dev, QString* what, int* code)
+{
+    SensorArg arg;
+    if (!sensorArgument(context, 1, &arg, code) || !context.open(code))
+        return false;
+    context.session->useSpeed(arg.speed);
+    *dev = recordFor(arg);
+    *what = sensorText(arg.address, arg.speed);
+    return true;
+}
+
 int runPorts(Context& context)
 {
     if (!context.args.isEmpty())
@@ -233,14 +246,12 @@ int runScan(Context& context)
 
 int runInfo(Context& context)
 {
-    SensorArg arg;
+    DeviceVEL_DUO300 dev{};
+    QString what;
     int code = 0;
-    if (!sensorArgument(context, 1, &arg, &code) || !context.open(&code))
+    if (!openSensor(context, &dev, &what, &code))
         return code;
     Session& session = *context.session;
-    session.useSpeed(arg.speed);
-    DeviceVEL_DUO300 dev = recordFor(arg);
-    const QString what = sensorText(arg.address, arg.speed);
     ops::Result result = ops::PollSensor(session.line(), session.host()).run(&dev);
     if ((code = context.report(result, what)) != 0)
         return code;
@@ -254,14 +265,12 @@ int runInfo(Context& context)
 
 int runRead(Context& context)
 {
-    SensorArg arg;
+    DeviceVEL_DUO300 dev{};
+    QString what;
     int code = 0;
-    if (!sensorArgument(context, 1, &arg, &code) || !context.open(&code))
+    if (!openSensor(context, &dev, &what, &code))
         return code;
     Session& session = *context.session;
-    session.useSpeed(arg.speed);
-    DeviceVEL_DUO300 dev = recordFor(arg);
-    const QString what = sensorText(arg.address, arg.speed);
     const ops::Result result = ops::ReadSettings(session.line(), session.host()).run(&dev, 3);
     if ((code = context.report(result, what)) != 0)
         return code;
@@ -405,14 +414,12 @@ int runSetAddress(Context& context)
 
 int runReset(Context& context)
 {
-    SensorArg arg;
+    DeviceVEL_DUO300 dev{};
+    QString what;
     int code = 0;
-    if (!sensorArgument(context, 1, &arg, &code) || !context.open(&code))
+    if (!openSensor(context, &dev, &what, &code))
         return code;
     Session& session = *context.session;
-    session.useSpeed(arg.speed);
-    DeviceVEL_DUO300 dev = recordFor(arg);
-    const QString what = sensorText(arg.address, arg.speed);
     const ops::Result result = ops::ResetSettings(session.line(), session.host()).run(&dev);
     if ((code = context.report(result, what)) != 0)
         return code;
@@ -433,14 +440,12 @@ int runCalibrate(Context& context)
                                    context.args.at(0) != QLatin1String("nominal")))
         return context.usage(QStringLiteral("calibrate: ожидается zero или nominal"));
     const bool zero = context.args.takeFirst() == QLatin1String("zero");
-    SensorArg arg;
+    DeviceVEL_DUO300 dev{};
+    QString what;
     int code = 0;
-    if (!sensorArgument(context, 1, &arg, &code) || !context.open(&code))
+    if (!openSensor(context, &dev, &what, &code))
         return code;
     Session& session = *context.session;
-    session.useSpeed(arg.speed);
-    DeviceVEL_DUO300 dev = recordFor(arg);
-    const QString what = sensorText(arg.address, arg.speed);
     TerminalHost& host = session.host();
     ops::Result result = ops::PollSensor(session.line(), host).run(&dev);
     if ((code = context.report(result, what)) != 0)
