@@ -1,8 +1,8 @@
 #include "app/linedialogs.h"
 #include "app/mainwindow.h"
 #include "link/lineclient.h"
-#include "sensor/ustform.h"
 #include "ops/lineops.h"
+#include "sensor/ustform.h"
 #include "ui_mainwindow.h"
 
 #include <QFileDialog>

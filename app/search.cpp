@@ -29,10 +29,10 @@ bool MainWindow::runSearch()
 {
     DisableAllViewAction2();
     ui->listWidgetDevices->setCurrentRow(-1);
-    const ops::Result result = ops::SearchLine(*line, *this, devices)
-                                   .run(ui->PortNameBox->currentText(),
-                                        listTexts(ui->listWidgetSpeed),
-                                        listTexts(ui->listWidgetAddr));
+    const ops::Result result =
+        ops::SearchLine(*line, *this, devices)
+            .run(ui->PortNameBox->currentText(), listTexts(ui->listWidgetSpeed),
+                 listTexts(ui->listWidgetAddr));
     if (result.kind == ops::Result::Ending)
         return false;
     ui->listWidgetDevices->setCurrentRow(-1);

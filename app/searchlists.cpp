@@ -1,5 +1,5 @@
-#include "app/mainwindow.h"
 #include "app/listtexts.h"
+#include "app/mainwindow.h"
 #include "devices/searchplan.h"
 #include "ui_mainwindow.h"
 

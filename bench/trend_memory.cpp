@@ -24,7 +24,6 @@
 
 namespace {
 
-
 // Bytes the program holds from the allocator: set against the resident figure, it tells what it
 // keeps from what the allocator keeps around it.
 double heapInUseMb()

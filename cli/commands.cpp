@@ -1,6 +1,6 @@
 #include "cli/commands.h"
-#include "devices/linepoller.h"
 #include "devices/linefile.h"
+#include "devices/linepoller.h"
 #include "link/errortext.h"
 #include "reprog/firmwareimage.h"
 #include "sensor/format.h"
@@ -554,9 +554,9 @@ int runWatch(Context& context)
     QObject::connect(&poller, &LinePoller::reading, &loop, [&](const Reading& reading) {
         const DeviceVEL_DUO300& dev = registry[registry.find(reading.addr, reading.baudrate)];
         lastSensor = sensorText(reading.addr, reading.baudrate);
-        last = reading.ok() ? ops::Result()
-                            : ops::Result::failed(reading.error, QString(),
-                                                  errorTextFor(reading.error));
+        last = reading.ok()
+                   ? ops::Result()
+                   : ops::Result::failed(reading.error, QString(), errorTextFor(reading.error));
         if (session.ended() || session.portFailed()) {
             loop.quit();
             return;
@@ -592,15 +592,15 @@ int runWatch(Context& context)
                                       .arg(error));
         } else {
             const QString who = sensorText(dev.addr, dev.baudrate);
-            printOut(error == 0 ? QStringLiteral("%1 %2 %3 %4, АЦП %5\n")
-                                      .arg(time, who,
-                                           sensorCaptions(dev.param.sensorType).measureLabel,
-                                           measureText(dev.param))
-                                      .arg(dev.param.adc)
-                                : QStringLiteral("%1 %2 ошибка %3: %4\n")
-                                      .arg(time, who)
-                                      .arg(error)
-                                      .arg(errorTextFor(error)));
+            printOut(error == 0
+                         ? QStringLiteral("%1 %2 %3 %4, АЦП %5\n")
+                               .arg(time, who, sensorCaptions(dev.param.sensorType).measureLabel,
+                                    measureText(dev.param))
+                               .arg(dev.param.adc)
+                         : QStringLiteral("%1 %2 ошибка %3: %4\n")
+                               .arg(time, who)
+                               .arg(error)
+                               .arg(errorTextFor(error)));
         }
     });
     poller.start(session.port());

@@ -23,8 +23,9 @@ LineClient::LineClient(QObject* parent) : QObject(parent)
     connect(this, &LineClient::savesettings, worker, &ModBus::Write_Settings_Port);
     connect(this, &LineClient::connectPort, worker, &ModBus::ConnectPort);
     connect(this, &LineClient::disconnectPort, worker, &ModBus::DisconnectPort);
-    connect(worker, &ModBus::outPort, this,
-            [this](QString prefix, QByteArray data) { emit monitorLine(prefix, rtu::hexText(data)); });
+    connect(worker, &ModBus::outPort, this, [this](QString prefix, QByteArray data) {
+        emit monitorLine(prefix, rtu::hexText(data));
+    });
     connect(worker, &ModBus::portLost, this, &LineClient::workerLost);
     connect(worker, &ModBus::portOpened, this, &LineClient::workerOpened);
     connect(this, &LineClient::mb_read, worker, &ModBus::mb_read);

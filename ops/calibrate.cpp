@@ -79,8 +79,8 @@ bool CalibrateNominal::adjustGain(DeviceVEL_DUO300* dev, Phase phase)
 
 Result CalibrateNominal::run(DeviceVEL_DUO300* dev, const std::function<UstForm()>& form)
 {
-    if (!PollSensor(line, host).readParam(dev, 3) || !adjustGain(dev, Phase::Raise) || !PollSensor(line, host).readParam(dev, 3) ||
-        !adjustGain(dev, Phase::Lower))
+    if (!PollSensor(line, host).readParam(dev, 3) || !adjustGain(dev, Phase::Raise) ||
+        !PollSensor(line, host).readParam(dev, 3) || !adjustGain(dev, Phase::Lower))
         return {Result::Ending, 0, QString(), QString()};
 
     // Out of the window after all: stored all the same, with a warning.

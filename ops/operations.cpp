@@ -94,7 +94,8 @@ Result ChangeAddress::run(DeviceVEL_DUO300* dev, int newAddr)
     if (newAddr < 1 || newAddr > addressMax)
         return Result::refused(
             addressTitle,
-            QStringLiteral("Введено недопустимое значение Адреса Modbus\nВведите значение от 1 до ") +
+            QStringLiteral(
+                "Введено недопустимое значение Адреса Modbus\nВведите значение от 1 до ") +
                 QString::number(addressMax));
     const Result read = ensureSettingsRead(dev, addressTitle);
     if (!read.done())
@@ -226,8 +227,7 @@ int AddSensor::run(int addr, int baudrate, Result* result)
     return row;
 }
 
-Result SearchLine::run(const QString& portName, const QStringList& speeds,
-                       const QStringList& addrs)
+Result SearchLine::run(const QString& portName, const QStringList& speeds, const QStringList& addrs)
 {
     found.clear();
     const QList<SearchStep> plan = searchPlan(speeds, addrs);

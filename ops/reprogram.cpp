@@ -14,8 +14,12 @@ const QString failureTitle = QStringLiteral("Ошибка");
 
 Question Reprogram::confirmation(const DeviceVEL_DUO300& dev, const QString& imagePath)
 {
-    return {QStringLiteral("flash"), Icon::Question, QStringLiteral("Перепрограммирование"),
-            reprogConfirmationText(dev, QFileInfo(imagePath)), Yes | No, No};
+    return {QStringLiteral("flash"),
+            Icon::Question,
+            QStringLiteral("Перепрограммирование"),
+            reprogConfirmationText(dev, QFileInfo(imagePath)),
+            Yes | No,
+            No};
 }
 
 void Reprogram::step(int newValue, int newMaximum)

@@ -1,9 +1,9 @@
 // Frame codec, error texts, register blocks and the texts built from them: pure functions.
+#include "app/colours.h"
 #include "link/errortext.h"
 #include "link/rtu.h"
 #include "sensor/blocks.h"
 #include "sensor/format.h"
-#include "app/colours.h"
 
 #include "support/referencecrc.h"
 

@@ -18,10 +18,10 @@ private slots:
         QTest::addColumn<int>("error");
         QTest::addColumn<QString>("answerLine");
 
-        QTest::newRow("01 03 04 ... read answer")
-            << QByteArray::fromHex("0103040a0b0c0d1122") << 0 << QStringLiteral("0103040a0b0c0d1122");
-        QTest::newRow("01 83 02 exception") << QByteArray::fromHex("0183021122") << 2
-                                             << QStringLiteral("0183021122");
+        QTest::newRow("01 03 04 ... read answer") << QByteArray::fromHex("0103040a0b0c0d1122") << 0
+                                                  << QStringLiteral("0103040a0b0c0d1122");
+        QTest::newRow("01 83 02 exception")
+            << QByteArray::fromHex("0183021122") << 2 << QStringLiteral("0183021122");
         QTest::newRow("silence") << QByteArray() << 6 << QString();
     }
 
@@ -39,8 +39,7 @@ private slots:
         line.reopen(bus.slavePath(), 115200);
         QVERIFY(line.pause(50)); // the port sequence's lines arrive
         monitor.clear();
-        bus.queueScript(answer.isEmpty() ? QList<sim::Chunk>{}
-                                         : QList<sim::Chunk>{{0, answer}});
+        bus.queueScript(answer.isEmpty() ? QList<sim::Chunk>{} : QList<sim::Chunk>{{0, answer}});
 
         const Reply reply = line.read(1, 0x0000, 2, 1);
 

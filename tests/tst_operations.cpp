@@ -141,10 +141,9 @@ private slots:
         };
         ops::SearchLine search(f.line, f.host, f.registry);
 
-        const ops::Result result =
-            search.run(f.bus.slavePath(), {QStringLiteral("38400"), QStringLiteral("9600")},
-                       {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
-                        QStringLiteral("4")});
+        const ops::Result result = search.run(
+            f.bus.slavePath(), {QStringLiteral("38400"), QStringLiteral("9600")},
+            {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("4")});
 
         QCOMPARE(int(result.kind), int(ops::Result::Cancelled));
         QCOMPARE(f.registry.size(), 1);
@@ -197,8 +196,7 @@ private slots:
         QElapsedTimer clock;
         clock.start();
 
-        const ops::Result result =
-            ops::Reprogram(f.line, f.host).run(dev, writeImage(dir, 10240));
+        const ops::Result result = ops::Reprogram(f.line, f.host).run(dev, writeImage(dir, 10240));
 
         QCOMPARE(int(result.kind), int(ops::Result::Failed));
         QCOMPARE(result.title, QStringLiteral("Ошибка"));

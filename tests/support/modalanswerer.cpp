@@ -1,9 +1,9 @@
 #include "support/modalanswerer.h"
 
 #include <QAbstractButton>
-#include <QPushButton>
 #include <QApplication>
 #include <QEvent>
+#include <QPushButton>
 #include <QTimer>
 
 ModalAnswerer::ModalAnswerer()
