@@ -96,69 +96,53 @@ Reply LineClient::waitAnswer()
     return reply;
 }
 
+Reply LineClient::exchange(const std::function<void()>& request)
+{
+    // Once the program is ending nothing more reaches the wire.
+    if (!isEnding)
+        request();
+    return waitAnswer();
+}
+
 Reply LineClient::read(quint8 addr, quint16 regAddr, quint16 regCount, int attempts)
 {
-    if (isEnding)
-        return waitAnswer();
-    emit mb_read(addr, regAddr, regCount, attempts, nullptr);
-    return waitAnswer();
+    return exchange([&] { emit mb_read(addr, regAddr, regCount, attempts, nullptr); });
 }
 
 Reply LineClient::readCoil(quint8 addr, quint16 regAddr, quint16 regCount, int attempts)
 {
-    if (isEnding)
-        return waitAnswer();
-    emit mb_readCoil(addr, regAddr, regCount, attempts);
-    return waitAnswer();
+    return exchange([&] { emit mb_readCoil(addr, regAddr, regCount, attempts); });
 }
 
 Reply LineClient::write(quint8 addr, quint16 regAddr, quint16 regCount, const QByteArray& data,
                         int attempts)
 {
-    if (isEnding)
-        return waitAnswer();
-    emit mb_write(addr, regAddr, regCount, data, attempts);
-    return waitAnswer();
+    return exchange([&] { emit mb_write(addr, regAddr, regCount, data, attempts); });
 }
 
 Reply LineClient::erasePage(quint8 addr, quint8 startPage, quint8 pageCount, int attempts)
 {
-    if (isEnding)
-        return waitAnswer();
-    emit mb_erasePage(addr, startPage, pageCount, attempts);
-    return waitAnswer();
+    return exchange([&] { emit mb_erasePage(addr, startPage, pageCount, attempts); });
 }
 
 Reply LineClient::goToLoader(quint8 addr, int attempts)
 {
-    if (isEnding)
-        return waitAnswer();
-    emit mb_goToLoader(addr, attempts);
-    return waitAnswer();
+    return exchange([&] { emit mb_goToLoader(addr, attempts); });
 }
 
 Reply LineClient::goToMainAppl(quint8 addr, int attempts)
 {
-    if (isEnding)
-        return waitAnswer();
-    emit mb_goToMainAppl(addr, attempts);
-    return waitAnswer();
+    return exchange([&] { emit mb_goToMainAppl(addr, attempts); });
 }
 
 Reply LineClient::readPotent(quint8 addr, int attempts)
 {
-    if (isEnding)
-        return waitAnswer();
-    emit mb_readPotent(addr, attempts);
-    return waitAnswer();
+    return exchange([&] { emit mb_readPotent(addr, attempts); });
 }
 
 Reply LineClient::writePotent(quint8 addr, quint8 position, int attempts)
 {
-    if (isEnding)
-        return waitAnswer();
-    emit mb_writePotent(addr, position, attempts);
-    return waitAnswer();
+    return exchange([&] { emit mb_writePotent(addr, position, attempts); });
 }
 
 void LineClient::reopen(const QString& name, int baudrate)

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <functional>
 
 class QEventLoop;
 class QThread;
@@ -105,6 +106,8 @@ private slots:
     void workerOpened(QString name);
 
 private:
+    // Sends the request unless the program is ending, and waits for its answer.
+    Reply exchange(const std::function<void()>& request);
     // Waits for the answer to the request just emitted.
     Reply waitAnswer();
 
