@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
@@ -67,6 +68,19 @@ void listThree(WindowBench& b)
     b.addByHand(2, 9600);
     b.addByHand(3, 38400);
     b.bus.setFault(3, 0, {sim::Fault::Silence});
+}
+
+// The entry a restore's file keeps for a sensor that answered.
+linefile::Sensor readEntry(int addr, int baud, quint16 type, const QString& name)
+{
+    UstBlock ust = defaultUstBlock();
+    ust.mbAddr = quint16(addr);
+    ust.speed = quint16(baud / 100);
+    setNameText(ust, name);
+    sealChecksum(ust);
+    ParamBlock param{};
+    param.sensorType = type;
+    return linefile::fromBlocks(addr, baud, ust, param, QDateTime::currentDateTime());
 }
 
 } // namespace
@@ -243,6 +257,67 @@ private slots:
         QCOMPARE(listTexts(list), QStringList{"5\t9600"});
         QCOMPARE(list->currentRow(), 0);
         QVERIFY(b.exchangesInTurn());
+    }
+
+    void restoreWaitsForADeliberateChoice_data()
+    {
+        QTest::addColumn<int>("addr"); // of the selected sensor, at 38400
+        QTest::addColumn<QString>("preselected");
+        QTest::newRow("the sensor's own entry, not the first")
+            << 8 << QStringLiteral("8@38400 «Ввод 8», датчик температуры");
+        QTest::newRow("no entry of its own") << 9 << QString();
+    }
+
+    void restoreWaitsForADeliberateChoice()
+    {
+        QFETCH(int, addr);
+        QFETCH(QString, preselected);
+        WindowBench b;
+        linefile::Sensor unread;
+        unread.address = 3;
+        unread.speed = 9600;
+        unread.answered = false;
+        linefile::Line line;
+        line.port = b.bus.slavePath();
+        line.sensors = {readEntry(1, 115200, 2, QStringLiteral("Ввод 1")), unread,
+                        readEntry(8, 38400, 1, QStringLiteral("Ввод 8"))};
+        const QString path = b.dir.filePath("line.json");
+        QCOMPARE(linefile::save(line, path), QString());
+        // The restore asks for the file itself.
+        choose(b, path);
+        b.bus.addSensor(quint8(addr), 38400, 1);
+        b.addByHand(addr, 38400);
+        b.bus.clearLog();
+        b.boxes.clear();
+
+        QStringList texts;
+        QStringList chosen;
+        bool writable = false;
+        bool open = true;
+        b.boxes.answerNextDialog([&](QDialog* d) {
+            auto* entries = d->findChild<QListWidget*>("entries");
+            texts = listTexts(entries);
+            for (QListWidgetItem* item : entries->selectedItems())
+                chosen << item->text();
+            writable = d->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->isEnabled();
+            // Enter, as a user in a hurry presses it.
+            entries->setFocus();
+            QTest::keyClick(entries, Qt::Key_Return);
+            open = d->isVisible();
+        });
+        trigger(b, "actionRestoreSensor");
+
+        QCOMPARE(texts, (QStringList{"1@115200 «Ввод 1», датчик напряжения", "3@9600",
+                                     "8@38400 «Ввод 8», датчик температуры"}));
+        QCOMPARE(chosen, preselected.isEmpty() ? QStringList() : QStringList{preselected});
+        QCOMPARE(writable, !preselected.isEmpty());
+        QVERIFY(!open);
+        // Only the settings read that the dialog's changes were worked out from.
+        QCOMPARE(b.requests(0x10).size(), 0);
+        QCOMPARE(b.bus.received().size(), 1);
+        QVERIFY(b.bus.hasSensor(quint8(addr)));
+        QCOMPARE(int(b.bus.sensor(quint8(addr)).ust.mbAddr), addr);
+        QVERIFY(b.boxes.boxes().isEmpty());
     }
 
     void badFilesAndPlaces_data()
