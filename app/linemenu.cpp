@@ -288,6 +288,7 @@ void MainWindow::restoreSensor()
         keepLine(path, file.line);
     }
 
+    takePortBack();
     const int row = ui->listWidgetDevices->currentRow();
     DeviceVEL_DUO300* dev = selectedDevice();
     stopSearch = false;

@@ -20,11 +20,15 @@ void MainWindow::reopenPort(int baudrate)
     line->reopen(ui->PortNameBox->currentText(), baudrate);
 }
 
-void MainWindow::takePortBack()
+void MainWindow::takePortBack(bool anew)
 {
     const int row = ui->listWidgetDevices->currentRow();
     DeviceVEL_DUO300* dev = selectedDevice();
-    if (dev && permitCommunication() && !portUse.keeps(row, dev->baudrate)) {
+    if (!dev)
+        return;
+    // A selection runs the port sequence even without a port: the worker then says why it
+    // cannot open one.
+    if (anew || (permitCommunication() && !portUse.keeps(row, dev->baudrate))) {
         reopenPort(dev->baudrate);
         portUse = PortUse{row, dev->baudrate};
     }
