@@ -84,6 +84,8 @@ private slots:
 
     // Serial port selection.
     void searchComPort();
+    // Another port was chosen (in the box, or by a line file): the overview follows it.
+    void portChosen();
 
     // Request handshake.
     bool permitCommunication() override;

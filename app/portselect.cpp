@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "app/overview.h"
 #include "link/lineclient.h"
 #include "ui_mainwindow.h"
 
@@ -32,6 +33,15 @@ void MainWindow::takePortBack(bool anew)
         reopenPort(dev->baudrate);
         portUse = PortUse{row, dev->baudrate};
     }
+}
+
+void MainWindow::portChosen()
+{
+    // The poller's exchange in flight ends on the port it went to; the next goes to the new one.
+    if (deferWhileWaiting(&MainWindow::portChosen))
+        return;
+    if (overview)
+        overview->followPort();
 }
 
 void MainWindow::portOpened(QString name)
