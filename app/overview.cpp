@@ -424,12 +424,8 @@ void LineOverview::showTrends()
         if (!buffer)
             continue;
         const QString name = source.siblingAtColumn(overview::Name).data().toString();
-        const bool temperature =
-            source.siblingAtColumn(overview::Type).data(Qt::UserRole).toInt() == 1;
-        series.append(
-            {buffer,
-             name.isEmpty() ? QString::number(addr) : QStringLiteral("%1 — %2").arg(addr).arg(name),
-             temperature});
+        series.append({buffer, name.isEmpty() ? QString::number(addr)
+                                              : QStringLiteral("%1 — %2").arg(addr).arg(name)});
     }
     plot->setSeries(series);
     refresh();

@@ -29,6 +29,8 @@ bool ReadingBuffer::append(const Reading& reading)
 {
     if (reading.addr != address || reading.baudrate != speed || reading.port != portName)
         return false;
+    if (reading.ok() && (reading.sensorType == 1 || reading.sensorType == 2))
+        lastType = reading.sensorType;
     if (size() >= limit)
         samples.pop_front();
     samples.push_back({reading.msecs, reading.measure, reading.adc,

@@ -47,6 +47,9 @@ public:
     QString port() const { return portName; }
     qint32 addr() const { return address; }
     qint32 baudrate() const { return speed; }
+    // The type the sensor last answered with (1 temperature, 2 voltage), whichever readings the
+    // buffer still holds; 0 before the first such answer.
+    quint16 sensorType() const { return lastType; }
     Reading at(int i) const; // 0 is the oldest
     qint64 timeAt(int i) const { return samples[size_t(i)].msecs; }
     // The first reading at or after msecs; size() when none is.
@@ -73,6 +76,7 @@ private:
     qint32 address;
     qint32 speed;
     int limit;
+    quint16 lastType = 0;
     std::deque<Sample> samples;
 };
 

@@ -74,6 +74,17 @@ QList<QwtPlotCurve*> curves(WindowBench& b)
     return list;
 }
 
+// Each curve by its title, with the axis it is drawn against.
+QStringList axes(WindowBench& b)
+{
+    QStringList list;
+    for (QwtPlotCurve* curve : curves(b))
+        list << curve->title().text() + (curve->yAxis() == QwtPlot::yRight
+                                             ? QStringLiteral(": right")
+                                             : QStringLiteral(": left"));
+    return list;
+}
+
 // The values a curve draws, once each.
 QSet<double> drawn(QwtPlotCurve* curve)
 {
@@ -275,6 +286,47 @@ private slots:
         ports->setCurrentIndex(ports->findText(first));
         QCOMPARE(curves(b).size(), 1);
         QCOMPARE(drawn(curves(b).first()), QSet<double>{23.45});
+        poller->stop();
+    }
+
+    void curveKeepsItsAxis_data()
+    {
+        QTest::addColumn<bool>("byFile");
+        QTest::newRow("the same line file opened again") << true;
+        QTest::newRow("another port chosen, then this one again") << false;
+    }
+
+    void curveKeepsItsAxis()
+    {
+        QFETCH(bool, byFile);
+        WindowBench b;
+        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(2, 38400, 1);
+        lineFile(b, b.bus.slavePath(), {{1, 9600}, {2, 38400}});
+        b.find<QAction>("actionOpenLine")->trigger();
+        LinePoller* poller = openOverview(b);
+        auto* view = b.window->findChild<QTableView*>();
+        tick(view, 0);
+        tick(view, 1);
+        QSignalSpy rounds(poller, &LinePoller::roundDone);
+        QTRY_VERIFY_WITH_TIMEOUT(rounds.count() >= 1, 20000);
+        const QStringList placed{"1: left", "2: right"};
+        QCOMPARE(axes(b), placed);
+
+        if (byFile) {
+            b.boxes.answerNext(QMessageBox::Yes);
+            b.find<QAction>("actionOpenLine")->trigger();
+        } else {
+            auto* ports = b.find<QComboBox>("PortNameBox");
+            ports->addItem(b.dir.filePath(QStringLiteral("ttyNONE")));
+            ports->setCurrentIndex(ports->count() - 1);
+            ports->setCurrentIndex(0);
+        }
+        // Before the list knows the types again, and after.
+        QCOMPARE(axes(b), placed);
+        const int done = rounds.count();
+        QTRY_VERIFY_WITH_TIMEOUT(rounds.count() > done, 20000);
+        QCOMPARE(axes(b), placed);
         poller->stop();
     }
 };

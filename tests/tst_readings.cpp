@@ -72,6 +72,32 @@ private slots:
         QCOMPARE(ReadingBuffer().capacity(), 86400);
     }
 
+    void bufferKnowsItsSensorType_data()
+    {
+        QTest::addColumn<QVector<Reading>>("readings");
+        QTest::addColumn<int>("type");
+        QTest::newRow("nothing answered yet") << QVector<Reading>{reading(1, 5, 9600, 6, 0)} << 0;
+        QTest::newRow("temperature")
+            << QVector<Reading>{reading(1, 5, 9600, 6, 0), reading(2, 5, 9600, 0, 1)} << 1;
+        // A failed poll carries no type, and an undetermined one says nothing of the sensor.
+        QTest::newRow("temperature, then a failed poll and an undetermined type")
+            << QVector<Reading>{reading(1, 5, 9600, 0, 1), reading(2, 5, 9600, 6, 0),
+                                reading(3, 5, 9600, 0, 9)}
+            << 1;
+        QTest::newRow("another sensor put in its place")
+            << QVector<Reading>{reading(1, 5, 9600, 0, 1), reading(2, 5, 9600, 0, 2)} << 2;
+    }
+
+    void bufferKnowsItsSensorType()
+    {
+        QFETCH(QVector<Reading>, readings);
+        QFETCH(int, type);
+        ReadingBuffer buffer(port, 5, 9600, 2);
+        for (const Reading& r : readings)
+            QVERIFY(buffer.append(r));
+        QCOMPARE(int(buffer.sensorType()), type);
+    }
+
     void csvRow_data()
     {
         QTest::addColumn<Reading>("reading");
