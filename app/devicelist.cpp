@@ -103,16 +103,12 @@ void MainWindow::selectDevice()
 
 void MainWindow::showSelection(bool rebuilt)
 {
-    const int row = ui->listWidgetDevices->currentRow();
     DeviceVEL_DUO300* dev = selectedDevice();
     if (!dev) {
         enableSensorButtons(false);
         return;
     }
-    if (!rebuilt || !portUse.keeps(row, dev->baudrate)) {
-        reopenPort(dev->baudrate);
-        portUse = PortUse{row, dev->baudrate};
-    }
+    takePortBack(!rebuilt);
     setViewParam(dev);
     setViewSettings(dev);
     ui->groupBox_11->setVisible(dev->param.sensorType == 2);

@@ -43,7 +43,7 @@ RestoreDialog::RestoreDialog(const QVector<linefile::Sensor>& entries, const Dev
     list = new QListWidget(this);
     list->setObjectName(QStringLiteral("entries"));
     for (const linefile::Sensor& entry : entries) {
-        auto* item = new QListWidgetItem(ops::sensorLabel(entry), list);
+        auto* item = new QListWidgetItem(ops::entryChoiceText(entry), list);
         const QString refusal = ops::restoreRefusal(entry);
         if (!refusal.isEmpty()) {
             item->setFlags(item->flags() & ~(Qt::ItemIsEnabled | Qt::ItemIsSelectable));
@@ -62,10 +62,16 @@ RestoreDialog::RestoreDialog(const QVector<linefile::Sensor>& entries, const Dev
     buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("Записать"));
     buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Отмена"));
+    // Enter cancels, unless the focus was taken to "Записать" itself.
+    buttons->button(QDialogButtonBox::Cancel)->setDefault(true);
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    connect(list, &QListWidget::currentRowChanged, this, &RestoreDialog::showChanges);
+    // The entry is the selected one: a list given the focus makes its first row current without
+    // selecting it, and that is nobody's choice.
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setCurrentRow(ops::matchingEntry(entries, now));
+    connect(list, &QListWidget::itemSelectionChanged, this, &RestoreDialog::showChanges);
     connect(calibrationBox, &QCheckBox::toggled, this, &RestoreDialog::showChanges);
     resize(520, 440);
     showChanges();
@@ -73,9 +79,11 @@ RestoreDialog::RestoreDialog(const QVector<linefile::Sensor>& entries, const Dev
 
 int RestoreDialog::entry() const
 {
-    const int row = list->currentRow();
-    // A greyed entry cannot be chosen with the mouse, nor set current by anyone else.
-    return row >= 0 && (list->item(row)->flags() & Qt::ItemIsEnabled) ? row : -1;
+    const QList<QListWidgetItem*> chosen = list->selectedItems();
+    // A greyed entry cannot be chosen with the mouse, nor selected by anyone else.
+    return chosen.size() == 1 && (chosen.first()->flags() & Qt::ItemIsEnabled)
+               ? list->row(chosen.first())
+               : -1;
 }
 
 bool RestoreDialog::calibration() const

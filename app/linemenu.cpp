@@ -1,5 +1,6 @@
 #include "app/linedialogs.h"
 #include "app/mainwindow.h"
+#include "app/overview.h"
 #include "link/lineclient.h"
 #include "ops/lineops.h"
 #include "sensor/ustform.h"
@@ -161,6 +162,9 @@ bool MainWindow::openLineFile(const QString& path)
     portUse = PortUse();
     rebuildDeviceList(-1);
     clearSensorViews();
+    // Nothing the overview showed belongs to the new list, even on the same port.
+    if (overview)
+        overview->followPort(true);
     keepLine(path, file.line);
     return true;
 }
@@ -288,6 +292,7 @@ void MainWindow::restoreSensor()
         keepLine(path, file.line);
     }
 
+    takePortBack();
     const int row = ui->listWidgetDevices->currentRow();
     DeviceVEL_DUO300* dev = selectedDevice();
     stopSearch = false;

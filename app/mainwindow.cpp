@@ -36,6 +36,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
 
     searchComPort();
     connect(ui->Btn_Search, &QPushButton::clicked, this, &MainWindow::searchComPort);
+    connect(ui->PortNameBox, &QComboBox::currentTextChanged, this, &MainWindow::portChosen);
 
     fillBaudRates(ui->BaudRateBox);
     ui->BaudRateBox->setCurrentIndex(0);

@@ -84,6 +84,8 @@ private slots:
 
     // Serial port selection.
     void searchComPort();
+    // Another port was chosen (in the box, or by a line file): the overview follows it.
+    void portChosen();
 
     // Request handshake.
     bool permitCommunication() override;
@@ -185,8 +187,10 @@ private:
     // Closes and re-opens the port at the given speed, pacing the worker with short pauses.
     void reopenPort(int baudrate);
     // Re-opens the port at the selected sensor's speed when another job (the search, the
-    // line's poller) left it open for another; before every exchange with the selected sensor.
-    void takePortBack();
+    // line's poller, the line file's reading, a restore) left it open for another, or anew when
+    // the user selected the sensor. Every exchange of the window's with the selected sensor is
+    // preceded by it: the port is never left as someone else opened it.
+    void takePortBack(bool anew = false);
     // The record of the current row, or null.
     DeviceVEL_DUO300* selectedDevice();
     // Rebuilds the device list and puts the current row back.

@@ -13,7 +13,6 @@
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSet>
 #include <QSortFilterProxyModel>
 #include <QSplitter>
 #include <QTableView>
@@ -21,11 +20,12 @@
 #include <QVBoxLayout>
 #include <cmath>
 #include <limits>
+#include <set>
 
 namespace overview {
 
 // The rows of the overview: the registry's records as they stand, with what the poller last
-// brought for each. Sorting keys come under Qt::UserRole.
+// brought for each on the port shown. Sorting keys come under Qt::UserRole.
 class SensorTable : public QAbstractTableModel
 {
 public:
@@ -85,8 +85,7 @@ public:
         if (!index.isValid() || index.row() >= registry.size())
             return QVariant();
         const DeviceVEL_DUO300& dev = registry[index.row()];
-        const Key key{dev.addr, dev.baudrate};
-        const State state = states.value(key);
+        const State state = states.value({dev.addr, dev.baudrate});
         switch (role) {
         case Qt::DisplayRole:
             return text(dev, state, index.column());
@@ -94,7 +93,7 @@ public:
             return sortKey(dev, state, index.column());
         case Qt::CheckStateRole:
             if (index.column() == Address)
-                return ticked.contains(key) ? Qt::Checked : Qt::Unchecked;
+                return isTicked(port, dev.addr, dev.baudrate) ? Qt::Checked : Qt::Unchecked;
             return QVariant();
         case Qt::BackgroundRole:
             // The list's colours: by the outcome of the last poll, or grey for a sensor that
@@ -118,11 +117,11 @@ public:
             index.row() >= registry.size())
             return false;
         const DeviceVEL_DUO300& dev = registry[index.row()];
-        const Key key{dev.addr, dev.baudrate};
+        const Ticked key{port, dev.addr, dev.baudrate};
         if (value.toInt() == Qt::Checked)
             ticked.insert(key);
         else
-            ticked.remove(key);
+            ticked.erase(key);
         emit dataChanged(index, index, {Qt::CheckStateRole});
         if (ticksChanged)
             ticksChanged();
@@ -131,6 +130,9 @@ public:
 
     void record(const Reading& r)
     {
+        // A reading of the line shown before: its rows are not these.
+        if (r.port != port)
+            return;
         State& state = states[{r.addr, r.baudrate}];
         state.lastError = r.error;
         state.coil = r.coil;
@@ -144,6 +146,17 @@ public:
         endResetModel();
     }
 
+    // The rows show the sensors on this port from now on, with nothing polled there yet: the
+    // records may hold what another line's sensors answered.
+    void startLine(const QString& portName)
+    {
+        beginResetModel();
+        port = portName;
+        states.clear();
+        endResetModel();
+    }
+    QString shownPort() const { return port; }
+
     // The rows are shown anew once a second, ages and the readings of the last second
     // together: a repaint for each reading would cost more than the line's whole traffic.
     void tick(qint64 now)
@@ -153,10 +166,15 @@ public:
             emit dataChanged(index(0, 0), index(registry.size() - 1, ColumnCount - 1));
     }
 
-    bool isTicked(int addr, int baudrate) const { return ticked.contains({addr, baudrate}); }
+    bool isTicked(const QString& portName, int addr, int baudrate) const
+    {
+        return ticked.count({portName, addr, baudrate}) > 0;
+    }
 
 private:
     using Key = QPair<int, int>;
+    // A curve is a sensor of a port: each line's ticks are its own.
+    using Ticked = std::tuple<QString, int, int>;
     struct State
     {
         int lastError = -1; // -1: not polled here yet
@@ -247,8 +265,9 @@ private:
     qint64 now() const { return clockMs > 0 ? clockMs : QDateTime::currentMSecsSinceEpoch(); }
 
     const SensorRegistry& registry;
+    QString port;
     QHash<Key, State> states;
-    QSet<Key> ticked;
+    std::set<Ticked> ticked;
     qint64 clockMs = 0;
 };
 
@@ -337,16 +356,34 @@ void LineOverview::listChanged()
     showTrends();
 }
 
-const ReadingBuffer* LineOverview::readings(int addr, int baudrate) const
+void LineOverview::followPort(bool anew)
 {
-    const auto it = buffers.find({addr, baudrate});
+    const QString port = portName();
+    if (anew || port != table->shownPort()) {
+        table->startLine(port);
+        showTrends();
+    }
+    // Hidden, it polls nothing; shown again, it takes up the port chosen then.
+    if (!isVisible())
+        return;
+    // The round in hand is of the list replaced: a new one starts.
+    if (anew || port.isEmpty())
+        poller->stop();
+    if (!port.isEmpty())
+        poller->start(port);
+}
+
+const ReadingBuffer* LineOverview::readings(const QString& port, int addr, int baudrate) const
+{
+    const auto it = buffers.find({port, addr, baudrate});
     return it == buffers.end() ? nullptr : &it->second;
 }
 
 void LineOverview::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    poller->start(portName());
+    // Visible from here on: the poller starts.
+    followPort();
     clock->start();
     refresh();
 }
@@ -360,17 +397,16 @@ void LineOverview::closeEvent(QCloseEvent* event)
 
 void LineOverview::record(const Reading& reading)
 {
-    auto it = buffers.find({reading.addr, reading.baudrate});
+    const std::tuple<QString, int, int> key{reading.port, reading.addr, reading.baudrate};
+    auto it = buffers.find(key);
     const bool first = it == buffers.end();
     if (first)
-        it = buffers
-                 .emplace(std::make_pair(reading.addr, reading.baudrate),
-                          ReadingBuffer(reading.addr, reading.baudrate))
-                 .first;
+        it =
+            buffers.emplace(key, ReadingBuffer(reading.port, reading.addr, reading.baudrate)).first;
     it->second.append(reading);
     table->record(reading);
     // A ticked sensor's first reading gives its curve something to draw from.
-    if (first && table->isTicked(reading.addr, reading.baudrate))
+    if (first && table->isTicked(reading.port, reading.addr, reading.baudrate))
         showTrends();
 }
 
@@ -384,16 +420,12 @@ void LineOverview::showTrends()
             continue;
         const int addr = source.siblingAtColumn(overview::Address).data(Qt::UserRole).toInt();
         const int baudrate = source.siblingAtColumn(overview::Speed).data(Qt::UserRole).toInt();
-        const ReadingBuffer* buffer = readings(addr, baudrate);
+        const ReadingBuffer* buffer = readings(table->shownPort(), addr, baudrate);
         if (!buffer)
             continue;
         const QString name = source.siblingAtColumn(overview::Name).data().toString();
-        const bool temperature =
-            source.siblingAtColumn(overview::Type).data(Qt::UserRole).toInt() == 1;
-        series.append(
-            {buffer,
-             name.isEmpty() ? QString::number(addr) : QStringLiteral("%1 — %2").arg(addr).arg(name),
-             temperature});
+        series.append({buffer, name.isEmpty() ? QString::number(addr)
+                                              : QStringLiteral("%1 — %2").arg(addr).arg(name)});
     }
     plot->setSeries(series);
     refresh();

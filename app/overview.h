@@ -5,7 +5,7 @@
 #include <QWidget>
 #include <functional>
 #include <map>
-#include <utility>
+#include <tuple>
 
 class LinePoller;
 class QPushButton;
@@ -47,8 +47,12 @@ public:
 
     // The registry's rows changed (added, removed, rebuilt).
     void listChanged();
-    // The readings kept for a sensor; null before its first.
-    const ReadingBuffer* readings(int addr, int baudrate) const;
+    // The line is the one on the port portName() gives now. When that is not the port the rows
+    // show, or anew (a line file replaced the list), the rows start empty and, while the window
+    // is open, the poller begins a new round there; the readings kept stay with their port.
+    void followPort(bool anew = false);
+    // The readings kept for a sensor of a port; null before its first.
+    const ReadingBuffer* readings(const QString& port, int addr, int baudrate) const;
 
 signals:
     // The sensor of this registry row was chosen.
@@ -66,7 +70,8 @@ private:
 
     LinePoller* poller;
     std::function<QString()> portName;
-    std::map<std::pair<int, int>, ReadingBuffer> buffers;
+    // By port, address and speed: two lines may each have a sensor at 2@38400.
+    std::map<std::tuple<QString, int, int>, ReadingBuffer> buffers;
     overview::SensorTable* table = nullptr;
     QSortFilterProxyModel* sorted = nullptr;
     QTableView* view = nullptr;

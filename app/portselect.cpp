@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "app/overview.h"
 #include "link/lineclient.h"
 #include "ui_mainwindow.h"
 
@@ -20,14 +21,27 @@ void MainWindow::reopenPort(int baudrate)
     line->reopen(ui->PortNameBox->currentText(), baudrate);
 }
 
-void MainWindow::takePortBack()
+void MainWindow::takePortBack(bool anew)
 {
     const int row = ui->listWidgetDevices->currentRow();
     DeviceVEL_DUO300* dev = selectedDevice();
-    if (dev && permitCommunication() && !portUse.keeps(row, dev->baudrate)) {
+    if (!dev)
+        return;
+    // A selection runs the port sequence even without a port: the worker then says why it
+    // cannot open one.
+    if (anew || (permitCommunication() && !portUse.keeps(row, dev->baudrate))) {
         reopenPort(dev->baudrate);
         portUse = PortUse{row, dev->baudrate};
     }
+}
+
+void MainWindow::portChosen()
+{
+    // The poller's exchange in flight ends on the port it went to; the next goes to the new one.
+    if (deferWhileWaiting(&MainWindow::portChosen))
+        return;
+    if (overview)
+        overview->followPort();
 }
 
 void MainWindow::portOpened(QString name)

@@ -61,18 +61,27 @@ void TrendPlot::setSeries(const QVector<Series>& series)
     qDeleteAll(curves);
     curves.clear();
     shown = series;
-    bool anyTemperature = false;
-    bool anyVoltage = false;
     for (const Series& s : shown) {
         auto* curve = new QwtPlotCurve(s.title);
         // A hue of its own for each address, so that a sensor keeps its colour as others
         // are ticked.
         curve->setPen(QColor::fromHsv((s.buffer->addr() * 67) % 360, 230, 200), 1.5);
-        curve->setYAxis(s.temperature ? yRight : yLeft);
         curve->attach(this);
         curves.append(curve);
-        anyTemperature = anyTemperature || s.temperature;
-        anyVoltage = anyVoltage || !s.temperature;
+    }
+    placeCurves();
+}
+
+void TrendPlot::placeCurves()
+{
+    bool anyTemperature = false;
+    bool anyVoltage = false;
+    for (int c = 0; c < curves.size(); ++c) {
+        // Until its sensor has answered with a type, a curve has no points and waits on the left.
+        const bool temperature = shown.at(c).buffer->sensorType() == 1;
+        curves[c]->setYAxis(temperature ? yRight : yLeft);
+        anyTemperature = anyTemperature || temperature;
+        anyVoltage = anyVoltage || !temperature;
     }
     enableAxis(yRight, anyTemperature);
     enableAxis(yLeft, anyVoltage || !anyTemperature);
@@ -118,5 +127,7 @@ void TrendPlot::refresh(qint64 nowMs)
         }
         curves[c]->setSamples(points);
     }
+    // A sensor's first answer with its type comes after its curve was made.
+    placeCurves();
     replot();
 }

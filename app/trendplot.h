@@ -11,7 +11,8 @@ class QwtPlotCurve;
 // The measured values of some sensors over time, one curve each, drawn from their reading
 // buffers. Live, it shows the last ten minutes up to now; zooming (wheel) or panning (drag)
 // pauses it where it is, and resuming shows the last ten minutes again. Voltages go on the
-// left axis, temperatures on the right.
+// left axis, temperatures on the right, by the type the sensor's readings answered with, so
+// that a list built anew, which knows no types yet, moves no curve.
 class TrendPlot : public QwtPlot
 {
     Q_OBJECT
@@ -22,7 +23,6 @@ public:
     {
         const ReadingBuffer* buffer = nullptr;
         QString title; // the legend's text
-        bool temperature = false;
     };
     // The curves shown from now on, in this order.
     void setSeries(const QVector<Series>& series);
@@ -43,6 +43,9 @@ signals:
     void pausedChanged(bool paused);
 
 private:
+    // Each curve on its type's axis; an axis shows while a curve is drawn against it.
+    void placeCurves();
+
     QVector<Series> shown;
     QVector<QwtPlotCurve*> curves;
     bool isPaused = false;

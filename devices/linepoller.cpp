@@ -15,14 +15,16 @@ LinePoller::LinePoller(LineClient& line, ops::OperationHost& host, SensorRegistr
 
 void LinePoller::start(const QString& portName)
 {
-    port = portName;
-    if (isRunning)
+    if (isRunning && portName == port)
         return;
+    port = portName;
     isRunning = true;
     plan.clear();
     next = 0;
     roundClock.invalidate();
-    timer.start(0);
+    // A step in flight goes on by itself once its exchange is over.
+    if (!inStep)
+        timer.start(0);
 }
 
 void LinePoller::stop()
@@ -54,7 +56,7 @@ QVector<int> LinePoller::roundOrder(const SensorRegistry& registry, int openBaud
 void LinePoller::beginRound()
 {
     plan.clear();
-    for (int row : roundOrder(registry, line.baudrate()))
+    for (int row : roundOrder(registry, line.portName() == port ? line.baudrate() : 0))
         plan.append({registry[row].addr, registry[row].baudrate});
     next = 0;
     polled = 0;
@@ -101,8 +103,10 @@ void LinePoller::step()
         return;
     }
     inStep = true;
-    if (line.portName() != port || line.baudrate() != planned.baudrate)
-        line.reopen(port, planned.baudrate);
+    // The port of this exchange: start() may name another while it waits.
+    const QString polledPort = port;
+    if (line.portName() != polledPort || line.baudrate() != planned.baudrate)
+        line.reopen(polledPort, planned.baudrate);
     // The registry does not change while an exchange waits: the owner defers such changes.
     DeviceVEL_DUO300* dev = &registry[row];
     const ops::Result result = ops::PollSensor(line, host).run(dev);
@@ -113,6 +117,7 @@ void LinePoller::step()
     }
     Reading r;
     r.msecs = QDateTime::currentMSecsSinceEpoch();
+    r.port = polledPort;
     r.addr = planned.addr;
     r.baudrate = planned.baudrate;
     r.error = result.done() ? 0 : result.error;

@@ -35,7 +35,8 @@ public:
     // Asked before every exchange: true while the owner needs the line for itself.
     void setBusy(std::function<bool()> busy) { isBusy = std::move(busy); }
     // Polls in rounds on this port, from now on, until stop(); a round starts at most once in
-    // the round interval.
+    // the round interval. Started on another port while it runs, it drops the round in hand and
+    // begins a new one there: no request goes to the old port after this (one in flight ends).
     void start(const QString& portName);
     // The shortest time from the start of one round to the start of the next;
     // trend::fastestRoundMs unless set, which the trend buffers are sized for.

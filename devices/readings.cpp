@@ -20,15 +20,17 @@ double Reading::value() const
     }
 }
 
-ReadingBuffer::ReadingBuffer(qint32 addr, qint32 baudrate, int capacity)
-    : address(addr), speed(baudrate), limit(std::max(1, capacity))
+ReadingBuffer::ReadingBuffer(const QString& port, qint32 addr, qint32 baudrate, int capacity)
+    : portName(port), address(addr), speed(baudrate), limit(std::max(1, capacity))
 {
 }
 
 bool ReadingBuffer::append(const Reading& reading)
 {
-    if (reading.addr != address || reading.baudrate != speed)
+    if (reading.addr != address || reading.baudrate != speed || reading.port != portName)
         return false;
+    if (reading.ok() && (reading.sensorType == 1 || reading.sensorType == 2))
+        lastType = reading.sensorType;
     if (size() >= limit)
         samples.pop_front();
     samples.push_back({reading.msecs, reading.measure, reading.adc,
@@ -42,6 +44,7 @@ Reading ReadingBuffer::at(int i) const
     const Sample& s = samples[size_t(i)];
     Reading r;
     r.msecs = s.msecs;
+    r.port = portName;
     r.addr = address;
     r.baudrate = speed;
     r.error = s.error;
@@ -63,8 +66,23 @@ namespace csv {
 
 QString header()
 {
-    return QStringLiteral("time,address,speed,value,adc,outcome");
+    return QStringLiteral("time,address,speed,value,adc,outcome,port");
 }
+
+namespace {
+
+// A field as RFC 4180 has it: quoted, inner quotes doubled, when it would split the row.
+QString field(const QString& text)
+{
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
+        !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+} // namespace
 
 QString row(const Reading& reading)
 {
@@ -79,7 +97,8 @@ QString row(const Reading& reading)
     const QString adc = reading.ok() ? QString::number(reading.adc) : QString();
     return time.toString(Qt::ISODateWithMs) + QLatin1Char(',') + QString::number(reading.addr) +
            QLatin1Char(',') + QString::number(reading.baudrate) + QLatin1Char(',') + value +
-           QLatin1Char(',') + adc + QLatin1Char(',') + QString::number(reading.error);
+           QLatin1Char(',') + adc + QLatin1Char(',') + QString::number(reading.error) +
+           QLatin1Char(',') + field(reading.port);
 }
 
 bool write(const QString& path, const QVector<const ReadingBuffer*>& buffers, QString* error)

@@ -9,6 +9,7 @@
 struct Reading
 {
     qint64 msecs = 0; // milliseconds since the epoch, when the poll ended
+    QString port;     // two lines may each have a sensor at the same address and speed
     qint32 addr = 0;
     qint32 baudrate = 0;
     qint32 error = 0; // 0: the sensor answered both reads; otherwise the poll's error code
@@ -36,15 +37,19 @@ constexpr int dayOfReadings = int(keptMs / fastestRoundMs);
 class ReadingBuffer
 {
 public:
-    explicit ReadingBuffer(qint32 addr = 0, qint32 baudrate = 0,
+    explicit ReadingBuffer(const QString& port = QString(), qint32 addr = 0, qint32 baudrate = 0,
                            int capacity = trend::dayOfReadings);
 
-    // Readings come in time order; one of another sensor is refused.
+    // Readings come in time order; one of another sensor (port, address or speed) is refused.
     bool append(const Reading& reading);
     int size() const { return int(samples.size()); }
     int capacity() const { return limit; }
+    QString port() const { return portName; }
     qint32 addr() const { return address; }
     qint32 baudrate() const { return speed; }
+    // The type the sensor last answered with (1 temperature, 2 voltage), whichever readings the
+    // buffer still holds; 0 before the first such answer.
+    quint16 sensorType() const { return lastType; }
     Reading at(int i) const; // 0 is the oldest
     qint64 timeAt(int i) const { return samples[size_t(i)].msecs; }
     // The first reading at or after msecs; size() when none is.
@@ -67,16 +72,19 @@ private:
     };
     static_assert(sizeof(Sample) == readingBytes, "packed reading");
 
+    QString portName;
     qint32 address;
     qint32 speed;
     int limit;
+    quint16 lastType = 0;
     std::deque<Sample> samples;
 };
 
 // The readings as a CSV file: a header line, then one line a reading, oldest first across
 // the sensors; time in ISO 8601 with milliseconds and the UTC offset, address, speed,
 // measured value (empty when the poll failed or the type is undetermined), ADC reading
-// (empty when the poll failed), outcome (0 answered, otherwise the error code).
+// (empty when the poll failed), outcome (0 answered, otherwise the error code), port (last, so
+// that the columns before it keep their places; quoted when it holds a comma or a quote).
 namespace csv {
 QString header();
 QString row(const Reading& reading);

@@ -1,5 +1,6 @@
 #include "ops/lineops.h"
 #include "link/errortext.h"
+#include "sensor/format.h"
 
 #include <QMap>
 #include <cstring>
@@ -130,6 +131,32 @@ QString restoreRefusal(const linefile::Sensor& entry)
     form.threshold = QString::number(*entry.setpoint);
     form.thresholdLabel = fieldCaption(QStringLiteral("setpoint"));
     return ustFormRefusal(form);
+}
+
+QString entryChoiceText(const linefile::Sensor& entry)
+{
+    if (!entry.type)
+        return sensorLabel(entry);
+    return QStringLiteral("%1, %2").arg(sensorLabel(entry), sensorTypeText(quint16(*entry.type)));
+}
+
+int matchingEntry(const QVector<linefile::Sensor>& entries, const DeviceVEL_DUO300& now)
+{
+    int named = -1;
+    int sameName = 0;
+    const QString name = now.ustRead ? nameText(now.ust) : QString();
+    for (int i = 0; i < entries.size(); ++i) {
+        const linefile::Sensor& entry = entries[i];
+        if (!restoreRefusal(entry).isEmpty())
+            continue;
+        if (entry.address == now.addr && entry.speed == now.baudrate)
+            return i;
+        if (!name.isEmpty() && entry.name && *entry.name == name) {
+            named = i;
+            ++sameName;
+        }
+    }
+    return sameName == 1 ? named : -1;
 }
 
 Result ReadLine::run(const QString& portName, const QVector<DeviceVEL_DUO300*>& devs)

@@ -49,6 +49,13 @@ UstBlock restoredBlock(const UstBlock& now, const linefile::Sensor& entry, bool 
 // Why the entry cannot be put onto a sensor; empty when it can.
 QString restoreRefusal(const linefile::Sensor& entry);
 
+// How a restore names an entry to choose from: its label and, when the file knows it, its type.
+QString entryChoiceText(const linefile::Sensor& entry);
+
+// The entry that stands for the sensor, among those that can be put onto it: the one at its
+// address and speed, else the only one with its name; -1 when none or several could be meant.
+int matchingEntry(const QVector<linefile::Sensor>& entries, const DeviceVEL_DUO300& now);
+
 // Every given sensor read whole, settings and live values, re-opening the port at each speed;
 // whoever does not answer is kept with its address and speed as not read. The records take
 // what was read, as a settings read gives it them.

@@ -1,11 +1,14 @@
 // The "Файл" menu through its actions, against the simulated bus: a line saved and opened,
 // compared with its sensors, an entry put onto a sensor, bad files and places, Cancel, and what
 // the window remembers for the next run.
+#include "devices/linepoller.h"
+#include "link/lineclient.h"
 #include "support/windowbench.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
@@ -67,6 +70,19 @@ void listThree(WindowBench& b)
     b.addByHand(2, 9600);
     b.addByHand(3, 38400);
     b.bus.setFault(3, 0, {sim::Fault::Silence});
+}
+
+// The entry a restore's file keeps for a sensor that answered.
+linefile::Sensor readEntry(int addr, int baud, quint16 type, const QString& name)
+{
+    UstBlock ust = defaultUstBlock();
+    ust.mbAddr = quint16(addr);
+    ust.speed = quint16(baud / 100);
+    setNameText(ust, name);
+    sealChecksum(ust);
+    ParamBlock param{};
+    param.sensorType = type;
+    return linefile::fromBlocks(addr, baud, ust, param, QDateTime::currentDateTime());
 }
 
 } // namespace
@@ -243,6 +259,142 @@ private slots:
         QCOMPARE(listTexts(list), QStringList{"5\t9600"});
         QCOMPARE(list->currentRow(), 0);
         QVERIFY(b.exchangesInTurn());
+    }
+
+    void restoreWaitsForADeliberateChoice_data()
+    {
+        QTest::addColumn<int>("addr"); // of the selected sensor, at 38400
+        QTest::addColumn<QString>("preselected");
+        QTest::newRow("the sensor's own entry, not the first")
+            << 8 << QStringLiteral("8@38400 «Ввод 8», датчик температуры");
+        QTest::newRow("no entry of its own") << 9 << QString();
+    }
+
+    void restoreWaitsForADeliberateChoice()
+    {
+        QFETCH(int, addr);
+        QFETCH(QString, preselected);
+        WindowBench b;
+        linefile::Sensor unread;
+        unread.address = 3;
+        unread.speed = 9600;
+        unread.answered = false;
+        linefile::Line line;
+        line.port = b.bus.slavePath();
+        line.sensors = {readEntry(1, 115200, 2, QStringLiteral("Ввод 1")), unread,
+                        readEntry(8, 38400, 1, QStringLiteral("Ввод 8"))};
+        const QString path = b.dir.filePath("line.json");
+        QCOMPARE(linefile::save(line, path), QString());
+        // The restore asks for the file itself.
+        choose(b, path);
+        b.bus.addSensor(quint8(addr), 38400, 1);
+        b.addByHand(addr, 38400);
+        b.bus.clearLog();
+        b.boxes.clear();
+
+        QStringList texts;
+        QStringList chosen;
+        bool writable = false;
+        bool open = true;
+        b.boxes.answerNextDialog([&](QDialog* d) {
+            auto* entries = d->findChild<QListWidget*>("entries");
+            texts = listTexts(entries);
+            for (QListWidgetItem* item : entries->selectedItems())
+                chosen << item->text();
+            writable = d->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->isEnabled();
+            // Enter, as a user in a hurry presses it.
+            entries->setFocus();
+            QTest::keyClick(entries, Qt::Key_Return);
+            open = d->isVisible();
+        });
+        trigger(b, "actionRestoreSensor");
+
+        QCOMPARE(texts, (QStringList{"1@115200 «Ввод 1», датчик напряжения", "3@9600",
+                                     "8@38400 «Ввод 8», датчик температуры"}));
+        QCOMPARE(chosen, preselected.isEmpty() ? QStringList() : QStringList{preselected});
+        QCOMPARE(writable, !preselected.isEmpty());
+        QVERIFY(!open);
+        // Only the settings read that the dialog's changes were worked out from.
+        QCOMPARE(b.requests(0x10).size(), 0);
+        QCOMPARE(b.bus.received().size(), 1);
+        QVERIFY(b.bus.hasSensor(quint8(addr)));
+        QCOMPARE(int(b.bus.sensor(quint8(addr)).ust.mbAddr), addr);
+        QVERIFY(b.boxes.boxes().isEmpty());
+    }
+
+    void withTheOverviewOpen_data()
+    {
+        QTest::addColumn<QString>("action");
+        // The last box's text (%1 the file), or the rows of the comparison.
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("restore") << "actionRestoreSensor"
+                                 << "Датчик совпадает с записью 1@9600 «Шина А».";
+        QTest::newRow("compare") << "actionCompareLine"
+                                 << "1@9600 «Шина А» | Уставка | 100 | 250";
+        QTest::newRow("save") << "actionSaveLine"
+                              << "Линия сохранена в файл «%1»: датчиков 2.";
+    }
+
+    void withTheOverviewOpen()
+    {
+        QFETCH(QString, action);
+        QFETCH(QString, shown);
+        WindowBench b;
+        b.bus.addSensor(1, 9600, 2);
+        b.bus.updateSensor(1, [](sim::Sensor& s) { setName(s, QStringLiteral("Шина А")); });
+        b.bus.addSensor(2, 38400, 1);
+        b.addByHand(1, 9600);
+        b.addByHand(2, 38400);
+        const QString path = b.dir.filePath("line.json");
+        choose(b, path);
+        trigger(b, "actionSaveLine");
+        b.bus.updateSensor(1, [](sim::Sensor& s) {
+            s.ust.threshold = 250;
+            sealChecksum(s.ust);
+        });
+        auto* list = b.find<QListWidget>("listWidgetDevices");
+        list->setCurrentRow(0);
+        b.bus.clearLog();
+        b.boxes.clear();
+
+        // Between two rounds of the overview, each ending at 38400, the action on the sensor
+        // at 9600.
+        trigger(b, "actionLineOverview");
+        auto* poller = b.window->findChild<LinePoller*>();
+        QVERIFY(poller);
+        QStringList rows;
+        b.boxes.answerNextDialog([&](QDialog* d) {
+            if (d->objectName() == QLatin1String("restoreDialog"))
+                d->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+            else
+                rows = tableRows(d, "differences");
+        });
+        bool triggered = false;
+        connect(
+            poller, &LinePoller::roundDone, b.window.get(),
+            [&] {
+                if (triggered)
+                    return;
+                triggered = true;
+                QCOMPARE(b.window->findChild<LineClient*>()->baudrate(), 38400);
+                trigger(b, action.toLatin1().constData());
+            },
+            Qt::QueuedConnection);
+        // The action may have waited for the poller's exchange in flight.
+        QTRY_VERIFY_WITH_TIMEOUT(!b.boxes.boxes().isEmpty() || !rows.isEmpty(), 20000);
+        poller->stop();
+
+        if (action == QLatin1String("actionCompareLine"))
+            QCOMPARE(rows.join(QLatin1Char('\n')), shown);
+        else
+            QCOMPARE(b.boxes.boxes().last().text,
+                     shown.contains(QLatin1String("%1")) ? shown.arg(path) : shown);
+        // Every request went to its sensor at the sensor's speed.
+        for (const sim::Received& r : b.bus.received())
+            QCOMPARE(r.baud, quint8(r.bytes.at(0)) == 1 ? 9600 : 38400);
+        QVERIFY(b.exchangesInTurn());
+        if (action == QLatin1String("actionRestoreSensor"))
+            QCOMPARE(int(b.bus.sensor(1).ust.threshold), 100);
     }
 
     void badFilesAndPlaces_data()

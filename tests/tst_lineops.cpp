@@ -154,6 +154,56 @@ private slots:
             QVERIFY2(refusal.contains(fragment), qPrintable(refusal));
     }
 
+    void matchingEntry_data()
+    {
+        QTest::addColumn<QVector<linefile::Sensor>>("entries");
+        QTest::addColumn<int>("address"); // of the selected sensor, read at 38400 as "Шина Б"
+        QTest::addColumn<int>("matched");
+
+        linefile::Sensor first = entry();
+        first.address = 1;
+        first.speed = 115200;
+        first.name = QStringLiteral("Ввод 1");
+        linefile::Sensor eighth = entry();
+        eighth.address = 8;
+        eighth.speed = 38400;
+        eighth.name = QStringLiteral("Ввод 8");
+        linefile::Sensor sameAddress = eighth;
+        sameAddress.speed = 9600;
+        sameAddress.name = QStringLiteral("Ввод 8 (9600)");
+        linefile::Sensor named = entry();
+        named.address = 12;
+        linefile::Sensor unread;
+        unread.address = 8;
+        unread.speed = 38400;
+        unread.answered = false;
+
+        QTest::newRow("address and speed, not the first entry")
+            << QVector<linefile::Sensor>{first, sameAddress, eighth, named} << 8 << 2;
+        QTest::newRow("the name when nothing stands at its place")
+            << QVector<linefile::Sensor>{first, named} << 8 << 1;
+        QTest::newRow("the same address at another speed is not it")
+            << QVector<linefile::Sensor>{first, sameAddress} << 8 << -1;
+        QTest::newRow("a name two entries share names none")
+            << QVector<linefile::Sensor>{named, first, named} << 8 << -1;
+        // Not read when the file was saved: it cannot be put, so the name decides.
+        QTest::newRow("its place holds an entry without settings")
+            << QVector<linefile::Sensor>{unread, named} << 8 << 1;
+        QTest::newRow("an empty file") << QVector<linefile::Sensor>() << 8 << -1;
+    }
+
+    void matchingEntry()
+    {
+        QFETCH(QVector<linefile::Sensor>, entries);
+        QFETCH(int, address);
+        QFETCH(int, matched);
+        DeviceVEL_DUO300 now = factorySensor();
+        setNameText(now.ust, QStringLiteral("Шина Б"));
+        now.addr = address;
+        now.baudrate = 38400;
+        QCOMPARE(ops::matchingEntry(entries, now), matched);
+    }
+
     void compareRows_data()
     {
         QTest::addColumn<linefile::Sensor>("now");

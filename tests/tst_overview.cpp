@@ -1,16 +1,19 @@
 // The line overview in the window: its rows and colours, and how its poller takes turns with
 // the window's own exchanges and gives the port back to the selected sensor.
 #include "app/overview.h"
+#include "app/trendplot.h"
 #include "devices/linepoller.h"
 #include "link/lineclient.h"
 #include "support/windowbench.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QtTest>
+#include <qwt_plot_curve.h>
 
 namespace {
 
@@ -55,6 +58,59 @@ QString cell(QTableView* view, int row, int column, int role = Qt::DisplayRole)
 QColor colour(QTableView* view, int row)
 {
     return view->model()->index(row, Address).data(Qt::BackgroundRole).value<QColor>();
+}
+
+void tick(QTableView* view, int row)
+{
+    view->model()->setData(view->model()->index(row, Address), Qt::Checked, Qt::CheckStateRole);
+}
+
+QList<QwtPlotCurve*> curves(WindowBench& b)
+{
+    QList<QwtPlotCurve*> list;
+    for (QwtPlotItem* item :
+         b.window->findChild<TrendPlot*>()->itemList(QwtPlotItem::Rtti_PlotCurve))
+        list << static_cast<QwtPlotCurve*>(item);
+    return list;
+}
+
+// Each curve by its title, with the axis it is drawn against.
+QStringList axes(WindowBench& b)
+{
+    QStringList list;
+    for (QwtPlotCurve* curve : curves(b))
+        list << curve->title().text() + (curve->yAxis() == QwtPlot::yRight
+                                             ? QStringLiteral(": right")
+                                             : QStringLiteral(": left"));
+    return list;
+}
+
+// The values a curve draws, once each.
+QSet<double> drawn(QwtPlotCurve* curve)
+{
+    QSet<double> values;
+    for (size_t i = 0; i < curve->dataSize(); ++i)
+        values.insert(curve->sample(int(i)).y());
+    return values;
+}
+
+// A line file that says only where the sensors are.
+QString lineFile(WindowBench& b, const QString& port, const QVector<QPair<int, int>>& sensors)
+{
+    linefile::Line line;
+    line.port = port;
+    for (const auto& place : sensors) {
+        linefile::Sensor sensor;
+        sensor.address = place.first;
+        sensor.speed = place.second;
+        sensor.answered = false;
+        line.sensors.append(sensor);
+    }
+    const QString path = b.dir.filePath(QStringLiteral("line.json"));
+    if (!linefile::save(line, path).isEmpty())
+        qFatal("line file not saved");
+    b.window->chooseLineFile = [path](bool) { return path; };
+    return path;
 }
 
 } // namespace
@@ -171,6 +227,107 @@ private slots:
         QCOMPARE(quint8(reads.first().at(0)), quint8(1));
         QCOMPARE(b.bus.received().first().baud, 9600);
         QVERIFY(!b.window->deviceRecords().at(0).commError);
+    }
+
+    void followsThePort_data()
+    {
+        QTest::addColumn<bool>("byFile");
+        QTest::newRow("another port in the box") << false;
+        QTest::newRow("a line file of another port") << true;
+    }
+
+    void followsThePort()
+    {
+        QFETCH(bool, byFile);
+        WindowBench b;
+        // Two lines, each with a temperature sensor at 2@38400.
+        sim::SensorBus other;
+        QString error;
+        QVERIFY2(other.open(&error), qPrintable(error));
+        b.bus.addSensor(2, 38400, 1);
+        b.bus.updateSensor(2, [](sim::Sensor& s) { s.param.measure = 2345; });
+        other.addSensor(2, 38400, 1);
+        other.updateSensor(2, [](sim::Sensor& s) { s.param.measure = 1234; });
+        const QString first = b.bus.slavePath();
+        const QString second = other.slavePath();
+        auto* ports = b.find<QComboBox>("PortNameBox");
+        ports->addItem(second);
+        b.addByHand(2, 38400);
+        LinePoller* poller = openOverview(b);
+        auto* overview = b.window->findChild<LineOverview*>();
+        auto* view = b.window->findChild<QTableView*>();
+        tick(view, 0);
+        QTRY_VERIFY_WITH_TIMEOUT(overview->readings(first, 2, 38400), 20000);
+        QCOMPARE(cell(view, 0, Value), QStringLiteral("23.45 °С"));
+
+        if (byFile) {
+            lineFile(b, second, {{2, 38400}});
+            b.boxes.answerNext(QMessageBox::Yes);
+            b.find<QAction>("actionOpenLine")->trigger();
+        } else {
+            ports->setCurrentIndex(ports->findText(second));
+        }
+        QCOMPARE(ports->currentText(), second);
+        b.bus.clearLog();
+        // The row is the other line's sensor now: nothing of the first shows.
+        QCOMPARE(cell(view, 0, Value), QString());
+        QCOMPARE(cell(view, 0, Address, Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+        QVERIFY(curves(b).isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(overview->readings(second, 2, 38400) &&
+                                     overview->readings(second, 2, 38400)->size() >= 2,
+                                 20000);
+        QVERIFY(b.bus.received().isEmpty());
+        QCOMPARE(cell(view, 0, Value), QStringLiteral("12.34 °С"));
+
+        // A curve per port: each line's sensor draws its own values.
+        tick(view, 0);
+        QCOMPARE(curves(b).size(), 1);
+        QCOMPARE(drawn(curves(b).first()), QSet<double>{12.34});
+        ports->setCurrentIndex(ports->findText(first));
+        QCOMPARE(curves(b).size(), 1);
+        QCOMPARE(drawn(curves(b).first()), QSet<double>{23.45});
+        poller->stop();
+    }
+
+    void curveKeepsItsAxis_data()
+    {
+        QTest::addColumn<bool>("byFile");
+        QTest::newRow("the same line file opened again") << true;
+        QTest::newRow("another port chosen, then this one again") << false;
+    }
+
+    void curveKeepsItsAxis()
+    {
+        QFETCH(bool, byFile);
+        WindowBench b;
+        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(2, 38400, 1);
+        lineFile(b, b.bus.slavePath(), {{1, 9600}, {2, 38400}});
+        b.find<QAction>("actionOpenLine")->trigger();
+        LinePoller* poller = openOverview(b);
+        auto* view = b.window->findChild<QTableView*>();
+        tick(view, 0);
+        tick(view, 1);
+        QSignalSpy rounds(poller, &LinePoller::roundDone);
+        QTRY_VERIFY_WITH_TIMEOUT(rounds.count() >= 1, 20000);
+        const QStringList placed{"1: left", "2: right"};
+        QCOMPARE(axes(b), placed);
+
+        if (byFile) {
+            b.boxes.answerNext(QMessageBox::Yes);
+            b.find<QAction>("actionOpenLine")->trigger();
+        } else {
+            auto* ports = b.find<QComboBox>("PortNameBox");
+            ports->addItem(b.dir.filePath(QStringLiteral("ttyNONE")));
+            ports->setCurrentIndex(ports->count() - 1);
+            ports->setCurrentIndex(0);
+        }
+        // Before the list knows the types again, and after.
+        QCOMPARE(axes(b), placed);
+        const int done = rounds.count();
+        QTRY_VERIFY_WITH_TIMEOUT(rounds.count() > done, 20000);
+        QCOMPARE(axes(b), placed);
+        poller->stop();
     }
 };
 

@@ -8,11 +8,14 @@
 
 namespace {
 
+const QString port = QStringLiteral("/dev/ttyUSB0");
+
 Reading reading(qint64 msecs, int addr = 5, int baud = 9600, int error = 0, quint16 type = 2,
-                qint16 measure = 0, quint16 adc = 0)
+                qint16 measure = 0, quint16 adc = 0, const QString& on = port)
 {
     Reading r;
     r.msecs = msecs;
+    r.port = on;
     r.addr = addr;
     r.baudrate = baud;
     r.error = error;
@@ -45,7 +48,7 @@ private slots:
         QFETCH(int, capacity);
         QFETCH(int, appended);
         QFETCH(int, oldest);
-        ReadingBuffer buffer(5, 9600, capacity);
+        ReadingBuffer buffer(port, 5, 9600, capacity);
         for (int t = 1; t <= appended; ++t)
             QVERIFY(buffer.append(reading(t, 5, 9600, 0, 2, qint16(t), quint16(t))));
         QCOMPARE(buffer.size(), std::min(capacity, appended));
@@ -59,12 +62,40 @@ private slots:
 
     void bufferKeepsOneSensor()
     {
-        ReadingBuffer buffer(5, 9600, 4);
+        ReadingBuffer buffer(port, 5, 9600, 4);
         QVERIFY(!buffer.append(reading(1, 6, 9600)));
         QVERIFY(!buffer.append(reading(1, 5, 38400)));
+        // The same address and speed on another line is another sensor.
+        QVERIFY(!buffer.append(reading(1, 5, 9600, 0, 2, 0, 0, QStringLiteral("/dev/ttyUSB1"))));
         QCOMPARE(buffer.size(), 0);
         // A day of readings at the fastest round.
         QCOMPARE(ReadingBuffer().capacity(), 86400);
+    }
+
+    void bufferKnowsItsSensorType_data()
+    {
+        QTest::addColumn<QVector<Reading>>("readings");
+        QTest::addColumn<int>("type");
+        QTest::newRow("nothing answered yet") << QVector<Reading>{reading(1, 5, 9600, 6, 0)} << 0;
+        QTest::newRow("temperature")
+            << QVector<Reading>{reading(1, 5, 9600, 6, 0), reading(2, 5, 9600, 0, 1)} << 1;
+        // A failed poll carries no type, and an undetermined one says nothing of the sensor.
+        QTest::newRow("temperature, then a failed poll and an undetermined type")
+            << QVector<Reading>{reading(1, 5, 9600, 0, 1), reading(2, 5, 9600, 6, 0),
+                                reading(3, 5, 9600, 0, 9)}
+            << 1;
+        QTest::newRow("another sensor put in its place")
+            << QVector<Reading>{reading(1, 5, 9600, 0, 1), reading(2, 5, 9600, 0, 2)} << 2;
+    }
+
+    void bufferKnowsItsSensorType()
+    {
+        QFETCH(QVector<Reading>, readings);
+        QFETCH(int, type);
+        ReadingBuffer buffer(port, 5, 9600, 2);
+        for (const Reading& r : readings)
+            QVERIFY(buffer.append(r));
+        QCOMPARE(int(buffer.sensorType()), type);
     }
 
     void csvRow_data()
@@ -72,25 +103,31 @@ private slots:
         QTest::addColumn<Reading>("reading");
         QTest::addColumn<QStringList>("fields"); // after the time
         QTest::newRow("voltage") << reading(0, 5, 9600, 0, 2, -12, 3012)
-                                 << QStringList{"5", "9600", "-12", "3012", "0"};
+                                 << QStringList{"5", "9600", "-12", "3012", "0", port};
         QTest::newRow("temperature") << reading(0, 31, 115200, 0, 1, 2345, 17)
-                                     << QStringList{"31", "115200", "23.45", "17", "0"};
-        QTest::newRow("below zero")
-            << reading(0, 2, 38400, 0, 1, -50, 0) << QStringList{"2", "38400", "-0.50", "0", "0"};
+                                     << QStringList{"31", "115200", "23.45", "17", "0", port};
+        QTest::newRow("below zero") << reading(0, 2, 38400, 0, 1, -50, 0)
+                                    << QStringList{"2", "38400", "-0.50", "0", "0", port};
         QTest::newRow("undetermined type")
-            << reading(0, 3, 9600, 0, 9, 100, 40) << QStringList{"3", "9600", "", "40", "0"};
+            << reading(0, 3, 9600, 0, 9, 100, 40) << QStringList{"3", "9600", "", "40", "0", port};
         QTest::newRow("no answer")
-            << reading(0, 4, 9600, 6, 2, 77, 88) << QStringList{"4", "9600", "", "", "6"};
+            << reading(0, 4, 9600, 6, 2, 77, 88) << QStringList{"4", "9600", "", "", "6", port};
+        QTest::newRow("port named with a comma and a quote")
+            << reading(0, 4, 9600, 0, 2, 77, 88, QStringLiteral("COM3,\"a\""))
+            << QStringList{"4", "9600", "77", "88", "0", "\"COM3,\"\"a\"\"\""};
     }
 
     void csvRow()
     {
         QFETCH(Reading, reading);
         QFETCH(QStringList, fields);
-        QCOMPARE(csv::header(), QStringLiteral("time,address,speed,value,adc,outcome"));
+        QCOMPARE(csv::header(), QStringLiteral("time,address,speed,value,adc,outcome,port"));
         reading.msecs = QDateTime(QDate(2024, 3, 5), QTime(7, 8, 9, 45)).toMSecsSinceEpoch();
-        const QStringList row = csv::row(reading).split(QLatin1Char(','));
-        QCOMPARE(row.size(), 6);
+        // The port is the last field and the only one that may hold a comma.
+        const QString text = csv::row(reading);
+        QStringList row = text.section(QLatin1Char(','), 0, 5).split(QLatin1Char(','));
+        row << text.section(QLatin1Char(','), 6);
+        QCOMPARE(row.size(), 7);
         QCOMPARE(row.mid(1), fields);
         // Local time with milliseconds and the UTC offset, which names the moment exactly.
         QVERIFY2(
@@ -104,12 +141,14 @@ private slots:
 
     void csvFile()
     {
-        ReadingBuffer a(1, 9600, 10);
-        ReadingBuffer b(2, 38400, 10);
-        a.append(reading(1000, 1, 9600, 0, 2, 100, 1));
-        b.append(reading(1500, 2, 38400, 0, 1, 2000, 2));
-        a.append(reading(2000, 1, 9600, 6));
-        b.append(reading(2000, 2, 38400, 0, 1, 2100, 3));
+        // The same address and speed on two lines.
+        const QString other = QStringLiteral("/dev/ttyUSB1");
+        ReadingBuffer a(port, 2, 38400, 10);
+        ReadingBuffer b(other, 2, 38400, 10);
+        a.append(reading(1000, 2, 38400, 0, 2, 100, 1));
+        b.append(reading(1500, 2, 38400, 0, 1, 2000, 2, other));
+        a.append(reading(2000, 2, 38400, 6));
+        b.append(reading(2000, 2, 38400, 0, 1, 2100, 3, other));
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("readings.csv"));
         QString error;
@@ -121,7 +160,9 @@ private slots:
         QCOMPARE(lines.size(), 6);
         QCOMPARE(lines.at(0), csv::header());
         QCOMPARE(lines.at(1), csv::row(a.at(0)));
+        QVERIFY2(lines.at(1).endsWith(QLatin1Char(',') + port), qPrintable(lines.at(1)));
         QCOMPARE(lines.at(2), csv::row(b.at(0)));
+        QVERIFY2(lines.at(2).endsWith(QLatin1Char(',') + other), qPrintable(lines.at(2)));
         QCOMPARE(lines.at(3), csv::row(a.at(1)));
         QCOMPARE(lines.at(4), csv::row(b.at(1)));
         QCOMPARE(lines.at(5), QString());
