@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstring>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -52,7 +53,10 @@ public:
     {
         if (!port)
             port = freePort();
-        const QByteArray config = "per_listener_settings true\npersistence true\n"
+        // Run as root it would become the user "mosquitto", who cannot write here.
+        const passwd* user = ::getpwuid(::geteuid());
+        const QByteArray config = "user " + QByteArray(user ? user->pw_name : "root") +
+                                  "\nper_listener_settings true\npersistence true\n"
                                   "persistence_location " +
                                   QFile::encodeName(folder) + "/\nlistener " +
                                   QByteArray::number(port) + " 127.0.0.1\n" + listenerLines;
@@ -451,6 +455,77 @@ private slots:
         QVERIFY(killed->waitForFinished(10000));
         QTRY_COMPARE_WITH_TIMEOUT(live.on("site/a/status").last().payload, QByteArray("offline"),
                                   10000);
+    }
+
+    // The broker stopped for 5 s mid-run and started again with its saved sessions: every
+    // reading reaches a subscriber with a persistent session, in order.
+    void nothingLostAcrossABrokerRestart()
+    {
+        QTemporaryDir folder;
+        Broker broker(folder.path());
+        QVERIFY2(broker.start(), broker.log.constData());
+        auto subscriber = std::make_unique<Subscriber>(
+            broker.port, QStringLiteral("site/b/reading/#"), QStringLiteral("restart-tester"));
+        QTRY_VERIFY(subscriber->client.isConnected());
+        QProcess* velduo =
+            startVelduo(this, {"watch", "1@9600", "2@9600", "--interval", "0.1", "--json", "--port",
+                               port(), "--mqtt", broker.url(), "--mqtt-topic", "site/b"});
+        QTRY_VERIFY_WITH_TIMEOUT(subscriber->readings().size() >= 4, 20000);
+        broker.stop();
+        QString err;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (err += QString::fromUtf8(velduo->readAllStandardError()), err.contains("недоступен")),
+            10000);
+        QTest::qWait(5000);
+        QVERIFY2(broker.start(), broker.log.constData());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (err += QString::fromUtf8(velduo->readAllStandardError()), err.count("доступен,") >= 2),
+            40000);
+        const int before = subscriber->readings().size();
+        QTRY_VERIFY_WITH_TIMEOUT(subscriber->readings().size() >= before + 40, 40000);
+        QCOMPARE(::kill(pid_t(velduo->processId()), SIGINT), 0);
+        QVERIFY(velduo->waitForFinished(20000));
+        QCOMPARE(velduo->exitCode(), 130);
+        const int printed =
+            QString::fromUtf8(velduo->readAllStandardOutput()).count(QLatin1String("\"address\""));
+        qint64 last = 0;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            inOrderWithoutGaps(subscriber->readings(), &last) && last == printed, 20000);
+        QVERIFY2(printed > 60, qPrintable(QString::number(printed)));
+    }
+
+    // What the command line cannot use is refused before the serial port sees a byte.
+    void refusedBeforeThePort_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("malformed url") << QStringList{"--mqtt", "mqtt//host"} << 2 << "mqtt//host";
+        QTest::newRow("missing ca file")
+            << QStringList{"--mqtt", "mqtts://localhost", "--mqtt-cafile", "/nonexistent/ca.pem"}
+            << 4 << "/nonexistent/ca.pem";
+        QTest::newRow("ca file without tls")
+            << QStringList{"--mqtt", "mqtt://localhost", "--mqtt-cafile", "/etc/hostname"} << 2
+            << "mqtts";
+        QTest::newRow("missing password file")
+            << QStringList{"--mqtt", "mqtt://localhost",     "--mqtt-user",
+                           "u",      "--mqtt-password-file", "/nonexistent/password"}
+            << 4 << "/nonexistent/password";
+        QTest::newRow("wildcard prefix")
+            << QStringList{"--mqtt", "mqtt://localhost", "--mqtt-topic", "a/#"} << 2 << "a/#";
+    }
+
+    void refusedBeforeThePort()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QString, message);
+        QProcess* velduo =
+            startVelduo(this, QStringList{"watch", "1@9600", "--port", port()} + args);
+        QVERIFY(velduo->waitForFinished(20000));
+        QCOMPARE(velduo->exitCode(), code);
+        QVERIFY(QString::fromUtf8(velduo->readAllStandardError()).contains(message));
+        QVERIFY(bus.received().isEmpty());
     }
 };
 
