@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QMetaObject>
+#include <QTimer>
 #include <cerrno>
 #include <cstring>
 #include <mosquitto.h>
@@ -30,6 +31,8 @@ bool refusedForGood(int rc)
 {
     return rc == 1 || rc == 2 || rc == 4 || rc == 5;
 }
+
+constexpr int retryAfterTlsMs = 5000;
 
 } // namespace
 
@@ -78,6 +81,7 @@ bool MqttClient::open(const MqttSettings& settings, QString* why)
     mosquitto_disconnect_callback_set(handle, onDisconnect);
     mosquitto_publish_callback_set(handle, onPublish);
     mosquitto_message_callback_set(handle, onMessage);
+    mosquitto_log_callback_set(handle, onLog);
     mosquitto_reconnect_delay_set(handle, 1, 30, true);
     const auto fail = [&](int rc, const QString& what) {
         *why = QStringLiteral("%1: %2").arg(what, errorText(rc));
@@ -196,6 +200,44 @@ void MqttClient::onMessage(mosquitto*, void* self, const mosquitto_message* mess
         client,
         [client, topic, payload, retained] { emit client->message(topic, payload, retained); },
         Qt::QueuedConnection);
+}
+
+// A failed TLS handshake ends the library's network thread without a callback; its log is
+// where it says so.
+void MqttClient::onLog(mosquitto*, void* self, int level, const char* text)
+{
+    if (level != MOSQ_LOG_ERR || !std::strstr(text, "OpenSSL Error"))
+        return;
+    auto* client = static_cast<MqttClient*>(self);
+    const QString message = QString::fromUtf8(text);
+    QMetaObject::invokeMethod(
+        client, [client, message] { client->tlsFailed(message); }, Qt::QueuedConnection);
+}
+
+void MqttClient::tlsFailed(const QString& text)
+{
+    if (stopped || up)
+        return;
+    // A certificate refused, by either side, stays refused.
+    if (text.contains(QLatin1String("certificate")) || text.contains(QLatin1String("alert"))) {
+        close();
+        emit refused(QStringLiteral("TLS: %1").arg(text));
+        return;
+    }
+    // Anything else (a broker gone in the middle of the handshake) is tried again, in a new
+    // network thread.
+    emit connectionLost(text);
+    mosquitto_disconnect(handle);
+    mosquitto_loop_stop(handle, false);
+    threadRunning = false;
+    QTimer::singleShot(retryAfterTlsMs, this, [this] {
+        if (stopped || threadRunning)
+            return;
+        if (mosquitto_loop_start(handle) == MOSQ_ERR_SUCCESS) {
+            threadRunning = true;
+            mosquitto_reconnect_async(handle);
+        }
+    });
 }
 
 void MqttClient::connectAnswered(int rc)

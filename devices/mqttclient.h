@@ -74,9 +74,11 @@ private:
     static void onDisconnect(mosquitto*, void* self, int rc);
     static void onPublish(mosquitto*, void* self, int mid);
     static void onMessage(mosquitto*, void* self, const mosquitto_message* message);
+    static void onLog(mosquitto*, void* self, int level, const char* text);
 
     void connectAnswered(int rc);
     void disconnectedWith(int rc);
+    void tlsFailed(const QString& text);
 
     mosquitto* handle = nullptr;
     bool threadRunning = false;

@@ -527,6 +527,95 @@ private slots:
         QVERIFY(QString::fromUtf8(velduo->readAllStandardError()).contains(message));
         QVERIFY(bus.received().isEmpty());
     }
+
+    // TLS with a CA of the test's own and a password file on the broker: the right
+    // credentials connect; a wrong password or a certificate of another CA is refused with
+    // its own code and the broker's reason; the password shows in no output and no log.
+    void tlsAndPassword_data()
+    {
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("fromFile");
+        QTest::addColumn<QString>("ca");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("password file")
+            << "velduo-s3cret-42" << true << "ca.pem" << 130 << "доступен";
+        QTest::newRow("password from the environment")
+            << "velduo-s3cret-42" << false << "ca.pem" << 130 << "доступен";
+        QTest::newRow("wrong password")
+            << "wrong-s3cret-17" << false << "ca.pem" << 6 << "Connection Refused";
+        QTest::newRow("certificate of another CA")
+            << "velduo-s3cret-42" << true << "other-ca.pem" << 6 << "TLS";
+    }
+
+    void tlsAndPassword()
+    {
+        QFETCH(QString, password);
+        QFETCH(bool, fromFile);
+        QFETCH(QString, ca);
+        QFETCH(int, code);
+        QFETCH(QString, message);
+        QTemporaryDir folder;
+        const auto file = [&](const char* name) { return folder.filePath(QLatin1String(name)); };
+        const auto run = [&](const QString& program, const QStringList& args) {
+            QProcess process;
+            process.setProcessChannelMode(QProcess::MergedChannels);
+            process.start(program, args);
+            return process.waitForFinished(60000) && process.exitCode() == 0;
+        };
+        const QString subject = QStringLiteral("/CN=velduo test");
+        QVERIFY(
+            run("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj",
+                            subject, "-keyout", file("ca.key"), "-out", file("ca.pem")}));
+        QVERIFY(run("openssl",
+                    {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj",
+                     subject, "-keyout", file("other-ca.key"), "-out", file("other-ca.pem")}));
+        QVERIFY(run("openssl", {"req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost",
+                                "-keyout", file("server.key"), "-out", file("server.csr")}));
+        QVERIFY(writeFile(file("ext"), "subjectAltName=DNS:localhost,IP:127.0.0.1\n"));
+        QVERIFY(run("openssl", {"x509", "-req", "-in", file("server.csr"), "-CA", file("ca.pem"),
+                                "-CAkey", file("ca.key"), "-CAcreateserial", "-days", "1",
+                                "-extfile", file("ext"), "-out", file("server.pem")}));
+        QVERIFY(run("mosquitto_passwd", {"-b", "-c", file("passwd"), "site", "velduo-s3cret-42"}));
+        Broker broker(folder.path());
+        QVERIFY2(broker.start("cafile " + QFile::encodeName(file("ca.pem")) + "\ncertfile " +
+                              QFile::encodeName(file("server.pem")) + "\nkeyfile " +
+                              QFile::encodeName(file("server.key")) + "\npassword_file " +
+                              QFile::encodeName(file("passwd")) + "\nallow_anonymous false\n"),
+                 broker.log.constData());
+
+        QStringList args{"watch",         "1@9600",
+                         "--port",        port(),
+                         "--log",         file("velduo.log"),
+                         "--mqtt",        QStringLiteral("mqtts://localhost:%1").arg(broker.port),
+                         "--mqtt-cafile", file(qPrintable(ca)),
+                         "--mqtt-user",   "site"};
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (fromFile) {
+            QVERIFY(writeFile(file("password"), password.toUtf8() + "\n"));
+            args << "--mqtt-password-file" << file("password");
+        } else {
+            env.insert(QStringLiteral("VELDUO_MQTT_PASSWORD"), password);
+        }
+        QProcess* velduo = startVelduo(this, args, env);
+        QString err;
+        // Connected, it runs until interrupted; refused, it ends by itself.
+        if (code == 130) {
+            QTRY_VERIFY_WITH_TIMEOUT(
+                (err += QString::fromUtf8(velduo->readAllStandardError()), err.contains(message)),
+                20000);
+            ::kill(pid_t(velduo->processId()), SIGINT);
+        }
+        QVERIFY(velduo->waitForFinished(20000));
+        err += QString::fromUtf8(velduo->readAllStandardError());
+        QVERIFY2(err.contains(message), qPrintable(err));
+        QCOMPARE(velduo->exitCode(), code);
+        QFile log(file("velduo.log"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QString everything = err + QString::fromUtf8(velduo->readAllStandardOutput()) +
+                                   QString::fromUtf8(log.readAll());
+        QVERIFY(!everything.contains(password));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestMqtt)
