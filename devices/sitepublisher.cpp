@@ -66,6 +66,14 @@ bool SitePublisher::finish(int timeoutMs)
 void SitePublisher::connected()
 {
     droppingReported = false;
+    // The library sends again what it had in flight; these are handed over once more all the
+    // same, so that one it let go cannot hold the queue for ever. A subscriber tells the
+    // duplicates by their sequence numbers.
+    for (int i = 0; i < handed; ++i) {
+        queue[size_t(i)].id = -1;
+        queue[size_t(i)].acknowledged = false;
+    }
+    handed = 0;
     retainedInFlight.clear();
     for (auto it = retained.cbegin(); it != retained.cend(); ++it) {
         const int id = client.publish(it.key(), it.value(), 1, true);
