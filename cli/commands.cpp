@@ -1,4 +1,5 @@
 #include "cli/commands.h"
+#include "cli/mqttwatch.h"
 #include "devices/linefile.h"
 #include "devices/linepoller.h"
 #include "link/errortext.h"
@@ -537,9 +538,15 @@ int runWatch(Context& context)
     }
     const bool csv = context.parser->isSet(QStringLiteral("csv"));
     int code = 0;
+    MqttWatch mqtt;
+    const bool publishing = context.parser->isSet(QStringLiteral("mqtt"));
+    if (publishing && !mqtt.prepare(context, &code))
+        return code;
     if (!context.open(&code))
         return code;
     Session& session = *context.session;
+    if (publishing)
+        mqtt.start(context, registry);
     if (csv && !context.json)
         printOut(QStringLiteral("time,address,speed,type,measure,adc,workTime,error\n"));
 
@@ -547,16 +554,20 @@ int runWatch(Context& context)
     // port is re-opened only when the speed changes.
     LinePoller poller(session.line(), session.host(), registry);
     poller.setRoundInterval(int(interval * 1000));
+    poller.setBusy([&mqtt] { return mqtt.busy(); });
     QEventLoop loop;
     ops::Result last;
     QString lastSensor;
     QObject::connect(&session, &Session::ending, &loop, &QEventLoop::quit);
+    QObject::connect(&mqtt, &MqttWatch::refused, &loop, &QEventLoop::quit);
     QObject::connect(&poller, &LinePoller::reading, &loop, [&](const Reading& reading) {
         const DeviceVEL_DUO300& dev = registry[registry.find(reading.addr, reading.baudrate)];
         lastSensor = sensorText(reading.addr, reading.baudrate);
         last = reading.ok()
                    ? ops::Result()
                    : ops::Result::failed(reading.error, QString(), errorTextFor(reading.error));
+        if (publishing)
+            mqtt.add(reading, dev);
         if (session.ended() || session.portFailed()) {
             loop.quit();
             return;
@@ -604,8 +615,13 @@ int runWatch(Context& context)
         }
     });
     poller.start(session.port());
-    loop.exec();
+    if (mqtt.refusal().isEmpty())
+        loop.exec();
     poller.stop();
+    if (publishing)
+        mqtt.finish();
+    if (!mqtt.refusal().isEmpty())
+        return context.brokerRefused(mqtt.refusal());
     if (session.ended())
         return context.report({ops::Result::Ending, 0, QString(), QString()}, QString());
     return context.report(last, lastSensor);
@@ -707,6 +723,16 @@ int Context::refuse(const QString& text)
     return exitcode::refused;
 }
 
+int Context::brokerRefused(const QString& text)
+{
+    if (json)
+        result(QString(), QJsonObject{{QStringLiteral("status"), QStringLiteral("broker")},
+                                      {QStringLiteral("text"), text}});
+    else
+        printErr(QStringLiteral("velduo: ") + text + QLatin1Char('\n'));
+    return exitcode::broker;
+}
+
 int Context::report(const ops::Result& outcome, const QString& what)
 {
     QString status;
@@ -785,8 +811,10 @@ const QList<Command>& commands()
         {QStringLiteral("calibrate"), {}, runCalibrate},
         {QStringLiteral("flash"), {}, runFlash},
         {QStringLiteral("watch"),
-         {QCommandLineOption(QStringLiteral("interval"), QString(), QStringLiteral("S")),
-          QCommandLineOption(QStringLiteral("csv"))},
+         QList<QCommandLineOption>{
+             QCommandLineOption(QStringLiteral("interval"), QString(), QStringLiteral("S")),
+             QCommandLineOption(QStringLiteral("csv"))} +
+             mqttOptions(),
          runWatch},
         {QStringLiteral("commission"),
          {QCommandLineOption(QStringLiteral("out"), QString(), QStringLiteral("LINEFILE")),

@@ -34,6 +34,8 @@ struct Context
     int report(const ops::Result& result, const QString& what);
     // Tells of a refusal before the wire and returns its code.
     int refuse(const QString& text);
+    // Tells that the MQTT broker refused this client and returns its code.
+    int brokerRefused(const QString& text);
     // A result on stdout: the human text, or the JSON object on one line.
     void result(const QString& text, const QJsonObject& object) const;
 };

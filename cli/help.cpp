@@ -71,14 +71,32 @@ const Page pages[] = {
      "читается и проверяется целиком до первого байта на линии; подтверждение\n"
      "называет датчик и образ.\n",
      "", "    velduo flash 5@9600 VEL_DUO300.bin --yes\n"},
-    {"watch", "опрос датчиков до Ctrl-C", "velduo watch SENSOR... [--interval S] [--csv] [--json]",
+    {"watch", "опрос датчиков до Ctrl-C",
+     "velduo watch SENSOR... [--interval S] [--csv] [--json] [--mqtt URL [--mqtt-topic PREFIX]\n"
+     "    [--mqtt-user NAME] [--mqtt-password-file FILE] [--mqtt-cafile FILE]\n"
+     "    [--mqtt-cert FILE --mqtt-key FILE]]",
      "Опрашивает датчики по очереди и выводит строку на каждое чтение с меткой\n"
      "времени (или строку CSV, или объект JSON на строке), пока не нажат Ctrl-C.\n"
      "Датчики одной скорости опрашиваются подряд: порт открывается заново только\n"
-     "при смене скорости.\n",
+     "при смене скорости.\n"
+     "С --mqtt каждое чтение публикуется и брокеру MQTT (темы и данные - в README):\n"
+     "PREFIX/status, PREFIX/line, PREFIX/sensor/АДРЕС (сохраняемые) и\n"
+     "PREFIX/reading/АДРЕС (QoS 1, с порядковым номером). Пока брокер недоступен,\n"
+     "показания ждут в очереди (час полной линии), затем уходят по порядку. Только\n"
+     "публикация: ничто от брокера не попадает на линию. Пароль - из переменной\n"
+     "VELDUO_MQTT_PASSWORD или файла, никогда из командной строки.\n",
      "    --interval S\n        Пауза между кругами опроса, секунд; по умолчанию 1.\n"
-     "    --csv\n        Строки CSV: time,address,speed,type,measure,adc,workTime,error.\n",
-     "    velduo watch 1@9600 2@38400 --interval 0.5\n    velduo watch 5@9600 --csv > log.csv\n"},
+     "    --csv\n        Строки CSV: time,address,speed,type,measure,adc,workTime,error.\n"
+     "    --mqtt URL\n        Брокер: mqtt://УЗЕЛ[:ПОРТ] (1883) или mqtts://УЗЕЛ[:ПОРТ] (TLS, "
+     "8883).\n"
+     "    --mqtt-topic PREFIX\n        Начало тем; по умолчанию velduo/<имя узла>/<имя порта>.\n"
+     "    --mqtt-user NAME\n        Имя пользователя на брокере.\n"
+     "    --mqtt-password-file FILE\n        Пароль - первая строка файла.\n"
+     "    --mqtt-cafile FILE\n        Сертификат CA брокера (mqtts); без него - системные.\n"
+     "    --mqtt-cert FILE, --mqtt-key FILE\n        Сертификат и ключ клиента (mqtts).\n",
+     "    velduo watch 1@9600 2@38400 --interval 0.5\n    velduo watch 5@9600 --csv > log.csv\n"
+     "    velduo watch 1@9600 2@9600 --mqtt mqtts://broker.local --mqtt-cafile ca.pem \\\n"
+     "        --mqtt-user line7 --mqtt-password-file /etc/velduo/password\n"},
     {"commission", "ввод линии в работу по плану",
      "velduo commission PLAN --out LINEFILE [--image IMAGE] [--resume] [--yes]",
      "PLAN - файл линии, записи которого говорят, чем станет каждая позиция:\n"
@@ -125,6 +143,8 @@ const char exitStatus[] = "    0    выполнено\n"
                           "имя не в\n"
                           "         Windows-1251, адрес занят) или не подтверждено\n"
                           "    5    пакет выполнен, но часть записей не удалась\n"
+                          "    6    брокер MQTT отверг имя и пароль или сертификат (с его "
+                          "причиной)\n"
                           "    130  прервано сигналом SIGINT или SIGTERM\n";
 
 const char sensorNote[] = "SENSOR - датчик в виде АДРЕС@СКОРОСТЬ (5@9600); АДРЕС без скорости "

@@ -17,6 +17,7 @@ constexpr int usage = 2;   // the command line is wrong
 constexpr int port = 3;    // the port cannot be opened or was lost
 constexpr int refused = 4; // refused before the wire, or declined at a confirmation
 constexpr int batch = 5;   // a batch finished with some entries failed
+constexpr int broker = 6;  // the MQTT broker refused the credentials or the certificate
 constexpr int ended = 130; // SIGINT or SIGTERM
 } // namespace exitcode
 

@@ -20,20 +20,20 @@ _velduo()
         --port)
             COMPREPLY=($(compgen -W "$(velduo ports 2>/dev/null | cut -f1)" -- "$cur"))
             return ;;
-        --log|--out|--image)
+        --log|--out|--image|--mqtt-password-file|--mqtt-cafile|--mqtt-cert|--mqtt-key)
             COMPREPLY=($(compgen -f -- "$cur"))
             return ;;
         --speed|--speeds)
             COMPREPLY=($(compgen -W "115200 57600 38400 19200 9600 4800 2400 1200" -- "$cur"))
             return ;;
-        --name|--setpoint|--addresses|--interval)
+        --name|--setpoint|--addresses|--interval|--mqtt|--mqtt-topic|--mqtt-user)
             return ;;
     esac
     local own=""
     case ${words[1]} in
         scan) own="--speeds --addresses" ;;
         write) own="--name --speed --setpoint" ;;
-        watch) own="--interval --csv" ;;
+        watch) own="--interval --csv --mqtt --mqtt-topic --mqtt-user --mqtt-password-file --mqtt-cafile --mqtt-cert --mqtt-key" ;;
         commission) own="--out --image --resume" ;;
         calibrate)
             if [[ $cword -eq 2 ]]; then

@@ -1,0 +1,269 @@
+// A site: 16 simulated lines of 31 sensors, a velduo watch --mqtt for each, one Mosquitto and
+// one subscriber. Prints the delay from the end of a sensor's poll to its reading at the
+// subscriber, the CPU and resident memory of each velduo, and whether every reading arrived
+// across a restart of the broker in the middle.
+#include "devices/mqttclient.h"
+#include "sim/sensorlogic.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
+#include <QProcess>
+#include <QSet>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <arpa/inet.h>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int lines = 16;
+constexpr int sensorsPerLine = 31;
+
+void wait(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+int freePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+        port = ntohs(address.sin_port);
+    ::close(fd);
+    return port;
+}
+
+bool startBroker(QProcess& broker, const QString& folder, int port)
+{
+    const passwd* user = ::getpwuid(::geteuid());
+    const QByteArray config = "user " + QByteArray(user ? user->pw_name : "root") +
+                              "\npersistence true\nmax_queued_messages 0\npersistence_location " +
+                              QFile::encodeName(folder) + "/\nlistener " +
+                              QByteArray::number(port) + " 127.0.0.1\nallow_anonymous true\n";
+    QFile file(folder + QStringLiteral("/mosquitto.conf"));
+    if (!file.open(QIODevice::WriteOnly) || file.write(config) != config.size())
+        return false;
+    file.close();
+    const QString program = QStandardPaths::findExecutable(
+        QStringLiteral("mosquitto"),
+        {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin")});
+    broker.setProcessChannelMode(QProcess::MergedChannels);
+    broker.start(program.isEmpty() ? QStringLiteral("mosquitto") : program,
+                 {QStringLiteral("-c"), file.fileName()});
+    if (!broker.waitForStarted(10000))
+        return false;
+    QByteArray log;
+    QElapsedTimer clock;
+    clock.start();
+    while (!log.contains("running") && broker.state() == QProcess::Running &&
+           clock.elapsed() < 10000) {
+        broker.waitForReadyRead(200);
+        log += broker.readAll();
+    }
+    if (!log.contains("running"))
+        std::fprintf(stderr, "%s", log.constData());
+    return log.contains("running");
+}
+
+void stopBroker(QProcess& broker)
+{
+    ::kill(pid_t(broker.processId()), SIGTERM);
+    broker.waitForFinished(10000);
+}
+
+// utime + stime of a process, in seconds.
+double cpuSeconds(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 12
+               ? double(fields[11].toLongLong() + fields[12].toLongLong()) / sysconf(_SC_CLK_TCK)
+               : 0;
+}
+
+double residentMbOf(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    return 0;
+}
+
+double percentile(std::vector<qint64> values, double share)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return double(values[std::min(values.size() - 1, size_t(share * double(values.size())))]);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    const int seconds = argc > 1 ? QByteArray(argv[1]).toInt() : 20;
+    QTemporaryDir folder;
+    const int port = freePort();
+    QProcess broker;
+    if (!startBroker(broker, folder.path(), port)) {
+        std::fprintf(stderr, "bench_site: mosquitto does not start\n");
+        return 1;
+    }
+
+    // The subscriber, with a persistent session so that the broker keeps its readings while
+    // it restarts.
+    MqttClient subscriber;
+    bool measuring = false;
+    std::vector<qint64> delays;
+    QMap<QString, qint64> lastSeq; // per line
+    QMap<QString, QSet<qint64>> seen;
+    int outOfOrder = 0, outOfOrderMeasuring = 0;
+    QObject::connect(
+        &subscriber, &MqttClient::message, &subscriber,
+        [&](const QString& topic, const QByteArray& payload, bool) {
+            const qint64 now = QDateTime::currentMSecsSinceEpoch();
+            const QJsonObject reading = QJsonDocument::fromJson(payload).object();
+            const QString line = topic.section(QLatin1Char('/'), 1, 1);
+            const qint64 seq = qint64(reading.value("seq").toDouble());
+            if (seen[line].contains(seq))
+                return; // a QoS-1 duplicate
+            seen[line].insert(seq);
+            qint64& last = lastSeq[line];
+            if (seq != last + 1) {
+                ++outOfOrder;
+                outOfOrderMeasuring += measuring;
+                if (qEnvironmentVariableIsSet("BENCH_DEBUG"))
+                    std::fprintf(stderr, "%s: %lld after %lld\n", qPrintable(line),
+                                 static_cast<long long>(seq), static_cast<long long>(last));
+            }
+            last = std::max(last, seq);
+            if (measuring)
+                delays.push_back(now - QDateTime::fromString(reading.value("readAt").toString(),
+                                                             Qt::ISODateWithMs)
+                                           .toMSecsSinceEpoch());
+        });
+    subscriber.subscribe(QStringLiteral("site/+/reading/#"), 1);
+    MqttSettings settings;
+    settings.host = QStringLiteral("127.0.0.1");
+    settings.port = port;
+    settings.clientId = QStringLiteral("bench-site-subscriber");
+    QString why;
+    if (!subscriber.open(settings, &why)) {
+        std::fprintf(stderr, "bench_site: %s\n", qPrintable(why));
+        return 1;
+    }
+
+    QStringList sensors;
+    for (int addr = 1; addr <= sensorsPerLine; ++addr)
+        sensors << QStringLiteral("%1@%2").arg(addr).arg(sim::lineSensor(quint8(addr)).baud);
+    std::vector<std::unique_ptr<QProcess>> sims, watchers;
+    for (int i = 0; i < lines; ++i) {
+        auto sim = std::make_unique<QProcess>();
+        sim->start(QStringLiteral(VEL_SIM),
+                   {QStringLiteral("--line"), QString::number(sensorsPerLine)});
+        if (!sim->waitForReadyRead(10000)) {
+            std::fprintf(stderr, "bench_site: the simulated line does not start\n");
+            return 1;
+        }
+        const QString pty = QString::fromUtf8(sim->readLine()).trimmed();
+        auto watch = std::make_unique<QProcess>();
+        watch->setProcessChannelMode(QProcess::SeparateChannels);
+        watch->start(QStringLiteral(VEL_VELDUO),
+                     QStringList{QStringLiteral("watch")} + sensors +
+                         QStringList{QStringLiteral("--port"), pty, QStringLiteral("--mqtt"),
+                                     QStringLiteral("mqtt://127.0.0.1:%1").arg(port),
+                                     QStringLiteral("--mqtt-topic"),
+                                     QStringLiteral("site/line%1").arg(i + 1)});
+        sims.push_back(std::move(sim));
+        watchers.push_back(std::move(watch));
+    }
+    // Settings read and the first rounds done before measuring.
+    wait(5000);
+    std::vector<double> cpuStart;
+    for (auto& watch : watchers)
+        cpuStart.push_back(cpuSeconds(watch->processId()));
+    QElapsedTimer clock;
+    clock.start();
+    measuring = true;
+    wait(seconds * 1000);
+    measuring = false;
+    const double elapsed = double(clock.elapsed()) / 1000.0;
+    double cpuMax = 0, cpuSum = 0, rssMax = 0;
+    for (size_t i = 0; i < watchers.size(); ++i) {
+        const double share = (cpuSeconds(watchers[i]->processId()) - cpuStart[i]) / elapsed;
+        cpuMax = std::max(cpuMax, share);
+        cpuSum += share;
+        rssMax = std::max(rssMax, residentMbOf(watchers[i]->processId()));
+    }
+
+    // The broker away for 5 s, then back with what it saved. It keeps every reading for the
+    // subscriber however long that one takes to reconnect (max_queued_messages 0 above).
+    stopBroker(broker);
+    wait(5000);
+    if (!startBroker(broker, folder.path(), port)) {
+        std::fprintf(stderr, "bench_site: mosquitto does not start again\n");
+        return 1;
+    }
+    wait(40000); // the longest back-off, and the queues drained
+    qint64 published = 0;
+    for (auto& watch : watchers) {
+        ::kill(pid_t(watch->processId()), SIGINT);
+        watch->waitForFinished(30000);
+        published += watch->readAllStandardOutput().count('\n');
+    }
+    wait(2000);
+    qint64 received = 0;
+    for (const QSet<qint64>& seqs : seen)
+        received += seqs.size();
+    for (auto& sim : sims) {
+        sim->terminate();
+        sim->waitForFinished(5000);
+    }
+    subscriber.close();
+    stopBroker(broker);
+
+    std::printf("site of %d lines x %d sensors, one broker, one subscriber, %.0f s measured\n",
+                lines, sensorsPerLine, elapsed);
+    std::printf("delay poll end -> subscriber: p50 %.0f ms, p99 %.0f ms over %zu readings "
+                "(target p99 below 100 ms)\n",
+                percentile(delays, 0.5), percentile(delays, 0.99), delays.size());
+    std::printf("cpu of each velduo: max %.2f %%, mean %.2f %% of a core (target below 2 %%)\n",
+                100 * cpuMax, 100 * cpuSum / double(lines));
+    std::printf("resident memory of each velduo: max %.1f MB\n", rssMax);
+    std::printf("across a 5 s broker restart: %lld readings printed, %lld received, %d out of "
+                "order (%d of them before the restart) (target: all received, in order)\n",
+                static_cast<long long>(published), static_cast<long long>(received), outOfOrder,
+                outOfOrderMeasuring);
+    return 0;
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "cli/commands.h"
+#include "devices/brokerurl.h"
+#include "devices/mqttclient.h"
+#include "devices/readings.h"
+#include "devices/registry.h"
+#include "devices/sitepublisher.h"
+
+#include <QCommandLineOption>
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QSet>
+#include <memory>
+
+// The options of watch --mqtt.
+QList<QCommandLineOption> mqttOptions();
+
+// watch --mqtt: the line's sensors published to a broker while the poller reads them.
+class MqttWatch : public QObject
+{
+    Q_OBJECT
+public:
+    // Checks the options, and reads the files they name, before the port is opened; false
+    // with *code set after telling why.
+    bool prepare(Context& context, int* code);
+    // Reads the sensors' settings for the line file and starts connecting; after open.
+    void start(Context& context, SensorRegistry& registry);
+    // Called with every reading of the poller.
+    void add(const Reading& reading, const DeviceVEL_DUO300& dev);
+    // True while settings wait to be read: the poller yields to them.
+    bool busy() const { return !unread.isEmpty(); }
+    // "offline", the queue sent while the broker is there; then the connection closes.
+    void finish();
+    // The broker refused this client: the reason, empty when it did not.
+    QString refusal() const { return refusedWith; }
+
+signals:
+    // The broker refused this client: watching ends.
+    void refused();
+
+private:
+    void readSettings();
+    void publishLine();
+    void tell(const QString& event, const QString& text);
+
+    Context* context = nullptr;
+    SensorRegistry* registry = nullptr;
+    broker::Url url;
+    MqttSettings settings;
+    QString prefix;
+    std::unique_ptr<MqttClient> client;
+    std::unique_ptr<SitePublisher> publisher;
+    QSet<int> unread; // rows of sensors that answered and whose settings were not read
+    // Per row: when its settings were read, and the type and version the line file told.
+    QHash<int, QDateTime> settingsReadAt;
+    QHash<int, QString> toldIdentity;
+    bool away = false; // the broker was lost and is not back
+    bool everConnected = false;
+    bool everPublishedLine = false;
+    QString refusedWith;
+};
