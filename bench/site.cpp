@@ -4,6 +4,7 @@
 // across a restart of the broker in the middle.
 #include "devices/mqttclient.h"
 #include "sim/sensorlogic.h"
+#include "support/freeport.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -20,13 +21,10 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
-#include <arpa/inet.h>
 #include <csignal>
 #include <cstdio>
 #include <memory>
-#include <netinet/in.h>
 #include <pwd.h>
-#include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
 
@@ -40,21 +38,6 @@ void wait(int ms)
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
-}
-
-int freePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
 }
 
 bool startBroker(QProcess& broker, const QString& folder, int port)

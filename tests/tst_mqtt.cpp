@@ -7,32 +7,15 @@
 #include "devices/sitepublisher.h"
 #include "sensor/blocks.h"
 #include "sim/sensorbus.h"
+#include "support/freeport.h"
 
 #include <QtTest>
-#include <arpa/inet.h>
 #include <csignal>
 #include <cstring>
-#include <netinet/in.h>
 #include <pwd.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
-
-int freePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
-}
 
 bool writeFile(const QString& path, const QByteArray& bytes)
 {
