@@ -35,6 +35,11 @@ struct Line
     Line()
     {
         clock.start();
+        // Connected before the worker's own handler, so the time is never later than the one
+        // the worker counts its silence from: a preemption between the two cannot make the
+        // measured silence shorter than the worker's.
+        QObject::connect(worker.port, &QSerialPort::readyRead, &worker,
+                         [this] { lastReadyReadNs = clock.nsecsElapsed(); });
         worker.process_Port();
         QObject::connect(&worker, &ModBus::error_, &worker,
                          [this](QString prefix, QString err) { record("error", prefix, err); });
@@ -46,9 +51,6 @@ struct Line
         QObject::connect(&worker, &ModBus::packetReady, &worker, [this](QByteArray pac, int error) {
             record("packet", {}, QString::number(error), pac);
         });
-        // Connected after the worker's own handler, so this runs once the bytes are taken.
-        QObject::connect(worker.port, &QSerialPort::readyRead, &worker,
-                         [this] { lastReadyReadNs = clock.nsecsElapsed(); });
     }
 
     void record(const QString& kind, const QString& prefix, const QString& text,
