@@ -28,6 +28,12 @@ QByteArray testImage(int size)
     return bytes;
 }
 
+// The image with its last word, where the checksum goes, left blank as a build leaves it.
+QByteArray blankTail(QByteArray image)
+{
+    return image.replace(image.size() - 4, 4, QByteArray(4, char(0xFF)));
+}
+
 // ~(sum of little-endian 32-bit words), written out byte by byte.
 quint32 referenceChecksum(const QByteArray& padded)
 {
@@ -170,28 +176,35 @@ private slots:
     void uploadPlan_data()
     {
         QTest::addColumn<int>("size");
+        QTest::addColumn<bool>("blank"); // the last word blank
         QTest::addColumn<int>("padding");
         QTest::addColumn<int>("chunks");
         // The last chunks as register address : register count.
         QTest::addColumn<QString>("layoutEnd");
 
         QTest::newRow("1000 bytes: five of 192, one of 40")
-            << 1000 << 0 << 6 << QStringLiteral("1400:96 14c0:96 1580:96 1640:96 1700:96 17c0:20");
-        QTest::newRow("1001 bytes padded to 1004") << 1001 << 3 << 6 << QStringLiteral("17c0:22");
-        QTest::newRow("1002 bytes padded to 1004") << 1002 << 2 << 6 << QStringLiteral("17c0:22");
-        QTest::newRow("one byte padded to a word") << 1 << 3 << 1 << QStringLiteral("1400:2");
-        QTest::newRow("one whole chunk") << 192 << 0 << 1 << QStringLiteral("1400:96");
+            << 1000 << false << 0 << 6
+            << QStringLiteral("1400:96 14c0:96 1580:96 1640:96 1700:96 17c0:20");
+        QTest::newRow("1001 bytes padded to 1004")
+            << 1001 << false << 3 << 6 << QStringLiteral("17c0:22");
+        QTest::newRow("1002 bytes padded to 1004")
+            << 1002 << false << 2 << 6 << QStringLiteral("17c0:22");
+        QTest::newRow("one byte padded to a word")
+            << 1 << false << 3 << 1 << QStringLiteral("1400:2");
+        QTest::newRow("one whole chunk") << 192 << false << 0 << 1 << QStringLiteral("1400:96");
+        // Its blank last word is sent as it is; the checksum goes there after it.
         QTest::newRow("10240 bytes fill the area")
-            << 10240 << 0 << 54 << QStringLiteral("3b00:96 3bc0:32");
+            << 10240 << true << 0 << 54 << QStringLiteral("3b00:96 3bc0:32");
     }
 
     void uploadPlan()
     {
         QFETCH(int, size);
+        QFETCH(bool, blank);
         QFETCH(int, padding);
         QFETCH(int, chunks);
         QFETCH(QString, layoutEnd);
-        const QByteArray image = testImage(size);
+        const QByteArray image = blank ? blankTail(testImage(size)) : testImage(size);
         const QByteArray padded = image + QByteArray(padding, char(0xFF));
 
         const firmware::UploadPlan plan = firmware::uploadPlan(image);
@@ -219,24 +232,37 @@ private slots:
     void imageFile_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("size"); // -1: no such file, -2: a folder of that name
+        QTest::addColumn<int>("size");   // -1: no such file, -2: a folder of that name
+        QTest::addColumn<bool>("blank"); // the last word blank
         QTest::addColumn<QString>("refusal");
 
-        QTest::newRow("10240 bytes are accepted") << imageName << 10240 << QString();
+        const QString underChecksum = QStringLiteral(
+            "Файл VEL_DUO300.bin занимает слово контрольной суммы: байты 10236–10239 образа "
+            "(адрес 0x3BFC, последние 4 байта области приложения) должны быть пустыми (0xFF), "
+            "туда записывается контрольная сумма образа.");
+        QTest::newRow("10236 bytes end before the checksum word")
+            << imageName << 10236 << false << QString();
+        QTest::newRow("10240 bytes with a blank checksum word")
+            << imageName << 10240 << true << QString();
+        QTest::newRow("10240 bytes with data under the checksum word")
+            << imageName << 10240 << false << underChecksum;
+        QTest::newRow("10237 bytes, one under the checksum word")
+            << imageName << 10237 << false << underChecksum;
         QTest::newRow("10241 bytes are refused")
-            << imageName << 10241
+            << imageName << 10241 << false
             << QStringLiteral(
                    "Файл VEL_DUO300.bin слишком велик: 10241 байт, допустимо не более 10240 байт.");
         QTest::newRow("far too large")
-            << imageName << 70000
+            << imageName << 70000 << false
             << QStringLiteral(
                    "Файл VEL_DUO300.bin слишком велик: 70000 байт, допустимо не более 10240 байт.");
-        QTest::newRow("empty") << imageName << 0 << QStringLiteral("Файл VEL_DUO300.bin пуст.");
-        QTest::newRow("missing") << imageName << -1
+        QTest::newRow("empty") << imageName << 0 << false
+                               << QStringLiteral("Файл VEL_DUO300.bin пуст.");
+        QTest::newRow("missing") << imageName << -1 << false
                                  << QStringLiteral("VEL_DUO300.bin файла не существует.");
         QTest::newRow("cannot be opened")
-            << imageName << -2 << QStringLiteral("Ошибка открытия файла VEL_DUO300.bin");
-        QTest::newRow("no name") << QString() << -1
+            << imageName << -2 << false << QStringLiteral("Ошибка открытия файла VEL_DUO300.bin");
+        QTest::newRow("no name") << QString() << -1 << false
                                  << QStringLiteral("Выберите файл для перепрошивки.");
     }
 
@@ -244,11 +270,12 @@ private slots:
     {
         QFETCH(QString, name);
         QFETCH(int, size);
+        QFETCH(bool, blank);
         QFETCH(QString, refusal);
         QTemporaryDir dir;
         const QString previous = QDir::currentPath();
         QDir::setCurrent(dir.path());
-        const QByteArray image = testImage(qMax(size, 0));
+        const QByteArray image = blank ? blankTail(testImage(size)) : testImage(qMax(size, 0));
         if (size >= 0)
             writeFile(name, image);
         else if (size == -2)
@@ -583,6 +610,7 @@ private slots:
         QTest::newRow("cannot be opened") << -2;
         QTest::newRow("empty") << 0;
         QTest::newRow("10241 bytes") << 10241;
+        QTest::newRow("10240 bytes, data under the checksum word") << 10240;
     }
 
     void refusedFileSendsNothing()
