@@ -18,8 +18,9 @@ Result ending()
 
 void Operation::record(DeviceVEL_DUO300* dev, const Reply& reply)
 {
-    SensorRegistry::recordOutcome(*dev, reply.error);
+    // The host first, so that it sees what the outcome changes.
     host.outcome(dev, reply.error);
+    SensorRegistry::recordOutcome(*dev, reply.error);
 }
 
 Result Operation::writeBlock(DeviceVEL_DUO300* dev, const UstBlock& block, const QString& title,

@@ -10,6 +10,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QtTest/qtestspontaneevent.h>
 #include <QtTest>
 
 Q_DECLARE_METATYPE(sim::FaultSpec)
@@ -165,6 +166,36 @@ void prepare(WindowBench& b, const QByteArray& image)
     writeFile(QDir::current().filePath(imageName), image);
     b.bus.clearLog();
 }
+
+// Runs action once the bus has received a chunk write at this register, while the window's
+// upload goes on.
+class AtChunk : public QObject
+{
+public:
+    AtChunk(const sim::SensorBus& bus, quint16 reg, std::function<void()> action)
+        : bus(bus), reg(reg), action(std::move(action))
+    {
+        startTimer(5);
+    }
+
+protected:
+    void timerEvent(QTimerEvent* event) override
+    {
+        for (const sim::Received& r : bus.received()) {
+            if (r.bytes.size() > 4 && quint8(r.bytes[1]) == 0x10 &&
+                quint16(quint8(r.bytes[2]) << 8 | quint8(r.bytes[3])) == reg) {
+                killTimer(event->timerId());
+                action();
+                return;
+            }
+        }
+    }
+
+private:
+    const sim::SensorBus& bus;
+    quint16 reg;
+    std::function<void()> action;
+};
 
 } // namespace
 
@@ -389,6 +420,10 @@ private slots:
         const QString uploadFailed =
             QStringLiteral("Ошибка: Ошибка перепрограммирования  устройства:\n");
         const QString uploadLine = QStringLiteral("Error: Ошибка перепрограммирования устройства");
+        const QString inLoader = QStringLiteral(
+            "\n\nПерепрограммирование не завершено: датчик 1@115200 остался в загрузчике, без "
+            "своей программы. Чтобы вернуть его, перепрограммируйте его снова: кнопка "
+            "«Перепрограммирование» на вкладке «Перепрограммирование».");
 
         // The sensor enters its loader but its answer comes back cut short: shown, and the
         // procedure goes on.
@@ -408,21 +443,22 @@ private slots:
             << QString() << QStringList{QStringLiteral("10 3bfc"), QStringLiteral("41")};
         QTest::newRow("second chunk")
             << 0x10 << sim::FaultSpec{sim::Fault::Exception, 4, -1, 0, 0x14C0}
-            << QStringList{uploadFailed + QStringLiteral("Устройство ответило: ошибка регистра")}
+            << QStringList{uploadFailed + QStringLiteral("Устройство ответило: ошибка регистра") +
+                           inLoader}
             << uploadLine
             << QStringList{QStringLiteral("10 1400"), QStringLiteral("10 14c0"),
                            QStringLiteral("10 14c0"), QStringLiteral("10 14c0")};
-        QTest::newRow("checksum") << 0x10 << sim::FaultSpec{sim::Fault::Silence, 0, -1, 0, 0x3BFC}
-                                  << QStringList{uploadFailed + QStringLiteral("Нет ответа")}
-                                  << uploadLine
-                                  << QStringList{
-                                         QStringLiteral("10 17c0"), QStringLiteral("10 3bfc"),
-                                         QStringLiteral("10 3bfc"), QStringLiteral("10 3bfc")};
+        QTest::newRow("checksum")
+            << 0x10 << sim::FaultSpec{sim::Fault::Silence, 0, -1, 0, 0x3BFC}
+            << QStringList{uploadFailed + QStringLiteral("Нет ответа") + inLoader} << uploadLine
+            << QStringList{QStringLiteral("10 17c0"), QStringLiteral("10 3bfc"),
+                           QStringLiteral("10 3bfc"), QStringLiteral("10 3bfc")};
         QTest::newRow("application start")
             << 0x41 << sim::FaultSpec{sim::Fault::Exception, 1}
             << QStringList{QStringLiteral(
-                   "Ошибка: Ошибка перехода на основную программу:\nУстройство ответило: "
-                   "несуществующая команда")}
+                               "Ошибка: Ошибка перехода на основную программу:\nУстройство "
+                               "ответило: несуществующая команда") +
+                           inLoader}
             << QString() << QStringList{QStringLiteral("10 3bfc"), QStringLiteral("41")};
     }
 
@@ -635,6 +671,116 @@ private slots:
         QVERIFY(!b.bus.waitForReceived(1, 100));
         verifyUnlocked(b);
         QVERIFY(!b.bus.sensor(1).inLoader);
+    }
+
+    // The adapter lost mid-upload leaves the sensor in its loader: the box says so, and once the
+    // adapter is back the sensor's row and the monitor say what it is and the way back, which
+    // brings it back.
+    void portLostMidUploadLeavesTheSensorInItsLoader()
+    {
+        WindowBench b(WindowBench::PortName::Link);
+        const QByteArray image = testImage(3000);
+        prepare(b, image);
+        AtChunk cut(b.bus, firmware::areaStart + 3 * firmware::chunkSize, [&b] { b.bus.hangUp(); });
+
+        confirmUpload(b);
+        b.invoke("Reprog");
+
+        const QStringList boxes = boxTextsAfterConfirmation(b);
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes.first().startsWith(
+                     QStringLiteral("Ошибка: Ошибка перепрограммирования  устройства:\n")) &&
+                     boxes.first().endsWith(QStringLiteral(
+                         "Перепрограммирование не завершено: датчик 1@115200 остался в загрузчике, "
+                         "без своей программы. Чтобы вернуть его, перепрограммируйте его снова: "
+                         "кнопка «Перепрограммирование» на вкладке «Перепрограммирование».")),
+                 qPrintable(boxes.first()));
+        verifyUnlocked(b);
+
+        sim::SensorBus again;
+        QString error;
+        QVERIFY2(again.open(&error, b.adapterPath()), qPrintable(error));
+        again.addSensor(b.bus.sensor(1));
+        QVERIFY(again.sensor(1).inLoader);
+        auto* list = b.find<QListWidget>("listWidgetDevices");
+        QTRY_VERIFY_WITH_TIMEOUT((b.poll(), b.window->deviceRecords().first().cmdRejected), 5000);
+        QCOMPARE(list->item(0)->text(),
+                 QStringLiteral("1\t115200\tв загрузчике: «Перепрограммирование»"));
+        QCOMPARE(list->item(0)->background().color(), QColor(0x1E90FF));
+        const QString notice = QStringLiteral(
+            "Warning: Датчик 1@115200 отвечает «несуществующая команда», как отвечает его "
+            "загрузчик: по-видимому, перепрограммирование было прервано, и датчик остался в "
+            "загрузчике, без своей программы. Чтобы вернуть его, перепрограммируйте его снова: "
+            "кнопка «Перепрограммирование» на вкладке «Перепрограммирование».");
+        QVERIFY2(b.monitorText().contains(notice), qPrintable(b.monitorText()));
+        // Said once, not with every poll.
+        b.poll();
+        QCOMPARE(b.monitorText().count(notice), 1);
+
+        b.boxes.clear();
+        confirmUpload(b);
+        b.invoke("Reprog");
+        QCOMPARE(boxTextsAfterConfirmation(b),
+                 QStringList{
+                     QStringLiteral("Готово: Перепрограммирование устройства успешно завершено")});
+        QVERIFY(!again.sensor(1).inLoader);
+        QCOMPARE(again.sensor(1).flash.left(image.size()), image);
+        QVERIFY(list->item(0)->text().startsWith(QStringLiteral("1\t115200\t")));
+        QVERIFY(!list->item(0)->text().contains(QStringLiteral("загрузчике")));
+    }
+
+    // The user's close during a flash asks first, "Нет" being the default; an end signal's close
+    // does not ask.
+    void closeDuringAFlashAsksFirst_data()
+    {
+        QTest::addColumn<bool>("byUser");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("closes");
+        QTest::newRow("the user keeps it") << true << int(QMessageBox::No) << false;
+        QTest::newRow("the user closes it") << true << int(QMessageBox::Yes) << true;
+        QTest::newRow("an end signal") << false << int(QMessageBox::NoButton) << true;
+    }
+
+    void closeDuringAFlashAsksFirst()
+    {
+        QFETCH(bool, byUser);
+        QFETCH(int, answer);
+        QFETCH(bool, closes);
+        WindowBench b;
+        prepare(b, testImage(3000));
+        bool accepted = false;
+        AtChunk close(b.bus, firmware::areaStart + 3 * firmware::chunkSize, [&] {
+            QCloseEvent event;
+            // As the window system delivers it; sendEvent would mark it the program's own.
+            if (byUser)
+                QSpontaneKeyEvent::setSpontaneous(&event);
+            qApp->notify(b.window.get(), &event);
+            accepted = event.isAccepted();
+        });
+
+        confirmUpload(b);
+        if (answer != QMessageBox::NoButton)
+            b.boxes.answerNext(QMessageBox::StandardButton(answer));
+        b.invoke("Reprog");
+
+        QCOMPARE(accepted, closes);
+        QStringList titles;
+        for (const ModalAnswerer::Box& box : b.boxes.boxes())
+            titles << box.title;
+        if (!byUser) {
+            QCOMPARE(titles, (QStringList{"Перепрограммирование", "Готово"}));
+            return;
+        }
+        QCOMPARE(titles, (QStringList{"Перепрограммирование", "Перепрограммирование", "Готово"}));
+        const ModalAnswerer::Box question = b.boxes.boxes().at(1);
+        QCOMPARE(question.text,
+                 QStringLiteral("Идёт перепрограммирование датчика 1@115200. Если закрыть "
+                                "программу сейчас, датчик останется в загрузчике, без своей "
+                                "программы, и его придётся перепрограммировать снова. Закрыть "
+                                "программу?"));
+        QCOMPARE(question.icon, QMessageBox::Question);
+        QCOMPARE(question.buttons, QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(question.defaultButton, QMessageBox::No);
     }
 };
 
