@@ -193,14 +193,20 @@ Result ChangeAddress::run(DeviceVEL_DUO300* dev, int newAddr)
 
 Result ResetSettings::run(DeviceVEL_DUO300* dev)
 {
-    if (host.ask({QStringLiteral("reset"), Icon::Warning, QStringLiteral("Сброс настроек"),
+    const QString title = QStringLiteral("Сброс настроек");
+    if (host.ask({QStringLiteral("reset"), Icon::Warning, title,
                   QStringLiteral("Будут установлены настройки по умолчанию для датчика '%1'")
                       .arg(dev->addr),
                   Ok | Cancel, NoButton}) != Ok)
         return {Result::Declined, 0, QString(), QString()};
     host.committed();
 
+    // The factory settings move the sensor to the factory address and speed: only when nothing
+    // answers there yet.
     const UstBlock defaults = defaultUstBlock();
+    const Result free = claimTarget(dev, {defaults.mbAddr, defaults.speed * 100}, title);
+    if (!free.done())
+        return free;
     const Reply reply =
         line.write(quint8(dev->addr), regmap::ustAddr, regmap::ustCount, blockBytes(defaults), 1);
     if (reply.ending)

@@ -119,7 +119,8 @@ public:
     Result run(DeviceVEL_DUO300* dev, int newAddr);
 };
 
-// The factory settings block, after confirmation. The record keeps its address and speed.
+// The factory settings block, after confirmation, unless something answers at the factory
+// address and speed already. The record keeps its address and speed.
 class ResetSettings : public Operation
 {
 public:

@@ -480,6 +480,7 @@ private slots:
             << QStringList{"set-address", "3@9600", "5", "--yes"} << 5 << 9600 << 4;
         QTest::newRow("write with a new speed")
             << QStringList{"write", "3@9600", "--speed", "38400"} << 3 << 38400 << 4;
+        QTest::newRow("reset") << QStringList{"reset", "3@9600", "--yes"} << 1 << 115200 << 4;
         // The factory sensor waits at 1@115200 for the entry's place.
         QTest::newRow("commission entry")
             << QStringList{"commission", "%dir/plan.json", "--out", "%dir/line.json", "--yes"} << 5

@@ -348,7 +348,7 @@ private slots:
     // written, the refusal names that sensor, and both still answer where they were.
     void moveOntoATakenPlace_data()
     {
-        QTest::addColumn<int>("caller"); // 0 address change, 1 settings write, 2 restore
+        QTest::addColumn<int>("caller"); // 0 address change, 1 settings write, 2 restore, 3 reset
         QTest::addColumn<int>("fromAddress");
         QTest::addColumn<int>("fromSpeed");
         QTest::addColumn<int>("toAddress");
@@ -359,6 +359,7 @@ private slots:
         QTest::newRow("restore to another speed") << 2 << 3 << 9600 << 3 << 19200;
         // Free at the sensor's own speed, taken at the entry's.
         QTest::newRow("restore to another address and speed") << 2 << 8 << 38400 << 1 << 115200;
+        QTest::newRow("reset to the factory place") << 3 << 3 << 9600 << 1 << 115200;
     }
 
     void moveOntoATakenPlace()
@@ -382,6 +383,8 @@ private slots:
             form.speed = toSpeed;
             form.threshold = QStringLiteral("100");
             result = ops::WriteSettings(f.line, f.host).run(dev, form);
+        } else if (caller == 3) {
+            result = ops::ResetSettings(f.line, f.host).run(dev);
         } else {
             linefile::Sensor entry;
             entry.address = toAddress;
@@ -394,7 +397,8 @@ private slots:
         QCOMPARE(int(result.kind), int(ops::Result::Refused));
         QVERIFY2(result.text.contains(QStringLiteral("«Ввод Б»")), qPrintable(result.text));
         QVERIFY(!f.functions().contains(0x10));
-        QVERIFY(f.host.asked.isEmpty());
+        // Only the reset asks, and before anything is sent.
+        QCOMPARE(f.host.asked.size(), caller == 3 ? 1 : 0);
         QCOMPARE(dev->addr, fromAddress);
         QCOMPARE(dev->baudrate, fromSpeed);
         QCOMPARE(f.nameAt(fromAddress, fromSpeed), QStringLiteral("Ввод А"));

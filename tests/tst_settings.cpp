@@ -495,6 +495,8 @@ private slots:
         // Free at the sensor's own speed, taken at the entry's.
         QTest::newRow("restore") << "restoreSensor" << 8 << 38400 << 1 << 115200
                                  << QStringLiteral("Восстановление датчика");
+        QTest::newRow("reset") << "setDefault" << 3 << 9600 << 1 << 115200
+                               << QStringLiteral("Сброс настроек");
     }
 
     void moveOntoATakenPlace()
@@ -533,8 +535,9 @@ private slots:
 
         b.invoke(qPrintable(slot));
 
-        QCOMPARE(b.boxes.boxes().size(), 1);
-        const ModalAnswerer::Box box = b.boxes.boxes().first();
+        // The reset's confirmation comes first.
+        QCOMPARE(b.boxes.boxes().size(), slot == QLatin1String("setDefault") ? 2 : 1);
+        const ModalAnswerer::Box box = b.boxes.boxes().last();
         QCOMPARE(box.title, title);
         QVERIFY2(box.text.contains(QStringLiteral("там отвечает датчик «Ввод Б»")),
                  qPrintable(box.text));
