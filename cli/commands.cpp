@@ -353,7 +353,7 @@ int runWrite(Context& context)
     DeviceVEL_DUO300 dev = recordFor(arg);
     const QString what = sensorText(arg.address, arg.speed);
     ops::Result result = ops::ReadSettings(session.line(), session.host()).run(&dev, 3);
-    if ((code = context.report(result, what)) != 0)
+    if ((code = context.report(result, what, inLoaderHint(dev))) != 0)
         return code;
     if (!newName)
         form.name = nameText(dev.ust);
@@ -408,7 +408,7 @@ int runSetAddress(Context& context)
     DeviceVEL_DUO300 dev = recordFor(arg);
     const QString what = sensorText(arg.address, arg.speed);
     ops::Result result = ops::ReadSettings(session.line(), session.host()).run(&dev, 3);
-    if ((code = context.report(result, what)) != 0)
+    if ((code = context.report(result, what, inLoaderHint(dev))) != 0)
         return code;
     result = ops::ChangeAddress(session.line(), session.host()).run(&dev, newAddress);
     if ((code = context.report(result, what)) != 0)
@@ -455,7 +455,7 @@ int runCalibrate(Context& context)
     Session& session = *context.session;
     TerminalHost& host = session.host();
     ops::Result result = ops::PollSensor(session.line(), host).run(&dev);
-    if ((code = context.report(result, what)) != 0)
+    if ((code = context.report(result, what, inLoaderHint(dev))) != 0)
         return code;
     if (dev.param.sensorType != 2)
         return context.refuse(QStringLiteral("Датчик %1: калибруются только датчики напряжения, "
