@@ -74,8 +74,9 @@ void MainWindow::updateDeviceList()
     ui->listWidgetDevices->clear();
     for (const DeviceVEL_DUO300& dev : devices.records()) {
         auto* item = new QListWidgetItem(deviceRowText(dev), ui->listWidgetDevices);
+        // A sensor that answered as its loader does stays blue, as the exchange coloured it.
         if (dev.commError)
-            item->setBackground(silentRowColour());
+            item->setBackground(dev.cmdRejected ? exchangeColour(1, 0) : silentRowColour());
     }
     if (overview)
         overview->listChanged();

@@ -2,6 +2,7 @@
 #include "app/mainwindow.h"
 #include "link/lineclient.h"
 #include "ops/operations.h"
+#include "sensor/format.h"
 #include "ui_mainwindow.h"
 
 #include <QCoreApplication>
@@ -137,11 +138,19 @@ DeviceVEL_DUO300* MainWindow::selectedDevice()
 
 void MainWindow::checkError(DeviceVEL_DUO300* dev, int error)
 {
+    const bool answeredAsLoader = dev->cmdRejected;
     SensorRegistry::recordOutcome(*dev, error);
+    // Said once, when the sensor starts answering as its loader does.
+    if (!answeredAsLoader && dev->cmdRejected)
+        Print(QStringLiteral("Warning: "), ops::loaderNotice(*dev, reflashWayOut));
     // The row that shows this record, wherever the selection has moved meanwhile.
     const int row = devices.rowOf(dev);
-    if (QListWidgetItem* item = row >= 0 ? ui->listWidgetDevices->item(row) : nullptr)
+    if (QListWidgetItem* item = row >= 0 ? ui->listWidgetDevices->item(row) : nullptr) {
         item->setBackground(exchangeColour(error, dev->coil[0]));
+        // The row says whether the sensor answers as its loader does.
+        if (dev->cmdRejected != answeredAsLoader)
+            item->setText(deviceRowText(*dev));
+    }
 }
 
 void MainWindow::setLocked(Lock pair, bool locked)

@@ -3,7 +3,6 @@
 #include "app/overview.h"
 #include "link/lineclient.h"
 #include "ops/lineops.h"
-#include "sensor/ustform.h"
 #include "ui_mainwindow.h"
 
 #include <QFileDialog>
@@ -298,8 +297,8 @@ void MainWindow::restoreSensor()
     stopSearch = false;
     lineJob = true;
     DisableAllViewAction2();
-    // The changes shown are worked out from what the sensor holds at this moment.
-    const ops::Result read = ops::ReadSettings(*line, *this).run(dev, 3);
+    // The changes shown are worked out from what the sensor holds at this moment, read sound.
+    const ops::Result read = ops::ReadSettings(*line, *this).runForWrite(dev, restoreTitle);
     ops::Result result;
     ops::RestoreSensor restore(*line, *this);
     linefile::Sensor entry;
@@ -317,8 +316,7 @@ void MainWindow::restoreSensor()
         return;
     EnableAllViewAction2();
     if (!read.done()) {
-        askUser(QMessageBox::Warning, restoreTitle, unreadSettingsRefusal(dev->addr),
-                QMessageBox::Ok);
+        showRefusal(read);
         return;
     }
 
@@ -337,11 +335,10 @@ void MainWindow::restoreSensor()
 
     if (!confirmed || result.kind == ops::Result::Declined)
         return;
-    if (result.kind == ops::Result::Cancelled || stopSearch) {
-        stopSearch = false;
+    stopSearch = false;
+    if (result.kind == ops::Result::Cancelled) {
         askUser(QMessageBox::Warning, restoreTitle,
-                QStringLiteral("Восстановление остановлено: датчик может быть записан не весь."),
-                QMessageBox::Ok);
+                QStringLiteral("Восстановление остановлено: ничего не записано."), QMessageBox::Ok);
         return;
     }
     if (!result.done()) {

@@ -58,6 +58,8 @@ public:
     std::function<QString(bool forSave)> chooseLineFile;
     // How many files the "Файл" menu lists as opened or saved last.
     static constexpr int recentFileLimit = 5;
+    // How the window brings back a sensor left in its loader.
+    static const QString reflashWayOut;
 
 signals:
     void savesettings(QString name, int baudrate, int DataBits, int Parity, int StopBits,
@@ -220,6 +222,8 @@ private:
     void openLog();
     // Enter in the manual addition's address field adds the sensor, as its button does.
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // The user's own close during a flash asks first: the sensor would stay in its loader.
+    void closeEvent(QCloseEvent* event) override;
     // Icon, monitor font and a size that holds every caption at the desktop's font size.
     void fitToDesktop();
 
@@ -277,6 +281,7 @@ private:
     int tickCount = 0;
 
     bool stopSearch = false; // Cancel was clicked: the running search probes no further
+    bool flashing = false;   // a flash was confirmed and has not ended
     bool lineJob = false;    // the line file's reading runs: Cancel stops it without a box
 
     QString keptPath;        // the line file opened or saved last; empty when none

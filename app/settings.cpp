@@ -104,6 +104,7 @@ void MainWindow::setDefault()
     onCommit = nullptr;
     if (result.kind != ops::Result::Declined && !closing())
         EnableAllViewAction3();
+    showRefusal(result);
 }
 
 void MainWindow::setViewSettings(DeviceVEL_DUO300* dev)

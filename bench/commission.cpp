@@ -106,6 +106,8 @@ bool run(int speed, const QString& dir)
     QByteArray image(10240, '\0');
     for (int i = 0; i < image.size(); ++i)
         image[i] = char(i * 31 + 7);
+    // Its last word is left blank: the checksum is written there.
+    image.replace(image.size() - 4, 4, QByteArray(4, char(0xFF)));
     QFile imageFile(imagePath);
     if (!linefile::save(plan, planPath).isEmpty() || !imageFile.open(QIODevice::WriteOnly) ||
         imageFile.write(image) != image.size()) {

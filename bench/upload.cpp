@@ -40,6 +40,8 @@ int main(int argc, char* argv[])
     QByteArray image(10240, '\0');
     for (int i = 0; i < image.size(); ++i)
         image[i] = char(i * 31 + 7);
+    // Its last word is left blank: the checksum is written there.
+    image.replace(image.size() - 4, 4, QByteArray(4, char(0xFF)));
     QFile file(QDir::current().filePath(QStringLiteral("VEL_DUO300.bin")));
     if (!file.open(QIODevice::WriteOnly) || file.write(image) != image.size()) {
         std::fprintf(stderr, "cannot write the image\n");

@@ -126,6 +126,13 @@ QString liveText(const DeviceVEL_DUO300& dev)
            row(QStringLiteral("Версия ПО:"), versionText(dev.param));
 }
 
+// What a sensor that answers as its loader does is told to do, with the way back; empty for any
+// other.
+QString inLoaderHint(const DeviceVEL_DUO300& dev)
+{
+    return ops::loaderNotice(dev, flashWayOut(dev.addr, dev.baudrate));
+}
+
 // The sensor named by the only positional argument, or by the first of two.
 bool sensorArgument(Context& context, int count, SensorArg* sensor, int* code)
 {
@@ -254,10 +261,10 @@ int runInfo(Context& context)
         return code;
     Session& session = *context.session;
     ops::Result result = ops::PollSensor(session.line(), session.host()).run(&dev);
-    if ((code = context.report(result, what)) != 0)
+    if ((code = context.report(result, what, inLoaderHint(dev))) != 0)
         return code;
     result = ops::ReadSettings(session.line(), session.host()).run(&dev, 3);
-    if ((code = context.report(result, what)) != 0)
+    if ((code = context.report(result, what, inLoaderHint(dev))) != 0)
         return code;
     context.result(QStringLiteral("Датчик %1\n").arg(what) + liveText(dev) + settingsText(dev.ust),
                    withLiveValues(linefile::toObject(described(dev, true)), dev.param));
@@ -273,7 +280,7 @@ int runRead(Context& context)
         return code;
     Session& session = *context.session;
     const ops::Result result = ops::ReadSettings(session.line(), session.host()).run(&dev, 3);
-    if ((code = context.report(result, what)) != 0)
+    if ((code = context.report(result, what, inLoaderHint(dev))) != 0)
         return code;
     context.result(QStringLiteral("Датчик %1\n").arg(what) + settingsText(dev.ust),
                    linefile::toObject(described(dev, false)));
@@ -347,7 +354,7 @@ int runWrite(Context& context)
     DeviceVEL_DUO300 dev = recordFor(arg);
     const QString what = sensorText(arg.address, arg.speed);
     ops::Result result = ops::ReadSettings(session.line(), session.host()).run(&dev, 3);
-    if ((code = context.report(result, what)) != 0)
+    if ((code = context.report(result, what, inLoaderHint(dev))) != 0)
         return code;
     if (!newName)
         form.name = nameText(dev.ust);
@@ -402,7 +409,7 @@ int runSetAddress(Context& context)
     DeviceVEL_DUO300 dev = recordFor(arg);
     const QString what = sensorText(arg.address, arg.speed);
     ops::Result result = ops::ReadSettings(session.line(), session.host()).run(&dev, 3);
-    if ((code = context.report(result, what)) != 0)
+    if ((code = context.report(result, what, inLoaderHint(dev))) != 0)
         return code;
     result = ops::ChangeAddress(session.line(), session.host()).run(&dev, newAddress);
     if ((code = context.report(result, what)) != 0)
@@ -449,7 +456,7 @@ int runCalibrate(Context& context)
     Session& session = *context.session;
     TerminalHost& host = session.host();
     ops::Result result = ops::PollSensor(session.line(), host).run(&dev);
-    if ((code = context.report(result, what)) != 0)
+    if ((code = context.report(result, what, inLoaderHint(dev))) != 0)
         return code;
     if (dev.param.sensorType != 2)
         return context.refuse(QStringLiteral("Датчик %1: калибруются только датчики напряжения, "
@@ -503,9 +510,13 @@ int runFlash(Context& context)
     if (!result.done() && !dev.cmdRejected && (code = context.report(result, what)) != 0)
         return code;
     session.host().setActivity(QStringLiteral("Перепрограммирование %1").arg(what));
-    result = ops::Reprogram(session.line(), session.host()).run(&dev, imagePath);
+    ops::Reprogram flash(session.line(), session.host());
+    result = flash.run(&dev, imagePath);
     session.host().finishProgress();
-    if ((code = context.report(result, what)) != 0)
+    const QString hint = flash.leftInLoader
+                             ? ops::leftInLoaderText(dev, flashWayOut(dev.addr, dev.baudrate))
+                             : QString();
+    if ((code = context.report(result, what, hint)) != 0)
         return code;
     context.result(QStringLiteral("Датчик %1 перепрограммирован: %2, %3 байт\n")
                        .arg(what, imagePath)
@@ -629,6 +640,11 @@ int runWatch(Context& context)
 
 } // namespace
 
+QString flashWayOut(int address, int speed)
+{
+    return QStringLiteral("velduo flash %1 ОБРАЗ").arg(sensorText(address, speed));
+}
+
 bool parseSensor(const QString& text, SensorArg* sensor, QString* why)
 {
     static const QRegularExpression form(QStringLiteral("^(\\d{1,3})(?:@(\\d{1,7}))?$"));
@@ -733,7 +749,7 @@ int Context::brokerRefused(const QString& text)
     return exitcode::broker;
 }
 
-int Context::report(const ops::Result& outcome, const QString& what)
+int Context::report(const ops::Result& outcome, const QString& what, const QString& hint)
 {
     QString status;
     QString text;
@@ -764,6 +780,12 @@ int Context::report(const ops::Result& outcome, const QString& what)
         default:
             code = exitcode::failed;
             status = QStringLiteral("failed");
+            // Without an error code the sensor answered, but with what cannot be used: the
+            // operation's words say all.
+            if (outcome.error == 0) {
+                text = QString(outcome.text).replace(QLatin1Char('\n'), QLatin1Char(' '));
+                break;
+            }
             text =
                 QStringLiteral("ошибка %1: %2").arg(outcome.error).arg(errorTextFor(outcome.error));
             // The operation's own words first, when it says more than the error table.
@@ -778,6 +800,8 @@ int Context::report(const ops::Result& outcome, const QString& what)
     }
     if (!what.isEmpty() && code == exitcode::failed)
         text = QStringLiteral("Датчик %1: %2").arg(what, text);
+    if (!hint.isEmpty())
+        text += QLatin1Char('\n') + hint;
     if (session)
         session->host().finishProgress();
     if (json) {

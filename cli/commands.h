@@ -30,8 +30,9 @@ struct Context
     // Tells of a usage fault and returns its code.
     int usage(const QString& text) const;
     // Tells of a result that is not Done (or of the port or the end) and returns its exit code;
-    // 0 for a result that is Done on a line that stayed usable.
-    int report(const ops::Result& result, const QString& what);
+    // 0 for a result that is Done on a line that stayed usable. A hint, when given, follows on
+    // a line of its own: what the user can do about it.
+    int report(const ops::Result& result, const QString& what, const QString& hint = QString());
     // Tells of a refusal before the wire and returns its code.
     int refuse(const QString& text);
     // Tells that the MQTT broker refused this client and returns its code.
@@ -48,6 +49,8 @@ struct SensorArg
 };
 constexpr int factorySpeed = 115200;
 constexpr int factoryAddress = 1;
+// How a sensor left in its loader is brought back from the command line.
+QString flashWayOut(int address, int speed);
 bool parseSensor(const QString& text, SensorArg* sensor, QString* why);
 
 // The serial ports, extra ports (VEL_DUO300_EXTRA_PORTS) first: device path and description.

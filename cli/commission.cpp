@@ -2,6 +2,7 @@
 #include "cli/commands.h"
 #include "devices/linefile.h"
 #include "link/errortext.h"
+#include "ops/lineops.h"
 #include "reprog/firmwareimage.h"
 #include "sensor/format.h"
 #include "sensor/ustform.h"
@@ -46,6 +47,8 @@ private:
     Outcome lineState();
     // Waits for the operator or, with --yes, goes on at once; false when the run must stop.
     bool operatorReady(const QString& prompt, Outcome* stop);
+    // Until a sensor answers at the factory place: with its settings, or with "nonexistent
+    // command" as a sensor does that a flash cut short left in its loader (dev->cmdRejected).
     Outcome waitForFactorySensor(const QString& position, DeviceVEL_DUO300* dev);
     Outcome calibrate(const QString& point, const QString& position, DeviceVEL_DUO300* dev);
 
@@ -79,9 +82,11 @@ Outcome Commissioning::judge(const ops::Result& result, const QString& step)
         return stopped(exitcode::ended, QStringLiteral("Прервано"));
     case ops::Result::Declined:
         return stopped(exitcode::refused, QStringLiteral("%1: не подтверждено").arg(step));
-    case ops::Result::Refused:
-        return failed(QStringLiteral("%1: %2").arg(step, result.text));
     default:
+        // A refusal, or a failure without an error code (the sensor answered with what cannot
+        // be used): the operation's words say why.
+        if (result.kind == ops::Result::Refused || result.error == 0)
+            return failed(QStringLiteral("%1: %2").arg(step, result.text));
         return failed(QStringLiteral("%1: ошибка %2: %3")
                           .arg(step)
                           .arg(result.error)
@@ -118,7 +123,7 @@ Outcome Commissioning::waitForFactorySensor(const QString& position, DeviceVEL_D
         dev->addr = factoryAddress;
         dev->baudrate = factorySpeed;
         const ops::Result read = ops::ReadSettings(line, host).run(dev, 1);
-        if (read.done())
+        if (read.done() || dev->cmdRejected)
             return {};
         const Outcome state = lineState();
         if (state.kind != Outcome::Done)
@@ -163,23 +168,27 @@ Outcome Commissioning::run(const linefile::Sensor& entry, int number)
     host.setActivity(QStringLiteral("Позиция %1, %2").arg(number).arg(target));
 
     // Refused before anything changes when the target place is taken; the factory place itself
-    // is where the new sensor answers.
-    if (entry.address != factoryAddress || entry.speed != factorySpeed) {
-        host.status(QStringLiteral("проверка адреса %1").arg(target));
-        session.useSpeed(entry.speed);
-        const Reply probe = line.read(quint8(entry.address), regmap::ustAddr, regmap::ustCount, 1);
-        const Outcome state = lineState();
-        if (state.kind != Outcome::Done)
-            return state;
-        if (probe.error != rtu::NoAnswer)
-            return failed(QStringLiteral("в сети уже имеется устройство %1").arg(target));
-    }
+    // is where the new sensor answers. The write that moves the sensor probes it again.
+    const ops::Place factory{factoryAddress, factorySpeed};
+    host.status(QStringLiteral("проверка адреса %1").arg(target));
+    session.useSpeed(entry.speed);
+    Outcome step =
+        judge(ops::CheckTarget(line, host).run(factory, {entry.address, entry.speed}, QString(), 1),
+              QStringLiteral("Проверка адреса"));
+    if (step.kind != Outcome::Done)
+        return step;
 
     DeviceVEL_DUO300 dev;
     host.status(QStringLiteral("ожидание датчика"));
-    Outcome step = waitForFactorySensor(position, &dev);
+    step = waitForFactorySensor(position, &dev);
     if (step.kind != Outcome::Done)
         return step;
+    // A flash cut short in an earlier run left it in its loader: only a flash brings it back.
+    if (dev.cmdRejected && !entry.flash)
+        return failed(ops::loaderNotice(
+            dev,
+            flashWayOut(dev.addr, dev.baudrate) +
+                QStringLiteral(", или задайте этой позиции \"flash\": true и образ (--image)")));
 
     // At the factory speed, before anything else changes.
     if (entry.flash) {
@@ -193,34 +202,20 @@ Outcome Commissioning::run(const linefile::Sensor& entry, int number)
         dev.ustRead = false;
     }
 
+    // Name, speed, setpoint and address in one write: the sensor goes straight from the factory
+    // place to the entry's, probed just before, and never lands where a sensor done earlier
+    // answers.
     host.status(QStringLiteral("запись уставок"));
-    UstForm form;
-    form.name = *entry.name;
-    form.nameLabel = QStringLiteral("name");
-    form.speed = entry.speed;
-    form.speedLabel = QStringLiteral("speed");
-    form.threshold = QString::number(*entry.setpoint);
-    form.thresholdLabel = QStringLiteral("setpoint");
-    step = judge(ops::WriteSettings(line, host).run(&dev, form), QStringLiteral("Запись уставок"));
+    ops::RestoreSensor write(line, host);
+    step = judge(write.run(&dev, entry, false), QStringLiteral("Запись уставок"));
     if (step.kind != Outcome::Done)
         return step;
 
-    host.status(QStringLiteral("смена адреса"));
-    session.useSpeed(dev.baudrate);
-    step = judge(ops::ChangeAddress(line, host).run(&dev, entry.address),
-                 QStringLiteral("Смена адреса"));
-    if (step.kind != Outcome::Done)
-        return step;
-
-    // Found where the plan puts it, and read whole.
+    // Found where the plan puts it, and read whole: the settings as read back there, with the
+    // live values.
     host.status(QStringLiteral("проверка"));
-    session.useSpeed(entry.speed);
-    DeviceVEL_DUO300 back{};
-    back.addr = entry.address;
-    back.baudrate = entry.speed;
-    step = judge(ops::ReadSettings(line, host).run(&back, 3), QStringLiteral("Чтение уставок"));
-    if (step.kind == Outcome::Done)
-        step = judge(ops::PollSensor(line, host).run(&back), QStringLiteral("Чтение параметров"));
+    DeviceVEL_DUO300 back = dev;
+    step = judge(ops::PollSensor(line, host).run(&back), QStringLiteral("Чтение параметров"));
     if (step.kind != Outcome::Done)
         return step;
     const linefile::Sensor read = linefile::fromBlocks(back.addr, back.baudrate, back.ust,

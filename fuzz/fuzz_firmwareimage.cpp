@@ -1,5 +1,7 @@
 // The firmware upload plan of any image that fits the application area: its chunks must put
 // the padded image into flash exactly once, in order, and its checksum must be the word sum.
+// An image the reader accepts fits the area and puts nothing but the erased value under the
+// checksum word.
 #include "check.h"
 #include "reprog/firmwareimage.h"
 
@@ -26,6 +28,15 @@ quint32 independentChecksum(const QByteArray& padded)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    const QByteArray whole(reinterpret_cast<const char*>(data), int(size));
+    if (firmware::imageRefusal(whole, QStringLiteral("fuzz")).isEmpty()) {
+        FUZZ_CHECK(!whole.isEmpty() && whole.size() <= firmware::areaSize);
+        for (const firmware::FlashWrite& chunk : firmware::uploadPlan(whole).chunks)
+            for (int i = 0; i < chunk.bytes.size(); ++i)
+                FUZZ_CHECK(chunk.regAddr + i < firmware::checksumAddr ||
+                           chunk.bytes.at(i) == char(0xFF));
+    }
+
     // Larger files are refused before any plan is made.
     const int length = int(size < size_t(firmware::areaSize) ? size : size_t(firmware::areaSize));
     const QByteArray image(reinterpret_cast<const char*>(data), length);

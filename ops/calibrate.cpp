@@ -33,7 +33,7 @@ Result CalibrateZero::run(DeviceVEL_DUO300* dev)
     const bool permitted = host.permitCommunication();
     Result read;
     if (permitted)
-        read = ReadSettings(line, host).run(dev, 3);
+        read = soundSettings(dev, writeTitle, true);
     if (read.kind == Result::Ending)
         return read;
     // The record takes the point whether or not it reaches the sensor; a later write sends it.
@@ -41,13 +41,13 @@ Result CalibrateZero::run(DeviceVEL_DUO300* dev)
     if (!permitted)
         return Result::refused(QString(), QString());
     if (!read.done())
-        return Result::refused(writeTitle, unreadSettingsRefusal(dev->addr));
+        return read;
     const QString refusal = ustFormRefusal(formOf(dev->ust));
     if (!refusal.isEmpty())
         return Result::refused(writeTitle, refusal);
     UstBlock block = dev->ust;
     sealChecksum(block);
-    return writeBlock(dev, block);
+    return writeBlock(dev, block, writeTitle);
 }
 
 bool CalibrateNominal::adjustGain(DeviceVEL_DUO300* dev, Phase phase)
@@ -95,7 +95,7 @@ Result CalibrateNominal::run(DeviceVEL_DUO300* dev, const std::function<UstForm(
     dev->ust.nomAdc = dev->param.adc;
     if (!host.permitCommunication())
         return Result::refused(QString(), QString());
-    const Result read = ensureSettingsRead(dev, writeTitle);
+    const Result read = soundSettings(dev, writeTitle);
     if (!read.done())
         return read;
     dev->ust.nomAdc = dev->param.adc;
@@ -104,9 +104,10 @@ Result CalibrateNominal::run(DeviceVEL_DUO300* dev, const std::function<UstForm(
     const QString refusal = ustFormRefusal(values);
     if (!refusal.isEmpty())
         return Result::refused(writeTitle, refusal);
+    // The form's speed may differ from the sensor's: writeBlock moves it only to a free place.
     applyUstForm(values, block);
     sealChecksum(block);
-    return writeBlock(dev, block);
+    return writeBlock(dev, block, writeTitle);
 }
 
 } // namespace ops

@@ -16,29 +16,6 @@ Result ending()
     return {Result::Ending, 0, QString(), QString()};
 }
 
-// The operation's host, except that the address change's own confirmation is answered yes:
-// the user has already confirmed the list of changes that names the new address.
-class AddressConfirmed : public OperationHost
-{
-public:
-    explicit AddressConfirmed(OperationHost& host) : host(host) {}
-    int ask(const Question& question) override
-    {
-        return question.id == QLatin1String("address") ? Ok : host.ask(question);
-    }
-    void progress(int value, int maximum) override { host.progress(value, maximum); }
-    bool cancelled() override { return host.cancelled(); }
-    void outcome(DeviceVEL_DUO300* dev, int error) override { host.outcome(dev, error); }
-    void settingsChanged(DeviceVEL_DUO300* dev) override { host.settingsChanged(dev); }
-    void paramsChanged(DeviceVEL_DUO300* dev) override { host.paramsChanged(dev); }
-    void listChanged(int row) override { host.listChanged(row); }
-    void committed() override { host.committed(); }
-    bool permitCommunication() override { return host.permitCommunication(); }
-
-private:
-    OperationHost& host;
-};
-
 } // namespace
 
 QString fieldCaption(const QString& key)
@@ -100,6 +77,7 @@ QVector<Change> restoreChanges(const linefile::Sensor& entry, const DeviceVEL_DU
 UstBlock restoredBlock(const UstBlock& now, const linefile::Sensor& entry, bool calibration)
 {
     UstBlock block = now;
+    block.mbAddr = quint16(entry.address);
     if (entry.name)
         setNameText(block, *entry.name);
     storeSpeed(block, entry.speed);
@@ -207,28 +185,26 @@ Result RestoreSensor::run(DeviceVEL_DUO300* dev, const linefile::Sensor& entry, 
     const QString refusal = restoreRefusal(entry);
     if (!refusal.isEmpty())
         return Result::refused(restoreTitle, refusal);
+    const Result read = soundSettings(dev, restoreTitle);
+    if (!read.done())
+        return read;
 
-    // The address first, at the speed the sensor answers at now; then the rest, whose speed
-    // takes effect with the write.
+    // Address, speed and the rest in one write: the sensor moves straight to the entry's place,
+    // which writeBlock probes first, and passes through no other.
     const int steps = 3;
     host.progress(0, steps);
-    AddressConfirmed confirmed(host);
-    const Result address = ChangeAddress(line, confirmed).run(dev, entry.address);
-    if (!address.done())
-        return address;
-    host.progress(1, steps);
     if (host.cancelled())
         return {Result::Cancelled, 0, QString(), QString()};
     const UstBlock block = restoredBlock(dev->ust, entry, calibration);
     if (std::memcmp(&block, &dev->ust, sizeof block) != 0) {
-        const Result written = writeBlock(dev, block);
+        const Result written = writeBlock(dev, block, restoreTitle);
         if (!written.done())
             return written;
     }
     host.progress(2, steps);
 
-    if (line.baudrate() != dev->baudrate)
-        line.reopen(line.portName(), dev->baudrate);
+    // Read back where nothing else answered before the write: only the restored sensor can.
+    useSpeed(dev->baudrate);
     const Result back = ReadSettings(line, host).run(dev, 3);
     if (back.kind == Result::Ending)
         return back;

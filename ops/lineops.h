@@ -42,8 +42,8 @@ struct Change
 QVector<Change> restoreChanges(const linefile::Sensor& entry, const DeviceVEL_DUO300& now,
                                bool calibration);
 
-// The sensor's settings block with the entry's name, speed and setpoint and, with calibration,
-// its zero and nominal points; the address and everything else stay as the sensor has them.
+// The sensor's settings block with the entry's address, name, speed and setpoint and, with
+// calibration, its zero and nominal points; everything else stays as the sensor has it.
 UstBlock restoredBlock(const UstBlock& now, const linefile::Sensor& entry, bool calibration);
 
 // Why the entry cannot be put onto a sensor; empty when it can.
@@ -69,15 +69,15 @@ public:
     QVector<linefile::Sensor> silent;
 };
 
-// A file entry put onto the sensor: the address through the address-change sequence, then
-// name, speed, setpoint and perhaps the calibration points in one write, then read back at the
-// new address and speed.
+// A file entry put onto the sensor: address, name, speed, setpoint and perhaps the calibration
+// points in one write, sent only when nothing answers at the entry's address and speed yet, then
+// read back there.
 class RestoreSensor : public Operation
 {
 public:
     using Operation::Operation;
-    // The record's settings must have been read just before: the changes the user confirmed
-    // were worked out from them.
+    // The record's settings must have been read just before (ReadSettings::runForWrite): the
+    // changes the user confirmed were worked out from them.
     Result run(DeviceVEL_DUO300* dev, const linefile::Sensor& entry, bool calibration);
     // What the sensor still lacks of the entry after the read-back; empty when it matches.
     QVector<Change> remaining;

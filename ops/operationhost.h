@@ -50,7 +50,8 @@ public:
     virtual void progress(int value, int maximum) = 0;
     // Whether the user asked to stop the operation; a search asks between its probes.
     virtual bool cancelled() = 0;
-    // An exchange with the record's sensor ended with this error code (0: it answered).
+    // An exchange with the record's sensor ended with this error code (0: it answered); called
+    // before the record takes the outcome.
     virtual void outcome(DeviceVEL_DUO300* dev, int error) = 0;
     // The record's settings changed, or an exchange for them failed: whatever shows them is
     // refreshed.

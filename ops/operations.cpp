@@ -18,12 +18,20 @@ Result ending()
 
 void Operation::record(DeviceVEL_DUO300* dev, const Reply& reply)
 {
-    SensorRegistry::recordOutcome(*dev, reply.error);
+    // The host first, so that it sees what the outcome changes.
     host.outcome(dev, reply.error);
+    SensorRegistry::recordOutcome(*dev, reply.error);
 }
 
-Result Operation::writeBlock(DeviceVEL_DUO300* dev, const UstBlock& block)
+Result Operation::writeBlock(DeviceVEL_DUO300* dev, const UstBlock& block, const QString& title,
+                             bool claimed)
 {
+    const Place to{block.mbAddr, block.speed * 100};
+    if (!claimed) {
+        const Result free = claimTarget(dev, to, title);
+        if (!free.done())
+            return free;
+    }
     const Reply reply =
         line.write(quint8(dev->addr), regmap::ustAddr, regmap::ustCount, blockBytes(block), 3);
     if (reply.ending)
@@ -32,8 +40,9 @@ Result Operation::writeBlock(DeviceVEL_DUO300* dev, const UstBlock& block)
     // The sensor answers at the written address and speed from now on: the record follows.
     if (reply.ok()) {
         dev->ust = block;
-        dev->addr = block.mbAddr;
-        dev->baudrate = block.speed * 100;
+        dev->ustSound = true;
+        dev->addr = to.address;
+        dev->baudrate = to.speed;
     }
     host.settingsChanged(dev);
     if (!reply.ok())
@@ -41,16 +50,22 @@ Result Operation::writeBlock(DeviceVEL_DUO300* dev, const UstBlock& block)
     return Result();
 }
 
-Result Operation::ensureSettingsRead(DeviceVEL_DUO300* dev, const QString& title)
+Result Operation::soundSettings(DeviceVEL_DUO300* dev, const QString& title, bool fresh)
 {
-    if (dev->ustRead)
+    if (!fresh && dev->ustRead && dev->ustSound)
         return Result();
-    const Result read = ReadSettings(line, host).run(dev, 3);
-    if (read.kind == Result::Ending)
-        return read;
-    if (!read.done())
-        return Result::refused(title, unreadSettingsRefusal(dev->addr));
-    return Result();
+    return ReadSettings(line, host).runForWrite(dev, title);
+}
+
+Result Operation::claimTarget(DeviceVEL_DUO300* dev, const Place& to, const QString& title)
+{
+    return CheckTarget(line, host).run({dev->addr, dev->baudrate}, to, title);
+}
+
+void Operation::useSpeed(int baudrate)
+{
+    if (line.baudrate() != baudrate)
+        line.reopen(line.portName(), baudrate);
 }
 
 Result ReadSettings::run(DeviceVEL_DUO300* dev, int attempts)
@@ -62,10 +77,60 @@ Result ReadSettings::run(DeviceVEL_DUO300* dev, int attempts)
     if (reply.ok()) {
         copyFromAnswer(&dev->ust, int(sizeof dev->ust), reply.answer);
         dev->ustRead = true;
+        // The answer's CRC is not checked: the block's own checksum and ranges tell whether
+        // it may be written back. It is shown either way.
+        dev->ustSound = ustBlockDamage(dev->ust).isEmpty();
     }
     host.settingsChanged(dev);
     if (!reply.ok())
         return Result::failed(reply.error, QString(), errorTextFor(reply.error));
+    return Result();
+}
+
+Result ReadSettings::runForWrite(DeviceVEL_DUO300* dev, const QString& title)
+{
+    QString damage;
+    for (int read = 0; read < usualAttempts; ++read) {
+        const Result result = run(dev, usualAttempts);
+        if (result.kind == Result::Ending)
+            return result;
+        if (!result.done())
+            return {Result::Refused, result.error, title, unreadSettingsRefusal(dev->addr)};
+        damage = ustBlockDamage(dev->ust);
+        if (damage.isEmpty())
+            return Result();
+        line.note(QStringLiteral("Warning: "),
+                  QStringLiteral("Настройки датчика с адресом %1 пришли повреждёнными: %2")
+                      .arg(dev->addr)
+                      .arg(damage));
+    }
+    return Result::failed(0, title, damagedSettingsRefusal(dev->addr, damage));
+}
+
+Result CheckTarget::run(const Place& from, const Place& to, const QString& title, int attempts)
+{
+    Probe probe;
+    if (from != to) {
+        const int speed = line.baudrate();
+        useSpeed(to.speed);
+        // Each probe alone, so that the first answer of any kind ends the probing.
+        for (int i = 0; i < attempts && !line.ending(); ++i) {
+            const Reply reply = line.read(quint8(to.address), regmap::ustAddr, regmap::ustCount, 1);
+            if (reply.ending)
+                break;
+            probe.error = reply.error;
+            probe.answer = reply.answer;
+            if (reply.error != rtu::NoAnswer)
+                break;
+        }
+        probe.portLost = !line.lostPort().isEmpty();
+        useSpeed(speed);
+    }
+    if (line.ending())
+        return ending();
+    verdict = judgeTarget(from, to, probe);
+    if (!verdict.free)
+        return Result::refused(title, verdict.text);
     return Result();
 }
 
@@ -76,14 +141,15 @@ Result WriteSettings::run(DeviceVEL_DUO300* dev, const UstForm& form)
     const QString refusal = ustFormRefusal(form);
     if (!refusal.isEmpty())
         return Result::refused(writeTitle, refusal);
-    const Result read = ensureSettingsRead(dev, writeTitle);
+    const Result read = soundSettings(dev, writeTitle);
     if (!read.done())
         return read;
 
+    // A new speed moves the sensor: writeBlock sends it only where nothing answers yet.
     UstBlock block = dev->ust;
     applyUstForm(form, block);
     sealChecksum(block);
-    return writeBlock(dev, block);
+    return writeBlock(dev, block, writeTitle);
 }
 
 Result ChangeAddress::run(DeviceVEL_DUO300* dev, int newAddr)
@@ -97,17 +163,21 @@ Result ChangeAddress::run(DeviceVEL_DUO300* dev, int newAddr)
             QStringLiteral(
                 "Введено недопустимое значение Адреса Modbus\nВведите значение от 1 до ") +
                 QString::number(addressMax));
-    const Result read = ensureSettingsRead(dev, addressTitle);
+    const Result read = soundSettings(dev, addressTitle);
     if (!read.done())
         return read;
 
-    const Reply probe = line.read(quint8(newAddr), regmap::ustAddr, regmap::ustCount, 3);
-    if (probe.ending)
-        return ending();
-    if (probe.error != rtu::NoAnswer)
+    // The new address is probed before the question, so that the user is not asked to confirm
+    // a move that cannot be made.
+    CheckTarget check(line, host);
+    const Result free =
+        check.run({dev->addr, dev->baudrate}, {newAddr, dev->baudrate}, addressTitle);
+    if (check.verdict.answered)
         return Result::refused(addressTitle,
                                QStringLiteral("В сети уже имеется устройство с адресом '") +
-                                   QString::number(newAddr) + QLatin1Char('\''));
+                                   QString::number(newAddr) + QStringLiteral("'\n") + free.text);
+    if (!free.done())
+        return free;
     if (host.ask({QStringLiteral("address"), Icon::Warning, addressTitle,
                   QStringLiteral("Адрес устройства будет изменён с '%1' на '%2'")
                       .arg(dev->addr)
@@ -118,19 +188,25 @@ Result ChangeAddress::run(DeviceVEL_DUO300* dev, int newAddr)
     UstBlock block = dev->ust;
     block.mbAddr = quint16(newAddr);
     sealChecksum(block);
-    return writeBlock(dev, block);
+    return writeBlock(dev, block, addressTitle, true);
 }
 
 Result ResetSettings::run(DeviceVEL_DUO300* dev)
 {
-    if (host.ask({QStringLiteral("reset"), Icon::Warning, QStringLiteral("Сброс настроек"),
+    const QString title = QStringLiteral("Сброс настроек");
+    if (host.ask({QStringLiteral("reset"), Icon::Warning, title,
                   QStringLiteral("Будут установлены настройки по умолчанию для датчика '%1'")
                       .arg(dev->addr),
                   Ok | Cancel, NoButton}) != Ok)
         return {Result::Declined, 0, QString(), QString()};
     host.committed();
 
+    // The factory settings move the sensor to the factory address and speed: only when nothing
+    // answers there yet.
     const UstBlock defaults = defaultUstBlock();
+    const Result free = claimTarget(dev, {defaults.mbAddr, defaults.speed * 100}, title);
+    if (!free.done())
+        return free;
     const Reply reply =
         line.write(quint8(dev->addr), regmap::ustAddr, regmap::ustCount, blockBytes(defaults), 1);
     if (reply.ending)
@@ -271,6 +347,29 @@ Result SearchLine::run(const QString& portName, const QStringList& speeds, const
     if (cancelled)
         return {Result::Cancelled, 0, QString(), QString()};
     return Result();
+}
+
+QString loaderNotice(const DeviceVEL_DUO300& dev, const QString& wayOut)
+{
+    if (!dev.cmdRejected)
+        return QString();
+    return QStringLiteral("Датчик %1@%2 отвечает «несуществующая команда», как отвечает его "
+                          "загрузчик: по-видимому, перепрограммирование было прервано, и датчик "
+                          "остался в загрузчике, без своей программы. Чтобы вернуть его, "
+                          "перепрограммируйте его снова: %3.")
+        .arg(dev.addr)
+        .arg(dev.baudrate)
+        .arg(wayOut);
+}
+
+QString leftInLoaderText(const DeviceVEL_DUO300& dev, const QString& wayOut)
+{
+    return QStringLiteral("Перепрограммирование не завершено: датчик %1@%2 остался в "
+                          "загрузчике, без своей программы. Чтобы вернуть его, "
+                          "перепрограммируйте его снова: %3.")
+        .arg(dev.addr)
+        .arg(dev.baudrate)
+        .arg(wayOut);
 }
 
 } // namespace ops

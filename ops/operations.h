@@ -3,6 +3,7 @@
 #include "devices/registry.h"
 #include "link/lineclient.h"
 #include "ops/operationhost.h"
+#include "ops/target.h"
 #include "reprog/firmwareimage.h"
 #include "sensor/calibrationstep.h"
 #include "sensor/ustform.h"
@@ -16,6 +17,9 @@
 // it starts, talks through the line client, asks its host what it must ask, and returns a
 // result that says how it ended and why.
 namespace ops {
+
+// Attempts of a request that must get through, and reads of a settings block that came damaged.
+constexpr int usualAttempts = 3;
 
 struct Result
 {
@@ -54,12 +58,21 @@ public:
 protected:
     // Records the reply's outcome on the record and tells the host.
     void record(DeviceVEL_DUO300* dev, const Reply& reply);
-    // Writes a settings block to the sensor (three attempts); on success the record takes
-    // the block and the speed it names.
-    Result writeBlock(DeviceVEL_DUO300* dev, const UstBlock& block);
-    // Reads the settings when the record's image did not come from the sensor, so that a
-    // write never sends what nobody chose; the refusal is titled as the caller's boxes.
-    Result ensureSettingsRead(DeviceVEL_DUO300* dev, const QString& title);
+    // The record's settings image as the base of a write, read when it did not come from the
+    // sensor, came damaged, or fresh is asked, so that a write never sends what nobody chose
+    // nor what a damaged read made of the sensor's block. Refusals are titled as the caller's
+    // boxes.
+    Result soundSettings(DeviceVEL_DUO300* dev, const QString& title, bool fresh = false);
+    // Refused, titled, when the place the sensor would move to is taken.
+    Result claimTarget(DeviceVEL_DUO300* dev, const Place& to, const QString& title);
+    // Writes a settings block built from the record's sound image (three attempts). A block
+    // that moves the sensor to another address or speed goes out only once that place was
+    // found free: here, or by the caller's claimTarget just before (claimed). On success the
+    // record takes the block and the place it names.
+    Result writeBlock(DeviceVEL_DUO300* dev, const UstBlock& block, const QString& title,
+                      bool claimed = false);
+    // Opens the port at this speed unless it is open at it already.
+    void useSpeed(int baudrate);
 
     LineClient& line;
     OperationHost& host;
@@ -71,6 +84,22 @@ class ReadSettings : public Operation
 public:
     using Operation::Operation;
     Result run(DeviceVEL_DUO300* dev, int attempts);
+    // The block as the base of a write: read again, up to the usual attempts, while it comes
+    // damaged. Refused, with the read's error, when the sensor does not answer; Failed when
+    // the block stays damaged.
+    Result runForWrite(DeviceVEL_DUO300* dev, const QString& title);
+};
+
+// Whether a sensor may move from one place to another: the place it moves to is probed at its
+// speed (the port re-opened there and back) until anything answers, and judged. Refused, with
+// the verdict's text, when it is taken.
+class CheckTarget : public Operation
+{
+public:
+    using Operation::Operation;
+    Result run(const Place& from, const Place& to, const QString& title,
+               int attempts = usualAttempts);
+    TargetVerdict verdict;
 };
 
 // The name, speed and setpoint of a form over the sensor's settings block, checked in full
@@ -90,7 +119,8 @@ public:
     Result run(DeviceVEL_DUO300* dev, int newAddr);
 };
 
-// The factory settings block, after confirmation. The record keeps its address and speed.
+// The factory settings block, after confirmation, unless something answers at the factory
+// address and speed already. The record keeps its address and speed.
 class ResetSettings : public Operation
 {
 public:
@@ -174,12 +204,26 @@ public:
     static Question confirmation(const DeviceVEL_DUO300& dev, const QString& imagePath);
     // Reads and checks the image, asks, and runs the procedure.
     Result run(DeviceVEL_DUO300* dev, const QString& imagePath);
+    // The run ended with the sensor in its loader, its application erased or half written:
+    // it answers no application request until it is reprogrammed.
+    bool leftInLoader = false;
 
 private:
-    void writeLoaderRequest(DeviceVEL_DUO300* dev);
+    // Not done when the settings came damaged and the run must stop: nothing was written. A
+    // sensor that does not answer the read is taken to sit in its loader already: the run goes
+    // on without the request.
+    Result writeLoaderRequest(DeviceVEL_DUO300* dev);
     void step(int value, int maximum);
     int value = 0;
     int maximum = 100;
 };
+
+// A sensor that answered an application request with "nonexistent command" answers as its
+// loader does: a flash cut short leaves it there. What the user is told of it, with the way
+// back (wayOut) that the program offers; empty when the record's last answer was no such one.
+QString loaderNotice(const DeviceVEL_DUO300& dev, const QString& wayOut);
+
+// What the user is told when a flash ends with the sensor in its loader (Reprogram::leftInLoader).
+QString leftInLoaderText(const DeviceVEL_DUO300& dev, const QString& wayOut);
 
 } // namespace ops

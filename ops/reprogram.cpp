@@ -29,29 +29,31 @@ void Reprogram::step(int newValue, int newMaximum)
     host.progress(value, maximum);
 }
 
-void Reprogram::writeLoaderRequest(DeviceVEL_DUO300* dev)
+Result Reprogram::writeLoaderRequest(DeviceVEL_DUO300* dev)
 {
-    // Only a block read in this run is written back: the request must not carry settings that
-    // the sensor does not hold. A sensor that no longer answers settings reads may sit in its
-    // loader already, so the procedure goes on without the request.
-    const Result read = ReadSettings(line, host).run(dev, 3);
+    // Only a block read whole and sound in this run is written back: the request must not carry
+    // settings that the sensor does not hold. A sensor that no longer answers settings reads
+    // may sit in its loader already, so the procedure goes on without the request.
+    const Result read = soundSettings(dev, failureTitle, true);
+    if (read.kind == Result::Failed || read.kind == Result::Ending)
+        return read;
     if (!read.done()) {
-        if (read.kind != Result::Ending)
-            line.note(QStringLiteral("Error: "),
-                      QStringLiteral("Запрос на переход в загрузчик не записан: не удалось "
-                                     "считать настройки датчика: ") +
-                          errorTextFor(read.error));
-        return;
+        line.note(QStringLiteral("Error: "),
+                  QStringLiteral("Запрос на переход в загрузчик не записан: не удалось "
+                                 "считать настройки датчика: ") +
+                      errorTextFor(read.error));
+        return Result();
     }
     const quint32 readCode = dev->ust.loaderCode;
     UstBlock block = dev->ust;
     block.loaderCode = regmap::loaderRequest;
     sealChecksum(block);
-    writeBlock(dev, block);
+    writeBlock(dev, block, failureTitle);
     // The request is for this run only: a later settings write from the record must not send
     // the sensor into its loader again at its next start.
     dev->ust.loaderCode = readCode;
     sealChecksum(dev->ust);
+    return Result();
 }
 
 Result Reprogram::run(DeviceVEL_DUO300* dev, const QString& imagePath)
@@ -74,14 +76,24 @@ Result Reprogram::run(DeviceVEL_DUO300* dev, const QString& imagePath)
     step(0, 100);
     // A sensor that rejected the last command may sit in its loader already. Failures of the
     // loader entry and of the erase are shown, and the procedure goes on.
+    leftInLoader = dev->cmdRejected;
     if (!dev->cmdRejected) {
-        writeLoaderRequest(dev);
+        const Result request = writeLoaderRequest(dev);
+        if (request.kind == Result::Failed) {
+            line.note(QStringLiteral("Error: "),
+                      QStringLiteral("Перепрограммирование остановлено: ") + request.text);
+            return Result::failed(0, failureTitle,
+                                  QStringLiteral("Перепрограммирование остановлено, датчик "
+                                                 "работает по-прежнему:\n") +
+                                      request.text);
+        }
         if (line.ending())
             return {Result::Ending, 0, QString(), QString()};
         const Reply entry = line.goToLoader(addr, 3);
         if (entry.ending)
             return {Result::Ending, 0, QString(), QString()};
         record(dev, entry);
+        leftInLoader = entry.ok();
         if (!entry.ok())
             host.ask({QStringLiteral("loader"), Icon::Warning, failureTitle,
                       QStringLiteral("Ошибка перехода в загрузчик:\n") + errorTextFor(entry.error),
@@ -96,6 +108,8 @@ Result Reprogram::run(DeviceVEL_DUO300* dev, const QString& imagePath)
     if (erase.ending)
         return {Result::Ending, 0, QString(), QString()};
     record(dev, erase);
+    // Its application is gone: only an upload brings the sensor back.
+    leftInLoader = leftInLoader || erase.ok();
     if (!erase.ok())
         host.ask({QStringLiteral("erase"), Icon::Warning, failureTitle,
                   QStringLiteral("Ошибка очистки флеш:\n") + errorTextFor(erase.error), Ok,
@@ -131,6 +145,7 @@ Result Reprogram::run(DeviceVEL_DUO300* dev, const QString& imagePath)
     if (start.ending)
         return {Result::Ending, 0, QString(), QString()};
     record(dev, start);
+    leftInLoader = !start.ok();
     if (!start.ok())
         return Result::failed(start.error, failureTitle,
                               QStringLiteral("Ошибка перехода на основную программу:\n") +

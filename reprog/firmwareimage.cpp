@@ -30,6 +30,36 @@ UploadPlan uploadPlan(const QByteArray& image)
     return plan;
 }
 
+namespace {
+
+QString tooLarge(const QString& name, qint64 size)
+{
+    return QStringLiteral("Файл %1 слишком велик: %2 байт, допустимо не более %3 байт.")
+        .arg(name)
+        .arg(size)
+        .arg(areaSize);
+}
+
+} // namespace
+
+QString imageRefusal(const QByteArray& bytes, const QString& name)
+{
+    if (bytes.size() > areaSize)
+        return tooLarge(name, bytes.size());
+    if (bytes.isEmpty())
+        return QStringLiteral("Файл %1 пуст.").arg(name);
+    const QByteArray underChecksum = paddedImage(bytes).mid(checksumOffset);
+    if (underChecksum.count(char(0xFF)) != underChecksum.size())
+        return QStringLiteral("Файл %1 занимает слово контрольной суммы: байты %2–%3 образа "
+                              "(адрес 0x%4, последние 4 байта области приложения) должны быть "
+                              "пустыми (0xFF), туда записывается контрольная сумма образа.")
+            .arg(name)
+            .arg(checksumOffset)
+            .arg(areaSize - 1)
+            .arg(QString::number(checksumAddr, 16).toUpper());
+    return QString();
+}
+
 ImageFile readImageFile(const QString& name)
 {
     if (name.isEmpty())
@@ -43,15 +73,11 @@ ImageFile readImageFile(const QString& name)
     const QByteArray bytes = file.read(areaSize + 1);
     if (file.error() != QFileDevice::NoError)
         return {{}, QStringLiteral("Ошибка чтения файла ") + name};
-    const qint64 size = qMax(file.size(), qint64(bytes.size()));
-    if (size > areaSize)
-        return {{},
-                QStringLiteral("Файл %1 слишком велик: %2 байт, допустимо не более %3 байт.")
-                    .arg(name)
-                    .arg(size)
-                    .arg(areaSize)};
-    if (bytes.isEmpty())
-        return {{}, QStringLiteral("Файл %1 пуст.").arg(name)};
+    if (file.size() > areaSize)
+        return {{}, tooLarge(name, file.size())};
+    const QString refusal = imageRefusal(bytes, name);
+    if (!refusal.isEmpty())
+        return {{}, refusal};
     return {bytes, {}};
 }
 

@@ -17,6 +17,7 @@ constexpr quint8 pageCount = 10;
 constexpr int chunkSize = 192;
 // The last four bytes of the area hold the image checksum.
 constexpr quint16 checksumAddr = 0x3BFC;
+constexpr int checksumOffset = checksumAddr - areaStart; // in the image: 10236
 
 // One write request of the upload.
 struct FlashWrite
@@ -41,8 +42,15 @@ QByteArray paddedImage(const QByteArray& image);
 // readImageFile refuses images that do not fit the area; a larger one would run past it.
 UploadPlan uploadPlan(const QByteArray& image);
 
-// An image file read whole, or why it cannot be used: missing, unreadable, empty, or larger
-// than the area. refusal is the text shown to the user; empty when bytes can be uploaded.
+// Why the image read from the named file cannot be uploaded: empty, larger than the area, or
+// with data under the checksum word (bytes at checksumOffset and after that are not the
+// erased value 0xFF), where the checksum written after the upload would replace them and the
+// stored image would no longer match it. Empty when it can; blank bytes there are sent as
+// they are.
+QString imageRefusal(const QByteArray& bytes, const QString& name);
+
+// An image file read whole, or why it cannot be used: missing, unreadable, or refused by
+// imageRefusal. refusal is the text shown to the user; empty when bytes can be uploaded.
 struct ImageFile
 {
     QByteArray bytes;

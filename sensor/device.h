@@ -18,6 +18,10 @@ struct DeviceVEL_DUO300
     // ust came from the sensor: a write built on a block never read would send what nobody
     // chose (address 0, speed 0, the calibration points 0).
     bool ustRead = false;
+    // ust as last read was whole and sound (checksum, speed, address), or was written by the
+    // program and acknowledged: only such a block is the base of a write. The program's own
+    // changes to the record (a calibration point kept for a later write) leave it as it is.
+    bool ustSound = false;
 };
 
 static_assert(std::is_trivially_copyable<DeviceVEL_DUO300>::value, "records are copied bytewise");

@@ -5,6 +5,8 @@ QString deviceRowText(const DeviceVEL_DUO300& dev)
     QString text = QString::number(dev.addr) + QLatin1Char('\t') + QString::number(dev.baudrate);
     if (!dev.commError)
         text += QLatin1Char('\t') + fullNameText(dev.ust);
+    else if (dev.cmdRejected)
+        text += QStringLiteral("\tв загрузчике: «Перепрограммирование»");
     return text;
 }
 

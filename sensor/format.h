@@ -7,7 +7,8 @@
 // Texts shown for a sensor; free of widgets so they can be tested.
 
 // A row of the device list: address, TAB, speed and, when the sensor answered, TAB and all
-// 16 bytes of the name field.
+// 16 bytes of the name field; when it answered "nonexistent command" as a sensor left in its
+// loader does, TAB and that, with the way back.
 QString deviceRowText(const DeviceVEL_DUO300& dev);
 
 // The measured value as the parameters block gives it.

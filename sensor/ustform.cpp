@@ -68,6 +68,31 @@ QString unreadSettingsRefusal(int addr)
         .arg(addr);
 }
 
+QString ustBlockDamage(const UstBlock& ust)
+{
+    if (ust.checksum != ustChecksum(ust))
+        return QStringLiteral("контрольная сумма блока 0x%1, а должна быть 0x%2")
+            .arg(ust.checksum, 8, 16, QLatin1Char('0'))
+            .arg(ustChecksum(ust), 8, 16, QLatin1Char('0'));
+    const int speed = ust.speed * 100;
+    if (std::find(std::begin(listedSpeeds), std::end(listedSpeeds), speed) ==
+        std::end(listedSpeeds))
+        return QStringLiteral("в блоке скорость %1, такой скорости у датчика нет").arg(speed);
+    if (ust.mbAddr < 1 || ust.mbAddr > addressMax)
+        return QStringLiteral("в блоке адрес %1, вне диапазона от 1 до %2")
+            .arg(ust.mbAddr)
+            .arg(addressMax);
+    return QString();
+}
+
+QString damagedSettingsRefusal(int addr, const QString& damage)
+{
+    return QStringLiteral("Настройки датчика с адресом %1 при каждом чтении приходят "
+                          "повреждёнными (%2): ничего не записано.")
+        .arg(addr)
+        .arg(damage);
+}
+
 void storeSpeed(UstBlock& ust, int bitPerSecond)
 {
     ust.speed = quint16(bitPerSecond / 100);

@@ -37,6 +37,15 @@ QString ustFormRefusal(const UstForm& form);
 // calibration points.
 QString unreadSettingsRefusal(int addr);
 
+// Why a settings block read from a sensor must not be the base of a write: its checksum does
+// not match (a bit changed on the way or in the sensor), or it names a speed the sensor cannot
+// be set to or an address outside 1..addressMax. Written back, such a block would put the
+// sensor where neither the search nor a manual addition finds it. Empty when it is sound.
+QString ustBlockDamage(const UstBlock& ust);
+
+// Why a write is refused when every read of the block for it came damaged.
+QString damagedSettingsRefusal(int addr, const QString& damage);
+
 // Store one form value into a settings image; the checksum is left to the caller.
 void storeSpeed(UstBlock& ust, int bitPerSecond);
 void storeThreshold(UstBlock& ust, const QString& text);

@@ -300,6 +300,10 @@ struct SensorBus::Impl
             case Fault::Garbage:
                 chunks[0].bytes = garbage(value);
                 break;
+            case Fault::BitFlip:
+                if (value >= 0 && value < chunks[0].bytes.size())
+                    chunks[0].bytes[value] = char(chunks[0].bytes.at(value) ^ 0x01);
+                break;
             case Fault::None:
             case Fault::Exception:
             case Fault::EraseStatus:

@@ -38,6 +38,8 @@ enum class Fault
     Long,          // the normal answer with `value` extra bytes
     Garbage,       // `value` bytes of garbage instead of the answer
     EraseStatus,   // erase answered with flash status `value`
+    BitFlip,       // the normal answer with the lowest bit of its byte `value` flipped, the CRC
+                   // left as sent: a hit on the line that only the answer's CRC would show
 };
 
 struct FaultSpec

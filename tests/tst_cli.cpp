@@ -108,7 +108,29 @@ enum Setup
 {
     OneSensor,       // a voltage sensor at 1@9600
     OccupiedFactory, // one factory sensor waiting, and a sensor at 7@9600 already
+    DamagedBlock,    // a voltage sensor at 1@9600 whose settings block names address 37
 };
+
+sim::Sensor named(quint8 addr, int baud, const QString& name)
+{
+    sim::Sensor sensor = sim::makeSensor(addr, baud, 2);
+    setNameText(sensor.ust, name);
+    sealChecksum(sensor.ust);
+    return sensor;
+}
+
+// The name velduo reads at the place, or why it read none.
+QString nameAt(const QString& place, const QString& port)
+{
+    const Run run = velduo({"read", place, "--json", "--port", port});
+    return run.code == 0 ? run.json().value("name").toString() : run.all();
+}
+
+bool isWriteTo(const QByteArray& request, quint16 reg)
+{
+    return request.size() > 4 && quint8(request[1]) == 0x10 &&
+           quint16((quint8(request[2]) << 8) | quint8(request[3])) == reg;
+}
 
 } // namespace
 
@@ -355,6 +377,10 @@ private slots:
             << QStringList{"commission", "%dir/plan.json", "--out",  "%dir/line.json",
                            "--yes",      "--json",         "--port", "%port"}
             << false << 5 << "7@9600" << true;
+        QTest::newRow("1 damaged settings block")
+            << int(DamagedBlock)
+            << QStringList{"set-address", "1@9600", "7", "--yes", "--port", "%port"} << false << 1
+            << QStringLiteral("в блоке адрес 37") << false;
         QTest::newRow("130 SIGINT during a flash")
             << int(OneSensor) << QStringList{"flash", "1@9600",       "%dir/app.bin", "--yes",
                                              "--log", "%dir/log.txt", "--port",       "%port"}
@@ -371,7 +397,9 @@ private slots:
         QFETCH(bool, written);
         QTemporaryDir scratch;
         QVERIFY(writeFile(scratch.filePath("big.bin"), image(firmware::areaSize + 1)));
-        QVERIFY(writeFile(scratch.filePath("app.bin"), image(firmware::areaSize)));
+        // A whole area, its last word blank for the checksum.
+        QVERIFY(writeFile(scratch.filePath("app.bin"),
+                          image(firmware::checksumOffset) + QByteArray(4, char(0xFF))));
         QVERIFY(writeFile(scratch.filePath("plan.json"), R"({"format": "velduo-line",
             "version": 1, "sensors": [
             {"address": 5, "speed": 9600, "name": "A", "setpoint": 1},
@@ -380,6 +408,12 @@ private slots:
         args.replaceInStrings("%dir", scratch.path());
         if (setup == OneSensor) {
             bus.addSensor(1, 9600, 2);
+        } else if (setup == DamagedBlock) {
+            bus.addSensor(1, 9600, 2);
+            bus.updateSensor(1, [](sim::Sensor& s) {
+                s.ust.mbAddr = 37;
+                sealChecksum(s.ust);
+            });
         } else {
             bus.addSensor(7, 9600, 2);
             bus.queueFactorySensors(1);
@@ -430,6 +464,213 @@ private slots:
             QVERIFY2(at >= 0 && at >= lines.size() - 2, qPrintable(lines.join('\n')));
             for (int i = at + 1; i < lines.size(); ++i)
                 QVERIFY2(!lines.at(i).contains(QLatin1String("| >> ")), qPrintable(lines.at(i)));
+        }
+    }
+
+    // Every command that moves a sensor, with another sensor where it would land: nothing is
+    // written, the refusal names that sensor, and both still answer where they were.
+    void moveOntoATakenPlace_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("holderAddress"); // where the other sensor answers
+        QTest::addColumn<int>("holderSpeed");
+        QTest::addColumn<int>("code");
+
+        QTest::newRow("set-address")
+            << QStringList{"set-address", "3@9600", "5", "--yes"} << 5 << 9600 << 4;
+        QTest::newRow("write with a new speed")
+            << QStringList{"write", "3@9600", "--speed", "38400"} << 3 << 38400 << 4;
+        QTest::newRow("reset") << QStringList{"reset", "3@9600", "--yes"} << 1 << 115200 << 4;
+        // The factory sensor waits at 1@115200 for the entry's place.
+        QTest::newRow("commission entry")
+            << QStringList{"commission", "%dir/plan.json", "--out", "%dir/line.json", "--yes"} << 5
+            << 9600 << 5;
+    }
+
+    void moveOntoATakenPlace()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, holderAddress);
+        QFETCH(int, holderSpeed);
+        QFETCH(int, code);
+        QTemporaryDir scratch;
+        QVERIFY(writeFile(scratch.filePath("plan.json"), R"({"format": "velduo-line",
+            "version": 1, "sensors": [{"address": 5, "speed": 9600, "name": "Ввод В",
+            "setpoint": 1}]})"));
+        bus.addSensor(named(quint8(holderAddress), holderSpeed, QStringLiteral("Ввод Б")));
+        const QString holder = QStringLiteral("%1@%2").arg(holderAddress).arg(holderSpeed);
+        QString moved = QStringLiteral("3@9600");
+        if (args.first() == QLatin1String("commission")) {
+            bus.queueFactorySensors(1);
+            QTRY_VERIFY(bus.hasSensor(1));
+            bus.updateSensor(1, [](sim::Sensor& s) {
+                setNameText(s.ust, QStringLiteral("Ввод А"));
+                sealChecksum(s.ust);
+            });
+            moved = QStringLiteral("1@115200");
+        } else {
+            bus.addSensor(named(3, 9600, QStringLiteral("Ввод А")));
+        }
+        bus.clearLog();
+
+        args.replaceInStrings("%dir", scratch.path());
+        const Run run = velduo(args + QStringList{"--port", port()});
+
+        QVERIFY2(run.code == code, qPrintable(QString::number(run.code) + '\n' + run.all()));
+        QVERIFY2(run.all().contains(QStringLiteral("«Ввод Б»")), qPrintable(run.all()));
+        QCOMPARE(requestCount(bus, 0x10), 0);
+        QCOMPARE(nameAt(moved, port()), QStringLiteral("Ввод А"));
+        QCOMPARE(nameAt(holder, port()), QStringLiteral("Ввод Б"));
+    }
+
+    // Two new sensors commissioned to two addresses at one speed: the second one's write goes
+    // from the factory place straight to its own, never through the first one's.
+    void commissionOfTwoFactorySensorsAtOneSpeed()
+    {
+        QVERIFY(writeFile(path("plan2.json"), R"({"format": "velduo-line", "version": 1,
+            "sensors": [{"address": 1, "speed": 9600, "name": "Ввод A", "setpoint": 1},
+                        {"address": 2, "speed": 9600, "name": "Ввод B", "setpoint": 2}]})"));
+        bus.queueFactorySensors(2);
+        const Run run = velduo({"commission", path("plan2.json"), "--out", path("line2.json"),
+                                "--yes", "--port", port()});
+        QVERIFY2(run.code == 0, qPrintable(run.all()));
+        QCOMPARE(bus.factorySensorsWaiting(), 0);
+        QCOMPARE(nameAt("1@9600", port()), QStringLiteral("Ввод A"));
+        QCOMPARE(nameAt("2@9600", port()), QStringLiteral("Ввод B"));
+        const linefile::Line line =
+            linefile::readFile(path("line2.json"), linefile::Mode::File).line;
+        QCOMPARE(line.sensors.size(), 2);
+        QCOMPARE(line.sensors[0].name, std::optional<QString>(QStringLiteral("Ввод A")));
+        QCOMPARE(line.sensors[1].name, std::optional<QString>(QStringLiteral("Ввод B")));
+    }
+
+    // A flash cut short leaves the sensor in its loader: info and read say so and name the way
+    // back, and flashing it again brings it back.
+    void flashCutShortLeavesTheSensorInItsLoader_data()
+    {
+        QTest::addColumn<bool>("portLoss"); // else a signal
+        QTest::newRow("signal") << false;
+        QTest::newRow("port lost") << true;
+    }
+
+    void flashCutShortLeavesTheSensorInItsLoader()
+    {
+        QFETCH(bool, portLoss);
+        QTemporaryDir scratch;
+        const QByteArray bytes = image(2000);
+        QVERIFY(writeFile(scratch.filePath("app.bin"), bytes));
+        // The adapter the port loss unplugs, under a fixed name.
+        sim::SensorBus local;
+        const QString adapter = scratch.filePath("ttyADAPTER");
+        QString error;
+        QVERIFY2(local.open(&error, adapter), qPrintable(error));
+        sim::SensorBus& line = portLoss ? local : bus;
+        const QString linePort = portLoss ? adapter : port();
+        line.addSensor(1, 38400, 2);
+        const quint16 chunk = firmware::areaStart + 3 * firmware::chunkSize;
+        line.setFault(1, 0x10, {sim::Fault::Silence, 0, -1, 0, chunk});
+
+        QProcess process;
+        prepare(process,
+                {"flash", "1@38400", scratch.filePath("app.bin"), "--yes", "--port", linePort});
+        process.start();
+        process.closeWriteChannel();
+        QVERIFY(waitForRequest(
+            line, [chunk](const QByteArray& r) { return isWriteTo(r, chunk); }, 30000));
+        if (portLoss)
+            line.hangUp();
+        else
+            QCOMPARE(::kill(pid_t(process.processId()), SIGINT), 0);
+        const Run cut = finished(process);
+        QCOMPARE(cut.code, portLoss ? 3 : 130);
+        QVERIFY2(cut.err.contains(QStringLiteral("остался в загрузчике")), qPrintable(cut.err));
+
+        // The adapter back, with the sensor as the cut left it.
+        sim::SensorBus again;
+        if (portLoss) {
+            QVERIFY2(again.open(&error, adapter), qPrintable(error));
+            again.addSensor(local.sensor(1));
+        }
+        sim::SensorBus& now = portLoss ? again : bus;
+        QVERIFY(now.sensor(1).inLoader);
+        now.clearFaults();
+        const QString wayBack = QStringLiteral("velduo flash 1@38400 ОБРАЗ");
+        for (const char* command : {"info", "read"}) {
+            const Run run = velduo({command, "1@38400", "--port", linePort});
+            QCOMPARE(run.code, 1);
+            QVERIFY2(run.err.contains(QStringLiteral("остался в загрузчике")) &&
+                         run.err.contains(wayBack),
+                     qPrintable(run.err));
+        }
+
+        const Run back =
+            velduo({"flash", "1@38400", scratch.filePath("app.bin"), "--yes", "--port", linePort});
+        QVERIFY2(back.code == 0, qPrintable(back.all()));
+        QVERIFY(!now.sensor(1).inLoader);
+        QCOMPARE(now.sensor(1).flash.left(bytes.size()), bytes);
+        QCOMPARE(velduo({"info", "1@38400", "--port", linePort}).code, 0);
+    }
+
+    // A commission cut short during a flash leaves the factory sensor in its loader; the resumed
+    // run finds it there and flashes it as its plan says, or says how to bring it back.
+    void resumeFindsAFactorySensorInItsLoader_data()
+    {
+        QTest::addColumn<bool>("planFlashes");
+        QTest::newRow("the plan flashes it") << true;
+        QTest::newRow("the plan does not") << false;
+    }
+
+    void resumeFindsAFactorySensorInItsLoader()
+    {
+        QFETCH(bool, planFlashes);
+        QTemporaryDir scratch;
+        const QByteArray bytes = image(3000);
+        QVERIFY(writeFile(scratch.filePath("app.bin"), bytes));
+        QVERIFY(writeFile(scratch.filePath("flash.json"), R"({"format": "velduo-line",
+            "version": 1, "sensors": [{"address": 5, "speed": 9600, "name": "Ввод 5",
+            "setpoint": 5, "flash": true}]})"));
+        QVERIFY(writeFile(scratch.filePath("noflash.json"), R"({"format": "velduo-line",
+            "version": 1, "sensors": [{"address": 5, "speed": 9600, "name": "Ввод 5",
+            "setpoint": 5}]})"));
+        const QString out = scratch.filePath("line.json");
+        bus.queueFactorySensors(1);
+        const quint16 chunk = firmware::areaStart + 3 * firmware::chunkSize;
+        bus.setFault(1, 0x10, {sim::Fault::Silence, 0, -1, 0, chunk});
+        QProcess process;
+        prepare(process, {"commission", scratch.filePath("flash.json"), "--out", out, "--image",
+                          scratch.filePath("app.bin"), "--yes", "--port", port()});
+        process.start();
+        process.closeWriteChannel();
+        QVERIFY(waitForRequest(
+            bus, [chunk](const QByteArray& r) { return isWriteTo(r, chunk); }, 30000));
+        QCOMPARE(::kill(pid_t(process.processId()), SIGINT), 0);
+        QCOMPARE(finished(process).code, 130);
+        QVERIFY(bus.sensor(1).inLoader);
+        bus.clearFaults();
+        bus.clearLog();
+
+        QStringList args{
+            "commission", scratch.filePath(planFlashes ? "flash.json" : "noflash.json"),
+            "--out",      out,
+            "--resume",   "--yes",
+            "--port",     port()};
+        if (planFlashes)
+            args << "--image" << scratch.filePath("app.bin");
+        const Run run = velduo(args);
+        if (planFlashes) {
+            QVERIFY2(run.code == 0, qPrintable(run.all()));
+            const sim::Sensor sensor = bus.sensor(5);
+            QVERIFY(!sensor.inLoader);
+            QCOMPARE(sensor.baud, 9600);
+            QCOMPARE(nameText(sensor.ust), QStringLiteral("Ввод 5"));
+            QCOMPARE(sensor.flash.left(bytes.size()), bytes);
+        } else {
+            QVERIFY2(run.code == 5, qPrintable(run.all()));
+            QVERIFY2(run.out.contains(QStringLiteral("остался в загрузчике")) &&
+                         run.out.contains(QStringLiteral("velduo flash 1@115200 ОБРАЗ")),
+                     qPrintable(run.out));
+            QVERIFY(bus.sensor(1).inLoader);
+            QCOMPARE(requestCount(bus, 0x10), 0);
         }
     }
 

@@ -295,6 +295,10 @@ private slots:
         QCOMPARE(deviceRowText(dev), QStringLiteral("5\t9600"));
         dev.addr = -3;
         QCOMPARE(deviceRowText(dev), QStringLiteral("-3\t9600"));
+        // It answered "nonexistent command", as a sensor left in its loader does.
+        dev.cmdRejected = true;
+        QCOMPARE(deviceRowText(dev),
+                 QStringLiteral("-3\t9600\tв загрузчике: «Перепрограммирование»"));
     }
 
     void measure_data()

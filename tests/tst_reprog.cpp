@@ -10,6 +10,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QtTest/qtestspontaneevent.h>
 #include <QtTest>
 
 Q_DECLARE_METATYPE(sim::FaultSpec)
@@ -26,6 +27,12 @@ QByteArray testImage(int size)
     for (int i = 0; i < size; ++i)
         bytes[i] = char((i * 7 + 13) ^ (i >> 8));
     return bytes;
+}
+
+// The image with its last word, where the checksum goes, left blank as a build leaves it.
+QByteArray blankTail(QByteArray image)
+{
+    return image.replace(image.size() - 4, 4, QByteArray(4, char(0xFF)));
 }
 
 // ~(sum of little-endian 32-bit words), written out byte by byte.
@@ -160,6 +167,36 @@ void prepare(WindowBench& b, const QByteArray& image)
     b.bus.clearLog();
 }
 
+// Runs action once the bus has received a chunk write at this register, while the window's
+// upload goes on.
+class AtChunk : public QObject
+{
+public:
+    AtChunk(const sim::SensorBus& bus, quint16 reg, std::function<void()> action)
+        : bus(bus), reg(reg), action(std::move(action))
+    {
+        startTimer(5);
+    }
+
+protected:
+    void timerEvent(QTimerEvent* event) override
+    {
+        for (const sim::Received& r : bus.received()) {
+            if (r.bytes.size() > 4 && quint8(r.bytes[1]) == 0x10 &&
+                quint16(quint8(r.bytes[2]) << 8 | quint8(r.bytes[3])) == reg) {
+                killTimer(event->timerId());
+                action();
+                return;
+            }
+        }
+    }
+
+private:
+    const sim::SensorBus& bus;
+    quint16 reg;
+    std::function<void()> action;
+};
+
 } // namespace
 
 class TestReprog : public QObject
@@ -170,28 +207,35 @@ private slots:
     void uploadPlan_data()
     {
         QTest::addColumn<int>("size");
+        QTest::addColumn<bool>("blank"); // the last word blank
         QTest::addColumn<int>("padding");
         QTest::addColumn<int>("chunks");
         // The last chunks as register address : register count.
         QTest::addColumn<QString>("layoutEnd");
 
         QTest::newRow("1000 bytes: five of 192, one of 40")
-            << 1000 << 0 << 6 << QStringLiteral("1400:96 14c0:96 1580:96 1640:96 1700:96 17c0:20");
-        QTest::newRow("1001 bytes padded to 1004") << 1001 << 3 << 6 << QStringLiteral("17c0:22");
-        QTest::newRow("1002 bytes padded to 1004") << 1002 << 2 << 6 << QStringLiteral("17c0:22");
-        QTest::newRow("one byte padded to a word") << 1 << 3 << 1 << QStringLiteral("1400:2");
-        QTest::newRow("one whole chunk") << 192 << 0 << 1 << QStringLiteral("1400:96");
+            << 1000 << false << 0 << 6
+            << QStringLiteral("1400:96 14c0:96 1580:96 1640:96 1700:96 17c0:20");
+        QTest::newRow("1001 bytes padded to 1004")
+            << 1001 << false << 3 << 6 << QStringLiteral("17c0:22");
+        QTest::newRow("1002 bytes padded to 1004")
+            << 1002 << false << 2 << 6 << QStringLiteral("17c0:22");
+        QTest::newRow("one byte padded to a word")
+            << 1 << false << 3 << 1 << QStringLiteral("1400:2");
+        QTest::newRow("one whole chunk") << 192 << false << 0 << 1 << QStringLiteral("1400:96");
+        // Its blank last word is sent as it is; the checksum goes there after it.
         QTest::newRow("10240 bytes fill the area")
-            << 10240 << 0 << 54 << QStringLiteral("3b00:96 3bc0:32");
+            << 10240 << true << 0 << 54 << QStringLiteral("3b00:96 3bc0:32");
     }
 
     void uploadPlan()
     {
         QFETCH(int, size);
+        QFETCH(bool, blank);
         QFETCH(int, padding);
         QFETCH(int, chunks);
         QFETCH(QString, layoutEnd);
-        const QByteArray image = testImage(size);
+        const QByteArray image = blank ? blankTail(testImage(size)) : testImage(size);
         const QByteArray padded = image + QByteArray(padding, char(0xFF));
 
         const firmware::UploadPlan plan = firmware::uploadPlan(image);
@@ -219,24 +263,37 @@ private slots:
     void imageFile_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("size"); // -1: no such file, -2: a folder of that name
+        QTest::addColumn<int>("size");   // -1: no such file, -2: a folder of that name
+        QTest::addColumn<bool>("blank"); // the last word blank
         QTest::addColumn<QString>("refusal");
 
-        QTest::newRow("10240 bytes are accepted") << imageName << 10240 << QString();
+        const QString underChecksum = QStringLiteral(
+            "Файл VEL_DUO300.bin занимает слово контрольной суммы: байты 10236–10239 образа "
+            "(адрес 0x3BFC, последние 4 байта области приложения) должны быть пустыми (0xFF), "
+            "туда записывается контрольная сумма образа.");
+        QTest::newRow("10236 bytes end before the checksum word")
+            << imageName << 10236 << false << QString();
+        QTest::newRow("10240 bytes with a blank checksum word")
+            << imageName << 10240 << true << QString();
+        QTest::newRow("10240 bytes with data under the checksum word")
+            << imageName << 10240 << false << underChecksum;
+        QTest::newRow("10237 bytes, one under the checksum word")
+            << imageName << 10237 << false << underChecksum;
         QTest::newRow("10241 bytes are refused")
-            << imageName << 10241
+            << imageName << 10241 << false
             << QStringLiteral(
                    "Файл VEL_DUO300.bin слишком велик: 10241 байт, допустимо не более 10240 байт.");
         QTest::newRow("far too large")
-            << imageName << 70000
+            << imageName << 70000 << false
             << QStringLiteral(
                    "Файл VEL_DUO300.bin слишком велик: 70000 байт, допустимо не более 10240 байт.");
-        QTest::newRow("empty") << imageName << 0 << QStringLiteral("Файл VEL_DUO300.bin пуст.");
-        QTest::newRow("missing") << imageName << -1
+        QTest::newRow("empty") << imageName << 0 << false
+                               << QStringLiteral("Файл VEL_DUO300.bin пуст.");
+        QTest::newRow("missing") << imageName << -1 << false
                                  << QStringLiteral("VEL_DUO300.bin файла не существует.");
         QTest::newRow("cannot be opened")
-            << imageName << -2 << QStringLiteral("Ошибка открытия файла VEL_DUO300.bin");
-        QTest::newRow("no name") << QString() << -1
+            << imageName << -2 << false << QStringLiteral("Ошибка открытия файла VEL_DUO300.bin");
+        QTest::newRow("no name") << QString() << -1 << false
                                  << QStringLiteral("Выберите файл для перепрошивки.");
     }
 
@@ -244,11 +301,12 @@ private slots:
     {
         QFETCH(QString, name);
         QFETCH(int, size);
+        QFETCH(bool, blank);
         QFETCH(QString, refusal);
         QTemporaryDir dir;
         const QString previous = QDir::currentPath();
         QDir::setCurrent(dir.path());
-        const QByteArray image = testImage(qMax(size, 0));
+        const QByteArray image = blank ? blankTail(testImage(size)) : testImage(qMax(size, 0));
         if (size >= 0)
             writeFile(name, image);
         else if (size == -2)
@@ -362,6 +420,10 @@ private slots:
         const QString uploadFailed =
             QStringLiteral("Ошибка: Ошибка перепрограммирования  устройства:\n");
         const QString uploadLine = QStringLiteral("Error: Ошибка перепрограммирования устройства");
+        const QString inLoader = QStringLiteral(
+            "\n\nПерепрограммирование не завершено: датчик 1@115200 остался в загрузчике, без "
+            "своей программы. Чтобы вернуть его, перепрограммируйте его снова: кнопка "
+            "«Перепрограммирование» на вкладке «Перепрограммирование».");
 
         // The sensor enters its loader but its answer comes back cut short: shown, and the
         // procedure goes on.
@@ -381,21 +443,22 @@ private slots:
             << QString() << QStringList{QStringLiteral("10 3bfc"), QStringLiteral("41")};
         QTest::newRow("second chunk")
             << 0x10 << sim::FaultSpec{sim::Fault::Exception, 4, -1, 0, 0x14C0}
-            << QStringList{uploadFailed + QStringLiteral("Устройство ответило: ошибка регистра")}
+            << QStringList{uploadFailed + QStringLiteral("Устройство ответило: ошибка регистра") +
+                           inLoader}
             << uploadLine
             << QStringList{QStringLiteral("10 1400"), QStringLiteral("10 14c0"),
                            QStringLiteral("10 14c0"), QStringLiteral("10 14c0")};
-        QTest::newRow("checksum") << 0x10 << sim::FaultSpec{sim::Fault::Silence, 0, -1, 0, 0x3BFC}
-                                  << QStringList{uploadFailed + QStringLiteral("Нет ответа")}
-                                  << uploadLine
-                                  << QStringList{
-                                         QStringLiteral("10 17c0"), QStringLiteral("10 3bfc"),
-                                         QStringLiteral("10 3bfc"), QStringLiteral("10 3bfc")};
+        QTest::newRow("checksum")
+            << 0x10 << sim::FaultSpec{sim::Fault::Silence, 0, -1, 0, 0x3BFC}
+            << QStringList{uploadFailed + QStringLiteral("Нет ответа") + inLoader} << uploadLine
+            << QStringList{QStringLiteral("10 17c0"), QStringLiteral("10 3bfc"),
+                           QStringLiteral("10 3bfc"), QStringLiteral("10 3bfc")};
         QTest::newRow("application start")
             << 0x41 << sim::FaultSpec{sim::Fault::Exception, 1}
             << QStringList{QStringLiteral(
-                   "Ошибка: Ошибка перехода на основную программу:\nУстройство ответило: "
-                   "несуществующая команда")}
+                               "Ошибка: Ошибка перехода на основную программу:\nУстройство "
+                               "ответило: несуществующая команда") +
+                           inLoader}
             << QString() << QStringList{QStringLiteral("10 3bfc"), QStringLiteral("41")};
     }
 
@@ -583,6 +646,7 @@ private slots:
         QTest::newRow("cannot be opened") << -2;
         QTest::newRow("empty") << 0;
         QTest::newRow("10241 bytes") << 10241;
+        QTest::newRow("10240 bytes, data under the checksum word") << 10240;
     }
 
     void refusedFileSendsNothing()
@@ -607,6 +671,116 @@ private slots:
         QVERIFY(!b.bus.waitForReceived(1, 100));
         verifyUnlocked(b);
         QVERIFY(!b.bus.sensor(1).inLoader);
+    }
+
+    // The adapter lost mid-upload leaves the sensor in its loader: the box says so, and once the
+    // adapter is back the sensor's row and the monitor say what it is and the way back, which
+    // brings it back.
+    void portLostMidUploadLeavesTheSensorInItsLoader()
+    {
+        WindowBench b(WindowBench::PortName::Link);
+        const QByteArray image = testImage(3000);
+        prepare(b, image);
+        AtChunk cut(b.bus, firmware::areaStart + 3 * firmware::chunkSize, [&b] { b.bus.hangUp(); });
+
+        confirmUpload(b);
+        b.invoke("Reprog");
+
+        const QStringList boxes = boxTextsAfterConfirmation(b);
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes.first().startsWith(
+                     QStringLiteral("Ошибка: Ошибка перепрограммирования  устройства:\n")) &&
+                     boxes.first().endsWith(QStringLiteral(
+                         "Перепрограммирование не завершено: датчик 1@115200 остался в загрузчике, "
+                         "без своей программы. Чтобы вернуть его, перепрограммируйте его снова: "
+                         "кнопка «Перепрограммирование» на вкладке «Перепрограммирование».")),
+                 qPrintable(boxes.first()));
+        verifyUnlocked(b);
+
+        sim::SensorBus again;
+        QString error;
+        QVERIFY2(again.open(&error, b.adapterPath()), qPrintable(error));
+        again.addSensor(b.bus.sensor(1));
+        QVERIFY(again.sensor(1).inLoader);
+        auto* list = b.find<QListWidget>("listWidgetDevices");
+        QTRY_VERIFY_WITH_TIMEOUT((b.poll(), b.window->deviceRecords().first().cmdRejected), 5000);
+        QCOMPARE(list->item(0)->text(),
+                 QStringLiteral("1\t115200\tв загрузчике: «Перепрограммирование»"));
+        QCOMPARE(list->item(0)->background().color(), QColor(0x1E90FF));
+        const QString notice = QStringLiteral(
+            "Warning: Датчик 1@115200 отвечает «несуществующая команда», как отвечает его "
+            "загрузчик: по-видимому, перепрограммирование было прервано, и датчик остался в "
+            "загрузчике, без своей программы. Чтобы вернуть его, перепрограммируйте его снова: "
+            "кнопка «Перепрограммирование» на вкладке «Перепрограммирование».");
+        QVERIFY2(b.monitorText().contains(notice), qPrintable(b.monitorText()));
+        // Said once, not with every poll.
+        b.poll();
+        QCOMPARE(b.monitorText().count(notice), 1);
+
+        b.boxes.clear();
+        confirmUpload(b);
+        b.invoke("Reprog");
+        QCOMPARE(boxTextsAfterConfirmation(b),
+                 QStringList{
+                     QStringLiteral("Готово: Перепрограммирование устройства успешно завершено")});
+        QVERIFY(!again.sensor(1).inLoader);
+        QCOMPARE(again.sensor(1).flash.left(image.size()), image);
+        QVERIFY(list->item(0)->text().startsWith(QStringLiteral("1\t115200\t")));
+        QVERIFY(!list->item(0)->text().contains(QStringLiteral("загрузчике")));
+    }
+
+    // The user's close during a flash asks first, "Нет" being the default; an end signal's close
+    // does not ask.
+    void closeDuringAFlashAsksFirst_data()
+    {
+        QTest::addColumn<bool>("byUser");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("closes");
+        QTest::newRow("the user keeps it") << true << int(QMessageBox::No) << false;
+        QTest::newRow("the user closes it") << true << int(QMessageBox::Yes) << true;
+        QTest::newRow("an end signal") << false << int(QMessageBox::NoButton) << true;
+    }
+
+    void closeDuringAFlashAsksFirst()
+    {
+        QFETCH(bool, byUser);
+        QFETCH(int, answer);
+        QFETCH(bool, closes);
+        WindowBench b;
+        prepare(b, testImage(3000));
+        bool accepted = false;
+        AtChunk close(b.bus, firmware::areaStart + 3 * firmware::chunkSize, [&] {
+            QCloseEvent event;
+            // As the window system delivers it; sendEvent would mark it the program's own.
+            if (byUser)
+                QSpontaneKeyEvent::setSpontaneous(&event);
+            qApp->notify(b.window.get(), &event);
+            accepted = event.isAccepted();
+        });
+
+        confirmUpload(b);
+        if (answer != QMessageBox::NoButton)
+            b.boxes.answerNext(QMessageBox::StandardButton(answer));
+        b.invoke("Reprog");
+
+        QCOMPARE(accepted, closes);
+        QStringList titles;
+        for (const ModalAnswerer::Box& box : b.boxes.boxes())
+            titles << box.title;
+        if (!byUser) {
+            QCOMPARE(titles, (QStringList{"Перепрограммирование", "Готово"}));
+            return;
+        }
+        QCOMPARE(titles, (QStringList{"Перепрограммирование", "Перепрограммирование", "Готово"}));
+        const ModalAnswerer::Box question = b.boxes.boxes().at(1);
+        QCOMPARE(question.text,
+                 QStringLiteral("Идёт перепрограммирование датчика 1@115200. Если закрыть "
+                                "программу сейчас, датчик останется в загрузчике, без своей "
+                                "программы, и его придётся перепрограммировать снова. Закрыть "
+                                "программу?"));
+        QCOMPARE(question.icon, QMessageBox::Question);
+        QCOMPARE(question.buttons, QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(question.defaultButton, QMessageBox::No);
     }
 };
 

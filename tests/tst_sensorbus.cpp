@@ -384,6 +384,9 @@ private slots:
         row("short", sim::Fault::Short, 2) << false << normal.left(5) << 5 << 1 << 0 << 0;
         row("long", sim::Fault::Long, 3) << false << normal << 10 << 1 << 0 << 0;
         row("garbage", sim::Fault::Garbage, 4) << false << QByteArray() << 4 << 1 << 0 << 0;
+        // The CRC is left as the sensor sent it.
+        row("bit flip", sim::Fault::BitFlip, 3)
+            << false << QByteArray::fromHex("0103020d00") + normal.right(2) << 7 << 1 << 0 << 0;
     }
 
     void faults()

@@ -1,12 +1,45 @@
 // Reading and writing a sensor's settings, changing its address and resetting it, through the
 // real window against the simulated bus.
+#include "sim/sensorlogic.h"
 #include "support/windowbench.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QtTest>
 #include <cstring>
+
+namespace {
+
+sim::Sensor named(quint8 addr, int baud, const QString& name)
+{
+    sim::Sensor sensor = sim::makeSensor(addr, baud, 2);
+    setNameText(sensor.ust, name);
+    sealChecksum(sensor.ust);
+    return sensor;
+}
+
+// The name the window reads at a place, with its row selected; the sensor is added by hand
+// when the list does not hold it. Empty when nothing answers there.
+QString nameReadAt(WindowBench& b, int addr, int baud)
+{
+    const auto row = [&] {
+        const QVector<DeviceVEL_DUO300>& records = b.window->deviceRecords();
+        for (int i = 0; i < records.size(); ++i)
+            if (records[i].addr == addr && records[i].baudrate == baud)
+                return i;
+        return -1;
+    };
+    if (row() < 0)
+        b.addByHand(addr, baud);
+    b.find<QListWidget>("listWidgetDevices")->setCurrentRow(row());
+    b.invoke("readUst");
+    const DeviceVEL_DUO300& dev = b.window->deviceRecords().at(row());
+    return dev.commError ? QString() : nameText(dev.ust);
+}
+
+} // namespace
 
 class TestSettings : public QObject
 {
@@ -226,14 +259,20 @@ private slots:
             << 0 << 0 << 3;
         QTest::newRow("own address does nothing")
             << QStringLiteral("3") << false << int(QMessageBox::Ok) << QStringList() << 0 << 0 << 3;
+        // The first answer of any kind ends the probing, and the refusal names what answered.
         QTest::newRow("occupied by a sensor")
             << QStringLiteral("4") << false << int(QMessageBox::Ok)
-            << QStringList{QStringLiteral("В сети уже имеется устройство с адресом '4'")} << 1 << 0
-            << 3;
+            << QStringList{QStringLiteral("В сети уже имеется устройство с адресом '4'\nАдрес 4 на "
+                                          "скорости 9600 уже занят: там отвечает датчик без "
+                                          "названия. Ничего не записано.")}
+            << 1 << 0 << 3;
         QTest::newRow("occupied by garbage")
             << QStringLiteral("9") << true << int(QMessageBox::Ok)
-            << QStringList{QStringLiteral("В сети уже имеется устройство с адресом '9'")} << 3 << 0
-            << 3;
+            << QStringList{QStringLiteral("В сети уже имеется устройство с адресом '9'\nАдрес 9 на "
+                                          "скорости 9600 уже занят: там отвечает устройство, чей "
+                                          "ответ не принят (Неверная длина ответа). Ничего не "
+                                          "записано.")}
+            << 1 << 0 << 3;
         QTest::newRow("free, cancelled")
             << QStringLiteral("12") << false << int(QMessageBox::Cancel)
             << QStringList{QStringLiteral("Адрес устройства будет изменён с '3' на '12'")} << 3 << 0
@@ -304,7 +343,8 @@ private slots:
         QTest::newRow("address change, read fails") << "writeAddr" << false << address << 3;
         QTest::newRow("address change, read answers") << "writeAddr" << true << address << 1 + 3;
         QTest::newRow("settings write, read fails") << "writeUst" << false << settings << 3;
-        QTest::newRow("settings write, read answers") << "writeUst" << true << settings << 1;
+        // The new speed is probed before the write.
+        QTest::newRow("settings write, read answers") << "writeUst" << true << settings << 1 + 3;
     }
 
     void writeOverAnUnreadBlock()
@@ -435,6 +475,115 @@ private slots:
         b.invoke("setDefault");
         QCOMPARE(b.boxes.boxes().size(), 1);
         QVERIFY(b.bus.received().isEmpty());
+    }
+
+    // Every window action that moves a sensor, with another sensor where it would land: nothing
+    // is written, the box names that sensor, and both still answer where they were.
+    void moveOntoATakenPlace_data()
+    {
+        QTest::addColumn<QString>("slot");
+        QTest::addColumn<int>("fromAddress");
+        QTest::addColumn<int>("fromSpeed");
+        QTest::addColumn<int>("toAddress");
+        QTest::addColumn<int>("toSpeed");
+        QTest::addColumn<QString>("title");
+
+        QTest::newRow("address change")
+            << "writeAddr" << 3 << 9600 << 5 << 9600 << QStringLiteral("Программирование адреса");
+        QTest::newRow("settings write with a new speed")
+            << "writeUst" << 3 << 9600 << 3 << 38400 << QStringLiteral("Запись уставок");
+        // Free at the sensor's own speed, taken at the entry's.
+        QTest::newRow("restore") << "restoreSensor" << 8 << 38400 << 1 << 115200
+                                 << QStringLiteral("Восстановление датчика");
+        QTest::newRow("reset") << "setDefault" << 3 << 9600 << 1 << 115200
+                               << QStringLiteral("Сброс настроек");
+    }
+
+    void moveOntoATakenPlace()
+    {
+        QFETCH(QString, slot);
+        QFETCH(int, fromAddress);
+        QFETCH(int, fromSpeed);
+        QFETCH(int, toAddress);
+        QFETCH(int, toSpeed);
+        QFETCH(QString, title);
+        WindowBench b;
+        b.bus.addSensor(named(quint8(fromAddress), fromSpeed, QStringLiteral("Ввод А")));
+        b.bus.addSensor(named(quint8(toAddress), toSpeed, QStringLiteral("Ввод Б")));
+        if (slot == QLatin1String("restoreSensor")) {
+            // A line file whose only entry is where the other sensor answers.
+            linefile::Line line;
+            line.port = b.bus.slavePath();
+            line.sensors = {linefile::fromBlocks(
+                toAddress, toSpeed, named(quint8(toAddress), toSpeed, QStringLiteral("Ввод Б")).ust,
+                ParamBlock{}, QDateTime::currentDateTime())};
+            const QString path = b.dir.filePath("line.json");
+            QCOMPARE(linefile::save(line, path), QString());
+            b.window->chooseLineFile = [path](bool) { return path; };
+            b.find<QAction>("actionOpenLine")->trigger();
+        }
+        b.addByHand(fromAddress, fromSpeed);
+        b.boxes.clear();
+        if (slot == QLatin1String("restoreSensor"))
+            b.boxes.answerNextDialog([](QDialog* d) {
+                d->findChild<QListWidget*>("entries")->setCurrentRow(0);
+                d->accept();
+            });
+        b.find<QLineEdit>("lineEditAddrDevice")->setText(QString::number(toAddress));
+        b.find<QComboBox>("comboBoxUstSpeed")->setCurrentText(QString::number(toSpeed));
+        b.bus.clearLog();
+
+        b.invoke(qPrintable(slot));
+
+        // The reset's confirmation comes first.
+        QCOMPARE(b.boxes.boxes().size(), slot == QLatin1String("setDefault") ? 2 : 1);
+        const ModalAnswerer::Box box = b.boxes.boxes().last();
+        QCOMPARE(box.title, title);
+        QVERIFY2(box.text.contains(QStringLiteral("там отвечает датчик «Ввод Б»")),
+                 qPrintable(box.text));
+        QVERIFY(b.requests(0x10).isEmpty());
+        // Both answer where they were.
+        QCOMPARE(nameReadAt(b, fromAddress, fromSpeed), QStringLiteral("Ввод А"));
+        QCOMPARE(nameReadAt(b, toAddress, toSpeed), QStringLiteral("Ввод Б"));
+    }
+
+    // "Записать адрес" and "0В" over a settings block that comes damaged from every read: the box
+    // says why, and nothing is written.
+    void damagedBlockIsNotWrittenBack_data()
+    {
+        QTest::addColumn<QString>("slot");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("address change") << "writeAddr" << QStringLiteral("Программирование адреса");
+        QTest::newRow("zero point") << "on_BtnSetZero_clicked" << QStringLiteral("Запись уставок");
+    }
+
+    void damagedBlockIsNotWrittenBack()
+    {
+        QFETCH(QString, slot);
+        QFETCH(QString, title);
+        WindowBench b;
+        b.bus.addSensor(5, 9600, 2);
+        // The stored block names a speed no sensor can have; its checksum is right.
+        b.bus.updateSensor(5, [](sim::Sensor& s) {
+            s.ust.speed = 97;
+            sealChecksum(s.ust);
+        });
+        b.addByHand(5, 9600);
+        b.bus.clearLog();
+        b.find<QLineEdit>("lineEditAddrDevice")->setText(QStringLiteral("9"));
+
+        b.invoke(qPrintable(slot));
+
+        QCOMPARE(b.boxes.boxes().size(), 1);
+        const ModalAnswerer::Box box = b.boxes.boxes().first();
+        QCOMPARE(box.title, title);
+        QCOMPARE(box.icon, QMessageBox::Warning);
+        QCOMPARE(box.text, QStringLiteral("Настройки датчика с адресом 5 при каждом чтении "
+                                          "приходят повреждёнными (в блоке скорость 9700, такой "
+                                          "скорости у датчика нет): ничего не записано."));
+        QVERIFY(b.requests(0x10).isEmpty());
+        QCOMPARE(b.bus.sensor(5).baud, 9600);
+        QCOMPARE(b.window->deviceRecords().at(0).addr, 5);
     }
 };
 
