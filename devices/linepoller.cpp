@@ -102,7 +102,7 @@ void LinePoller::step()
     }
     inStep = true;
     if (line.portName() != port || line.baudrate() != planned.baudrate)
-        line.reopen(port, planned.baudrate);
+        line.open(port, planned.baudrate);
     // The registry does not change while an exchange waits: the owner defers such changes.
     DeviceVEL_DUO300* dev = &registry[row];
     const ops::Result result = ops::PollSensor(line, host).run(dev);

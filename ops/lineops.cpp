@@ -146,7 +146,7 @@ Result ReadLine::run(const QString& portName, const QVector<DeviceVEL_DUO300*>& 
             return {Result::Cancelled, 0, QString(), QString()};
         DeviceVEL_DUO300* dev = devs[i];
         if (line.portName() != portName || line.baudrate() != dev->baudrate)
-            line.reopen(portName, dev->baudrate);
+            line.open(portName, dev->baudrate);
 
         const Result settings = ReadSettings(line, host).run(dev, 2);
         if (settings.kind == Result::Ending)
@@ -201,7 +201,7 @@ Result RestoreSensor::run(DeviceVEL_DUO300* dev, const linefile::Sensor& entry, 
     host.progress(2, steps);
 
     if (line.baudrate() != dev->baudrate)
-        line.reopen(line.portName(), dev->baudrate);
+        line.open(line.portName(), dev->baudrate);
     const Result back = ReadSettings(line, host).run(dev, 3);
     if (back.kind == Result::Ending)
         return back;
