@@ -213,6 +213,8 @@ int TerminalHost::ask(const ops::Question& question)
 Session::Session(const QString& port, bool verbose)
     : portName(port), verbose(verbose), client(new LineClient)
 {
+    // The window's pauses between the steps of a port sequence have no use here.
+    client->setPacedReopen(false);
     connect(client.get(), &LineClient::monitorLine, this, &Session::monitor);
     connect(client.get(), &LineClient::portError, this,
             [this](const QString& prefix, const QString& text) {
@@ -275,7 +277,7 @@ void Session::end()
 void Session::useSpeed(int baudrate)
 {
     if (client->portName() != portName || client->baudrate() != baudrate)
-        client->reopen(portName, baudrate);
+        client->open(portName, baudrate);
 }
 
 void Session::monitor(const QString& prefix, const QString& text)

@@ -106,7 +106,7 @@ void LinePoller::step()
     // The port of this exchange: start() may name another while it waits.
     const QString polledPort = port;
     if (line.portName() != polledPort || line.baudrate() != planned.baudrate)
-        line.reopen(polledPort, planned.baudrate);
+        line.open(polledPort, planned.baudrate);
     // The registry does not change while an exchange waits: the owner defers such changes.
     DeviceVEL_DUO300* dev = &registry[row];
     const ops::Result result = ops::PollSensor(line, host).run(dev);

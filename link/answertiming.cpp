@@ -2,13 +2,26 @@
 
 namespace answertiming {
 
+qint64 wireUs(int bytes, int baud)
+{
+    if (baud <= 0)
+        return 0;
+    return (qint64(bytes) * bitsPerChar * 1000000 + baud - 1) / baud;
+}
+
 qint64 guardUs(int baud)
 {
     if (baud <= 0)
         return minGuardUs;
-    // Rounded up, so that the guard is never shorter than 3.5 characters.
+    // Rounded up, so that the interval is never shorter than 3.5 characters.
     const qint64 us = (qint64(7) * bitsPerChar * 1000000 + 2 * qint64(baud) - 1) / (2 * baud);
     return qMax(us, minGuardUs);
+}
+
+qint64 beforeRequestUs(qint64 quietUs, int baud, bool misframed)
+{
+    const qint64 needed = misframed ? qMax(silenceUs + 1, guardUs(baud)) : guardUs(baud);
+    return qMax<qint64>(needed - quietUs, 0);
 }
 
 bool complete(const QByteArray& received, int expectedSize)
@@ -18,17 +31,18 @@ bool complete(const QByteArray& received, int expectedSize)
     return received.size() == 5 && (quint8(received.at(1)) & 0x80) != 0;
 }
 
-Step judge(qint64 quietUs, const QByteArray& received, int expectedSize, int baud)
+Step judge(qint64 quietUs, const QByteArray& received, int expectedSize)
 {
     if (received.isEmpty()) {
         if (quietUs > answerTimeoutUs)
             return {Verdict::NoAnswer, 0};
         return {Verdict::Wait, answerTimeoutUs + 1 - quietUs};
     }
-    const qint64 needed = complete(received, expectedSize) ? guardUs(baud) : silenceUs + 1;
-    if (quietUs >= needed)
+    if (complete(received, expectedSize))
         return {Verdict::Done, 0};
-    return {Verdict::Wait, needed - quietUs};
+    if (quietUs > silenceUs)
+        return {Verdict::Done, 0};
+    return {Verdict::Wait, silenceUs + 1 - quietUs};
 }
 
 } // namespace answertiming

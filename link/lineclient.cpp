@@ -23,6 +23,8 @@ LineClient::LineClient(QObject* parent) : QObject(parent)
     connect(this, &LineClient::savesettings, worker, &ModBus::Write_Settings_Port);
     connect(this, &LineClient::connectPort, worker, &ModBus::ConnectPort);
     connect(this, &LineClient::disconnectPort, worker, &ModBus::DisconnectPort);
+    connect(this, &LineClient::openPort, worker, &ModBus::OpenPort);
+    connect(worker, &ModBus::portSequenceDone, this, &LineClient::portSequenceDone);
     connect(worker, &ModBus::outPort, this, [this](QString prefix, QByteArray data) {
         emit monitorLine(prefix, rtu::hexText(data));
     });
@@ -71,20 +73,34 @@ void LineClient::packetReady(QByteArray pac, int error)
         waitLoop->quit();
 }
 
-Reply LineClient::waitAnswer()
+void LineClient::portSequenceDone()
 {
-    // Waits for events rather than polling for them; the worker answers every request once.
-    if (!answerReady && !isEnding) {
+    sequenceDone = true;
+    if (waitLoop)
+        waitLoop->quit();
+}
+
+void LineClient::waitFor(const bool& done)
+{
+    // Waits for events rather than polling for them.
+    if (!done && !isEnding) {
         QEventLoop loop;
+        QEventLoop* outer = waitLoop;
         waitLoop = &loop;
         ++waits;
         loop.exec();
         --waits;
-        waitLoop = nullptr;
-        // Only the end of the program ends the loop without an answer.
-        if (!answerReady)
+        waitLoop = outer;
+        // Only the end of the program ends the loop before it is done.
+        if (!done)
             isEnding = true;
     }
+}
+
+Reply LineClient::waitAnswer()
+{
+    // The worker answers every request once.
+    waitFor(answerReady);
     Reply reply;
     reply.ending = isEnding;
     if (!answerReady)
@@ -145,8 +161,24 @@ Reply LineClient::writePotent(quint8 addr, quint8 position, int attempts)
     return exchange([&] { emit mb_writePotent(addr, position, attempts); });
 }
 
+void LineClient::open(const QString& name, int baudrate)
+{
+    if (isEnding)
+        return;
+    openName = name;
+    openBaudrate = baudrate;
+    emit reopened();
+    sequenceDone = false;
+    emit openPort(name, baudrate);
+    waitFor(sequenceDone);
+}
+
 void LineClient::reopen(const QString& name, int baudrate)
 {
+    if (!pacedReopen) {
+        open(name, baudrate);
+        return;
+    }
     if (isEnding)
         return;
     openName = name;

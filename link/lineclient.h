@@ -45,10 +45,16 @@ public:
     Reply readPotent(quint8 addr, int attempts);
     Reply writePotent(quint8 addr, quint8 position, int attempts);
 
-    // Closes the port and opens it again by this name at this speed, pacing the worker with
-    // short pauses: each gives the worker time to carry out the queued step before the next.
+    // Opens the port by this name at this speed, closing it first when open, as one step of
+    // the worker, and returns once that step is done: no pause, since the worker carries out
+    // its queued steps in order anyway.
+    void open(const QString& name, int baudrate);
+    // The window's own port sequence (selecting a sensor, the search, the manual addition):
+    // close, settings, open, each followed by a pause of 50 ms that gives the worker time to
+    // carry it out. Without pacing, the same as open().
     void reopen(const QString& name, int baudrate);
-    // The name and speed of the last re-open; empty and 0 before the first.
+    void setPacedReopen(bool paced) { pacedReopen = paced; }
+    // The name and speed of the last opening; empty and 0 before the first.
     QString portName() const { return openName; }
     int baudrate() const { return openBaudrate; }
 
@@ -79,6 +85,7 @@ signals:
                       int FlowControl);
     void connectPort();
     void disconnectPort();
+    void openPort(QString name, int baudrate);
     void mb_read(quint8 addr, quint16 reg_addr, quint16 reg_count, int attempNumber = 1,
                  int* errCode = nullptr);
     void mb_readCoil(quint8 addr, quint16 reg_addr, quint16 reg_count, int attempNumber = 1);
@@ -102,6 +109,7 @@ signals:
 
 private slots:
     void packetReady(QByteArray pac, int error);
+    void portSequenceDone();
     void workerLost(QString name);
     void workerOpened(QString name);
 
@@ -110,6 +118,8 @@ private:
     Reply exchange(const std::function<void()>& request);
     // Waits for the answer to the request just emitted.
     Reply waitAnswer();
+    // Turns the event loop until done is set or the program is ending.
+    void waitFor(const bool& done);
 
     QThread* workerThread = nullptr;
     QEventLoop* waitLoop = nullptr;
@@ -118,6 +128,8 @@ private:
     int answerError = 0;
     int waits = 0;
     bool isEnding = false;
+    bool sequenceDone = false;
+    bool pacedReopen = true;
     QString openName;
     int openBaudrate = 0;
     QString lost;

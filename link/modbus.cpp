@@ -1,8 +1,12 @@
 #include "link/modbus.h"
-#include "link/answertiming.h"
 
 #include <QThread>
 #include <QTime>
+
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#include <time.h>
+#endif
 
 ModBus::ModBus(QObject* parent) : QObject(parent), port(new QSerialPort)
 {
@@ -61,6 +65,7 @@ void ModBus::ConnectPort()
     if (port->isOpen()) {
         lost = false;
         lastFailure.clear();
+        readFaults = 0;
         emit print(portPrefix(),
                    QStringLiteral("Открыт! Скорость %1\r").arg(SettingsPort.baudrate));
         emit portOpened(SettingsPort.name);
@@ -88,13 +93,30 @@ void ModBus::DisconnectPort()
     emit print(portPrefix(), QStringLiteral("Закрыт!\r"));
 }
 
+void ModBus::OpenPort(QString name, int baudrate)
+{
+    DisconnectPort();
+    Write_Settings_Port(name, baudrate, QSerialPort::Data8, QSerialPort::NoParity,
+                        QSerialPort::OneStop, QSerialPort::NoFlowControl);
+    ConnectPort();
+    emit portSequenceDone();
+}
+
 void ModBus::handleError(QSerialPort::SerialPortError error)
 {
-    // A hung-up line reads as end of file, which the port may report as a read error rather
-    // than a resource error; either way the device is gone, and a port left open would keep
-    // signalling it without end.
-    if ((error != QSerialPort::ResourceError && error != QSerialPort::ReadError) || !port->isOpen())
+    if (!isReadFault(error) || !port->isOpen())
         return;
+    if (!portGone(reportPortFault(error, SettingsPort.name, port->handle(), readFaults + 1))) {
+        // A read that found nothing on a port still there (a busy machine): the exchange in
+        // flight ends as it would, and the line carries on. One warning for a run of them.
+        if (readFaults++ == 0)
+            emit print(portPrefix(),
+                       QStringLiteral("Warning: ошибка чтения порта (%1), но адаптер на месте: "
+                                      "работа продолжается.")
+                           .arg(port->errorString()));
+        return;
+    }
+    // A hung-up line would keep signalling; the port is closed at once.
     lost = true;
     lostName = SettingsPort.name;
     lastFailure.clear();
@@ -109,13 +131,20 @@ void ModBus::WriteToPort(QByteArray data)
     if (!port->isOpen())
         return;
     lastActivityUs = nowUs();
+    lastLineUs = lastActivityUs + answertiming::wireUs(data.size(), port->baudRate());
     port->write(data);
+    // To the system now rather than from the event loop, which a transaction does not turn.
+    port->flush();
 }
 
 void ModBus::ReadInPort()
 {
-    lastActivityUs = nowUs();
-    recvBuf.append(port->readAll());
+    const QByteArray bytes = port->readAll();
+    if (bytes.isEmpty())
+        return;
+    lastActivityUs = lastLineUs = nowUs();
+    readFaults = 0;
+    recvBuf.append(bytes);
 }
 
 void ModBus::before_recv()
@@ -135,23 +164,61 @@ qint64 ModBus::nowUs() const
     return clock.nsecsElapsed() / 1000;
 }
 
+void ModBus::waitForLine(qint64 us)
+{
+    us = qBound<qint64>(0, us, longestWaitMs * 1000);
+#ifdef Q_OS_UNIX
+    // The port's own wait counts in whole milliseconds; the line's intervals are shorter.
+    pollfd line{int(port->handle()), POLLIN, 0};
+    if (port->bytesToWrite() > 0)
+        line.events |= POLLOUT;
+    const timespec timeout{time_t(us / 1000000), long(us % 1000000) * 1000};
+    if (::ppoll(&line, 1, &timeout, nullptr) <= 0)
+        return;
+    if (line.revents & POLLOUT)
+        port->flush();
+    // The port reads what came (readyRead runs ReadInPort), or reports why it could not.
+    if (line.revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL))
+        port->waitForReadyRead(0);
+#else
+    port->waitForReadyRead(int((us + 999) / 1000));
+#endif
+}
+
+void ModBus::quietLine()
+{
+    const qint64 start = nowUs();
+    while (port->isOpen() && !stopRequested()) {
+        waitForLine(0);
+        const qint64 now = nowUs();
+        const qint64 left =
+            answertiming::beforeRequestUs(now - lastLineUs, port->baudRate(), misframed);
+        // A line that never falls quiet gets the request anyway, rather than none at all.
+        if (left == 0 || now - start > answertiming::answerTimeoutUs)
+            break;
+        waitForLine(left);
+    }
+    if (!recvBuf.isEmpty()) {
+        emit outPort(GetTime() + QStringLiteral("| >> "), recvBuf);
+        recvBuf.clear();
+    }
+}
+
 void ModBus::wait_answer()
 {
-    // Sleeps in the system until bytes come or the next deadline falls due; readyRead runs
-    // ReadInPort from inside the wait.
+    // Sleeps in the system until bytes come or the next deadline falls due.
     while (port->isOpen() && !stopRequested()) {
         const qint64 waitUs = slotRecvTimerOut();
         if (recvState == RECV_TIMEOUT || recvState == RECV_DONE)
             return;
-        const qint64 waitMs = qMin<qint64>((waitUs + 999) / 1000, longestWaitMs);
-        port->waitForReadyRead(int(waitMs));
+        waitForLine(waitUs);
     }
 }
 
 qint64 ModBus::slotRecvTimerOut()
 {
-    const answertiming::Step step = answertiming::judge(nowUs() - lastActivityUs, recvBuf,
-                                                        expectedAnswerSize, port->baudRate());
+    const answertiming::Step step =
+        answertiming::judge(nowUs() - lastActivityUs, recvBuf, expectedAnswerSize);
     switch (step.verdict) {
     case answertiming::Verdict::Done:
         emit outPort(GetTime() + QStringLiteral("| >> "), recvBuf);

@@ -1,12 +1,15 @@
 #pragma once
 
+#include "link/answertiming.h"
 #include "link/portfailure.h"
+
 #include <QByteArray>
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
+#include <limits>
 
 // int* travels through queued connections as an opaque pointer (the error code of mb_read).
 Q_DECLARE_METATYPE(int*)
@@ -55,6 +58,8 @@ signals:
     // the named port is open (again).
     void portLost(QString name);
     void portOpened(QString name);
+    // OpenPort has run, whatever its outcome.
+    void portSequenceDone();
 
 public slots:
     void process_Port();
@@ -62,6 +67,10 @@ public slots:
                              int FlowControl);
     void ConnectPort();
     void DisconnectPort();
+    // The whole port sequence as one step: closes the port when open, takes the name and speed
+    // (8 data bits, no parity, 1 stop bit, no flow control) and opens it; ends with
+    // portSequenceDone.
+    void OpenPort(QString name, int baudrate);
     void WriteToPort(QByteArray data);
     void ReadInPort();
     // One judgement of the answer; returns the microseconds until the next one is due.
@@ -93,6 +102,13 @@ private:
     void transact(QByteArray request, int expectedSize, int attempNumber, int* errCode = nullptr);
     static bool stopRequested();
     qint64 nowUs() const;
+    // Waits at most us microseconds (and at most longestWaitMs) for bytes, and takes in what
+    // came; a pending write goes out meanwhile.
+    void waitForLine(qint64 us);
+    // Before a request: reads out what the system holds, waits until the line has been quiet
+    // for 3.5 characters (the long silence after a misframed answer), and shows whatever came
+    // since the last answer was judged as a line of its own; those bytes answer nothing.
+    void quietLine();
 
     // Reports a port that could not be opened or set up. While the port of a lost adapter is
     // being re-opened, its absence is what the loss already said, and a failure repeated
@@ -107,9 +123,15 @@ private:
 
     Settings SettingsPort;
     int recvState = RECV_WAIT;
+    // The current attempt's answer while it is awaited; after its judgement, whatever comes
+    // until the next request.
     QByteArray recvBuf;
     // Steady time of the last attempt start, write or read; the receive timing counts from it.
     QElapsedTimer clock;
     qint64 lastActivityUs = 0;
+    // When the last byte seen on the line, sent or received, was over; none seen yet: long ago.
+    qint64 lastLineUs = std::numeric_limits<qint64>::min() / 2;
     int expectedAnswerSize = 0; // bytes of the whole answer the current transaction expects
+    int readFaults = 0;         // read faults of a live port in a row, with no byte between
+    bool misframed = false;     // the last answer had the length but another address or function
 };

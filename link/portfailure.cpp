@@ -3,6 +3,9 @@
 #ifdef Q_OS_UNIX
 #include <QFile>
 #include <cerrno>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 #endif
 
@@ -44,15 +47,64 @@ QString portFaultText(PortFault fault, const QString& systemText)
     return QStringLiteral("Порт не открыт (%1).").arg(systemText);
 }
 
+#ifdef Q_OS_UNIX
+namespace {
+
+// Names without a path are device names under /dev, as the serial port module takes them.
+QByteArray devicePath(const QString& portName)
+{
+    return QFile::encodeName(
+        portName.startsWith(QLatin1Char('/')) ? portName : QStringLiteral("/dev/") + portName);
+}
+
+} // namespace
+#endif
+
 bool userMayAccess(const QString& portName)
 {
 #ifdef Q_OS_UNIX
-    // Names without a path are device names under /dev, as the serial port module takes them.
-    const QString path =
-        portName.startsWith(QLatin1Char('/')) ? portName : QStringLiteral("/dev/") + portName;
-    return ::access(QFile::encodeName(path).constData(), R_OK | W_OK) == 0 || errno != EACCES;
+    return ::access(devicePath(portName).constData(), R_OK | W_OK) == 0 || errno != EACCES;
 #else
     Q_UNUSED(portName)
     return true;
 #endif
+}
+
+bool isReadFault(QSerialPort::SerialPortError error)
+{
+    return error == QSerialPort::ReadError || error == QSerialPort::ResourceError;
+}
+
+bool portGone(const PortReport& report)
+{
+    if (report.known)
+        return !report.nodePresent || report.hungUp || !report.usable;
+    return report.error == QSerialPort::ResourceError || report.inARow >= faultsForUnusable;
+}
+
+PortReport reportPortFault(QSerialPort::SerialPortError error, const QString& portName,
+                           qintptr descriptor, int inARow)
+{
+    PortReport report;
+    report.error = error;
+    report.inARow = inARow;
+#ifdef Q_OS_UNIX
+    struct stat node;
+    report.nodePresent = ::stat(devicePath(portName).constData(), &node) == 0;
+    // A hung-up line stays readable with nothing to read; poll says so, and a settings query
+    // of its descriptor fails.
+    pollfd line{int(descriptor), POLLIN, 0};
+    int polled;
+    do {
+        polled = ::poll(&line, 1, 0);
+    } while (polled < 0 && errno == EINTR);
+    report.hungUp = polled < 0 || (line.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    termios settings;
+    report.usable = ::tcgetattr(int(descriptor), &settings) == 0;
+#else
+    Q_UNUSED(portName)
+    Q_UNUSED(descriptor)
+    report.known = false;
+#endif
+    return report;
 }

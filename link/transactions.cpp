@@ -43,16 +43,20 @@ void ModBus::transact(QByteArray request, int expectedSize, int attempNumber, in
     calcCrc(request, request.size());
     expectedAnswerSize = expectedSize;
     int error = rtu::NoAnswer;
-    bool attempted = false;
+    QByteArray answer;
     for (int attempt = 0; attempt < attempNumber && !stopRequested(); ++attempt) {
-        attempted = true;
+        quietLine();
         before_recv();
         WriteToPort(request);
         // A closed port sends nothing, and no request line pretends otherwise.
         if (port->isOpen())
             emit print(GetTime() + QStringLiteral("| << "), rtu::hexText(request));
         wait_answer();
-        error = checkAnswer(recvBuf, quint8(request.at(0)), quint8(request.at(1)), expectedSize);
+        // What comes after the judgement belongs to no answer.
+        answer = recvBuf;
+        recvBuf.clear();
+        error = checkAnswer(answer, quint8(request.at(0)), quint8(request.at(1)), expectedSize);
+        misframed = error == rtu::WrongAddress || error == rtu::WrongFunction;
         if (errCode)
             *errCode = error;
         if (error == rtu::NoError)
@@ -63,7 +67,7 @@ void ModBus::transact(QByteArray request, int expectedSize, int attempNumber, in
     }
     // Without any attempt the answer is empty and the code says "no answer", so that a
     // caller waiting for this packet is never left hanging.
-    emit packetReady(attempted ? recvBuf : QByteArray(), error);
+    emit packetReady(answer, error);
 }
 
 void ModBus::mb_readCoil(quint8 addr, quint16 reg_addr, quint16 reg_count, int attempNumber)

@@ -151,7 +151,7 @@ Result ReadLine::run(const QString& portName, const QVector<DeviceVEL_DUO300*>& 
             return {Result::Cancelled, 0, QString(), QString()};
         DeviceVEL_DUO300* dev = devs[i];
         if (line.portName() != portName || line.baudrate() != dev->baudrate)
-            line.reopen(portName, dev->baudrate);
+            line.open(portName, dev->baudrate);
 
         const Result settings = ReadSettings(line, host).run(dev, 2);
         if (settings.kind == Result::Ending)
@@ -204,7 +204,8 @@ Result RestoreSensor::run(DeviceVEL_DUO300* dev, const linefile::Sensor& entry, 
     host.progress(2, steps);
 
     // Read back where nothing else answered before the write: only the restored sensor can.
-    useSpeed(dev->baudrate);
+    if (line.baudrate() != dev->baudrate)
+        line.open(line.portName(), dev->baudrate);
     const Result back = ReadSettings(line, host).run(dev, 3);
     if (back.kind == Result::Ending)
         return back;

@@ -94,11 +94,18 @@ int main(int argc, char** argv)
         QStringLiteral("N"));
     const QCommandLineOption wireTimeOption(
         QStringLiteral("wire-time"),
-        QStringLiteral("Answers take the time their bytes need on the line at its baud rate."));
+        QStringLiteral("Requests and answers take the time their bytes need on the line at its "
+                       "baud rate: a sensor answers once the request has crossed the line, and "
+                       "each answer goes out once its last byte would have."));
+    const QCommandLineOption standardOption(
+        QStringLiteral("standard-framing"),
+        QStringLiteral("The published Modbus RTU framing instead of the sensors' own: the CRC "
+                       "low byte first, and function 0x10 with its byte count, so that a common "
+                       "Modbus master can talk to the bus."));
     const QCommandLineOption verboseOption(
         QStringLiteral("verbose"), QStringLiteral("Print every request in hexadecimal on stderr."));
-    parser.addOptions(
-        {help, sensorOption, factoryOption, lineOption, wireTimeOption, verboseOption});
+    parser.addOptions({help, sensorOption, factoryOption, lineOption, wireTimeOption,
+                       standardOption, verboseOption});
 
     auto usageError = [&](const QString& message) {
         std::fprintf(stderr, "%s: %s\n\n%s", argv[0], message.toLocal8Bit().constData(),
@@ -143,6 +150,8 @@ int main(int argc, char** argv)
     // After the sensors given, so that one of them at the factory address holds the queue.
     bus.queueFactorySensors(factory);
     bus.setWireTime(parser.isSet(wireTimeOption));
+    bus.setRequestWireTime(parser.isSet(wireTimeOption));
+    bus.setStandardFraming(parser.isSet(standardOption));
     QString error;
     if (!bus.open(&error)) {
         std::fprintf(stderr, "%s: %s\n", argv[0], error.toLocal8Bit().constData());

@@ -8,6 +8,7 @@
 #include <climits>
 #include <condition_variable>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <fcntl.h>
 #include <map>
@@ -30,8 +31,16 @@ qint64 nowMs()
 
 namespace {
 
+// Microseconds of the same clock: the bus keeps its own times in them, so that a piece goes
+// out when its last byte would have crossed the wire, not up to a millisecond off.
+qint64 nowUs()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 // Line silence that ends a burst of bytes which does not make a frame.
-constexpr qint64 burstSilenceMs = 5;
+constexpr qint64 burstSilenceUs = 5000;
 // A sensor's own turnaround before it answers.
 constexpr int answerDelayMs = 2;
 
@@ -52,9 +61,54 @@ int baudOf(speed_t speed)
     return 0;
 }
 
-int wireTimeMs(int bytes, int baud)
+// Ten bits a character: start, 8 data bits, stop.
+qint64 wireTimeUs(int bytes, int baud)
 {
-    return baud > 0 ? int((qint64(bytes) * 10 * 1000 + baud - 1) / baud) : 0;
+    return baud > 0 ? (qint64(bytes) * 10 * 1000000 + baud - 1) / baud : 0;
+}
+
+// The sensors put the CRC high byte first, the published framing low byte first.
+void swapCrcBytes(QByteArray& frame)
+{
+    const int n = frame.size();
+    if (n < 2)
+        return;
+    const char last = frame.at(n - 1);
+    frame[n - 1] = frame.at(n - 2);
+    frame[n - 2] = last;
+}
+
+// With the standard framing: the CRC low byte first, and function 0x10 with its byte count.
+QByteArray standardSealed(const QByteArray& body)
+{
+    QByteArray frame = sealed(body);
+    swapCrcBytes(frame);
+    return frame;
+}
+
+// The length of the standard request at the start of bytes, as requestLength counts them.
+int standardRequestLength(const QByteArray& bytes)
+{
+    if (bytes.size() >= 2 && quint8(bytes.at(1)) == 0x10) {
+        if (bytes.size() < 7)
+            return 0;
+        const int length = 9 + quint8(bytes.at(6));
+        return bytes.size() >= length ? length : 0;
+    }
+    return requestLength(bytes);
+}
+
+// A standard request as the sensor frames it; empty when its CRC is wrong.
+QByteArray fromStandard(const QByteArray& frame)
+{
+    if (frame.size() < 4)
+        return frame;
+    QByteArray body = frame.left(frame.size() - 2);
+    if (standardSealed(body) != frame)
+        return QByteArray();
+    if (quint8(body.at(1)) == 0x10 && body.size() > 6)
+        body.remove(6, 1);
+    return sealed(body);
 }
 
 void closeFd(int& fd)
@@ -76,12 +130,19 @@ struct SensorBus::Impl
         quint32 workTimeAt = 0;
     };
 
-    // An answer on its way: chunks.first() goes out at dueMs, each further one its delay
+    // A piece of an answer, delayUs after the request or after the piece before it.
+    struct Piece
+    {
+        qint64 delayUs = 0;
+        QByteArray bytes;
+    };
+
+    // An answer on its way: pieces.first() goes out at dueUs, each further one its delay
     // after the write of the one before.
     struct Pending
     {
-        qint64 dueMs = 0;
-        QList<Chunk> chunks;
+        qint64 dueUs = 0;
+        QList<Piece> pieces;
         Entry* retune = nullptr;
     };
 
@@ -101,10 +162,11 @@ struct SensorBus::Impl
     std::map<int, FaultSpec> faults;             // key: addr << 8 | function
     bool wireTime = false;
     bool requestWireTime = false;
+    bool standard = false;
     std::deque<QList<Chunk>> scripts;
 
     QByteArray rx;
-    qint64 rxLastMs = 0;
+    qint64 rxLastUs = 0;
     QByteArray tx; // written to the master as it takes it
     std::vector<Pending> pending;
 
@@ -177,11 +239,11 @@ struct SensorBus::Impl
         return baudOf(cfgetospeed(&settings));
     }
 
-    void send(const QByteArray& bytes, qint64 now)
+    void send(const QByteArray& bytes, qint64 nowUs)
     {
         if (master < 0)
             return;
-        sentLog.append({bytes, now});
+        sentLog.append({bytes, nowUs / 1000});
         tx.append(bytes);
         flush();
     }
@@ -224,17 +286,30 @@ struct SensorBus::Impl
         linkPath.clear();
     }
 
-    void schedule(qint64 requestEnd, QList<Chunk> chunks, Entry* retuneAfter)
+    // With wireBaud, each piece also takes its bytes' time on the wire first, and with the
+    // request's wire time emulated, the first waits for the request to have crossed it.
+    void schedule(qint64 requestEndUs, const QList<Chunk>& chunks, Entry* retuneAfter,
+                  int wireBaud = 0, int requestBytes = 0)
     {
         Pending item;
-        item.dueMs = requestEnd + (chunks.isEmpty() ? 0 : chunks.first().delayMs);
-        item.chunks = std::move(chunks);
+        for (const Chunk& chunk : chunks)
+            item.pieces.append(
+                {chunk.delayMs * qint64(1000) + wireTimeUs(chunk.bytes.size(), wireBaud),
+                 chunk.bytes});
+        if (requestWireTime && !item.pieces.isEmpty())
+            item.pieces[0].delayUs += wireTimeUs(requestBytes, wireBaud);
+        item.dueUs = requestEndUs + (item.pieces.isEmpty() ? 0 : item.pieces.first().delayUs);
         item.retune = retuneAfter;
         pending.push_back(std::move(item));
     }
 
+    QByteArray seal(const QByteArray& body) const
+    {
+        return standard ? standardSealed(body) : sealed(body);
+    }
+
     // The normal answer, spoiled by a fault when one is set for this request.
-    QList<Chunk> answerFor(Entry& entry, const QByteArray& frame, int baud, bool* retune)
+    QList<Chunk> answerFor(Entry& entry, const QByteArray& frame, bool* retune)
     {
         Sensor& sensor = entry.sensor;
         const quint8 addr = sensor.addr;
@@ -268,6 +343,8 @@ struct SensorBus::Impl
             *retune = outcome.retune;
             spoiled = spoiled && cue->kind != Fault::EraseStatus;
         }
+        if (standard)
+            swapCrcBytes(answer);
 
         QList<Chunk> chunks{{answerDelayMs, answer}};
         if (spoiled) {
@@ -285,11 +362,11 @@ struct SensorBus::Impl
                 break;
             case Fault::WrongAddress:
                 answer[0] = char(addr + 1);
-                chunks[0].bytes = sealed(answer.left(answer.size() - 2));
+                chunks[0].bytes = seal(answer.left(answer.size() - 2));
                 break;
             case Fault::WrongFunction:
                 answer[1] = char(value);
-                chunks[0].bytes = sealed(answer.left(answer.size() - 2));
+                chunks[0].bytes = seal(answer.left(answer.size() - 2));
                 break;
             case Fault::Short:
                 chunks[0].bytes.chop(value);
@@ -312,27 +389,23 @@ struct SensorBus::Impl
             if (cue->times > 0 && --cue->times == 0)
                 faults.erase(fault);
         }
-        if (wireTime) {
-            for (Chunk& chunk : chunks)
-                chunk.delayMs += wireTimeMs(chunk.bytes.size(), baud);
-            if (requestWireTime && !chunks.isEmpty())
-                chunks[0].delayMs += wireTimeMs(frame.size(), baud);
-        }
         return chunks;
     }
 
     // One request: a whole frame, or a burst that ended with line silence.
-    void take(const QByteArray& bytes, qint64 at, bool framed)
+    void take(const QByteArray& received, qint64 atUs, bool framed)
     {
         const int baud = lineBaud();
-        receivedLog.append({bytes, at, baud});
+        const qint64 at = atUs / 1000;
+        receivedLog.append({received, at, baud});
         receivedChanged.notify_all();
 
         if (!scripts.empty()) {
-            schedule(at, scripts.front(), nullptr);
+            schedule(atUs, scripts.front(), nullptr);
             scripts.pop_front();
             return;
         }
+        const QByteArray bytes = standard ? fromStandard(received) : received;
         if (!answerable(bytes, framed))
             return;
         const quint8 addr = quint8(bytes.at(0));
@@ -345,18 +418,18 @@ struct SensorBus::Impl
             (quint8(bytes.at(2)) << 8 | quint8(bytes.at(3))) == regmap::paramAddr)
             applyDrift(entry->sensor, at);
         bool retune = false;
-        QList<Chunk> chunks = answerFor(*entry, bytes, baud, &retune);
-        schedule(at, std::move(chunks), retune ? entry : nullptr);
+        const QList<Chunk> chunks = answerFor(*entry, bytes, &retune);
+        schedule(atUs, chunks, retune ? entry : nullptr, wireTime ? baud : 0, received.size());
     }
 
-    void readLine(qint64 now)
+    void readLine(qint64 nowUs)
     {
         char buffer[4096];
         for (;;) {
             const ssize_t n = ::read(master, buffer, sizeof buffer);
             if (n > 0) {
                 rx.append(buffer, int(n));
-                rxLastMs = now;
+                rxLastUs = nowUs;
                 continue;
             }
             if (n < 0 && errno == EINTR)
@@ -365,35 +438,44 @@ struct SensorBus::Impl
                 hangUp(); // the line is gone; polling it further would only spin
             break;
         }
-        for (const QByteArray& frame : takeFrames(rx))
-            take(frame, rxLastMs, true);
+        if (!standard) {
+            for (const QByteArray& frame : takeFrames(rx))
+                take(frame, rxLastUs, true);
+            return;
+        }
+        for (int length = standardRequestLength(rx); length > 0;
+             length = standardRequestLength(rx)) {
+            const QByteArray frame = rx.left(length);
+            rx.remove(0, length);
+            take(frame, rxLastUs, true);
+        }
     }
 
-    // Runs what is due and returns the poll timeout until the next thing to do.
-    int runDue(qint64 now)
+    // Runs what is due and returns the time until the next thing to do, -1 for none.
+    qint64 runDue(qint64 now)
     {
-        if (!rx.isEmpty() && now - rxLastMs >= burstSilenceMs) {
+        if (!rx.isEmpty() && now - rxLastUs >= burstSilenceUs) {
             const QByteArray burst = rx;
             rx.clear();
-            take(burst, rxLastMs, false);
+            take(burst, rxLastUs, false);
         }
         for (bool again = true; again;) {
             again = false;
             for (size_t i = 0; i < pending.size(); ++i) {
                 Pending& item = pending[i];
-                if (item.dueMs > now)
+                if (item.dueUs > now)
                     continue;
-                if (!item.chunks.isEmpty()) {
-                    send(item.chunks.takeFirst().bytes, now);
-                    if (!item.chunks.isEmpty()) {
-                        item.dueMs = now + item.chunks.first().delayMs;
+                if (!item.pieces.isEmpty()) {
+                    send(item.pieces.takeFirst().bytes, now);
+                    if (!item.pieces.isEmpty()) {
+                        item.dueUs = now + item.pieces.first().delayUs;
                         again = true;
                         continue;
                     }
                 }
                 if (item.retune) {
                     sim::retune(item.retune->sensor);
-                    plugInFactorySensor(now);
+                    plugInFactorySensor(now / 1000);
                 }
                 pending.erase(pending.begin() + std::ptrdiff_t(i));
                 again = true;
@@ -404,23 +486,24 @@ struct SensorBus::Impl
         qint64 next = -1;
         auto consider = [&](qint64 at) { next = next < 0 ? at : std::min(next, at); };
         if (!rx.isEmpty())
-            consider(rxLastMs + burstSilenceMs);
+            consider(rxLastUs + burstSilenceUs);
         for (const Pending& item : pending)
-            consider(item.dueMs);
-        return next < 0 ? -1 : int(std::max<qint64>(next - now, 0));
+            consider(item.dueUs);
+        return next < 0 ? -1 : std::max<qint64>(next - now, 0);
     }
 
     void serve()
     {
         std::unique_lock<std::mutex> lock(mutex);
         while (!stopping) {
-            const int timeout = runDue(nowMs());
+            const qint64 waitUs = runDue(nowUs());
+            const timespec timeout{time_t(waitUs / 1000000), long(waitUs % 1000000) * 1000};
             pollfd fds[2] = {{wake, POLLIN, 0}, {master, POLLIN, 0}};
             if (!tx.isEmpty())
                 fds[1].events |= POLLOUT;
             const nfds_t count = master >= 0 ? 2 : 1;
             lock.unlock();
-            const int ready = ::poll(fds, count, timeout);
+            const int ready = ::ppoll(fds, count, waitUs < 0 ? nullptr : &timeout, nullptr);
             lock.lock();
             if (ready <= 0)
                 continue;
@@ -435,7 +518,7 @@ struct SensorBus::Impl
                 if (fds[1].revents & POLLOUT)
                     flush();
                 if (fds[1].revents & (POLLIN | POLLHUP | POLLERR))
-                    readLine(nowMs());
+                    readLine(nowUs());
             }
         }
     }
@@ -606,6 +689,12 @@ void SensorBus::setRequestWireTime(bool emulate)
     d->requestWireTime = emulate;
 }
 
+void SensorBus::setStandardFraming(bool standard)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->standard = standard;
+}
+
 void SensorBus::queueScript(const QList<Chunk>& answer)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
@@ -615,7 +704,7 @@ void SensorBus::queueScript(const QList<Chunk>& answer)
 void SensorBus::writeRaw(const QByteArray& bytes)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
-    d->send(bytes, nowMs());
+    d->send(bytes, nowUs());
     d->wakeUp(); // to watch for the master taking what it did not take at once
 }
 

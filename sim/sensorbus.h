@@ -140,11 +140,17 @@ public:
     void setFault(quint8 addr, quint8 function, FaultSpec fault); // function 0: every function
     void clearFaults();
 
-    // Answers take the time their bytes need on the wire at the line's baud rate.
+    // Answers take the time their bytes need on the wire at the line's baud rate: each piece
+    // is written once its last byte would have crossed the wire.
     void setWireTime(bool emulate);
     // With wire time: a sensor also waits for the request's own wire time before it answers,
     // as it sees the request only once its last byte has crossed the line.
     void setRequestWireTime(bool emulate);
+
+    // The published Modbus RTU framing instead of the sensors' own, so that a common Modbus
+    // master can talk to the bus: the CRC low byte first, in requests and answers, and
+    // function 0x10 with its byte count. Scripted answers go out as given.
+    void setStandardFraming(bool standard);
 
     // The next request, whatever it is, is answered by these chunks instead of a sensor;
     // an empty list keeps the line silent for it. Scripts are used in the order queued.

@@ -1,5 +1,5 @@
-// When the worker takes an answer as over: the guard after a complete answer, the long silence
-// after anything else, and the no-answer limit.
+// When the worker takes an answer as over: at once when complete, after the long silence
+// otherwise, and the no-answer limit; and the quiet interval the line keeps before a request.
 #include "link/answertiming.h"
 
 #include <QtTest>
@@ -32,10 +32,10 @@ private slots:
     {
         QTest::addColumn<int>("baud");
         QTest::addColumn<qint64>("us");
-        // 3.5 characters of 11 bits, rounded up.
-        QTest::newRow("1200") << 1200 << qint64(32084);
-        QTest::newRow("9600") << 9600 << qint64(4011);
-        QTest::newRow("19200") << 19200 << qint64(2006);
+        // 3.5 characters of 10 bits (8N1), rounded up.
+        QTest::newRow("1200") << 1200 << qint64(29167);
+        QTest::newRow("9600") << 9600 << qint64(3646);
+        QTest::newRow("19200") << 19200 << qint64(1823);
         QTest::newRow("38400 is held at the minimum") << 38400 << qint64(1750);
         QTest::newRow("115200 is held at the minimum") << 115200 << qint64(1750);
         QTest::newRow("no rate") << 0 << qint64(1750);
@@ -48,50 +48,74 @@ private slots:
         QCOMPARE(answertiming::guardUs(baud), us);
     }
 
+    // The interval counts from the last byte on the line, sent or received; after an answer
+    // that did not frame, the long silence.
+    void beforeRequest_data()
+    {
+        QTest::addColumn<qint64>("quietUs");
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<bool>("misframed");
+        QTest::addColumn<qint64>("waitUs");
+        QTest::newRow("right after the last byte, 9600")
+            << qint64(0) << 9600 << false << qint64(3646);
+        QTest::newRow("part of the interval over, 9600")
+            << qint64(1000) << 9600 << false << qint64(2646);
+        QTest::newRow("interval just over, 9600") << qint64(3646) << 9600 << false << qint64(0);
+        QTest::newRow("long quiet line, 115200") << qint64(400000) << 115200 << false << qint64(0);
+        QTest::newRow("right after the last byte, 115200")
+            << qint64(0) << 115200 << false << qint64(1750);
+        QTest::newRow("misframed answer, 115200")
+            << qint64(1750) << 115200 << true << qint64(18251);
+        QTest::newRow("misframed answer, after the silence")
+            << qint64(20001) << 115200 << true << qint64(0);
+        QTest::newRow("misframed answer, 1200: the interval is longer")
+            << qint64(0) << 1200 << true << qint64(29167);
+    }
+
+    void beforeRequest()
+    {
+        QFETCH(qint64, quietUs);
+        QFETCH(int, baud);
+        QFETCH(bool, misframed);
+        QFETCH(qint64, waitUs);
+        QCOMPARE(answertiming::beforeRequestUs(quietUs, baud, misframed), waitUs);
+    }
+
     void judge_data()
     {
         QTest::addColumn<QByteArray>("received");
         QTest::addColumn<int>("expectedSize");
-        QTest::addColumn<int>("baud");
         QTest::addColumn<qint64>("quietUs");
         QTest::addColumn<Verdict>("verdict");
         QTest::addColumn<qint64>("waitUs");
 
         QTest::newRow("nothing yet")
-            << QByteArray() << 33 << 115200 << qint64(0) << Verdict::Wait << qint64(400001);
+            << QByteArray() << 33 << qint64(0) << Verdict::Wait << qint64(400001);
         QTest::newRow("nothing at the limit")
-            << QByteArray() << 33 << 115200 << qint64(400000) << Verdict::Wait << qint64(1);
+            << QByteArray() << 33 << qint64(400000) << Verdict::Wait << qint64(1);
         QTest::newRow("nothing past the limit")
-            << QByteArray() << 33 << 115200 << qint64(400001) << Verdict::NoAnswer << qint64(0);
+            << QByteArray() << 33 << qint64(400001) << Verdict::NoAnswer << qint64(0);
 
-        QTest::newRow("complete, guard not over")
-            << bytes(33) << 33 << 115200 << qint64(0) << Verdict::Wait << qint64(1750);
-        QTest::newRow("complete, guard over")
-            << bytes(33) << 33 << 115200 << qint64(1750) << Verdict::Done << qint64(0);
-        QTest::newRow("complete at 9600 waits its longer guard")
-            << bytes(45) << 45 << 9600 << qint64(2000) << Verdict::Wait << qint64(2011);
-        QTest::newRow("complete at 9600 after its guard")
-            << bytes(45) << 45 << 9600 << qint64(4011) << Verdict::Done << qint64(0);
+        QTest::newRow("complete is over at once")
+            << bytes(33) << 33 << qint64(0) << Verdict::Done << qint64(0);
+        QTest::newRow("exception answer is over at once")
+            << QByteArray::fromHex("018302c0f1") << 45 << qint64(0) << Verdict::Done << qint64(0);
 
         QTest::newRow("short waits for the silence")
-            << bytes(16) << 33 << 115200 << qint64(5000) << Verdict::Wait << qint64(15001);
+            << bytes(16) << 33 << qint64(5000) << Verdict::Wait << qint64(15001);
         QTest::newRow("short at 20 ms is not over")
-            << bytes(16) << 33 << 115200 << qint64(20000) << Verdict::Wait << qint64(1);
+            << bytes(16) << 33 << qint64(20000) << Verdict::Wait << qint64(1);
         QTest::newRow("short after more than 20 ms")
-            << bytes(16) << 33 << 115200 << qint64(20001) << Verdict::Done << qint64(0);
+            << bytes(16) << 33 << qint64(20001) << Verdict::Done << qint64(0);
         QTest::newRow("longer than expected waits for the silence")
-            << bytes(34) << 33 << 115200 << qint64(1750) << Verdict::Wait << qint64(18251);
+            << bytes(34) << 33 << qint64(1750) << Verdict::Wait << qint64(18251);
         QTest::newRow("longer than expected after the silence")
-            << bytes(34) << 33 << 115200 << qint64(20001) << Verdict::Done << qint64(0);
-
-        QTest::newRow("exception answer ends after the guard")
-            << QByteArray::fromHex("018302c0f1") << 45 << 115200 << qint64(1750) << Verdict::Done
-            << qint64(0);
+            << bytes(34) << 33 << qint64(20001) << Verdict::Done << qint64(0);
         QTest::newRow("five bytes without the exception bit wait for the silence")
-            << QByteArray::fromHex("010302c0f1") << 45 << 115200 << qint64(1750) << Verdict::Wait
+            << QByteArray::fromHex("010302c0f1") << 45 << qint64(1750) << Verdict::Wait
             << qint64(18251);
         QTest::newRow("exception answer with a byte more waits for the silence")
-            << QByteArray::fromHex("018302c0f100") << 45 << 115200 << qint64(1750) << Verdict::Wait
+            << QByteArray::fromHex("018302c0f100") << 45 << qint64(1750) << Verdict::Wait
             << qint64(18251);
     }
 
@@ -99,11 +123,10 @@ private slots:
     {
         QFETCH(QByteArray, received);
         QFETCH(int, expectedSize);
-        QFETCH(int, baud);
         QFETCH(qint64, quietUs);
         QFETCH(Verdict, verdict);
         QFETCH(qint64, waitUs);
-        const answertiming::Step step = answertiming::judge(quietUs, received, expectedSize, baud);
+        const answertiming::Step step = answertiming::judge(quietUs, received, expectedSize);
         QCOMPARE(int(step.verdict), int(verdict));
         QCOMPARE(step.waitUs, waitUs);
     }

@@ -46,6 +46,58 @@ private slots:
         QCOMPARE(int(openFault(QSerialPort::SerialPortError(error), mayAccess)), fault);
     }
 
+    // A read fault of an open port, with what the system says of the device: only the system
+    // tells an unplugged adapter from a read that found nothing on a busy machine.
+    void readFaultLoss_data()
+    {
+        QTest::addColumn<int>("error");
+        QTest::addColumn<bool>("known"); // the system could be asked
+        QTest::addColumn<bool>("nodePresent");
+        QTest::addColumn<bool>("hungUp");
+        QTest::addColumn<bool>("usable");
+        QTest::addColumn<int>("inARow");
+        QTest::addColumn<bool>("gone");
+        const int read = int(QSerialPort::ReadError);
+        const int resource = int(QSerialPort::ResourceError);
+        QTest::newRow("read fault, device present")
+            << read << true << true << false << true << 1 << false;
+        QTest::newRow("zero-byte read taken for a resource fault, device present")
+            << resource << true << true << false << true << 1 << false;
+        QTest::newRow("read fault repeating, device present")
+            << read << true << true << false << true << 50 << false;
+        QTest::newRow("device node removed") << read << true << false << false << true << 1 << true;
+        QTest::newRow("resource fault, device node removed")
+            << resource << true << false << true << false << 1 << true;
+        QTest::newRow("line hung up") << read << true << true << true << true << 1 << true;
+        QTest::newRow("resource fault, port no longer takes a query")
+            << resource << true << true << false << false << 1 << true;
+        QTest::newRow("system not asked: resource fault")
+            << resource << false << true << false << true << 1 << true;
+        QTest::newRow("system not asked: read fault")
+            << read << false << true << false << true << 1 << false;
+        QTest::newRow("system not asked: read fault repeating")
+            << read << false << true << false << true << faultsForUnusable << true;
+    }
+
+    void readFaultLoss()
+    {
+        QFETCH(int, error);
+        QFETCH(bool, known);
+        QFETCH(bool, nodePresent);
+        QFETCH(bool, hungUp);
+        QFETCH(bool, usable);
+        QFETCH(int, inARow);
+        QFETCH(bool, gone);
+        PortReport report;
+        report.error = QSerialPort::SerialPortError(error);
+        report.known = known;
+        report.nodePresent = nodePresent;
+        report.hungUp = hungUp;
+        report.usable = usable;
+        report.inARow = inARow;
+        QCOMPARE(portGone(report), gone);
+    }
+
     void faultTexts_data()
     {
         QTest::addColumn<int>("fault");

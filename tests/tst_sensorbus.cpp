@@ -425,6 +425,74 @@ private slots:
         QCOMPARE(line.answer(), sealed(QByteArray::fromHex("0103020c00")));
     }
 
+    // With the published framing a common Modbus master talks to the bus: CRC low byte first
+    // both ways, and the settings write with its byte count.
+    void standardFraming_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("answer"); // empty: none
+        QTest::addColumn<int>("setpoint");      // the sensor's afterwards
+
+        auto standard = [](QByteArray body) {
+            QByteArray frame = sealed(body);
+            std::swap(*(frame.end() - 2), *(frame.end() - 1));
+            return frame;
+        };
+        const int factorySetpoint = defaultUstBlock().threshold;
+        QTest::newRow("read") << standard(QByteArray::fromHex("010301000001"))
+                              << standard(QByteArray::fromHex("0103020c00")) << factorySetpoint;
+        QTest::newRow("read with the sensors' own CRC order")
+            << readRequest(1, 0x0100, 1) << QByteArray() << factorySetpoint;
+        UstBlock ust = defaultUstBlock();
+        ust.speed = 12;
+        ust.mbAddr = 1;
+        ust.threshold = 123;
+        sealChecksum(ust);
+        QTest::newRow("settings write with its byte count")
+            << standard(QByteArray::fromHex("011001000014") + char(40) + blockBytes(ust))
+            << standard(QByteArray::fromHex("011001000014")) << 123;
+    }
+
+    void standardFraming()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, answer);
+        QFETCH(int, setpoint);
+        sim::SensorBus bus;
+        bus.addSensor(1, 1200, 2);
+        bus.setStandardFraming(true);
+        QVERIFY(bus.open());
+        Line line(bus.slavePath());
+        QVERIFY(line.setBaud(1200));
+
+        QVERIFY(line.send(request));
+        QCOMPARE(line.answer().toHex(), answer.toHex());
+        QCOMPARE(int(bus.sensor(1).ust.threshold), setpoint);
+    }
+
+    // Each piece goes out once its last byte would have crossed the wire, the request's own
+    // time on the wire counted first: not a fraction of a millisecond earlier.
+    void answerAtItsWireTime()
+    {
+        sim::SensorBus bus;
+        bus.addSensor(1, 9600, 2);
+        bus.setWireTime(true);
+        bus.setRequestWireTime(true);
+        QVERIFY(bus.open());
+        Line line(bus.slavePath());
+        QVERIFY(line.setBaud(9600));
+
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(line.send(readRequest(1, 0x0100, 1)));
+        pollfd p{line.fd, POLLIN, 0};
+        QCOMPARE(::poll(&p, 1, 1000), 1);
+        const double ms = double(clock.nsecsElapsed()) / 1e6;
+        // 8 bytes of request, the sensor's 2 ms, 7 bytes of answer, ten bits each.
+        const double wire = (8 + 7) * 10.0 * 1000.0 / 9600.0 + 2.0;
+        QVERIFY2(ms >= wire && ms < wire + 30.0, qPrintable(QString::number(ms)));
+    }
+
     void hangUpEndsTheLine()
     {
         sim::SensorBus bus;
