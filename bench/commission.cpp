@@ -5,7 +5,7 @@
 // and its ratio to the bound: the wire time of every frame at 10 bits a byte plus 3.5
 // characters, and the waits the procedure itself requires (the loader's 1 s, the calibration's
 // 50 ms pauses, 400 ms for each unanswered occupancy probe).
-#include "devices/linefile.h"
+#include "codec/linefile.h"
 #include "sim/sensorbus.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 // Time of one settings read ("Считать") through the window against the simulated bus with
 // wire-time emulation, as a multiple of what the line itself needs: the wire time of the request
 // and the answer plus the guard of 3.5 characters that ends a complete answer.
-#include "link/answertiming.h"
+#include "codec/answertiming.h"
 #include "support/windowbench.h"
 
 #include <QApplication>

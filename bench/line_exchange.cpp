@@ -1,8 +1,8 @@
 // Time of one settings read through the core library alone (no window) against the simulated
 // bus with wire-time emulation, as a multiple of the wire time of request and answer plus the
 // guard of 3.5 characters. Set beside bench_exchange, the difference is the window's own cost.
-#include "link/answertiming.h"
-#include "ops/operations.h"
+#include "codec/answertiming.h"
+#include "core/ops/operations.h"
 #include "sim/sensorbus.h"
 #include "support/scriptedhost.h"
 

@@ -5,9 +5,9 @@
 // worker without pauses, so the bound has nothing for it. Two lines: all 31 at 9600 Bd, and a
 // line split across 115200, 38400 and 9600 Bd.
 // Usage: bench_line_round [rounds], 3 by default; the median round is taken.
-#include "devices/linepoller.h"
-#include "link/answertiming.h"
-#include "link/lineclient.h"
+#include "core/ops/linepoller.h"
+#include "codec/answertiming.h"
+#include "core/link/lineclient.h"
 #include "sim/sensorbus.h"
 #include "sim/sensorlogic.h"
 #include "support/scriptedhost.h"

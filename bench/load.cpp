@@ -5,7 +5,7 @@
 // that: a stall may cost the exchange it hits and the one its tail falls into), and the read
 // faults the port reported on the way, which the line took for what they were.
 // Usage: bench_load [exchanges], 1000 by default.
-#include "link/lineclient.h"
+#include "core/link/lineclient.h"
 #include "sim/sensorbus.h"
 #include "support/busyloops.h"
 

@@ -5,7 +5,7 @@
 // console program, measured in the same run and the same way. Target at most 1.2.
 // Usage: bench_oneshot [runs [velduo]], 9 runs by default and the velduo built beside it; the
 // median run is taken.
-#include "link/answertiming.h"
+#include "codec/answertiming.h"
 #include "sim/sensorbus.h"
 
 #include <QCoreApplication>

@@ -9,8 +9,8 @@
 // and each against the line's own limit: the wire time of request and answer at ten bits a
 // character plus the simulated sensor's turnaround of 2 ms.
 // Usage: bench_peer_exchange [rounds], 7 by default.
-#include "link/answertiming.h"
-#include "link/lineclient.h"
+#include "codec/answertiming.h"
+#include "core/link/lineclient.h"
 #include "sim/sensorbus.h"
 
 #include <QCoreApplication>

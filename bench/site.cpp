@@ -2,7 +2,7 @@
 // one subscriber. Prints the delay from the end of a sensor's poll to its reading at the
 // subscriber, the CPU and resident memory of each velduo, and whether every reading arrived
 // across a restart of the broker in the middle.
-#include "devices/mqttclient.h"
+#include "core/devices/mqttclient.h"
 #include "sim/sensorlogic.h"
 #include "support/freeport.h"
 

@@ -5,8 +5,8 @@
 // readings each) plus 10 MB; the GUI thread's CPU time against its wall time, while the plot
 // scrolls, against 10 %.
 // Usage: bench_trend_memory [seconds], 600 by default.
-#include "app/overview.h"
-#include "devices/linepoller.h"
+#include "gui/overview.h"
+#include "core/ops/linepoller.h"
 #include "sim/sensorlogic.h"
 #include "support/residentmemory.h"
 #include "support/windowbench.h"

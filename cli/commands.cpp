@@ -1,11 +1,11 @@
 #include "cli/commands.h"
 #include "cli/mqttwatch.h"
-#include "devices/linefile.h"
-#include "devices/linepoller.h"
-#include "link/errortext.h"
-#include "reprog/firmwareimage.h"
-#include "sensor/format.h"
-#include "sensor/ustform.h"
+#include "codec/linefile.h"
+#include "core/ops/linepoller.h"
+#include "codec/errortext.h"
+#include "codec/firmwareimage.h"
+#include "core/sensor/format.h"
+#include "core/sensor/ustform.h"
 
 #include <QDateTime>
 #include <QEventLoop>

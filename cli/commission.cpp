@@ -1,11 +1,11 @@
 // Commissioning a line: factory sensors, one after the other, made into what a plan says.
 #include "cli/commands.h"
-#include "devices/linefile.h"
-#include "link/errortext.h"
-#include "ops/lineops.h"
-#include "reprog/firmwareimage.h"
-#include "sensor/format.h"
-#include "sensor/ustform.h"
+#include "codec/linefile.h"
+#include "codec/errortext.h"
+#include "core/ops/lineops.h"
+#include "codec/firmwareimage.h"
+#include "core/sensor/format.h"
+#include "core/sensor/ustform.h"
 
 #include <QDateTime>
 #include <QFileInfo>

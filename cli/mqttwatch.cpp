@@ -1,7 +1,7 @@
 #include "cli/mqttwatch.h"
-#include "devices/linefile.h"
-#include "devices/linepoller.h"
-#include "sensor/blocks.h"
+#include "codec/linefile.h"
+#include "core/ops/linepoller.h"
+#include "codec/blocks.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -1,11 +1,11 @@
 #pragma once
 
 #include "cli/commands.h"
-#include "devices/brokerurl.h"
-#include "devices/mqttclient.h"
-#include "devices/readings.h"
-#include "devices/registry.h"
-#include "devices/sitepublisher.h"
+#include "codec/brokerurl.h"
+#include "core/devices/mqttclient.h"
+#include "core/devices/readings.h"
+#include "core/devices/registry.h"
+#include "core/devices/sitepublisher.h"
 
 #include <QCommandLineOption>
 #include <QDateTime>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "link/lineclient.h"
-#include "ops/operations.h"
+#include "core/link/lineclient.h"
+#include "core/ops/operations.h"
 
 #include <QFile>
 #include <QObject>

@@ -2,8 +2,8 @@
 // Input: expected address, expected function, expected size (two bytes, big-endian), then
 // the answer as it came off the line.
 #include "check.h"
-#include "link/errortext.h"
-#include "link/rtu.h"
+#include "codec/errortext.h"
+#include "codec/rtu.h"
 
 #include <QByteArray>
 #include <QString>

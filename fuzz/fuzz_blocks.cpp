@@ -1,7 +1,7 @@
 // An answer of any length copied into the register blocks, their checksums and the text
 // fields. Input: the data offset (one byte), then the answer.
 #include "check.h"
-#include "sensor/blocks.h"
+#include "codec/blocks.h"
 
 #include <QByteArray>
 #include <QString>

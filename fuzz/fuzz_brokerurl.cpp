@@ -2,7 +2,7 @@
 // range and a host, and is written back as an address that reads the same; a prefix made for
 // any host and port name is accepted.
 #include "check.h"
-#include "devices/brokerurl.h"
+#include "codec/brokerurl.h"
 
 #include <QString>
 #include <cstddef>

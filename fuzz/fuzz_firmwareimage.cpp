@@ -3,7 +3,7 @@
 // An image the reader accepts fits the area and puts nothing but the erased value under the
 // checksum word.
 #include "check.h"
-#include "reprog/firmwareimage.h"
+#include "codec/firmwareimage.h"
 
 #include <QByteArray>
 #include <cstddef>

@@ -2,7 +2,7 @@
 // as the same line, and the plan check names every fault it finds. The first bytes, taken as
 // a sensor's blocks, make an entry that must be saved and opened again unchanged.
 #include "check.h"
-#include "devices/linefile.h"
+#include "codec/linefile.h"
 
 #include <QByteArray>
 #include <QString>

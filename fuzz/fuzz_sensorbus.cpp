@@ -2,7 +2,7 @@
 // sensor's state, then the bytes on the line, cut into requests as the bus cuts them; the
 // last piece stands for a burst that ended with line silence.
 #include "check.h"
-#include "link/rtu.h"
+#include "codec/rtu.h"
 #include "sim/sensorlogic.h"
 
 #include <QByteArray>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sensor/blocks.h"
+#include "codec/blocks.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,6 +1,6 @@
 #include "sim/sensorlogic.h"
 
-#include "link/rtu.h"
+#include "codec/rtu.h"
 
 #include <cmath>
 #include <cstring>

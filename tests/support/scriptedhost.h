@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ops/operationhost.h"
-#include "sensor/device.h"
+#include "core/ops/operationhost.h"
+#include "core/sensor/device.h"
 
 #include <QList>
 #include <QMap>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/mainwindow.h"
+#include "gui/mainwindow.h"
 #include "sim/sensorbus.h"
 #include "support/modalanswerer.h"
 

@@ -2,7 +2,7 @@
 // lists its sensors in the real window as "Добавить устройство" does, opens "Обзор линии" with
 // some sensors ticked, lets the trends run, and saves the overview window as a PNG.
 // Usage (under a display, e.g. xvfb-run): overviewshot SIMULATOR OUTPUT.png [seconds]
-#include "app/mainwindow.h"
+#include "gui/mainwindow.h"
 
 #include <QAction>
 #include <QApplication>

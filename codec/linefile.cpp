@@ -1,0 +1,595 @@
+#include "codec/linefile.h"
+#include "codec/blocks.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSaveFile>
+#include <QSet>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <iterator>
+#include <limits>
+
+namespace linefile {
+
+bool Sensor::operator==(const Sensor& other) const
+{
+    return address == other.address && speed == other.speed && answered == other.answered &&
+           type == other.type && name == other.name && setpoint == other.setpoint &&
+           zeroAdc == other.zeroAdc && nomAdc == other.nomAdc && version == other.version &&
+           block == other.block && readAt == other.readAt && calibrate == other.calibrate &&
+           flash == other.flash && unknown == other.unknown;
+}
+
+bool Line::operator==(const Line& other) const
+{
+    return port == other.port && sensors == other.sensors && unknown == other.unknown;
+}
+
+namespace {
+
+// Modbus slave addresses; the plan check narrows them to what the address change writes.
+constexpr int fileAddressMax = 247;
+constexpr int nameBytes = int(sizeof(UstBlock::name));
+const QString calibrateZero = QStringLiteral("zero");
+const QString calibrateNominal = QStringLiteral("nominal");
+
+const char* const sensorKeys[] = {"address",   "speed",   "answered", "type",    "name",
+                                  "setpoint",  "zeroAdc", "nomAdc",   "version", "readAt",
+                                  "calibrate", "flash",   "block"};
+const char* const lineKeys[] = {"format", "version", "port", "sensors"};
+
+QString quoted(const QString& key)
+{
+    return QLatin1Char('"') + key + QLatin1Char('"');
+}
+
+QString entryText(int entry, std::optional<int> address)
+{
+    QString text = QStringLiteral("Запись %1").arg(entry);
+    if (address)
+        text += QStringLiteral(" (адрес %1)").arg(*address);
+    return text;
+}
+
+// A value as the file has it, short enough for a message.
+QString shown(const QJsonValue& value)
+{
+    QByteArray text = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    text = text.mid(1, text.size() - 2);
+    QString result = QString::fromUtf8(text);
+    if (result.size() > 40)
+        result = result.left(40) + QStringLiteral("…");
+    return result;
+}
+
+// Why a name cannot be stored on a sensor; empty when it can.
+QString nameFault(const QString& name)
+{
+    if (name.contains(QChar(0)))
+        return QStringLiteral("имя содержит нулевой символ");
+    if (!nameEncodable(name))
+        return QStringLiteral("имя «%1» содержит символы вне Windows-1251").arg(name);
+    // Windows-1251 holds every character it encodes in one byte.
+    if (name.size() > nameBytes)
+        return QStringLiteral("имя «%1» длиннее %2 байт").arg(name).arg(nameBytes);
+    return QString();
+}
+
+// Reads the keys of one JSON object; the first fault ends the reading and is kept in refusal.
+class Keys
+{
+public:
+    Keys(const QJsonObject& object, const QString& where) : object(object), where(where) {}
+
+    QString refusal;
+
+    void setWhere(const QString& text) { where = text; }
+
+    bool integer(const char* key, bool required, double min, double max, std::optional<int>& out)
+    {
+        const QJsonValue value = object.value(QLatin1String(key));
+        if (!present(key, value, required))
+            return refusal.isEmpty();
+        const double number = value.toDouble();
+        if (!value.isDouble() || number != std::trunc(number))
+            return illTyped(key, value, QStringLiteral("целым числом"));
+        if (number < min || number > max)
+            return fail(key, number < min && max == std::numeric_limits<int>::max()
+                                 ? QStringLiteral("%1 меньше %2").arg(shown(value)).arg(qint64(min))
+                                 : QStringLiteral("%1 вне диапазона от %2 до %3")
+                                       .arg(shown(value))
+                                       .arg(qint64(min))
+                                       .arg(qint64(max)));
+        out = int(number);
+        return true;
+    }
+
+    bool text(const char* key, bool required, std::optional<QString>& out)
+    {
+        const QJsonValue value = object.value(QLatin1String(key));
+        if (!present(key, value, required))
+            return refusal.isEmpty();
+        if (!value.isString())
+            return illTyped(key, value, QStringLiteral("строкой"));
+        out = value.toString();
+        return true;
+    }
+
+    bool name(bool required, std::optional<QString>& out)
+    {
+        if (!text("name", required, out))
+            return false;
+        if (!out)
+            return true;
+        const QString fault = nameFault(*out);
+        return fault.isEmpty() || fail("name", fault);
+    }
+
+    bool boolean(const char* key, bool& out)
+    {
+        const QJsonValue value = object.value(QLatin1String(key));
+        if (!present(key, value, false))
+            return true;
+        if (!value.isBool())
+            return illTyped(key, value, QStringLiteral("true или false"));
+        out = value.toBool();
+        return true;
+    }
+
+    bool textList(const char* key, QStringList& out)
+    {
+        const QJsonValue value = object.value(QLatin1String(key));
+        if (!present(key, value, false))
+            return true;
+        if (!value.isArray())
+            return illTyped(key, value, QStringLiteral("списком строк"));
+        for (const QJsonValue item : value.toArray()) {
+            if (!item.isString())
+                return illTyped(key, value, QStringLiteral("списком строк"));
+            out << item.toString();
+        }
+        return true;
+    }
+
+    bool time(const char* key, QDateTime& out)
+    {
+        std::optional<QString> value;
+        if (!text(key, false, value) || !value)
+            return refusal.isEmpty();
+        out = QDateTime::fromString(*value, Qt::ISODateWithMs);
+        return out.isValid() ||
+               fail(key, QStringLiteral("«%1» не дата и время ISO 8601").arg(*value));
+    }
+
+    bool block(bool required, QByteArray& out)
+    {
+        std::optional<QString> value;
+        if (!text("block", required, value) || !value)
+            return refusal.isEmpty();
+        // fromHex skips what is not a hex digit; the file must hold nothing else.
+        bool digits = value->size() == 2 * int(sizeof(UstBlock));
+        for (const QChar c : *value) {
+            const char16_t u = c.unicode();
+            digits = digits &&
+                     ((u >= '0' && u <= '9') || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F'));
+        }
+        if (!digits)
+            return fail("block", QStringLiteral("ожидается блок уставок: %1 байт, %2 "
+                                                "шестнадцатеричных цифр")
+                                     .arg(sizeof(UstBlock))
+                                     .arg(2 * sizeof(UstBlock)));
+        out = QByteArray::fromHex(value->toLatin1());
+        return true;
+    }
+
+private:
+    bool present(const char* key, const QJsonValue& value, bool required)
+    {
+        if (!value.isUndefined())
+            return true;
+        if (required)
+            refusal = QStringLiteral("%1: нет ключа %2").arg(where, quoted(QLatin1String(key)));
+        return false;
+    }
+
+    bool illTyped(const char* key, const QJsonValue& value, const QString& expected)
+    {
+        return fail(key,
+                    QStringLiteral("должен быть %1, а в файле %2").arg(expected, shown(value)));
+    }
+
+    bool fail(const char* key, const QString& problem)
+    {
+        refusal = QStringLiteral("%1, ключ %2: %3").arg(where, quoted(QLatin1String(key)), problem);
+        return false;
+    }
+
+    const QJsonObject& object;
+    QString where;
+};
+
+QJsonObject withoutKeys(QJsonObject object, const char* const* begin, const char* const* end)
+{
+    for (auto key = begin; key != end; ++key)
+        object.remove(QLatin1String(*key));
+    return object;
+}
+
+// One entry of sensors; refusal is set when it is refused.
+Sensor readSensor(const QJsonObject& object, int entry, Mode mode, QString& refusal)
+{
+    Sensor sensor;
+    Keys keys(object, entryText(entry, std::nullopt));
+    std::optional<int> address, speed;
+    const bool plan = mode == Mode::Plan;
+    const bool ok = [&] {
+        if (!keys.integer("address", true, 1, fileAddressMax, address))
+            return false;
+        keys.setWhere(entryText(entry, address));
+        if (!keys.integer("speed", true, 1, std::numeric_limits<int>::max(), speed) ||
+            !keys.boolean("answered", sensor.answered))
+            return false;
+        // A line file holds everything that was read; a plan only what the sensor must become.
+        const bool read = !plan && sensor.answered;
+        return keys.integer("type", read, 0, 65535, sensor.type) &&
+               keys.name(plan || read, sensor.name) &&
+               // What the sensor can hold; the plan check narrows it to what it takes.
+               keys.integer("setpoint", plan || read, std::numeric_limits<qint16>::min(),
+                            std::numeric_limits<qint16>::max(), sensor.setpoint) &&
+               keys.integer("zeroAdc", read, 0, 65535, sensor.zeroAdc) &&
+               keys.integer("nomAdc", read, 0, 65535, sensor.nomAdc) &&
+               keys.text("version", read, sensor.version) && keys.time("readAt", sensor.readAt) &&
+               keys.textList("calibrate", sensor.calibrate) &&
+               keys.boolean("flash", sensor.flash) && keys.block(read, sensor.block);
+    }();
+    if (!ok) {
+        refusal = keys.refusal;
+        return sensor;
+    }
+    sensor.address = *address;
+    sensor.speed = *speed;
+    sensor.unknown = withoutKeys(object, std::begin(sensorKeys), std::end(sensorKeys));
+    return sensor;
+}
+
+ReadResult refused(const QString& text)
+{
+    ReadResult result;
+    result.refusal = text;
+    return result;
+}
+
+// A value for the indented document; objects and arrays go on their own lines.
+QByteArray valueText(const QJsonValue& value, int indent)
+{
+    QByteArray text;
+    if (value.isObject() || value.isArray()) {
+        text = value.isObject() ? QJsonDocument(value.toObject()).toJson(QJsonDocument::Indented)
+                                : QJsonDocument(value.toArray()).toJson(QJsonDocument::Indented);
+        text.chop(1);
+        // JSON strings hold no raw line breaks, so every one here is between lines.
+        return text.replace("\n", "\n" + QByteArray(indent, ' '));
+    }
+    text = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return text.mid(1, text.size() - 2);
+}
+
+using Member = std::pair<QString, QByteArray>; // key, value as written
+
+QByteArray objectText(const QVector<Member>& members, int indent)
+{
+    const QByteArray inner(indent + 4, ' ');
+    QByteArray text = "{\n";
+    for (int i = 0; i < members.size(); ++i) {
+        text += inner + valueText(members[i].first, 0) + ": " + members[i].second;
+        text += i + 1 < members.size() ? ",\n" : "\n";
+    }
+    return text + QByteArray(indent, ' ') + "}";
+}
+
+void addUnknown(QVector<Member>& members, const QJsonObject& unknown, int indent)
+{
+    for (auto it = unknown.begin(); it != unknown.end(); ++it)
+        members.append({it.key(), valueText(it.value(), indent + 4)});
+}
+
+// The keys of one sensor in the file's order, unknown keys last.
+QVector<std::pair<QString, QJsonValue>> sensorValues(const Sensor& sensor)
+{
+    QVector<std::pair<QString, QJsonValue>> values;
+    const auto add = [&](const char* key, const QJsonValue& value) {
+        values.append({QLatin1String(key), value});
+    };
+    add("address", sensor.address);
+    add("speed", sensor.speed);
+    if (!sensor.answered)
+        add("answered", false);
+    if (sensor.type)
+        add("type", *sensor.type);
+    if (sensor.name)
+        add("name", *sensor.name);
+    if (sensor.setpoint)
+        add("setpoint", *sensor.setpoint);
+    if (sensor.zeroAdc)
+        add("zeroAdc", *sensor.zeroAdc);
+    if (sensor.nomAdc)
+        add("nomAdc", *sensor.nomAdc);
+    if (sensor.version)
+        add("version", *sensor.version);
+    if (sensor.readAt.isValid()) {
+        // With its offset from UTC, so that the time means the same anywhere.
+        const QDateTime at = sensor.readAt.toOffsetFromUtc(sensor.readAt.offsetFromUtc());
+        add("readAt", at.toString(Qt::ISODateWithMs));
+    }
+    if (!sensor.calibrate.isEmpty())
+        add("calibrate", QJsonArray::fromStringList(sensor.calibrate));
+    if (sensor.flash)
+        add("flash", true);
+    if (!sensor.block.isEmpty())
+        add("block", QString::fromLatin1(sensor.block.toHex()));
+    for (auto it = sensor.unknown.begin(); it != sensor.unknown.end(); ++it)
+        values.append({it.key(), it.value()});
+    return values;
+}
+
+QByteArray sensorText(const Sensor& sensor, int indent)
+{
+    QVector<Member> members;
+    for (const auto& [key, value] : sensorValues(sensor)) {
+        // The calibrations stay on one line, short as they are.
+        const QByteArray text = key == QLatin1String("calibrate")
+                                    ? QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact)
+                                    : valueText(value, indent + 4);
+        members.append({key, text});
+    }
+    return objectText(members, indent);
+}
+
+QString valueOrDash(const std::optional<QString>& value)
+{
+    return value ? *value : QStringLiteral("—");
+}
+
+QString valueOrDash(const std::optional<int>& value)
+{
+    return value ? QString::number(*value) : QStringLiteral("—");
+}
+
+} // namespace
+
+ReadResult parse(const QByteArray& json, Mode mode)
+{
+    // JSON has no control characters outside escapes but white space. Qt's parser lets them
+    // into keys that it then cannot find again.
+    for (int i = 0; i < json.size(); ++i) {
+        const uchar c = uchar(json[i]);
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
+            return refused(QStringLiteral("Файл не в формате JSON: управляющий символ 0x%1 "
+                                          "(смещение %2)")
+                               .arg(c, 2, 16, QLatin1Char('0'))
+                               .arg(i));
+    }
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
+    if (error.error != QJsonParseError::NoError)
+        return refused(QStringLiteral("Файл не в формате JSON: %1 (смещение %2)")
+                           .arg(error.errorString())
+                           .arg(error.offset));
+    if (!document.isObject())
+        return refused(QStringLiteral("Файл не является файлом линии: в нём нет объекта JSON"));
+    const QJsonObject object = document.object();
+
+    const QJsonValue format = object.value(QLatin1String("format"));
+    if (format.isUndefined())
+        return refused(QStringLiteral("Файл не является файлом линии: нет ключа \"format\""));
+    if (format != QLatin1String(formatName))
+        return refused(QStringLiteral("Файл, ключ \"format\": формат %1, а ожидается \"%2\"")
+                           .arg(shown(format), QLatin1String(formatName)));
+
+    Keys keys(object, QStringLiteral("Файл"));
+    std::optional<int> version;
+    if (!keys.integer("version", true, 1, std::numeric_limits<int>::max(), version))
+        return refused(keys.refusal);
+    if (*version > formatVersion)
+        return refused(QStringLiteral("Файл, ключ \"version\": версия формата %1 новее той, что "
+                                      "понимает программа (%2); обновите программу")
+                           .arg(*version)
+                           .arg(formatVersion));
+
+    ReadResult result;
+    std::optional<QString> port;
+    if (!keys.text("port", mode == Mode::File, port))
+        return refused(keys.refusal);
+    result.line.port = port.value_or(QString());
+
+    const QJsonValue sensors = object.value(QLatin1String("sensors"));
+    if (sensors.isUndefined())
+        return refused(QStringLiteral("Файл: нет ключа \"sensors\""));
+    if (!sensors.isArray())
+        return refused(QStringLiteral("Файл, ключ \"sensors\": должен быть списком датчиков, а в "
+                                      "файле %1")
+                           .arg(shown(sensors)));
+    const QJsonArray list = sensors.toArray();
+    for (int i = 0; i < list.size(); ++i) {
+        if (!list[i].isObject())
+            return refused(QStringLiteral("%1: ожидается объект JSON, а в файле %2")
+                               .arg(entryText(i + 1, std::nullopt), shown(list[i])));
+        QString refusal;
+        result.line.sensors.append(readSensor(list[i].toObject(), i + 1, mode, refusal));
+        if (!refusal.isEmpty())
+            return refused(refusal);
+    }
+    result.line.unknown = withoutKeys(object, std::begin(lineKeys), std::end(lineKeys));
+    return result;
+}
+
+ReadResult readFile(const QString& path, Mode mode)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return refused(
+            QStringLiteral("Не удалось открыть файл «%1»: %2").arg(path, file.errorString()));
+    return parse(file.readAll(), mode);
+}
+
+QByteArray toJson(const Line& line)
+{
+    QVector<Member> members{
+        {QStringLiteral("format"), valueText(QLatin1String(formatName), 4)},
+        {QStringLiteral("version"), valueText(formatVersion, 4)},
+        {QStringLiteral("port"), valueText(line.port, 4)},
+    };
+    addUnknown(members, line.unknown, 0);
+    QByteArray sensors = "[";
+    for (int i = 0; i < line.sensors.size(); ++i)
+        sensors += (i ? ",\n" : "\n") + QByteArray(8, ' ') + sensorText(line.sensors[i], 8);
+    sensors += line.sensors.isEmpty() ? "]" : "\n    ]";
+    members.append({QStringLiteral("sensors"), sensors});
+    return objectText(members, 0) + "\n";
+}
+
+QString save(const Line& line, const QString& path)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(toJson(line)) < 0 || !file.commit())
+        return QStringLiteral("Не удалось сохранить файл «%1»: %2").arg(path, file.errorString());
+    return QString();
+}
+
+QVector<PlanFault> checkPlan(const Line& plan)
+{
+    QVector<PlanFault> faults;
+    if (plan.sensors.isEmpty())
+        faults.append({0, QStringLiteral("sensors"),
+                       QStringLiteral("План, ключ \"sensors\": нет ни одной записи")});
+    for (int i = 0; i < plan.sensors.size(); ++i) {
+        const Sensor& sensor = plan.sensors[i];
+        const QString where = entryText(i + 1, sensor.address);
+        const auto fault = [&](const QString& key, const QString& problem) {
+            faults.append(
+                {i + 1, key, QStringLiteral("%1, ключ %2: %3").arg(where, quoted(key), problem)});
+        };
+        const auto missing = [&](const QString& key) {
+            faults.append({i + 1, key, QStringLiteral("%1: нет ключа %2").arg(where, quoted(key))});
+        };
+        if (sensor.address < 1 || sensor.address > addressMax)
+            fault(QStringLiteral("address"),
+                  QStringLiteral("адрес %1 вне диапазона от 1 до %2, который принимает смена "
+                                 "адреса")
+                      .arg(sensor.address)
+                      .arg(addressMax));
+        for (int j = 0; j < i; ++j) {
+            const Sensor& before = plan.sensors[j];
+            if (before.address == sensor.address && before.speed == sensor.speed) {
+                fault(QStringLiteral("address"),
+                      QStringLiteral("адрес %1 на скорости %2 уже отдан записи %3")
+                          .arg(sensor.address)
+                          .arg(sensor.speed)
+                          .arg(j + 1));
+                break;
+            }
+        }
+        if (std::find(std::begin(listedSpeeds), std::end(listedSpeeds), sensor.speed) ==
+            std::end(listedSpeeds)) {
+            QStringList speeds;
+            for (int speed : listedSpeeds)
+                speeds << QString::number(speed);
+            fault(QStringLiteral("speed"), QStringLiteral("скорости %1 нет среди %2")
+                                               .arg(sensor.speed)
+                                               .arg(speeds.join(QStringLiteral(", "))));
+        }
+        if (!sensor.name) {
+            missing(QStringLiteral("name"));
+        } else {
+            const QString nameProblem = nameFault(*sensor.name);
+            if (!nameProblem.isEmpty())
+                fault(QStringLiteral("name"), nameProblem);
+        }
+        if (!sensor.setpoint)
+            missing(QStringLiteral("setpoint"));
+        else if (*sensor.setpoint < thresholdMin || *sensor.setpoint > thresholdMax)
+            fault(QStringLiteral("setpoint"), QStringLiteral("уставка %1 вне диапазона от %2 до %3")
+                                                  .arg(*sensor.setpoint)
+                                                  .arg(thresholdMin)
+                                                  .arg(thresholdMax));
+        QSet<QString> seen;
+        for (const QString& point : sensor.calibrate) {
+            if (point != calibrateZero && point != calibrateNominal)
+                fault(QStringLiteral("calibrate"),
+                      QStringLiteral("неизвестная калибровка \"%1\", допустимы \"%2\" и \"%3\"")
+                          .arg(point, calibrateZero, calibrateNominal));
+            else if (seen.contains(point))
+                fault(QStringLiteral("calibrate"),
+                      QStringLiteral("калибровка \"%1\" указана дважды").arg(point));
+            seen.insert(point);
+        }
+    }
+    return faults;
+}
+
+Sensor fromBlocks(int address, int speed, const UstBlock& ust, const ParamBlock& param,
+                  const QDateTime& readAt)
+{
+    Sensor sensor;
+    sensor.address = address;
+    sensor.speed = speed;
+    // Copied as values: the blocks are packed, and a sensor record may hold them at an odd
+    // address, where a reference to a field would be misaligned.
+    sensor.type = int(param.sensorType);
+    sensor.name = nameText(ust);
+    sensor.setpoint = int(ust.threshold);
+    sensor.zeroAdc = int(ust.zeroAdc);
+    sensor.nomAdc = int(ust.nomAdc);
+    sensor.version = versionText(param);
+    sensor.block = blockBytes(ust);
+    sensor.readAt = readAt;
+    return sensor;
+}
+
+QJsonObject toObject(const Sensor& sensor)
+{
+    QJsonObject object;
+    for (const auto& [key, value] : sensorValues(sensor))
+        object.insert(key, value);
+    return object;
+}
+
+std::optional<UstBlock> ustBlock(const Sensor& sensor)
+{
+    if (sensor.block.size() != int(sizeof(UstBlock)))
+        return std::nullopt;
+    UstBlock ust;
+    std::memcpy(&ust, sensor.block.constData(), sizeof ust);
+    return ust;
+}
+
+QVector<Difference> differences(const Sensor& expected, const Sensor& actual)
+{
+    QVector<Difference> rows;
+    const auto compare = [&](const char* key, const auto& want, const auto& have) {
+        if (want && want != have)
+            rows.append({QLatin1String(key), valueOrDash(want), valueOrDash(have)});
+    };
+    compare("address", std::optional<int>(expected.address), std::optional<int>(actual.address));
+    compare("speed", std::optional<int>(expected.speed), std::optional<int>(actual.speed));
+    if (expected.answered != actual.answered) {
+        const auto yesNo = [](bool answered) {
+            return answered ? QStringLiteral("считан") : QStringLiteral("не ответил");
+        };
+        rows.append({QStringLiteral("answered"), yesNo(expected.answered), yesNo(actual.answered)});
+    }
+    // A sensor that did not answer has nothing more to compare.
+    if (!expected.answered || !actual.answered)
+        return rows;
+    compare("name", expected.name, actual.name);
+    compare("setpoint", expected.setpoint, actual.setpoint);
+    compare("zeroAdc", expected.zeroAdc, actual.zeroAdc);
+    compare("nomAdc", expected.nomAdc, actual.nomAdc);
+    compare("version", expected.version, actual.version);
+    return rows;
+}
+
+} // namespace linefile

@@ -1,0 +1,280 @@
+#include "core/devices/mqttclient.h"
+
+#include <QFile>
+#include <QMetaObject>
+#include <QTimer>
+#include <cerrno>
+#include <cstring>
+#include <mosquitto.h>
+#include <mutex>
+
+namespace {
+
+void initLibrary()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { mosquitto_lib_init(); });
+}
+
+QString readable(const QString& path, const char* what)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("%1 «%2» не читается: %3")
+            .arg(QString::fromUtf8(what), path, file.errorString());
+    return QString();
+}
+
+// CONNACK codes after which a new attempt would be refused the same way: wrong protocol,
+// identifier rejected, bad user name or password, not authorised.
+bool refusedForGood(int rc)
+{
+    return rc == 1 || rc == 2 || rc == 4 || rc == 5;
+}
+
+constexpr int retryAfterTlsMs = 5000;
+
+} // namespace
+
+MqttClient::MqttClient(QObject* parent) : QObject(parent)
+{
+    initLibrary();
+}
+
+MqttClient::~MqttClient()
+{
+    close();
+    if (handle)
+        mosquitto_destroy(handle);
+}
+
+QString MqttClient::errorText(int code)
+{
+    return QString::fromUtf8(mosquitto_strerror(code));
+}
+
+bool MqttClient::open(const MqttSettings& settings, QString* why)
+{
+    if (handle) {
+        *why = QStringLiteral("соединение с брокером уже открыто");
+        return false;
+    }
+    if (settings.tls) {
+        for (const auto& [path, what] :
+             {std::pair<QString, const char*>{settings.caFile, "файл CA"},
+              {settings.certFile, "сертификат"},
+              {settings.keyFile, "ключ"}}) {
+            if (path.isEmpty())
+                continue;
+            *why = readable(path, what);
+            if (!why->isEmpty())
+                return false;
+        }
+    }
+    handle = mosquitto_new(settings.clientId.toUtf8().constData(), settings.cleanSession, this);
+    if (!handle) {
+        *why = QStringLiteral("клиент MQTT не создан: %1").arg(errorText(MOSQ_ERR_NOMEM));
+        return false;
+    }
+    mosquitto_int_option(handle, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    mosquitto_connect_callback_set(handle, onConnect);
+    mosquitto_disconnect_callback_set(handle, onDisconnect);
+    mosquitto_publish_callback_set(handle, onPublish);
+    mosquitto_message_callback_set(handle, onMessage);
+    mosquitto_log_callback_set(handle, onLog);
+    mosquitto_reconnect_delay_set(handle, 1, 30, true);
+    const auto fail = [&](int rc, const QString& what) {
+        *why = QStringLiteral("%1: %2").arg(what, errorText(rc));
+        mosquitto_destroy(handle);
+        handle = nullptr;
+        return false;
+    };
+    int rc = MOSQ_ERR_SUCCESS;
+    if (!settings.user.isEmpty() &&
+        (rc = mosquitto_username_pw_set(
+             handle, settings.user.toUtf8().constData(),
+             settings.password.isNull() ? nullptr : settings.password.toUtf8().constData())) !=
+            MOSQ_ERR_SUCCESS)
+        return fail(rc, QStringLiteral("имя пользователя MQTT"));
+    if (!settings.willTopic.isEmpty() &&
+        (rc = mosquitto_will_set(handle, settings.willTopic.toUtf8().constData(),
+                                 settings.willPayload.size(), settings.willPayload.constData(), 1,
+                                 settings.willRetain)) != MOSQ_ERR_SUCCESS)
+        return fail(rc, QStringLiteral("последняя воля MQTT"));
+    if (settings.tls) {
+        const QByteArray ca = QFile::encodeName(settings.caFile);
+        const QByteArray cert = QFile::encodeName(settings.certFile);
+        const QByteArray key = QFile::encodeName(settings.keyFile);
+        // Without a CA file the system's certificates are trusted.
+        if (settings.caFile.isEmpty())
+            rc = mosquitto_int_option(handle, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
+        if (rc == MOSQ_ERR_SUCCESS)
+            rc = mosquitto_tls_set(handle, settings.caFile.isEmpty() ? nullptr : ca.constData(),
+                                   nullptr, cert.isEmpty() ? nullptr : cert.constData(),
+                                   key.isEmpty() ? nullptr : key.constData(), nullptr);
+        if (rc != MOSQ_ERR_SUCCESS)
+            return fail(rc, QStringLiteral("TLS"));
+    }
+    rc = mosquitto_loop_start(handle);
+    if (rc != MOSQ_ERR_SUCCESS)
+        return fail(rc, QStringLiteral("поток MQTT"));
+    threadRunning = true;
+    // A broker that cannot be reached now is tried again by the network thread.
+    rc = mosquitto_connect_async(handle, settings.host.toUtf8().constData(), settings.port,
+                                 settings.keepaliveSeconds);
+    if (rc == MOSQ_ERR_INVAL) {
+        close();
+        mosquitto_destroy(handle);
+        handle = nullptr;
+        *why = QStringLiteral("адрес брокера: %1").arg(errorText(rc));
+        return false;
+    }
+    if (rc != MOSQ_ERR_SUCCESS) {
+        const QString reason =
+            rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(strerror(errno)) : errorText(rc);
+        QMetaObject::invokeMethod(
+            this, [this, reason] { emit connectionLost(reason); }, Qt::QueuedConnection);
+    }
+    return true;
+}
+
+void MqttClient::close()
+{
+    stopped = true;
+    if (!handle || !threadRunning)
+        return;
+    mosquitto_disconnect(handle);
+    // Wakes the thread from its wait, even between reconnect attempts.
+    mosquitto_loop_stop(handle, false);
+    threadRunning = false;
+    up = false;
+}
+
+int MqttClient::publish(const QString& topic, const QByteArray& payload, int qos, bool retain)
+{
+    if (!handle || !up)
+        return -1;
+    int mid = 0;
+    const int rc = mosquitto_publish(handle, &mid, topic.toUtf8().constData(), payload.size(),
+                                     payload.constData(), qos, retain);
+    return rc == MOSQ_ERR_SUCCESS ? mid : -1;
+}
+
+void MqttClient::subscribe(const QString& filter, int qos)
+{
+    subscriptions.append({filter, qos});
+    if (handle && up)
+        mosquitto_subscribe(handle, nullptr, filter.toUtf8().constData(), qos);
+}
+
+// The callbacks run in the network thread: each hands its news to this object's thread.
+
+void MqttClient::onConnect(mosquitto*, void* self, int rc)
+{
+    auto* client = static_cast<MqttClient*>(self);
+    QMetaObject::invokeMethod(
+        client, [client, rc] { client->connectAnswered(rc); }, Qt::QueuedConnection);
+}
+
+void MqttClient::onDisconnect(mosquitto*, void* self, int rc)
+{
+    auto* client = static_cast<MqttClient*>(self);
+    QMetaObject::invokeMethod(
+        client, [client, rc] { client->disconnectedWith(rc); }, Qt::QueuedConnection);
+}
+
+void MqttClient::onPublish(mosquitto*, void* self, int mid)
+{
+    auto* client = static_cast<MqttClient*>(self);
+    QMetaObject::invokeMethod(
+        client, [client, mid] { emit client->delivered(mid); }, Qt::QueuedConnection);
+}
+
+void MqttClient::onMessage(mosquitto*, void* self, const mosquitto_message* message)
+{
+    auto* client = static_cast<MqttClient*>(self);
+    const QString topic = QString::fromUtf8(message->topic);
+    const QByteArray payload(static_cast<const char*>(message->payload), message->payloadlen);
+    const bool retained = message->retain;
+    QMetaObject::invokeMethod(
+        client,
+        [client, topic, payload, retained] { emit client->message(topic, payload, retained); },
+        Qt::QueuedConnection);
+}
+
+// A failed TLS handshake ends the library's network thread without a callback; its log is
+// where it says so.
+void MqttClient::onLog(mosquitto*, void* self, int level, const char* text)
+{
+    if (level != MOSQ_LOG_ERR || !std::strstr(text, "OpenSSL Error"))
+        return;
+    auto* client = static_cast<MqttClient*>(self);
+    const QString message = QString::fromUtf8(text);
+    QMetaObject::invokeMethod(
+        client, [client, message] { client->tlsFailed(message); }, Qt::QueuedConnection);
+}
+
+void MqttClient::tlsFailed(const QString& text)
+{
+    if (stopped || up)
+        return;
+    // A certificate refused, by either side, stays refused.
+    if (text.contains(QLatin1String("certificate")) || text.contains(QLatin1String("alert"))) {
+        close();
+        emit refused(QStringLiteral("TLS: %1").arg(text));
+        return;
+    }
+    // Anything else (a broker gone in the middle of the handshake) is tried again, in a new
+    // network thread.
+    emit connectionLost(text);
+    mosquitto_disconnect(handle);
+    mosquitto_loop_stop(handle, false);
+    threadRunning = false;
+    QTimer::singleShot(retryAfterTlsMs, this, [this] {
+        if (stopped || threadRunning)
+            return;
+        if (mosquitto_loop_start(handle) == MOSQ_ERR_SUCCESS) {
+            threadRunning = true;
+            mosquitto_reconnect_async(handle);
+        }
+    });
+}
+
+void MqttClient::connectAnswered(int rc)
+{
+    if (stopped)
+        return;
+    if (rc == 0) {
+        up = true;
+        for (const Subscription& subscription : qAsConst(subscriptions))
+            mosquitto_subscribe(handle, nullptr, subscription.filter.toUtf8().constData(),
+                                subscription.qos);
+        emit connected();
+        return;
+    }
+    const QString reason = QStringLiteral("брокер отказал (%1): %2")
+                               .arg(rc)
+                               .arg(QString::fromUtf8(mosquitto_connack_string(rc)));
+    if (refusedForGood(rc)) {
+        close();
+        emit refused(reason);
+    } else {
+        emit connectionLost(reason);
+    }
+}
+
+void MqttClient::disconnectedWith(int rc)
+{
+    if (stopped)
+        return;
+    up = false;
+    // A failed handshake or certificate ends the network thread: trying again would not help.
+    if (rc == MOSQ_ERR_TLS) {
+        close();
+        emit refused(QStringLiteral("TLS: %1").arg(errorText(rc)));
+        return;
+    }
+    emit connectionLost(rc == MOSQ_ERR_ERRNO || rc == MOSQ_ERR_CONN_LOST
+                            ? QStringLiteral("соединение потеряно")
+                            : errorText(rc));
+}

@@ -1,0 +1,152 @@
+#include "core/devices/readings.h"
+
+#include <QDateTime>
+#include <QSaveFile>
+#include <algorithm>
+#include <cmath>
+#include <queue>
+
+double Reading::value() const
+{
+    if (!ok())
+        return std::nan("");
+    switch (sensorType) {
+    case 2:
+        return measure;
+    case 1:
+        return measure / 100.0;
+    default:
+        return std::nan("");
+    }
+}
+
+ReadingBuffer::ReadingBuffer(const QString& port, qint32 addr, qint32 baudrate, int capacity)
+    : portName(port), address(addr), speed(baudrate), limit(std::max(1, capacity))
+{
+}
+
+bool ReadingBuffer::append(const Reading& reading)
+{
+    if (reading.addr != address || reading.baudrate != speed || reading.port != portName)
+        return false;
+    if (reading.ok() && (reading.sensorType == 1 || reading.sensorType == 2))
+        lastType = reading.sensorType;
+    if (size() >= limit)
+        samples.pop_front();
+    samples.push_back({reading.msecs, reading.measure, reading.adc,
+                       quint8(std::min<int>(reading.sensorType, 255)),
+                       quint8(std::clamp(reading.error, 0, 255)), reading.coil, 0});
+    return true;
+}
+
+Reading ReadingBuffer::at(int i) const
+{
+    const Sample& s = samples[size_t(i)];
+    Reading r;
+    r.msecs = s.msecs;
+    r.port = portName;
+    r.addr = address;
+    r.baudrate = speed;
+    r.error = s.error;
+    r.sensorType = s.sensorType;
+    r.measure = s.measure;
+    r.adc = s.adc;
+    r.coil = s.coil;
+    return r;
+}
+
+int ReadingBuffer::firstAtOrAfter(qint64 msecs) const
+{
+    const auto it = std::lower_bound(samples.begin(), samples.end(), msecs,
+                                     [](const Sample& s, qint64 t) { return s.msecs < t; });
+    return int(it - samples.begin());
+}
+
+namespace csv {
+
+QString header()
+{
+    return QStringLiteral("time,address,speed,value,adc,outcome,port");
+}
+
+namespace {
+
+// A field as RFC 4180 has it: quoted, inner quotes doubled, when it would split the row.
+QString field(const QString& text)
+{
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
+        !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+} // namespace
+
+QString row(const Reading& reading)
+{
+    QDateTime time = QDateTime::fromMSecsSinceEpoch(reading.msecs);
+    // With its offset the time says which moment it is wherever the file is read.
+    time.setOffsetFromUtc(time.offsetFromUtc());
+    QString value;
+    if (reading.ok() && reading.sensorType == 2)
+        value = QString::number(reading.measure);
+    else if (reading.ok() && reading.sensorType == 1)
+        value = QString::number(reading.measure / 100.0, 'f', 2);
+    const QString adc = reading.ok() ? QString::number(reading.adc) : QString();
+    return time.toString(Qt::ISODateWithMs) + QLatin1Char(',') + QString::number(reading.addr) +
+           QLatin1Char(',') + QString::number(reading.baudrate) + QLatin1Char(',') + value +
+           QLatin1Char(',') + adc + QLatin1Char(',') + QString::number(reading.error) +
+           QLatin1Char(',') + field(reading.port);
+}
+
+bool write(const QString& path, const QVector<const ReadingBuffer*>& buffers, QString* error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    QByteArray chunk = (header() + QLatin1Char('\n')).toUtf8();
+
+    // Merged by time: the buffer whose next reading is the oldest goes first.
+    struct Cursor
+    {
+        qint64 msecs;
+        int buffer;
+        int index;
+        bool operator>(const Cursor& other) const
+        {
+            return msecs != other.msecs ? msecs > other.msecs : buffer > other.buffer;
+        }
+    };
+    std::priority_queue<Cursor, std::vector<Cursor>, std::greater<Cursor>> next;
+    for (int b = 0; b < buffers.size(); ++b)
+        if (buffers[b]->size() > 0)
+            next.push({buffers[b]->timeAt(0), b, 0});
+    bool written = true;
+    while (!next.empty() && written) {
+        const Cursor c = next.top();
+        next.pop();
+        chunk += row(buffers[c.buffer]->at(c.index)).toUtf8();
+        chunk += '\n';
+        if (c.index + 1 < buffers[c.buffer]->size())
+            next.push({buffers[c.buffer]->timeAt(c.index + 1), c.buffer, c.index + 1});
+        if (chunk.size() >= 64 * 1024) {
+            written = file.write(chunk) == chunk.size();
+            chunk.clear();
+        }
+    }
+    if (written)
+        written = file.write(chunk) == chunk.size();
+    if (!written || !file.commit()) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace csv

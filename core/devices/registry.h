@@ -1,0 +1,36 @@
+#pragma once
+
+#include "core/sensor/device.h"
+
+#include <QVector>
+
+// The records of the sensors known on a line, in list order: row i shows record i. No two
+// records share an address and a speed.
+class SensorRegistry
+{
+public:
+    const QVector<DeviceVEL_DUO300>& records() const { return list; }
+    int size() const { return list.size(); }
+    bool isEmpty() const { return list.isEmpty(); }
+    DeviceVEL_DUO300& operator[](int row) { return list[row]; }
+    const DeviceVEL_DUO300& operator[](int row) const { return list[row]; }
+    // The record of a row, or null when there is no such row.
+    DeviceVEL_DUO300* at(int row);
+
+    // Appends the record and returns its row; -1 when one at its address and speed is known,
+    // which is then kept as it is.
+    int add(const DeviceVEL_DUO300& dev);
+    void remove(int row);
+    void clear() { list.clear(); }
+    // The row of a record with this address and speed, or -1.
+    int find(int addr, int baudrate) const;
+    // The row that holds this record, or -1 for a record held apart from the list.
+    int rowOf(const DeviceVEL_DUO300* dev) const;
+
+    // What one exchange with the sensor says of it: it failed, and whether it failed with
+    // "nonexistent command" (its loader may be running instead of its application).
+    static void recordOutcome(DeviceVEL_DUO300& dev, int error);
+
+private:
+    QVector<DeviceVEL_DUO300> list;
+};

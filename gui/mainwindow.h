@@ -1,0 +1,326 @@
+#pragma once
+
+#include "codec/linefile.h"
+#include "core/devices/registry.h"
+#include "core/ops/operationhost.h"
+#include "core/sensor/device.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QMainWindow>
+#include <QQueue>
+#include <QString>
+#include <QVector>
+#include <functional>
+
+class LineClient;
+class LineOverview;
+class LinePoller;
+class QComboBox;
+class QDialog;
+class QIntValidator;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+namespace ops {
+struct Result;
+class ReadLine;
+} // namespace ops
+
+struct UstForm;
+
+namespace Ui {
+class MainWindow;
+}
+
+// The window over the line client and the operations: it builds each operation's input from
+// the form, runs it, and shows its outcome; as the operations' host it asks with its boxes,
+// shows progress in the status bar and colours the list.
+class MainWindow : public QMainWindow, public ops::OperationHost
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Read-only view of the known sensors, row i of the device list being record i.
+    const QVector<DeviceVEL_DUO300>& deviceRecords() const { return devices.records(); }
+
+    // Port monitor: the most recent lines it keeps, so that days of polling do not grow the
+    // process; the log file keeps every line.
+    static constexpr int monitorLineLimit = 5000;
+
+    // Asks for the path of a line file to open, or to save when forSave; empty when the user
+    // gave none. A file dialog unless replaced, as tests do to name their own files.
+    std::function<QString(bool forSave)> chooseLineFile;
+    // How many files the "Файл" menu lists as opened or saved last.
+    static constexpr int recentFileLimit = 5;
+    // How the window brings back a sensor left in its loader.
+    static const QString reflashWayOut;
+
+signals:
+    void savesettings(QString name, int baudrate, int DataBits, int Parity, int StopBits,
+                      int FlowControl);
+    void connectPort();
+    void disconnectPort();
+    void mb_read(quint8 addr, quint16 reg_addr, quint16 reg_count, int attempNumber = 1,
+                 int* errCode = nullptr);
+    void mb_readCoil(quint8 addr, quint16 reg_addr, quint16 reg_count, int attempNumber = 1);
+    void mb_write(quint8 addr, quint16 reg_addr, quint16 reg_count, QByteArray data,
+                  int attempNumber = 1);
+    void mb_erasePage(quint8 addr, quint8 startPage, quint8 countPage, int attempNumber = 1);
+    void mb_goToLoader(quint8 addr, int attempNumber = 1);
+    void mb_goToMainAppl(quint8 addr, int attempNumber = 1);
+    void mb_readPotent(quint8 addr, int attempNumber = 1);
+    void mb_writePotent(quint8 addr, quint8 A, int attempNumber = 1);
+    void startTimer();
+    void stopTimer();
+
+private slots:
+    // Port monitor and log.
+    void Print(QString prefix, QString data);
+    void errorComPort(QString prefix, QString data);
+
+    // Serial port selection.
+    void searchComPort();
+    // Another port was chosen (in the box, or by a line file): the overview follows it.
+    void portChosen();
+
+    // Request handshake.
+    bool permitCommunication() override;
+    void checkError(DeviceVEL_DUO300* dev, int error);
+    void DisableAllViewAction();
+    void EnableAllViewAction();
+    void DisableAllViewAction2();
+    void EnableAllViewAction2();
+    void DisableAllViewAction3();
+    void EnableAllViewAction3();
+
+    // Settings.
+    void readUst();
+    void ReadUst(DeviceVEL_DUO300* dev, int countTry);
+    void writeUst();
+    void WriteUst(DeviceVEL_DUO300* dev);
+    void writeAddr();
+    void WriteAddr(DeviceVEL_DUO300* dev);
+    void setDefault();
+    void setDevName(QString ust);
+    void setMBSpeed(int ust);
+    void setThreshold(QString ust);
+    void setViewSettings(DeviceVEL_DUO300* dev);
+
+    // Polling and display.
+    void slotSendTimerOut();
+    void readCoil();
+    void ReadParam(DeviceVEL_DUO300* dev, int countTry);
+    void setViewParam(DeviceVEL_DUO300* dev);
+
+    // Port recovery: the port of an adapter that came back is open again.
+    void portOpened(QString name);
+
+    // Device list.
+    void setFlagRmDevice();
+    void rmDevice();
+    void setFlagAddDevice();
+    void btnAddDevice();
+    void addDevice(DeviceVEL_DUO300* dev);
+    void updateDeviceList();
+    void selectDevice();
+
+    // The overview of the whole line, polled while it is open.
+    void showLineOverview();
+
+    // About box and help manual.
+    void openMsgAboutAppl();
+    void openHelpPdfFile();
+
+    // Calibration of a voltage sensor; connected by name when the form is set up.
+    void on_BtnSetZero_clicked();
+    void on_BtnSetNom_clicked();
+
+    // Automatic search and the speed and address lists it scans.
+    void sortListWidget(QListWidget* lw, Qt::SortOrder dir);
+    void sortComboBox(QComboBox* cb, Qt::SortOrder dir);
+    void changeSelectListAddr();
+    void changeSelectListSpeed();
+    void addSpeed();
+    void rmSpeed();
+    void addAddr();
+    void rmAddr();
+    void autoSearchDevice();
+    void stopSearchDevice();
+
+    // Firmware reprogramming.
+    void SetFileReprog();
+    void Reprog();
+    void lockForReprogramming();
+
+    // The line file: the "Файл" menu.
+    void openLine();
+    void openRequested();
+    void saveLine();
+    void compareLine();
+    void restoreSensor();
+
+private:
+    using Action = void (MainWindow::*)();
+
+    // Marks an operation in progress; when the outermost one ends, the user actions that came
+    // during its waits run, one after the other.
+    class Operation
+    {
+    public:
+        explicit Operation(MainWindow* window) : w(window) { ++w->operations; }
+        ~Operation()
+        {
+            if (--w->operations == 0)
+                w->runDeferred();
+        }
+        Operation(const Operation&) = delete;
+        Operation& operator=(const Operation&) = delete;
+
+    private:
+        MainWindow* w;
+    };
+
+    // Closes and re-opens the port at the given speed, pacing the worker with short pauses.
+    void reopenPort(int baudrate);
+    // Re-opens the port at the selected sensor's speed when another job (the search, the
+    // line's poller, the line file's reading, a restore) left it open for another, or anew when
+    // the user selected the sensor. Every exchange of the window's with the selected sensor is
+    // preceded by it: the port is never left as someone else opened it.
+    void takePortBack(bool anew = false);
+    // The record of the current row, or null.
+    DeviceVEL_DUO300* selectedDevice();
+    // Rebuilds the device list and puts the current row back.
+    void rebuildListKeepingRow();
+    // A modal message box; counts as a wait, so that nothing else starts meanwhile.
+    int askUser(int icon, const QString& title, const QString& text, int buttons,
+                int defaultButton = 0);
+    // Shows why an operation was refused or failed, when it says so itself.
+    void showRefusal(const ops::Result& result);
+    // True when a wait is in progress: the action is then queued to run after the operation.
+    bool deferWhileWaiting(Action action);
+    bool waiting() const;
+    void runDeferred();
+    void enableSensorButtons(bool enable);
+    // The three lock pairs differ in what they disable and whether they show the status bar.
+    enum class Lock
+    {
+        AllViews,
+        Search,
+        Reset
+    };
+    void setLocked(Lock pair, bool locked);
+    // One line to the log file only, when it is open.
+    void appendToLog(const QString& line);
+    // Opens the log for appending and starts the session's line in it; when it cannot be
+    // opened, the monitor says so.
+    void openLog();
+    // Enter in the manual addition's address field adds the sensor, as its button does.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    // The user's own close during a flash asks first: the sensor would stay in its loader.
+    void closeEvent(QCloseEvent* event) override;
+    // Icon, monitor font and a size that holds every caption at the desktop's font size.
+    void fitToDesktop();
+
+    // The line file. Reads the sensors with the window locked as for a search, the selection
+    // set aside meanwhile; false when the program is ending.
+    bool readLine(ops::ReadLine& reader, const QVector<DeviceVEL_DUO300*>& devs);
+    // The device list replaced with the file's sensors; false when the file was refused or the
+    // user kept the list.
+    bool openLineFile(const QString& path);
+    // The file that compare and restore work with, and the top of the recent files.
+    void keepLine(const QString& path, const linefile::Line& line);
+    void rebuildRecentFiles();
+    // An empty form: no sensor is selected.
+    void clearSensorViews();
+    // A dialog of the window's own; counts as a wait, as a message box does.
+    int execDialog(QDialog& dialog);
+    QString defaultLineFileChoice(bool forSave);
+    // The port, the window's place and the recent files, from and for the next run.
+    void restoreSession();
+    void saveSession() const;
+
+    // The operations' host: the window's boxes, progress bar, colours and views.
+    int ask(const ops::Question& question) override;
+    void progress(int value, int maximum) override;
+    bool cancelled() override;
+    void outcome(DeviceVEL_DUO300* dev, int error) override;
+    void settingsChanged(DeviceVEL_DUO300* dev) override;
+    void paramsChanged(DeviceVEL_DUO300* dev) override;
+    void listChanged(int row) override;
+    void committed() override;
+    // What the window does when the running operation is confirmed.
+    void (MainWindow::*onCommit)() = nullptr;
+
+    // The settings form's values and captions.
+    UstForm ustForm() const;
+    // The addresses the manual addition accepts (0 is the broadcast address).
+    static constexpr int manualAddrMin = 1;
+    static constexpr int manualAddrMax = 32;
+
+    // Locks the window and probes the listed addresses at the listed speeds; false when the
+    // program is ending.
+    bool runSearch();
+
+    Ui::MainWindow* ui;
+    QTimer* sendTimer = nullptr;
+    QString reprogFile; // firmware image, relative to the working directory
+    SensorRegistry devices;
+    QFile logFile;
+    QIntValidator* addrValidator = nullptr;
+    QIntValidator* ustValidator = nullptr;
+    QProgressBar* searchProgress = nullptr;
+    QPushButton* searchCancel = nullptr;
+    bool flagRmDevice = false;
+    bool flagAddDevice = false;
+    int tickCount = 0;
+
+    bool stopSearch = false; // Cancel was clicked: the running search probes no further
+    bool flashing = false;   // a flash was confirmed and has not ended
+    bool lineJob = false;    // the line file's reading runs: Cancel stops it without a box
+
+    QString keptPath;        // the line file opened or saved last; empty when none
+    linefile::Line keptLine; // its sensors
+    QStringList recentFiles; // most recent first
+    QList<QAction*> recentActions;
+    QString requestedPath; // a recent file chosen, to be opened once nothing waits
+
+    LineClient* line = nullptr;
+    // The overview and the poller of the whole line, made when first opened. The poller takes
+    // its turns between the window's own exchanges.
+    LineOverview* overview = nullptr;
+    LinePoller* poller = nullptr;
+    // The line is the window's: an operation runs or waits, a box is open, or user actions
+    // wait to run.
+    bool lineTaken() const;
+    int questions = 0;       // boxes and event passes in progress, counted as waits
+    int operations = 0;      // operations in progress
+    bool draining = false;   // deferred actions are being run
+    bool closed = false;     // the window is being destroyed
+    bool closing() const;    // the program is ending: nothing more is started or stored
+    QQueue<Action> deferred; // user actions that came during a wait
+
+    // Port re-opening: the port is closed and opened again when the selected sensor changes,
+    // not when the device list is merely rebuilt around the same record.
+    struct PortUse
+    {
+        int row = -1; // the row whose selection last ran the port sequence; -1: none since
+        int baudrate = 0;
+        // A rebuild that lands on this row at this speed leaves the port as it is.
+        bool keeps(int currentRow, int rate) const
+        {
+            return row >= 0 && row == currentRow && baudrate == rate;
+        }
+    };
+    PortUse portUse;
+    // Rebuilds the device list, makes row current and shows it; the port sequence runs only
+    // when the row holds another record than the one the port was last opened for.
+    void rebuildDeviceList(int row);
+    // Shows the selected record; a user's selection always runs the port sequence.
+    void showSelection(bool rebuilt);
+};

@@ -1,0 +1,33 @@
+#include "gui/mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include <QTextCursor>
+#include <QTextStream>
+
+void MainWindow::Print(QString prefix, QString data)
+{
+    // Always at the end, whatever the user clicked or selected in the monitor.
+    QTextCursor cursor = ui->consol->textCursor();
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(prefix + data + QLatin1Char('\r'));
+    ui->consol->setTextCursor(cursor); // scrolls the newest line into view
+
+    appendToLog(prefix + data);
+}
+
+void MainWindow::appendToLog(const QString& line)
+{
+    if (!logFile.isOpen())
+        return;
+    QTextStream stream(&logFile);
+    stream.setCodec("UTF-8");
+    stream << line << '\n';
+    stream.flush();
+}
+
+void MainWindow::errorComPort(QString prefix, QString data)
+{
+    Print(prefix, data);
+    // A disabled button ignores the click: the port list is then left as it is.
+    ui->Btn_Search->click();
+}

@@ -1,0 +1,55 @@
+#include "gui/mainwindow.h"
+#include "gui/overview.h"
+#include "core/link/lineclient.h"
+#include "ui_mainwindow.h"
+
+#include <QSerialPortInfo>
+
+void MainWindow::searchComPort()
+{
+    ui->PortNameBox->clear();
+    // Pseudo-terminals (a simulated bus) are not enumerated; they can be named here.
+    const QString extra = qEnvironmentVariable("VEL_DUO300_EXTRA_PORTS");
+    for (const QString& path : extra.split(QLatin1Char(':'), Qt::SkipEmptyParts))
+        ui->PortNameBox->addItem(path);
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+        ui->PortNameBox->addItem(info.portName());
+}
+
+void MainWindow::reopenPort(int baudrate)
+{
+    line->reopen(ui->PortNameBox->currentText(), baudrate);
+}
+
+void MainWindow::takePortBack(bool anew)
+{
+    const int row = ui->listWidgetDevices->currentRow();
+    DeviceVEL_DUO300* dev = selectedDevice();
+    if (!dev)
+        return;
+    // A selection runs the port sequence even without a port: the worker then says why it
+    // cannot open one.
+    if (anew || (permitCommunication() && !portUse.keeps(row, dev->baudrate))) {
+        reopenPort(dev->baudrate);
+        portUse = PortUse{row, dev->baudrate};
+    }
+}
+
+void MainWindow::portChosen()
+{
+    // The poller's exchange in flight ends on the port it went to; the next goes to the new one.
+    if (deferWhileWaiting(&MainWindow::portChosen))
+        return;
+    if (overview)
+        overview->followPort();
+}
+
+void MainWindow::portOpened(QString name)
+{
+    // The adapter is back: the port list shows its port again, as the current one.
+    if (ui->PortNameBox->findText(name) < 0)
+        searchComPort();
+    const int index = ui->PortNameBox->findText(name);
+    if (index >= 0)
+        ui->PortNameBox->setCurrentIndex(index);
+}

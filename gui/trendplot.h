@@ -1,0 +1,52 @@
+#pragma once
+
+#include "core/devices/readings.h"
+
+#include <QString>
+#include <QVector>
+#include <qwt_plot.h>
+
+class QwtPlotCurve;
+
+// The measured values of some sensors over time, one curve each, drawn from their reading
+// buffers. Live, it shows the last ten minutes up to now; zooming (wheel) or panning (drag)
+// pauses it where it is, and resuming shows the last ten minutes again. Voltages go on the
+// left axis, temperatures on the right, by the type the sensor's readings answered with, so
+// that a list built anew, which knows no types yet, moves no curve.
+class TrendPlot : public QwtPlot
+{
+    Q_OBJECT
+public:
+    explicit TrendPlot(QWidget* parent = nullptr);
+
+    struct Series
+    {
+        const ReadingBuffer* buffer = nullptr;
+        QString title; // the legend's text
+    };
+    // The curves shown from now on, in this order.
+    void setSeries(const QVector<Series>& series);
+    int curveCount() const { return curves.size(); }
+    // Points of a curve as last drawn: the readings that answered, within the time shown.
+    int pointCount(int curve) const;
+
+    // Draws the buffers as they are now; live, the time axis ends at nowMs.
+    void refresh(qint64 nowMs);
+    bool paused() const { return isPaused; }
+    void setPaused(bool paused);
+
+    static constexpr qint64 liveSpanMs = 10 * 60 * 1000;
+    // More points than this in the time shown are thinned evenly: a screen has fewer pixels.
+    static constexpr int maxPoints = 4000;
+
+signals:
+    void pausedChanged(bool paused);
+
+private:
+    // Each curve on its type's axis; an axis shows while a curve is drawn against it.
+    void placeCurves();
+
+    QVector<Series> shown;
+    QVector<QwtPlotCurve*> curves;
+    bool isPaused = false;
+};

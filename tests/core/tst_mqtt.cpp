@@ -1,0 +1,611 @@
+// Publishing a line to an MQTT broker: the broker address and payloads as pure functions, the
+// reading queue, and velduo watch --mqtt as a process against a real Mosquitto this test
+// starts, with a simulated line.
+#include "codec/brokerurl.h"
+#include "core/devices/mqttclient.h"
+#include "core/devices/sitepayloads.h"
+#include "core/devices/sitepublisher.h"
+#include "codec/blocks.h"
+#include "sim/sensorbus.h"
+#include "support/freeport.h"
+
+#include <QtTest>
+#include <csignal>
+#include <cstring>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace {
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// A Mosquitto of this test's own, on a free port, its configuration and data in a folder of
+// the test; stopped by its process id.
+class Broker
+{
+public:
+    explicit Broker(const QString& folder) : folder(folder) {}
+    ~Broker() { stop(); }
+
+    // The listener's lines after "listener PORT 127.0.0.1".
+    bool start(const QByteArray& listenerLines = "allow_anonymous true\n")
+    {
+        if (!port)
+            port = freePort();
+        // Run as root it would become the user "mosquitto", who cannot write here.
+        const passwd* user = ::getpwuid(::geteuid());
+        const QByteArray config = "user " + QByteArray(user ? user->pw_name : "root") +
+                                  "\nper_listener_settings true\npersistence true\n"
+                                  "persistence_location " +
+                                  QFile::encodeName(folder) + "/\nlistener " +
+                                  QByteArray::number(port) + " 127.0.0.1\n" + listenerLines;
+        const QString path = folder + QStringLiteral("/mosquitto.conf");
+        if (!writeFile(path, config))
+            return false;
+        const QString program = QStandardPaths::findExecutable(
+            QStringLiteral("mosquitto"),
+            {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin")});
+        process.setProgram(program.isEmpty() ? QStringLiteral("mosquitto") : program);
+        process.setArguments({QStringLiteral("-c"), path});
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        log.clear();
+        process.start();
+        if (!process.waitForStarted(10000))
+            return false;
+        QDeadlineTimer deadline(10000);
+        while (!log.contains("running") && process.state() == QProcess::Running &&
+               !deadline.hasExpired()) {
+            process.waitForReadyRead(200);
+            log += process.readAll();
+        }
+        return log.contains("running");
+    }
+
+    void stop()
+    {
+        if (process.state() == QProcess::NotRunning)
+            return;
+        ::kill(pid_t(process.processId()), SIGTERM);
+        process.waitForFinished(10000);
+        log += process.readAll();
+    }
+
+    QString url(const char* scheme = "mqtt") const
+    {
+        return QStringLiteral("%1://127.0.0.1:%2").arg(QLatin1String(scheme)).arg(port);
+    }
+
+    QString folder;
+    int port = 0;
+    QProcess process;
+    QByteArray log;
+};
+
+struct Message
+{
+    QString topic;
+    QByteArray payload;
+    bool retained;
+};
+
+// A subscriber through the core's client: everything under a prefix, in order of arrival.
+class Subscriber
+{
+public:
+    Subscriber(int port, const QString& filter, const QString& id = QString(),
+               const MqttSettings& base = MqttSettings())
+    {
+        MqttSettings settings = base;
+        settings.host = QStringLiteral("127.0.0.1");
+        settings.port = port;
+        settings.clientId = id.isEmpty() ? QStringLiteral("tester-%1").arg(qintptr(this)) : id;
+        settings.cleanSession = id.isEmpty();
+        QObject::connect(&client, &MqttClient::message, &client,
+                         [this](const QString& topic, const QByteArray& payload, bool retained) {
+                             messages.append({topic, payload, retained});
+                         });
+        client.subscribe(filter, 1);
+        QString why;
+        opened = client.open(settings, &why);
+    }
+
+    QVector<Message> on(const QString& topic) const
+    {
+        QVector<Message> found;
+        for (const Message& message : messages)
+            if (message.topic == topic)
+                found.append(message);
+        return found;
+    }
+    // The readings' payloads, in order of arrival.
+    QVector<QJsonObject> readings() const
+    {
+        QVector<QJsonObject> found;
+        for (const Message& message : messages)
+            if (message.topic.contains(QLatin1String("/reading/")))
+                found.append(QJsonDocument::fromJson(message.payload).object());
+        return found;
+    }
+
+    MqttClient client;
+    bool opened = false;
+    QVector<Message> messages;
+};
+
+// The sequence numbers, duplicates (a QoS-1 message sent again) removed; false when a new
+// number is not the next one.
+bool inOrderWithoutGaps(const QVector<QJsonObject>& readings, qint64* last)
+{
+    *last = 0;
+    for (const QJsonObject& reading : readings) {
+        const qint64 seq = qint64(reading.value("seq").toDouble());
+        if (seq <= *last)
+            continue;
+        if (seq != *last + 1)
+            return false;
+        *last = seq;
+    }
+    return true;
+}
+
+QProcess* startVelduo(QObject* parent, const QStringList& args,
+                      const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
+{
+    auto* process = new QProcess(parent);
+    QProcessEnvironment clean = env;
+    clean.remove(QStringLiteral("VELDUO_PORT"));
+    process->setProcessEnvironment(clean);
+    process->start(QStringLiteral(VEL_VELDUO), args);
+    return process;
+}
+
+} // namespace
+
+class TestMqtt : public QObject
+{
+    Q_OBJECT
+
+    sim::SensorBus bus;
+    QTemporaryDir dir;
+
+    QString port() const { return bus.slavePath(); }
+
+private slots:
+    void initTestCase()
+    {
+        QString error;
+        QVERIFY2(bus.open(&error), qPrintable(error));
+        QVERIFY(dir.isValid());
+        bus.addSensor(1, 9600, 2);
+        bus.addSensor(2, 9600, 1);
+        bus.addSensor(3, 38400, 2);
+    }
+
+    void init() { bus.clearLog(); }
+
+    void brokerUrl_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<bool>("tls");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("port");
+        QTest::newRow("default port")
+            << "mqtt://broker.local" << true << false << "broker.local" << 1883;
+        QTest::newRow("tls default port")
+            << "mqtts://10.0.0.5" << true << true << "10.0.0.5" << 8883;
+        QTest::newRow("port") << "mqtt://h:1" << true << false << "h" << 1;
+        QTest::newRow("highest port") << "mqtts://h:65535" << true << true << "h" << 65535;
+        QTest::newRow("ipv6") << "mqtt://[fe80::1]:1884" << true << false << "fe80::1" << 1884;
+        QTest::newRow("port 0") << "mqtt://h:0" << false << false << "" << 0;
+        QTest::newRow("port too high") << "mqtt://h:65536" << false << false << "" << 0;
+        QTest::newRow("other scheme") << "http://h" << false << false << "" << 0;
+        QTest::newRow("no scheme") << "broker:1883" << false << false << "" << 0;
+        QTest::newRow("no host") << "mqtt://:1883" << false << false << "" << 0;
+        QTest::newRow("user and password") << "mqtt://u:secret@h" << false << false << "" << 0;
+        QTest::newRow("path") << "mqtt://h/x" << false << false << "" << 0;
+        QTest::newRow("bad host") << "mqtt://-h" << false << false << "" << 0;
+        QTest::newRow("ipv6 without brackets") << "mqtt://fe80::1" << false << false << "" << 0;
+        QTest::newRow("not ipv6 in brackets") << "mqtt://[host]" << false << false << "" << 0;
+        QTest::newRow("empty") << "" << false << false << "" << 0;
+    }
+
+    void brokerUrl()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, ok);
+        broker::Url url;
+        QString why;
+        QCOMPARE(broker::parseUrl(text, &url, &why), ok);
+        if (!ok) {
+            QVERIFY(why.contains(text));
+            return;
+        }
+        QFETCH(bool, tls);
+        QFETCH(QString, host);
+        QFETCH(int, port);
+        QCOMPARE(url.tls, tls);
+        QCOMPARE(url.host, host);
+        QCOMPARE(url.port, port);
+        // What the messages name parses back to the same broker.
+        broker::Url again;
+        QVERIFY(broker::parseUrl(broker::urlText(url), &again, &why));
+        QCOMPARE(again.host, host);
+        QCOMPARE(again.port, port);
+    }
+
+    void topics_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("prefix");
+        QTest::newRow("plain") << "line7"
+                               << "/dev/ttyUSB0"
+                               << "velduo/line7/ttyUSB0";
+        QTest::newRow("wildcards in the host name") << "a+b#c"
+                                                    << "/dev/ttyS1"
+                                                    << "velduo/a_b_c/ttyS1";
+        QTest::newRow("empty host") << ""
+                                    << "COM3"
+                                    << "velduo/_/COM3";
+    }
+
+    void topics()
+    {
+        QFETCH(QString, host);
+        QFETCH(QString, port);
+        QFETCH(QString, prefix);
+        QCOMPARE(broker::defaultPrefix(host, port), prefix);
+        QString why;
+        QVERIFY(broker::checkPrefix(prefix, &why));
+        // Stable for one prefix, different for another, within MQTT 3.1.1's 23 characters.
+        QCOMPARE(broker::clientId(prefix), broker::clientId(prefix));
+        QVERIFY(broker::clientId(prefix) != broker::clientId(prefix + "x"));
+        QVERIFY(broker::clientId(prefix).size() <= 23);
+        QVERIFY(!broker::checkPrefix(prefix + "/#", &why));
+        QVERIFY(!broker::checkPrefix(QString(), &why));
+    }
+
+    void payloads_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("measure");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QJsonValue>("value");
+        QTest::addColumn<QString>("unit");
+        QTest::newRow("voltage") << 2 << 230 << 0 << QJsonValue(230) << "V";
+        QTest::newRow("temperature in hundredths") << 1 << -1234 << 0 << QJsonValue(-12.34) << "°C";
+        QTest::newRow("undetermined type") << 7 << 5 << 0 << QJsonValue(QJsonValue::Null) << "";
+        QTest::newRow("no answer") << 2 << 0 << 1 << QJsonValue(QJsonValue::Undefined) << "";
+    }
+
+    void payloads()
+    {
+        QFETCH(int, type);
+        QFETCH(int, measure);
+        QFETCH(int, error);
+        QFETCH(QJsonValue, value);
+        QFETCH(QString, unit);
+        Reading reading;
+        reading.msecs =
+            QDateTime(QDate(2026, 3, 1), QTime(10, 0, 0, 5), Qt::UTC).toMSecsSinceEpoch();
+        reading.addr = 12;
+        reading.baudrate = 9600;
+        reading.error = error;
+        if (!error) {
+            reading.sensorType = quint16(type);
+            reading.measure = qint16(measure);
+            reading.adc = 777;
+        }
+        const QJsonObject object =
+            QJsonDocument::fromJson(broker::readingPayload(reading, 42)).object();
+        QCOMPARE(object.value("seq").toInt(), 42);
+        QCOMPARE(object.value("address").toInt(), 12);
+        QCOMPARE(object.value("speed").toInt(), 9600);
+        QCOMPARE(object.value("readAt").toString(), QStringLiteral("2026-03-01T10:00:00.005Z"));
+        QCOMPARE(object.value("error").toInt(), error);
+        QCOMPARE(object.value("measure"), value);
+        QCOMPARE(object.value("unit").toString(), unit);
+        QCOMPARE(object.contains("text"), error != 0);
+        QCOMPARE(object.contains("adc"), error == 0);
+
+        // The state adds what the record knows: the name once its settings were read.
+        DeviceVEL_DUO300 dev{};
+        dev.addr = 12;
+        dev.baudrate = 9600;
+        dev.param.sensorType = quint16(type);
+        dev.param.workTime = 3600;
+        std::memcpy(dev.param.version, "VEL-1.0", 8);
+        setNameText(dev.ust, QStringLiteral("Ввод 1"));
+        dev.ust.threshold = 250;
+        QVERIFY(!QJsonDocument::fromJson(broker::sensorPayload(dev, reading, 3))
+                     .object()
+                     .contains("name"));
+        dev.ustRead = true;
+        const QJsonObject state =
+            QJsonDocument::fromJson(broker::sensorPayload(dev, reading, 3)).object();
+        QCOMPARE(state.value("name").toString(), QStringLiteral("Ввод 1"));
+        QCOMPARE(state.value("setpoint").toInt(), 250);
+        QCOMPARE(state.value("workTime").toInt(), 3600);
+        QCOMPARE(state.value("version").toString(), QStringLiteral("VEL-1.0"));
+        QCOMPARE(state.value("dropped").toInt(), 3);
+        QCOMPARE(state.value("measure"), value);
+    }
+
+    // Readings added while the broker cannot be reached wait; once the queue is full the
+    // oldest go, and the rest arrive in order once it is there.
+    void fullQueueDropsTheOldest()
+    {
+        QTemporaryDir folder;
+        Broker broker(folder.path());
+        QVERIFY2(broker.start(), broker.log.constData());
+        Subscriber subscriber(broker.port, QStringLiteral("queue/#"));
+        QTRY_VERIFY(subscriber.client.isConnected());
+
+        MqttClient client;
+        SitePublisher publisher(client, QStringLiteral("queue"), 5);
+        QSignalSpy dropping(&publisher, &SitePublisher::dropping);
+        DeviceVEL_DUO300 dev{};
+        for (int i = 0; i < 8; ++i) {
+            Reading reading;
+            reading.addr = 1 + i % 2;
+            reading.baudrate = 9600;
+            reading.msecs = 1000 * i;
+            publisher.add(reading, dev);
+        }
+        QCOMPARE(publisher.queued(), 5);
+        QCOMPARE(publisher.dropped(), 3);
+        QCOMPARE(dropping.count(), 1);
+        MqttSettings settings;
+        settings.host = QStringLiteral("127.0.0.1");
+        settings.port = broker.port;
+        settings.clientId = broker::clientId(QStringLiteral("queue"));
+        QString why;
+        QVERIFY2(client.open(settings, &why), qPrintable(why));
+        QTRY_COMPARE(publisher.queued(), 0);
+        QTRY_COMPARE(subscriber.readings().size(), 5);
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(subscriber.readings()[i].value("seq").toInt(), 4 + i);
+        QTRY_COMPARE(subscriber.on("queue/sensor/2").size(), 1);
+        QCOMPARE(QJsonDocument::fromJson(subscriber.on("queue/sensor/2").last().payload)
+                     .object()
+                     .value("dropped")
+                     .toInt(),
+                 3);
+    }
+
+    // A line of three sensors: the retained status, line file and sensor states, the readings
+    // in order of their sequence, "offline" on a clean end, and the will after SIGKILL.
+    void publishesTheLine()
+    {
+        QTemporaryDir folder;
+        Broker broker(folder.path());
+        QVERIFY2(broker.start(), broker.log.constData());
+        Subscriber live(broker.port, QStringLiteral("site/a/#"));
+        QTRY_VERIFY(live.client.isConnected());
+        QProcess* velduo = startVelduo(this, {"watch", "1@9600", "2@9600", "3@38400", "--interval",
+                                              "0.05", "--json", "--port", port(), "--mqtt",
+                                              broker.url(), "--mqtt-topic", "site/a"});
+        QTRY_VERIFY_WITH_TIMEOUT(live.readings().size() >= 9, 20000);
+        qint64 last = 0;
+        QVERIFY(inOrderWithoutGaps(live.readings(), &last));
+        // Two rounds: each sensor twice, on its own topic.
+        QMap<int, int> polls;
+        for (int i = 0; i < 6; ++i)
+            ++polls[live.readings()[i].value("address").toInt()];
+        QCOMPARE(polls, (QMap<int, int>{{1, 2}, {2, 2}, {3, 2}}));
+        for (const Message& message : live.messages)
+            if (message.topic.startsWith(QLatin1String("site/a/reading/")))
+                QCOMPARE(
+                    message.topic.section('/', 3).toInt(),
+                    QJsonDocument::fromJson(message.payload).object().value("address").toInt());
+        for (const QJsonObject& reading : live.readings())
+            QCOMPARE(reading.value("error").toInt(), 0);
+
+        // A subscriber that comes later finds the retained state at once.
+        Subscriber later(broker.port, QStringLiteral("site/a/#"));
+        QTRY_VERIFY(!later.on("site/a/sensor/3").isEmpty());
+        QTRY_VERIFY(!later.on("site/a/line").isEmpty());
+        QCOMPARE(later.on("site/a/status").value(0).payload, QByteArray("online"));
+        QVERIFY(later.on("site/a/status").value(0).retained);
+        const QJsonObject line =
+            QJsonDocument::fromJson(later.on("site/a/line").first().payload).object();
+        QCOMPARE(line.value("format").toString(), QStringLiteral("velduo-line"));
+        const QJsonArray sensors = line.value("sensors").toArray();
+        QCOMPARE(sensors.size(), 3);
+        QCOMPARE(sensors[2].toObject().value("speed").toInt(), 38400);
+        QCOMPARE(sensors[0].toObject().value("name").toString(), nameText(bus.sensor(1).ust));
+        const QJsonObject state =
+            QJsonDocument::fromJson(later.on("site/a/sensor/2").first().payload).object();
+        QCOMPARE(state.value("unit").toString(), QStringLiteral("°C"));
+        QCOMPARE(state.value("address").toInt(), 2);
+        QVERIFY(state.contains("workTime") && state.contains("version") && state.contains("name"));
+
+        // A clean end.
+        QCOMPARE(::kill(pid_t(velduo->processId()), SIGINT), 0);
+        QVERIFY(velduo->waitForFinished(20000));
+        QCOMPARE(velduo->exitCode(), 130);
+        QTRY_COMPARE(live.on("site/a/status").last().payload, QByteArray("offline"));
+        // Every reading printed was published, each once.
+        const int printed =
+            QString::fromUtf8(velduo->readAllStandardOutput()).count(QLatin1String("\"address\""));
+        QTRY_VERIFY(inOrderWithoutGaps(live.readings(), &last) && last == printed);
+
+        // Killed, it leaves its will.
+        QProcess* killed = startVelduo(this, {"watch", "1@9600", "--port", port(), "--mqtt",
+                                              broker.url(), "--mqtt-topic", "site/a"});
+        QTRY_COMPARE_WITH_TIMEOUT(live.on("site/a/status").last().payload, QByteArray("online"),
+                                  20000);
+        QCOMPARE(::kill(pid_t(killed->processId()), SIGKILL), 0);
+        QVERIFY(killed->waitForFinished(10000));
+        QTRY_COMPARE_WITH_TIMEOUT(live.on("site/a/status").last().payload, QByteArray("offline"),
+                                  10000);
+    }
+
+    // The broker stopped for 5 s mid-run and started again with its saved sessions: every
+    // reading reaches a subscriber with a persistent session, in order.
+    void nothingLostAcrossABrokerRestart()
+    {
+        QTemporaryDir folder;
+        Broker broker(folder.path());
+        QVERIFY2(broker.start(), broker.log.constData());
+        auto subscriber = std::make_unique<Subscriber>(
+            broker.port, QStringLiteral("site/b/reading/#"), QStringLiteral("restart-tester"));
+        QTRY_VERIFY(subscriber->client.isConnected());
+        QProcess* velduo =
+            startVelduo(this, {"watch", "1@9600", "2@9600", "--interval", "0.1", "--json", "--port",
+                               port(), "--mqtt", broker.url(), "--mqtt-topic", "site/b"});
+        QTRY_VERIFY_WITH_TIMEOUT(subscriber->readings().size() >= 4, 20000);
+        broker.stop();
+        QString err;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (err += QString::fromUtf8(velduo->readAllStandardError()), err.contains("недоступен")),
+            10000);
+        QTest::qWait(5000);
+        QVERIFY2(broker.start(), broker.log.constData());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (err += QString::fromUtf8(velduo->readAllStandardError()), err.count("доступен,") >= 2),
+            40000);
+        const int before = subscriber->readings().size();
+        QTRY_VERIFY_WITH_TIMEOUT(subscriber->readings().size() >= before + 40, 40000);
+        QCOMPARE(::kill(pid_t(velduo->processId()), SIGINT), 0);
+        QVERIFY(velduo->waitForFinished(20000));
+        QCOMPARE(velduo->exitCode(), 130);
+        const int printed =
+            QString::fromUtf8(velduo->readAllStandardOutput()).count(QLatin1String("\"address\""));
+        qint64 last = 0;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            inOrderWithoutGaps(subscriber->readings(), &last) && last == printed, 20000);
+        QVERIFY2(printed > 60, qPrintable(QString::number(printed)));
+    }
+
+    // What the command line cannot use is refused before the serial port sees a byte.
+    void refusedBeforeThePort_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("malformed url") << QStringList{"--mqtt", "mqtt//host"} << 2 << "mqtt//host";
+        QTest::newRow("missing ca file")
+            << QStringList{"--mqtt", "mqtts://localhost", "--mqtt-cafile", "/nonexistent/ca.pem"}
+            << 4 << "/nonexistent/ca.pem";
+        QTest::newRow("ca file without tls")
+            << QStringList{"--mqtt", "mqtt://localhost", "--mqtt-cafile", "/etc/hostname"} << 2
+            << "mqtts";
+        QTest::newRow("missing password file")
+            << QStringList{"--mqtt", "mqtt://localhost",     "--mqtt-user",
+                           "u",      "--mqtt-password-file", "/nonexistent/password"}
+            << 4 << "/nonexistent/password";
+        QTest::newRow("wildcard prefix")
+            << QStringList{"--mqtt", "mqtt://localhost", "--mqtt-topic", "a/#"} << 2 << "a/#";
+    }
+
+    void refusedBeforeThePort()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QString, message);
+        QProcess* velduo =
+            startVelduo(this, QStringList{"watch", "1@9600", "--port", port()} + args);
+        QVERIFY(velduo->waitForFinished(20000));
+        QCOMPARE(velduo->exitCode(), code);
+        QVERIFY(QString::fromUtf8(velduo->readAllStandardError()).contains(message));
+        QVERIFY(bus.received().isEmpty());
+    }
+
+    // TLS with a CA of the test's own and a password file on the broker: the right
+    // credentials connect; a wrong password or a certificate of another CA is refused with
+    // its own code and the broker's reason; the password shows in no output and no log.
+    void tlsAndPassword_data()
+    {
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("fromFile");
+        QTest::addColumn<QString>("ca");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("password file")
+            << "velduo-s3cret-42" << true << "ca.pem" << 130 << "доступен";
+        QTest::newRow("password from the environment")
+            << "velduo-s3cret-42" << false << "ca.pem" << 130 << "доступен";
+        QTest::newRow("wrong password")
+            << "wrong-s3cret-17" << false << "ca.pem" << 6 << "Connection Refused";
+        QTest::newRow("certificate of another CA")
+            << "velduo-s3cret-42" << true << "other-ca.pem" << 6 << "TLS";
+    }
+
+    void tlsAndPassword()
+    {
+        QFETCH(QString, password);
+        QFETCH(bool, fromFile);
+        QFETCH(QString, ca);
+        QFETCH(int, code);
+        QFETCH(QString, message);
+        QTemporaryDir folder;
+        const auto file = [&](const char* name) { return folder.filePath(QLatin1String(name)); };
+        const auto run = [&](const QString& program, const QStringList& args) {
+            QProcess process;
+            process.setProcessChannelMode(QProcess::MergedChannels);
+            process.start(program, args);
+            return process.waitForFinished(60000) && process.exitCode() == 0;
+        };
+        const QString subject = QStringLiteral("/CN=velduo test");
+        QVERIFY(
+            run("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj",
+                            subject, "-keyout", file("ca.key"), "-out", file("ca.pem")}));
+        QVERIFY(run("openssl",
+                    {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj",
+                     subject, "-keyout", file("other-ca.key"), "-out", file("other-ca.pem")}));
+        QVERIFY(run("openssl", {"req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost",
+                                "-keyout", file("server.key"), "-out", file("server.csr")}));
+        QVERIFY(writeFile(file("ext"), "subjectAltName=DNS:localhost,IP:127.0.0.1\n"));
+        QVERIFY(run("openssl", {"x509", "-req", "-in", file("server.csr"), "-CA", file("ca.pem"),
+                                "-CAkey", file("ca.key"), "-CAcreateserial", "-days", "1",
+                                "-extfile", file("ext"), "-out", file("server.pem")}));
+        QVERIFY(run("mosquitto_passwd", {"-b", "-c", file("passwd"), "site", "velduo-s3cret-42"}));
+        Broker broker(folder.path());
+        QVERIFY2(broker.start("cafile " + QFile::encodeName(file("ca.pem")) + "\ncertfile " +
+                              QFile::encodeName(file("server.pem")) + "\nkeyfile " +
+                              QFile::encodeName(file("server.key")) + "\npassword_file " +
+                              QFile::encodeName(file("passwd")) + "\nallow_anonymous false\n"),
+                 broker.log.constData());
+
+        QStringList args{"watch",         "1@9600",
+                         "--port",        port(),
+                         "--log",         file("velduo.log"),
+                         "--mqtt",        QStringLiteral("mqtts://localhost:%1").arg(broker.port),
+                         "--mqtt-cafile", file(qPrintable(ca)),
+                         "--mqtt-user",   "site"};
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (fromFile) {
+            QVERIFY(writeFile(file("password"), password.toUtf8() + "\n"));
+            args << "--mqtt-password-file" << file("password");
+        } else {
+            env.insert(QStringLiteral("VELDUO_MQTT_PASSWORD"), password);
+        }
+        QProcess* velduo = startVelduo(this, args, env);
+        QString err;
+        // Connected, it runs until interrupted; refused, it ends by itself.
+        if (code == 130) {
+            QTRY_VERIFY_WITH_TIMEOUT(
+                (err += QString::fromUtf8(velduo->readAllStandardError()), err.contains(message)),
+                20000);
+            ::kill(pid_t(velduo->processId()), SIGINT);
+        }
+        QVERIFY(velduo->waitForFinished(20000));
+        err += QString::fromUtf8(velduo->readAllStandardError());
+        QVERIFY2(err.contains(message), qPrintable(err));
+        QCOMPARE(velduo->exitCode(), code);
+        QFile log(file("velduo.log"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QString everything = err + QString::fromUtf8(velduo->readAllStandardOutput()) +
+                                   QString::fromUtf8(log.readAll());
+        QVERIFY(!everything.contains(password));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMqtt)
+#include "tst_mqtt.moc"

@@ -1,0 +1,335 @@
+// The line overview in the window: its rows and colours, and how its poller takes turns with
+// the window's own exchanges and gives the port back to the selected sensor.
+#include "gui/overview.h"
+#include "gui/trendplot.h"
+#include "core/ops/linepoller.h"
+#include "core/link/lineclient.h"
+#include "support/windowbench.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QtTest>
+#include <qwt_plot_curve.h>
+
+namespace {
+
+using namespace overview;
+
+// Three sensors listed: a voltage sensor at 9600, a temperature sensor at 38400 whose coil is
+// on, and one at 9600 that never answers. Address 1 stays selected.
+void listThree(WindowBench& b)
+{
+    b.bus.addSensor(1, 9600, 2);
+    b.bus.updateSensor(1, [](sim::Sensor& s) {
+        s.param.measure = 10012;
+        s.param.adc = 2001;
+    });
+    b.bus.addSensor(2, 38400, 1);
+    b.bus.updateSensor(2, [](sim::Sensor& s) {
+        s.param.measure = 2345;
+        s.param.adc = 1500;
+        s.coil = 1;
+    });
+    b.addByHand(1, 9600);
+    b.addByHand(2, 38400);
+    b.addByHand(3, 9600);
+    b.find<QListWidget>("listWidgetDevices")->setCurrentRow(0);
+    b.bus.clearLog();
+}
+
+LinePoller* openOverview(WindowBench& b)
+{
+    b.find<QAction>("actionLineOverview")->trigger();
+    auto* poller = b.window->findChild<LinePoller*>();
+    if (!poller)
+        qFatal("no poller");
+    return poller;
+}
+
+QString cell(QTableView* view, int row, int column, int role = Qt::DisplayRole)
+{
+    return view->model()->index(row, column).data(role).toString();
+}
+
+QColor colour(QTableView* view, int row)
+{
+    return view->model()->index(row, Address).data(Qt::BackgroundRole).value<QColor>();
+}
+
+void tick(QTableView* view, int row)
+{
+    view->model()->setData(view->model()->index(row, Address), Qt::Checked, Qt::CheckStateRole);
+}
+
+QList<QwtPlotCurve*> curves(WindowBench& b)
+{
+    QList<QwtPlotCurve*> list;
+    for (QwtPlotItem* item :
+         b.window->findChild<TrendPlot*>()->itemList(QwtPlotItem::Rtti_PlotCurve))
+        list << static_cast<QwtPlotCurve*>(item);
+    return list;
+}
+
+// Each curve by its title, with the axis it is drawn against.
+QStringList axes(WindowBench& b)
+{
+    QStringList list;
+    for (QwtPlotCurve* curve : curves(b))
+        list << curve->title().text() + (curve->yAxis() == QwtPlot::yRight
+                                             ? QStringLiteral(": right")
+                                             : QStringLiteral(": left"));
+    return list;
+}
+
+// The values a curve draws, once each.
+QSet<double> drawn(QwtPlotCurve* curve)
+{
+    QSet<double> values;
+    for (size_t i = 0; i < curve->dataSize(); ++i)
+        values.insert(curve->sample(int(i)).y());
+    return values;
+}
+
+// A line file that says only where the sensors are.
+QString lineFile(WindowBench& b, const QString& port, const QVector<QPair<int, int>>& sensors)
+{
+    linefile::Line line;
+    line.port = port;
+    for (const auto& place : sensors) {
+        linefile::Sensor sensor;
+        sensor.address = place.first;
+        sensor.speed = place.second;
+        sensor.answered = false;
+        line.sensors.append(sensor);
+    }
+    const QString path = b.dir.filePath(QStringLiteral("line.json"));
+    if (!linefile::save(line, path).isEmpty())
+        qFatal("line file not saved");
+    b.window->chooseLineFile = [path](bool) { return path; };
+    return path;
+}
+
+} // namespace
+
+class TestOverview : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void rowsAndColours()
+    {
+        WindowBench b;
+        listThree(b);
+        LinePoller* poller = openOverview(b);
+        auto* view = b.window->findChild<QTableView*>();
+        QVERIFY(view);
+        QCOMPARE(view->window()->windowTitle(), QStringLiteral("Обзор линии"));
+        QSignalSpy rounds(poller, &LinePoller::roundDone);
+        QTRY_VERIFY_WITH_TIMEOUT(rounds.count() >= 1, 20000);
+        const QString name = nameText(b.bus.sensor(1).ust);
+
+        QCOMPARE(view->model()->rowCount(), 3);
+        const QStringList row0{"1", "9600", "Напряжение", name, "10012 В", "2001"};
+        const QStringList row1{"2", "38400", "Температура", name, "23.45 °С", "1500"};
+        const QStringList row2{"3", "9600", "", "", "", ""};
+        for (int column = Address; column <= Adc; ++column) {
+            QCOMPARE(cell(view, 0, column), row0.at(column));
+            QCOMPARE(cell(view, 1, column), row1.at(column));
+            QCOMPARE(cell(view, 2, column), row2.at(column));
+        }
+        QVERIFY(cell(view, 0, WorkTime).toUInt() > 0);
+        QCOMPARE(cell(view, 0, Version), versionText(b.bus.sensor(1).param));
+        QVERIFY(cell(view, 0, Age).toInt() >= 0);
+        QCOMPARE(cell(view, 2, Age), QStringLiteral("—"));
+        // The list's colours: answered, answered with the coil on, silent.
+        QCOMPARE(colour(view, 0), QColor(0xFFFFFF));
+        QCOMPARE(colour(view, 1), QColor(0xFF9980));
+        QCOMPARE(colour(view, 2), QColor(0xC0C0C0));
+
+        // Sorted by the measured value, largest first: the silent sensor has none.
+        view->sortByColumn(Value, Qt::DescendingOrder);
+        QCOMPARE(cell(view, 0, Address), QStringLiteral("1"));
+        QCOMPARE(cell(view, 1, Address), QStringLiteral("2"));
+        QCOMPARE(cell(view, 2, Address), QStringLiteral("3"));
+
+        // A double click selects the sensor of that row in the window.
+        const QModelIndex second = view->model()->index(1, Name);
+        emit view->doubleClicked(second);
+        QTRY_COMPARE(b.find<QListWidget>("listWidgetDevices")->currentRow(), 1);
+
+        // Closed, it polls no more.
+        view->window()->close();
+        QVERIFY(!poller->running());
+    }
+
+    void operationMidRoundWaitsItsTurn()
+    {
+        WindowBench b;
+        listThree(b);
+        auto* line = b.window->findChild<LineClient*>();
+        // "Считать" is clicked while the poller's request to the sensor at 38400 waits for its
+        // answer.
+        auto* button = b.find<QPushButton>("BtnReadUst");
+        bool clicked = false;
+        connect(
+            line, &LineClient::mb_read, button,
+            [&] {
+                if (clicked || line->baudrate() != 38400)
+                    return;
+                clicked = true;
+                QVERIFY(line->waiting());
+                button->click();
+            },
+            Qt::QueuedConnection);
+        LinePoller* poller = openOverview(b);
+        QTRY_VERIFY_WITH_TIMEOUT(clicked, 20000);
+
+        auto settingsRead = [&] {
+            const QList<sim::Received> log = b.bus.received();
+            for (int i = 0; i < log.size(); ++i)
+                if (log.at(i).bytes.startsWith(QByteArray::fromHex("01030100")))
+                    return i;
+            return -1;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(settingsRead() >= 0, 10000);
+        const int read = settingsRead();
+        const QList<sim::Received> log = b.bus.received();
+        // It went once the poller's exchange was over, at the selected sensor's speed, and the
+        // poller sent nothing until it was answered.
+        QVERIFY(read > 0);
+        QCOMPARE(quint8(log.at(read - 1).bytes.at(1)), quint8(0x01));
+        QCOMPARE(log.at(read).baud, 9600);
+        QVERIFY(b.exchangesInTurn());
+        QVERIFY(!b.window->deviceRecords().at(0).commError);
+        poller->stop();
+    }
+
+    void windowPollTakesThePortBack()
+    {
+        WindowBench b;
+        listThree(b);
+        LinePoller* poller = openOverview(b);
+        QSignalSpy rounds(poller, &LinePoller::roundDone);
+        connect(poller, &LinePoller::roundDone, poller, &LinePoller::stop);
+        QTRY_VERIFY_WITH_TIMEOUT(rounds.count() >= 1, 20000);
+        b.window->findChild<QTableView*>()->window()->close();
+        // The round ended at 38400, after the sensors at 9600 where the port was open.
+        QCOMPARE(b.window->findChild<LineClient*>()->baudrate(), 38400);
+
+        b.bus.clearLog();
+        b.poll();
+        const QList<QByteArray> reads = b.requests(0x03);
+        QCOMPARE(reads.size(), 1);
+        QCOMPARE(quint8(reads.first().at(0)), quint8(1));
+        QCOMPARE(b.bus.received().first().baud, 9600);
+        QVERIFY(!b.window->deviceRecords().at(0).commError);
+    }
+
+    void followsThePort_data()
+    {
+        QTest::addColumn<bool>("byFile");
+        QTest::newRow("another port in the box") << false;
+        QTest::newRow("a line file of another port") << true;
+    }
+
+    void followsThePort()
+    {
+        QFETCH(bool, byFile);
+        WindowBench b;
+        // Two lines, each with a temperature sensor at 2@38400.
+        sim::SensorBus other;
+        QString error;
+        QVERIFY2(other.open(&error), qPrintable(error));
+        b.bus.addSensor(2, 38400, 1);
+        b.bus.updateSensor(2, [](sim::Sensor& s) { s.param.measure = 2345; });
+        other.addSensor(2, 38400, 1);
+        other.updateSensor(2, [](sim::Sensor& s) { s.param.measure = 1234; });
+        const QString first = b.bus.slavePath();
+        const QString second = other.slavePath();
+        auto* ports = b.find<QComboBox>("PortNameBox");
+        ports->addItem(second);
+        b.addByHand(2, 38400);
+        LinePoller* poller = openOverview(b);
+        auto* overview = b.window->findChild<LineOverview*>();
+        auto* view = b.window->findChild<QTableView*>();
+        tick(view, 0);
+        QTRY_VERIFY_WITH_TIMEOUT(overview->readings(first, 2, 38400), 20000);
+        QCOMPARE(cell(view, 0, Value), QStringLiteral("23.45 °С"));
+
+        if (byFile) {
+            lineFile(b, second, {{2, 38400}});
+            b.boxes.answerNext(QMessageBox::Yes);
+            b.find<QAction>("actionOpenLine")->trigger();
+        } else {
+            ports->setCurrentIndex(ports->findText(second));
+        }
+        QCOMPARE(ports->currentText(), second);
+        b.bus.clearLog();
+        // The row is the other line's sensor now: nothing of the first shows.
+        QCOMPARE(cell(view, 0, Value), QString());
+        QCOMPARE(cell(view, 0, Address, Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+        QVERIFY(curves(b).isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(overview->readings(second, 2, 38400) &&
+                                     overview->readings(second, 2, 38400)->size() >= 2,
+                                 20000);
+        QVERIFY(b.bus.received().isEmpty());
+        QCOMPARE(cell(view, 0, Value), QStringLiteral("12.34 °С"));
+
+        // A curve per port: each line's sensor draws its own values.
+        tick(view, 0);
+        QCOMPARE(curves(b).size(), 1);
+        QCOMPARE(drawn(curves(b).first()), QSet<double>{12.34});
+        ports->setCurrentIndex(ports->findText(first));
+        QCOMPARE(curves(b).size(), 1);
+        QCOMPARE(drawn(curves(b).first()), QSet<double>{23.45});
+        poller->stop();
+    }
+
+    void curveKeepsItsAxis_data()
+    {
+        QTest::addColumn<bool>("byFile");
+        QTest::newRow("the same line file opened again") << true;
+        QTest::newRow("another port chosen, then this one again") << false;
+    }
+
+    void curveKeepsItsAxis()
+    {
+        QFETCH(bool, byFile);
+        WindowBench b;
+        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(2, 38400, 1);
+        lineFile(b, b.bus.slavePath(), {{1, 9600}, {2, 38400}});
+        b.find<QAction>("actionOpenLine")->trigger();
+        LinePoller* poller = openOverview(b);
+        auto* view = b.window->findChild<QTableView*>();
+        tick(view, 0);
+        tick(view, 1);
+        QSignalSpy rounds(poller, &LinePoller::roundDone);
+        QTRY_VERIFY_WITH_TIMEOUT(rounds.count() >= 1, 20000);
+        const QStringList placed{"1: left", "2: right"};
+        QCOMPARE(axes(b), placed);
+
+        if (byFile) {
+            b.boxes.answerNext(QMessageBox::Yes);
+            b.find<QAction>("actionOpenLine")->trigger();
+        } else {
+            auto* ports = b.find<QComboBox>("PortNameBox");
+            ports->addItem(b.dir.filePath(QStringLiteral("ttyNONE")));
+            ports->setCurrentIndex(ports->count() - 1);
+            ports->setCurrentIndex(0);
+        }
+        // Before the list knows the types again, and after.
+        QCOMPARE(axes(b), placed);
+        const int done = rounds.count();
+        QTRY_VERIFY_WITH_TIMEOUT(rounds.count() > done, 20000);
+        QCOMPARE(axes(b), placed);
+        poller->stop();
+    }
+};
+
+QTEST_MAIN(TestOverview)
+#include "tst_overview.moc"
