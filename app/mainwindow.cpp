@@ -2,6 +2,7 @@
 #include "app/notices.h"
 #include "app/overview.h"
 #include "app/rowdelegate.h"
+#include "app/siteview.h"
 #include "devices/linepoller.h"
 #include "link/lineclient.h"
 #include "sensor/ustform.h"
@@ -127,6 +128,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     ui->actionAboutSensor->setShortcut(QKeySequence(Qt::Key_F1));
     connect(ui->actionAboutApplication, &QAction::triggered, this, &MainWindow::openMsgAboutAppl);
     connect(ui->actionLineOverview, &QAction::triggered, this, &MainWindow::showLineOverview);
+    connect(ui->actionSiteView, &QAction::triggered, this, &MainWindow::showSiteView);
 
     searchProgress = new QProgressBar(this);
     searchProgress->setRange(0, 100);
@@ -237,4 +239,13 @@ void MainWindow::showLineOverview()
     overview->show();
     overview->raise();
     overview->activateWindow();
+}
+
+void MainWindow::showSiteView()
+{
+    if (!siteView)
+        siteView = new SiteView(this);
+    siteView->show();
+    siteView->raise();
+    siteView->activateWindow();
 }
