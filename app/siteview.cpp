@@ -599,7 +599,10 @@ void SiteView::disconnectFromBroker()
 
 void SiteView::showConnection()
 {
-    const QString reason = lines->reason();
+    // The reasons come with or without their full stop; the texts below add their own.
+    QString reason = lines->reason();
+    while (reason.endsWith(QLatin1Char('.')))
+        reason.chop(1);
     QString text;
     bool trouble = false;
     switch (lines->connection()) {
@@ -628,10 +631,12 @@ void SiteView::showConnection()
         break;
     case SiteMonitor::Connection::Refused:
         wasRefused = true;
-        text = QStringLiteral("Брокер %1 отказал: %2. Следующая попытка через %3 с; "
-                              "«Подключить» спросит пароль снова.")
+        text = QStringLiteral("Брокер %1 не принял подключение: %2. Следующая попытка через "
+                              "%3 с.")
                    .arg(shownBroker, reason)
                    .arg((std::max(0, lines->retryInMs()) + 999) / 1000);
+        if (!user->text().isEmpty())
+            text += QStringLiteral(" «Подключить» спросит пароль снова.");
         trouble = true;
         break;
     }
