@@ -23,6 +23,7 @@
 #include <QSortFilterProxyModel>
 #include <QSpinBox>
 #include <QSplitter>
+#include <QStyle>
 #include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -456,12 +457,6 @@ SiteView::SiteView(QWidget* parent) : QWidget(parent, Qt::Window)
             view->setExpanded(line, !folded.contains(line.data(Qt::UserRole).toString()));
         }
         showTrends();
-        if (!fitted && tree->rowCount() > 0) {
-            for (int column = 0; column < overview::ColumnCount; ++column)
-                if (column != overview::Name)
-                    view->resizeColumnToContents(column);
-            fitted = true;
-        }
     });
     connect(lines, &SiteMonitor::firstReading, this,
             [this](const QString& line, int addr, int baudrate) {
@@ -494,6 +489,7 @@ SiteView::SiteView(QWidget* parent) : QWidget(parent, Qt::Window)
     split->addWidget(trends);
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 2);
+    split->setSizes({600, 400});
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(brokerRow);
     layout->addLayout(userRow);
@@ -695,6 +691,25 @@ void SiteView::refresh()
 {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     tree->tick(now);
+    // Fitted to the texts once a sensor has values to show; fitting on every tick would measure
+    // every cell each time.
+    if (!fitted) {
+        for (const SiteLine& line : lines->lines())
+            fitted = fitted || std::any_of(line.sensors.begin(), line.sensors.end(),
+                                           [](const SiteSensor& s) { return s.answered; });
+        if (fitted) {
+            for (int column = 0; column < overview::ColumnCount; ++column)
+                if (column != overview::Name)
+                    view->resizeColumnToContents(column);
+            // The rows measured were those in sight: the address column keeps room for the
+            // tree's indent, the box and any address.
+            const int address = view->indentation() +
+                                style()->pixelMetric(QStyle::PM_IndicatorWidth) +
+                                view->fontMetrics().horizontalAdvance(QStringLiteral("2477"));
+            if (view->columnWidth(overview::Address) < address)
+                view->setColumnWidth(overview::Address, address);
+        }
+    }
     // The countdown to the next attempt.
     if (lines->connection() == SiteMonitor::Connection::Refused ||
         lines->connection() == SiteMonitor::Connection::Connected)
