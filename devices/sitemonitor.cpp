@@ -23,6 +23,11 @@ SiteMonitor::~SiteMonitor()
 bool SiteMonitor::open(const MqttSettings& wanted, const QString& topicFilter, QString* reason)
 {
     close();
+    // Another broker or filter: the lines shown were another site's. Their readings stay.
+    if (wanted.host != settings.host || wanted.port != settings.port || topicFilter != filter) {
+        known.clear();
+        emit linesChanged();
+    }
     settings = wanted;
     // A view's session is of no use once it is gone: the broker keeps nothing for it, and a
     // second view elsewhere must not take this one's place.

@@ -72,6 +72,7 @@ public:
     ~SiteMonitor() override;
 
     // Connects in the background and subscribes to the filter; the client id is made here.
+    // Another broker or filter than the last forgets the lines known (not their readings).
     // False with the reason when the settings cannot be used (an unreadable CA file).
     bool open(const MqttSettings& settings, const QString& filter, QString* why);
     void close();

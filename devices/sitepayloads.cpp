@@ -50,9 +50,36 @@ bool wholeIn(const QJsonValue& value, double low, double high, double* out)
     return true;
 }
 
+// Both payloads are one object of plain values. Anything nested is refused before Qt's parser
+// sees it: Qt 5.15 loses the memory of an object or array under a key that repeats, and a
+// view runs for days on what anyone who may publish sends it.
+bool flatObject(const QByteArray& payload)
+{
+    int opened = 0;
+    bool inString = false;
+    for (int i = 0; i < payload.size(); ++i) {
+        const char c = payload.at(i);
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || (c == '{' && ++opened > 1)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // The fields both payloads carry, as readingObject() writes them.
 bool parseCommon(const QByteArray& payload, QJsonObject* object, SensorReport* report, QString* why)
 {
+    if (!flatObject(payload)) {
+        *why = QStringLiteral("вложенные объекты и массивы не ожидаются");
+        return false;
+    }
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(payload, &error);
     if (!document.isObject()) {
@@ -115,6 +142,9 @@ bool parseCommon(const QByteArray& payload, QJsonObject* object, SensorReport* r
         if (!text.isUndefined() && !text.isString())
             return refuse("text");
         result.text = text.isString() ? text.toString() : errorTextFor(reading.error);
+        // Some codes have no text of their own; the failure is shown all the same.
+        if (result.text.isEmpty())
+            result.text = QStringLiteral("Ошибка %1").arg(reading.error);
     }
     result.reading = reading;
     *report = result;

@@ -31,7 +31,7 @@ struct SensorReport
 {
     Reading reading; // its port left empty: the subscriber knows the line by its topic
     quint64 seq = 0; // readings only
-    QString text;    // the poll's error text, when it failed
+    QString text;    // the poll's error text, never empty when it failed
     // The state's own: what the sensor's record knew besides the reading.
     std::optional<QString> name;
     std::optional<int> setpoint;

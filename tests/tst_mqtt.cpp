@@ -280,6 +280,7 @@ private slots:
         QTest::newRow("negative temperature") << 1 << -1234 << 0;
         QTest::newRow("undetermined type") << 7 << 0 << 0;
         QTest::newRow("no answer") << 0 << 0 << 6;
+        QTest::newRow("a code without a text") << 0 << 0 << 14;
     }
 
     void readBack()
@@ -314,7 +315,10 @@ private slots:
         QCOMPARE(back.measure, reading.measure);
         QCOMPARE(back.adc, reading.adc);
         QCOMPARE(back.coil, reading.coil);
-        QCOMPARE(report.text, error ? errorTextFor(error) : QString());
+        QCOMPARE(report.text, !error ? QString()
+                              : errorTextFor(error).isEmpty()
+                                  ? QStringLiteral("Ошибка %1").arg(error)
+                                  : errorTextFor(error));
 
         DeviceVEL_DUO300 dev{};
         dev.param.workTime = 86400;
@@ -397,6 +401,31 @@ private slots:
         QVERIFY2(why.contains(key), qPrintable(why));
         QVERIFY(!broker::parseReadingPayload("{\"v\":1", &report, &why));
         QVERIFY(!broker::parseSensorPayload("[1]", &report, &why));
+    }
+
+    // Nothing nested is read, even under a key that repeats (where Qt's parser would lose
+    // memory); brackets inside a text are text.
+    void nestedPayloadsRefused()
+    {
+        Reading reading;
+        reading.msecs = 1700000000000;
+        reading.addr = 2;
+        reading.baudrate = 9600;
+        reading.error = 6;
+        DeviceVEL_DUO300 dev{};
+        dev.ustRead = true;
+        setNameText(dev.ust, QStringLiteral("{[\"\\"));
+        broker::SensorReport report;
+        QString why;
+        const QByteArray state = broker::sensorPayload(dev, reading, 0);
+        QVERIFY2(broker::parseSensorPayload(state, &report, &why), qPrintable(why));
+        QCOMPARE(report.name.value_or(QString()), QStringLiteral("{[\"\\"));
+        QByteArray nested = broker::readingPayload(reading, 1);
+        nested.insert(1, "\"address\":{\"v\":1},");
+        QVERIFY(!broker::parseReadingPayload(nested, &report, &why));
+        QVERIFY2(why.contains(QStringLiteral("вложенные")), qPrintable(why));
+        QVERIFY(
+            !broker::parseSensorPayload(QByteArray(state).insert(1, "\"x\":[],"), &report, &why));
     }
 
     // Which line and which of its topics a topic is: the inverse of the topics published.
