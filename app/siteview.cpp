@@ -10,7 +10,6 @@
 #include <QDateTime>
 #include <QFileDialog>
 #include <QFont>
-#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QInputDialog>
@@ -518,11 +517,6 @@ SiteView::SiteView(QWidget* parent) : QWidget(parent, Qt::Window)
     showConnection();
 }
 
-SiteView::~SiteView()
-{
-    lines->close();
-}
-
 void SiteView::remember() const
 {
     QSettings* settings = remembered();
@@ -551,7 +545,6 @@ void SiteView::connectToBroker()
             .arg(port->value());
     if (!broker::parseUrl(text, &url, &why)) {
         lines->close();
-        wanted = false;
         status->setText(why);
         return;
     }
@@ -578,17 +571,15 @@ void SiteView::connectToBroker()
     }
     remember();
     wasRefused = false;
-    wanted = true;
     shownBroker = broker::urlText(url);
-    if (!lines->open(settings, filter, &why))
-        wanted = false;
+    // Settings it cannot use (an unreadable CA file) are told by the status line.
+    lines->open(settings, filter, &why);
     clock->start();
     showConnection();
 }
 
 void SiteView::disconnectFromBroker()
 {
-    wanted = false;
     lines->close();
     showConnection();
 }
@@ -658,7 +649,6 @@ void SiteView::closeEvent(QCloseEvent* event)
     // Closed, it follows nothing; the readings kept stay for the next opening.
     clock->stop();
     lines->close();
-    wanted = false;
     QWidget::closeEvent(event);
 }
 

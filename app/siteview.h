@@ -30,7 +30,6 @@ class SiteView : public QWidget
     Q_OBJECT
 public:
     explicit SiteView(QWidget* parent = nullptr);
-    ~SiteView() override;
 
     // Asks for the broker's password; a null string when the user cancels.
     std::function<QString(const QString& user)> askPassword;
@@ -77,5 +76,4 @@ private:
     QString password;        // in memory only; null until asked
     QString shownBroker;     // the broker's address as the status names it
     bool wasRefused = false; // the broker refused since the password was last asked
-    bool wanted = false;     // the user asked to be connected
 };
