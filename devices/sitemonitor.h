@@ -89,9 +89,6 @@ public:
     // Each sensor's readings, under its line's prefix as the port.
     const ReadingStore& readings() const { return store; }
 
-    // What a message on a topic brings; called for every message the client receives.
-    void take(const QString& topic, const QByteArray& payload, bool retained);
-
 signals:
     void connectionChanged();
     // A line or a sensor was added or removed.
@@ -100,6 +97,8 @@ signals:
     void firstReading(const QString& line, int addr, int baudrate);
 
 private:
+    // What a message on a topic brings; called for every message the client receives.
+    void take(const QString& topic, const QByteArray& payload, bool retained);
     bool makeClient(QString* reason);
     void retryNow();
     void refused(const QString& reason);

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSettings>
 #include <QSpinBox>
 #include <QTreeView>
 #include <QtTest>
@@ -260,6 +261,14 @@ private slots:
             // "Подключить" asks the password again.
             view->findChild<QPushButton*>(QStringLiteral("btnConnect"))->click();
             QCOMPARE(asked.size(), 2);
+            // The settings remembered hold the user, never a password.
+            QSettings remembered(QSettings::NativeFormat, QSettings::UserScope,
+                                 QStringLiteral("VEL_DUO300"), QStringLiteral("VEL_DUO300"));
+            QCOMPARE(remembered.value(QStringLiteral("site/user")).toString(),
+                     QStringLiteral("viewer"));
+            QFile stored(remembered.fileName());
+            QVERIFY(stored.open(QIODevice::ReadOnly));
+            QVERIFY(!stored.readAll().contains("s3cret"));
         } else {
             guarded.port = freePort();
             connectTo(view, guarded.port);
