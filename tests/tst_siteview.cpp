@@ -25,6 +25,8 @@ namespace {
 using namespace overview;
 
 constexpr int sensorsPerLine = 3;
+// Watched as well, but not on the line: it never answers.
+constexpr int silentAddress = 4;
 
 SiteView* openSiteView(WindowBench& b)
 {
@@ -105,6 +107,7 @@ private slots:
         QStringList sensors;
         for (int addr = 1; addr <= sensorsPerLine; ++addr)
             sensors << QStringLiteral("%1@%2").arg(addr).arg(sim::lineSensor(quint8(addr)).baud);
+        sensors << QStringLiteral("%1@9600").arg(silentAddress);
         for (int i = 0; i < 2; ++i) {
             sims[i].start(QStringLiteral(VEL_SIM),
                           {QStringLiteral("--line"), QString::number(sensorsPerLine)});
@@ -145,8 +148,8 @@ private slots:
         QVERIFY(tree);
         QTRY_VERIFY_WITH_TIMEOUT(statusText(view).startsWith(QStringLiteral("Подключено")), 10000);
         for (const QString& line : names) {
-            QTRY_COMPARE_WITH_TIMEOUT(tree->model()->rowCount(lineRow(tree, line)), sensorsPerLine,
-                                      20000);
+            QTRY_COMPARE_WITH_TIMEOUT(tree->model()->rowCount(lineRow(tree, line)),
+                                      sensorsPerLine + 1, 20000);
             QTRY_VERIFY_WITH_TIMEOUT(lineRow(tree, line)
                                          .data()
                                          .toString()
@@ -171,6 +174,15 @@ private slots:
                              .value<QColor>(),
                          QColor(0xFFFFFF));
             }
+            // The sensor that does not answer: grey, with the failure's text for a value.
+            QTRY_COMPARE_WITH_TIMEOUT(cell(tree, line, sensorsPerLine, Value),
+                                      QStringLiteral("Нет ответа"), 20000);
+            QCOMPARE(tree->model()
+                         ->index(sensorsPerLine, Address, lineRow(tree, line))
+                         .data(Qt::BackgroundRole)
+                         .value<QColor>(),
+                     QColor(0xC0C0C0));
+            QCOMPARE(cell(tree, line, sensorsPerLine, Age), QStringLiteral("—"));
             QVERIFY(lineRow(tree, line).data().toString().contains(ports[&line - names]));
         }
         // Sorted by address, voltages and temperatures in turn: by value, the highest first.
