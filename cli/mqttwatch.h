@@ -3,7 +3,7 @@
 #include "cli/commands.h"
 #include "codec/brokerurl.h"
 #include "core/devices/mqttclient.h"
-#include "core/devices/readings.h"
+#include "codec/readings.h"
 #include "core/devices/registry.h"
 #include "core/devices/sitepublisher.h"
 

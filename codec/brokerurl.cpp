@@ -131,4 +131,38 @@ QString readingTopic(const QString& prefix, int address)
     return prefix + QStringLiteral("/reading/") + QString::number(address);
 }
 
+bool parseTopic(const QString& topic, Topic* parsed)
+{
+    const int last = topic.lastIndexOf(QLatin1Char('/'));
+    if (last <= 0)
+        return false;
+    const QStringRef leaf = topic.midRef(last + 1);
+    Topic result;
+    if (leaf == QLatin1String("status") || leaf == QLatin1String("line")) {
+        result.kind = leaf == QLatin1String("status") ? Topic::Status : Topic::Line;
+        result.prefix = topic.left(last);
+    } else {
+        // PREFIX/sensor/ADDRESS or PREFIX/reading/ADDRESS, the address as QString::number
+        // writes it.
+        const int before = topic.lastIndexOf(QLatin1Char('/'), last - 1);
+        if (before <= 0)
+            return false;
+        const QStringRef kind = topic.midRef(before + 1, last - before - 1);
+        if (kind == QLatin1String("sensor"))
+            result.kind = Topic::Sensor;
+        else if (kind == QLatin1String("reading"))
+            result.kind = Topic::Reading;
+        else
+            return false;
+        bool number = false;
+        result.address = leaf.toInt(&number);
+        if (!number || result.address < 1 || result.address > 247 ||
+            leaf != QString::number(result.address))
+            return false;
+        result.prefix = topic.left(before);
+    }
+    *parsed = result;
+    return true;
+}
+
 } // namespace broker

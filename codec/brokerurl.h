@@ -35,4 +35,21 @@ QString lineTopic(const QString& prefix);
 QString sensorTopic(const QString& prefix, int address);
 QString readingTopic(const QString& prefix, int address);
 
+// Which of a line's topics a topic is, and the line's prefix: the inverse of the four above.
+struct Topic
+{
+    enum Kind
+    {
+        Status,
+        Line,
+        Sensor,
+        Reading
+    };
+    Kind kind = Status;
+    QString prefix;
+    int address = 0; // Sensor and Reading: 1 to 247
+};
+// False for a topic that none of the four above gives (for any prefix).
+bool parseTopic(const QString& topic, Topic* parsed);
+
 } // namespace broker

@@ -2,7 +2,7 @@
 
 #include "codec/linefile.h"
 #include "core/ops/lineops.h"
-#include "core/sensor/device.h"
+#include "codec/device.h"
 
 #include <QDialog>
 

@@ -2,6 +2,7 @@
 #include "gui/notices.h"
 #include "gui/overview.h"
 #include "gui/rowdelegate.h"
+#include "gui/siteview.h"
 #include "core/ops/linepoller.h"
 #include "core/link/lineclient.h"
 #include "core/sensor/ustform.h"
@@ -127,6 +128,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     ui->actionAboutSensor->setShortcut(QKeySequence(Qt::Key_F1));
     connect(ui->actionAboutApplication, &QAction::triggered, this, &MainWindow::openMsgAboutAppl);
     connect(ui->actionLineOverview, &QAction::triggered, this, &MainWindow::showLineOverview);
+    connect(ui->actionSiteView, &QAction::triggered, this, &MainWindow::showSiteView);
 
     searchProgress = new QProgressBar(this);
     searchProgress->setRange(0, 100);
@@ -237,4 +239,13 @@ void MainWindow::showLineOverview()
     overview->show();
     overview->raise();
     overview->activateWindow();
+}
+
+void MainWindow::showSiteView()
+{
+    if (!siteView)
+        siteView = new SiteView(this);
+    siteView->show();
+    siteView->raise();
+    siteView->activateWindow();
 }

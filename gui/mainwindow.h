@@ -3,7 +3,7 @@
 #include "codec/linefile.h"
 #include "core/devices/registry.h"
 #include "core/ops/operationhost.h"
-#include "core/sensor/device.h"
+#include "codec/device.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -15,6 +15,7 @@
 
 class LineClient;
 class LineOverview;
+class SiteView;
 class LinePoller;
 class QComboBox;
 class QDialog;
@@ -132,6 +133,8 @@ private slots:
 
     // The overview of the whole line, polled while it is open.
     void showLineOverview();
+    // Every line of a site, from an MQTT broker; no port needed.
+    void showSiteView();
 
     // About box and help manual.
     void openMsgAboutAppl();
@@ -295,6 +298,7 @@ private:
     // its turns between the window's own exchanges.
     LineOverview* overview = nullptr;
     LinePoller* poller = nullptr;
+    SiteView* siteView = nullptr; // made when first opened
     // The line is the window's: an operation runs or waits, a box is open, or user actions
     // wait to run.
     bool lineTaken() const;

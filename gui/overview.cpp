@@ -1,5 +1,4 @@
 #include "gui/overview.h"
-#include "gui/colours.h"
 #include "gui/trendplot.h"
 #include "core/ops/linepoller.h"
 #include "core/devices/registry.h"
@@ -49,27 +48,7 @@ public:
     {
         if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
             return QAbstractTableModel::headerData(section, orientation, role);
-        switch (section) {
-        case Address:
-            return QStringLiteral("Адрес");
-        case Speed:
-            return QStringLiteral("Скорость");
-        case Type:
-            return QStringLiteral("Тип");
-        case Name:
-            return QStringLiteral("Название");
-        case Value:
-            return QStringLiteral("Измерение");
-        case Adc:
-            return QStringLiteral("АЦП");
-        case WorkTime:
-            return QStringLiteral("Время работы, сек");
-        case Version:
-            return QStringLiteral("Версия ПО");
-        case Age:
-            return QStringLiteral("Возраст ответа, с");
-        }
-        return QVariant();
+        return columnTitle(section);
     }
 
     Qt::ItemFlags flags(const QModelIndex& index) const override
@@ -85,28 +64,19 @@ public:
         if (!index.isValid() || index.row() >= registry.size())
             return QVariant();
         const DeviceVEL_DUO300& dev = registry[index.row()];
-        const State state = states.value({dev.addr, dev.baudrate});
         switch (role) {
         case Qt::DisplayRole:
-            return text(dev, state, index.column());
+            return cellText(cellsOf(dev), index.column(), now());
         case Qt::UserRole:
-            return sortKey(dev, state, index.column());
+            return sortKey(cellsOf(dev), index.column(), now());
         case Qt::CheckStateRole:
             if (index.column() == Address)
                 return isTicked(port, dev.addr, dev.baudrate) ? Qt::Checked : Qt::Unchecked;
             return QVariant();
         case Qt::BackgroundRole:
-            // The list's colours: by the outcome of the last poll, or grey for a sensor that
-            // has not answered when none was polled here yet.
-            if (state.lastError >= 0)
-                return exchangeColour(state.lastError, state.coil);
-            if (dev.commError)
-                return silentRowColour();
-            return QVariant();
+            return background(cellsOf(dev));
         case Qt::TextAlignmentRole:
-            if (index.column() != Name && index.column() != Version && index.column() != Type)
-                return int(Qt::AlignRight | Qt::AlignVCenter);
-            return QVariant();
+            return alignment(index.column());
         }
         return QVariant();
     }
@@ -182,84 +152,27 @@ private:
         qint64 answeredAt = 0; // ms since the epoch of the last answer, 0: none yet
     };
 
-    QVariant text(const DeviceVEL_DUO300& dev, const State& state, int column) const
+    // The record as the rows show it: values once it answered a poll here, the list's colours
+    // by the outcome of the last poll, or grey for a sensor that has not answered when none was
+    // polled here yet.
+    SensorCells cellsOf(const DeviceVEL_DUO300& dev) const
     {
-        // Values show once the sensor answered a poll here; the age says how old they are.
-        const bool answered = state.answeredAt > 0;
-        switch (column) {
-        case Address:
-            return QString::number(dev.addr);
-        case Speed:
-            return QString::number(dev.baudrate);
-        case Type:
-            if (!answered)
-                return QString();
-            switch (dev.param.sensorType) {
-            case 1:
-                return QStringLiteral("Температура");
-            case 2:
-                return QStringLiteral("Напряжение");
-            default:
-                return QStringLiteral("Не определён");
-            }
-        case Name:
-            return dev.ustRead ? nameText(dev.ust) : QString();
-        case Value:
-            if (!answered)
-                return QString();
-            switch (dev.param.sensorType) {
-            case 1:
-                return measureText(dev.param) + QStringLiteral(" °С");
-            case 2:
-                return measureText(dev.param) + QStringLiteral(" В");
-            default:
-                return measureText(dev.param);
-            }
-        case Adc:
-            return answered ? QString::number(dev.param.adc) : QString();
-        case WorkTime:
-            return answered ? QString::number(dev.param.workTime) : QString();
-        case Version:
-            return answered ? versionText(dev.param) : QString();
-        case Age:
-            return answered ? QString::number(std::max<qint64>(0, now() - state.answeredAt) / 1000)
-                            : QStringLiteral("—");
-        }
-        return QVariant();
-    }
-
-    QVariant sortKey(const DeviceVEL_DUO300& dev, const State& state, int column) const
-    {
-        const bool answered = state.answeredAt > 0;
-        // Rows without a value sort below every value.
-        const double none = -std::numeric_limits<double>::infinity();
-        switch (column) {
-        case Address:
-            return dev.addr;
-        case Speed:
-            return dev.baudrate;
-        case Type:
-            return answered ? int(dev.param.sensorType) : -1;
-        case Name:
-            return text(dev, state, Name);
-        case Value: {
-            Reading r;
-            r.sensorType = dev.param.sensorType;
-            r.measure = dev.param.measure;
-            const double v = r.value();
-            return answered && !std::isnan(v) ? v : none;
-        }
-        case Adc:
-            return answered ? double(dev.param.adc) : none;
-        case WorkTime:
-            return answered ? double(dev.param.workTime) : none;
-        case Version:
-            return text(dev, state, Version);
-        case Age:
-            return answered ? double(now() - state.answeredAt)
-                            : std::numeric_limits<double>::infinity();
-        }
-        return QVariant();
+        const State state = states.value({dev.addr, dev.baudrate});
+        SensorCells cells;
+        cells.addr = dev.addr;
+        cells.baudrate = dev.baudrate;
+        cells.name = dev.ustRead ? nameText(dev.ust) : QString();
+        cells.answered = state.answeredAt > 0;
+        cells.sensorType = dev.param.sensorType;
+        cells.measure = dev.param.measure;
+        cells.adc = dev.param.adc;
+        cells.workTime = dev.param.workTime;
+        cells.version = versionText(dev.param);
+        cells.answeredAt = state.answeredAt;
+        cells.lastError = state.lastError;
+        cells.coil = state.coil;
+        cells.silent = dev.commError;
+        return cells;
     }
 
     qint64 now() const { return clockMs > 0 ? clockMs : QDateTime::currentMSecsSinceEpoch(); }
@@ -375,8 +288,7 @@ void LineOverview::followPort(bool anew)
 
 const ReadingBuffer* LineOverview::readings(const QString& port, int addr, int baudrate) const
 {
-    const auto it = buffers.find({port, addr, baudrate});
-    return it == buffers.end() ? nullptr : &it->second;
+    return buffers.find(port, addr, baudrate);
 }
 
 void LineOverview::showEvent(QShowEvent* event)
@@ -397,13 +309,8 @@ void LineOverview::closeEvent(QCloseEvent* event)
 
 void LineOverview::record(const Reading& reading)
 {
-    const std::tuple<QString, int, int> key{reading.port, reading.addr, reading.baudrate};
-    auto it = buffers.find(key);
-    const bool first = it == buffers.end();
-    if (first)
-        it =
-            buffers.emplace(key, ReadingBuffer(reading.port, reading.addr, reading.baudrate)).first;
-    it->second.append(reading);
+    bool first = false;
+    buffers.add(reading, &first);
     table->record(reading);
     // A ticked sensor's first reading gives its curve something to draw from.
     if (first && table->isTicked(reading.port, reading.addr, reading.baudrate))
@@ -424,8 +331,10 @@ void LineOverview::showTrends()
         if (!buffer)
             continue;
         const QString name = source.siblingAtColumn(overview::Name).data().toString();
-        series.append({buffer, name.isEmpty() ? QString::number(addr)
-                                              : QStringLiteral("%1 — %2").arg(addr).arg(name)});
+        series.append(
+            {buffer,
+             name.isEmpty() ? QString::number(addr) : QStringLiteral("%1 — %2").arg(addr).arg(name),
+             QColor()});
     }
     plot->setSeries(series);
     refresh();
@@ -447,11 +356,8 @@ void LineOverview::exportCsv()
         QStringLiteral("CSV (*.csv)"));
     if (path.isEmpty())
         return;
-    QVector<const ReadingBuffer*> all;
-    for (const auto& entry : buffers)
-        all.append(&entry.second);
     QString error;
-    if (!csv::write(path, all, &error))
+    if (!csv::write(path, buffers.all(), &error))
         QMessageBox::warning(this, QStringLiteral("Экспорт CSV"),
                              QStringLiteral("Файл не записан: %1").arg(error));
 }

@@ -1,11 +1,10 @@
 #pragma once
 
-#include "core/devices/readings.h"
+#include "gui/sensorcells.h"
+#include "codec/readings.h"
 
 #include <QWidget>
 #include <functional>
-#include <map>
-#include <tuple>
 
 class LinePoller;
 class QPushButton;
@@ -17,22 +16,7 @@ class TrendPlot;
 
 namespace overview {
 class SensorTable;
-
-// The columns of the table, in order.
-enum Column
-{
-    Address,
-    Speed,
-    Type,
-    Name,
-    Value,
-    Adc,
-    WorkTime,
-    Version,
-    Age,
-    ColumnCount
-};
-} // namespace overview
+}
 
 // "Обзор линии": every listed sensor in a table row, polled while the window is open, and the
 // trends of the ticked ones. Double-clicking a row selects that sensor in the main window.
@@ -70,8 +54,7 @@ private:
 
     LinePoller* poller;
     std::function<QString()> portName;
-    // By port, address and speed: two lines may each have a sensor at 2@38400.
-    std::map<std::tuple<QString, int, int>, ReadingBuffer> buffers;
+    ReadingStore buffers;
     overview::SensorTable* table = nullptr;
     QSortFilterProxyModel* sorted = nullptr;
     QTableView* view = nullptr;

@@ -65,7 +65,9 @@ void TrendPlot::setSeries(const QVector<Series>& series)
         auto* curve = new QwtPlotCurve(s.title);
         // A hue of its own for each address, so that a sensor keeps its colour as others
         // are ticked.
-        curve->setPen(QColor::fromHsv((s.buffer->addr() * 67) % 360, 230, 200), 1.5);
+        curve->setPen(s.colour.isValid() ? s.colour
+                                         : QColor::fromHsv((s.buffer->addr() * 67) % 360, 230, 200),
+                      1.5);
         curve->attach(this);
         curves.append(curve);
     }

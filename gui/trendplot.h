@@ -1,7 +1,8 @@
 #pragma once
 
-#include "core/devices/readings.h"
+#include "codec/readings.h"
 
+#include <QColor>
 #include <QString>
 #include <QVector>
 #include <qwt_plot.h>
@@ -23,6 +24,7 @@ public:
     {
         const ReadingBuffer* buffer = nullptr;
         QString title; // the legend's text
+        QColor colour; // invalid: a hue of its own for each address
     };
     // The curves shown from now on, in this order.
     void setSeries(const QVector<Series>& series);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/sensor/device.h"
+#include "codec/device.h"
 
 #include <QVector>
 

@@ -1,6 +1,6 @@
 #include "core/devices/sitepublisher.h"
 #include "codec/brokerurl.h"
-#include "core/devices/sitepayloads.h"
+#include "codec/sitepayloads.h"
 
 #include <QEventLoop>
 #include <QTimer>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "core/devices/mqttclient.h"
-#include "core/devices/readings.h"
-#include "core/sensor/device.h"
+#include "codec/readings.h"
+#include "codec/device.h"
 
 #include <QByteArray>
 #include <QHash>

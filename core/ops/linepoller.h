@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/devices/readings.h"
+#include "codec/readings.h"
 #include "core/devices/registry.h"
 
 #include <QElapsedTimer>

@@ -3,11 +3,12 @@
 // starts, with a simulated line.
 #include "codec/brokerurl.h"
 #include "core/devices/mqttclient.h"
-#include "core/devices/sitepayloads.h"
+#include "codec/sitepayloads.h"
 #include "core/devices/sitepublisher.h"
+#include "codec/errortext.h"
 #include "codec/blocks.h"
 #include "sim/sensorbus.h"
-#include "support/freeport.h"
+#include "support/broker.h"
 
 #include <QtTest>
 #include <csignal>
@@ -16,74 +17,6 @@
 #include <unistd.h>
 
 namespace {
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-// A Mosquitto of this test's own, on a free port, its configuration and data in a folder of
-// the test; stopped by its process id.
-class Broker
-{
-public:
-    explicit Broker(const QString& folder) : folder(folder) {}
-    ~Broker() { stop(); }
-
-    // The listener's lines after "listener PORT 127.0.0.1".
-    bool start(const QByteArray& listenerLines = "allow_anonymous true\n")
-    {
-        if (!port)
-            port = freePort();
-        // Run as root it would become the user "mosquitto", who cannot write here.
-        const passwd* user = ::getpwuid(::geteuid());
-        const QByteArray config = "user " + QByteArray(user ? user->pw_name : "root") +
-                                  "\nper_listener_settings true\npersistence true\n"
-                                  "persistence_location " +
-                                  QFile::encodeName(folder) + "/\nlistener " +
-                                  QByteArray::number(port) + " 127.0.0.1\n" + listenerLines;
-        const QString path = folder + QStringLiteral("/mosquitto.conf");
-        if (!writeFile(path, config))
-            return false;
-        const QString program = QStandardPaths::findExecutable(
-            QStringLiteral("mosquitto"),
-            {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin")});
-        process.setProgram(program.isEmpty() ? QStringLiteral("mosquitto") : program);
-        process.setArguments({QStringLiteral("-c"), path});
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        log.clear();
-        process.start();
-        if (!process.waitForStarted(10000))
-            return false;
-        QDeadlineTimer deadline(10000);
-        while (!log.contains("running") && process.state() == QProcess::Running &&
-               !deadline.hasExpired()) {
-            process.waitForReadyRead(200);
-            log += process.readAll();
-        }
-        return log.contains("running");
-    }
-
-    void stop()
-    {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        ::kill(pid_t(process.processId()), SIGTERM);
-        process.waitForFinished(10000);
-        log += process.readAll();
-    }
-
-    QString url(const char* scheme = "mqtt") const
-    {
-        return QStringLiteral("%1://127.0.0.1:%2").arg(QLatin1String(scheme)).arg(port);
-    }
-
-    QString folder;
-    int port = 0;
-    QProcess process;
-    QByteArray log;
-};
 
 struct Message
 {
@@ -334,6 +267,210 @@ private slots:
         QCOMPARE(state.value("version").toString(), QStringLiteral("VEL-1.0"));
         QCOMPARE(state.value("dropped").toInt(), 3);
         QCOMPARE(state.value("measure"), value);
+    }
+
+    // What a subscriber reads back is what was published: a reading and a sensor's state, for
+    // each kind of poll.
+    void readBack_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("measure");
+        QTest::addColumn<int>("error");
+        QTest::newRow("voltage") << 2 << 10012 << 0;
+        QTest::newRow("negative temperature") << 1 << -1234 << 0;
+        QTest::newRow("undetermined type") << 7 << 0 << 0;
+        QTest::newRow("no answer") << 0 << 0 << 6;
+        QTest::newRow("a code without a text") << 0 << 0 << 14;
+    }
+
+    void readBack()
+    {
+        QFETCH(int, type);
+        QFETCH(int, measure);
+        QFETCH(int, error);
+        Reading reading;
+        reading.msecs =
+            QDateTime(QDate(2026, 3, 1), QTime(10, 0, 0, 5), Qt::UTC).toMSecsSinceEpoch();
+        reading.addr = 31;
+        reading.baudrate = 115200;
+        reading.error = error;
+        if (!error) {
+            reading.sensorType = quint16(type);
+            reading.measure = qint16(measure);
+            reading.adc = 4095;
+            reading.coil = 1;
+        }
+        broker::SensorReport report;
+        QString why;
+        QVERIFY2(broker::parseReadingPayload(broker::readingPayload(reading, 9007199254740991ull),
+                                             &report, &why),
+                 qPrintable(why));
+        QCOMPARE(report.seq, 9007199254740991ull);
+        const Reading& back = report.reading;
+        QCOMPARE(back.msecs, reading.msecs);
+        QCOMPARE(back.addr, reading.addr);
+        QCOMPARE(back.baudrate, reading.baudrate);
+        QCOMPARE(back.error, reading.error);
+        QCOMPARE(back.sensorType, reading.sensorType);
+        QCOMPARE(back.measure, reading.measure);
+        QCOMPARE(back.adc, reading.adc);
+        QCOMPARE(back.coil, reading.coil);
+        QCOMPARE(report.text, !error ? QString()
+                              : errorTextFor(error).isEmpty()
+                                  ? QStringLiteral("Ошибка %1").arg(error)
+                                  : errorTextFor(error));
+
+        DeviceVEL_DUO300 dev{};
+        dev.param.workTime = 86400;
+        std::memcpy(dev.param.version, "VEL-1.0", 8);
+        setNameText(dev.ust, QStringLiteral("Ввод 1"));
+        dev.ust.threshold = -250;
+        dev.ustRead = true;
+        QVERIFY2(broker::parseSensorPayload(broker::sensorPayload(dev, reading, 7), &report, &why),
+                 qPrintable(why));
+        QCOMPARE(report.reading.measure, reading.measure);
+        QCOMPARE(report.name.value_or(QString()), QStringLiteral("Ввод 1"));
+        QCOMPARE(report.setpoint.value_or(0), -250);
+        QCOMPARE(report.workTime.value_or(0), qint64(86400));
+        QCOMPARE(report.version.value_or(QString()), QStringLiteral("VEL-1.0"));
+        QCOMPARE(report.dropped, qint64(7));
+        // A reading is no state, and a state no reading: each lacks the other's keys.
+        QVERIFY(!broker::parseSensorPayload(broker::readingPayload(reading, 1), &report, &why));
+        QVERIFY(
+            !broker::parseReadingPayload(broker::sensorPayload(dev, reading, 0), &report, &why));
+    }
+
+    // A payload that a publisher of this version cannot have sent is refused whole, with the
+    // key at fault.
+    void refusedPayloads_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QJsonValue>("value");
+        QTest::addColumn<bool>("isReading");
+        const QJsonValue none(QJsonValue::Undefined);
+        QTest::newRow("no version") << "v" << none << true;
+        QTest::newRow("another version") << "v" << QJsonValue(2) << true;
+        QTest::newRow("address 0") << "address" << QJsonValue(0) << true;
+        QTest::newRow("address 248") << "address" << QJsonValue(248) << false;
+        QTest::newRow("speed as text") << "speed" << QJsonValue("9600") << true;
+        QTest::newRow("time not ISO") << "readAt" << QJsonValue("01.03.2026 10:00") << true;
+        QTest::newRow("negative error") << "error" << QJsonValue(-1) << true;
+        QTest::newRow("fractional error") << "error" << QJsonValue(0.5) << true;
+        QTest::newRow("volts beyond 16 bits") << "measure" << QJsonValue(40000) << true;
+        QTest::newRow("fractional volts") << "measure" << QJsonValue(1.5) << false;
+        QTest::newRow("no measure") << "measure" << none << true;
+        QTest::newRow("adc negative") << "adc" << QJsonValue(-1) << true;
+        QTest::newRow("coil beyond a byte") << "coil" << QJsonValue(256) << true;
+        QTest::newRow("seq 0") << "seq" << QJsonValue(0) << true;
+        QTest::newRow("seq beyond 2^53") << "seq" << QJsonValue(1e16) << true;
+        QTest::newRow("name as number") << "name" << QJsonValue(5) << false;
+        QTest::newRow("negative work time") << "workTime" << QJsonValue(-5) << false;
+        QTest::newRow("no dropped count") << "dropped" << none << false;
+    }
+
+    void refusedPayloads()
+    {
+        QFETCH(QString, key);
+        QFETCH(QJsonValue, value);
+        QFETCH(bool, isReading);
+        Reading reading;
+        reading.msecs = 1700000000000;
+        reading.addr = 2;
+        reading.baudrate = 9600;
+        reading.sensorType = 2;
+        reading.measure = 230;
+        DeviceVEL_DUO300 dev{};
+        dev.ustRead = true;
+        QJsonObject object =
+            QJsonDocument::fromJson(isReading ? broker::readingPayload(reading, 5)
+                                              : broker::sensorPayload(dev, reading, 0))
+                .object();
+        broker::SensorReport report;
+        QString why;
+        const auto parse = [&](const QJsonObject& o) {
+            const QByteArray payload = QJsonDocument(o).toJson(QJsonDocument::Compact);
+            return isReading ? broker::parseReadingPayload(payload, &report, &why)
+                             : broker::parseSensorPayload(payload, &report, &why);
+        };
+        QVERIFY2(parse(object), qPrintable(why));
+        if (value.isUndefined())
+            object.remove(key);
+        else
+            object.insert(key, value);
+        QVERIFY(!parse(object));
+        QVERIFY2(why.contains(key), qPrintable(why));
+        QVERIFY(!broker::parseReadingPayload("{\"v\":1", &report, &why));
+        QVERIFY(!broker::parseSensorPayload("[1]", &report, &why));
+    }
+
+    // Nothing nested is read, even under a key that repeats (where Qt's parser would lose
+    // memory); brackets inside a text are text.
+    void nestedPayloadsRefused()
+    {
+        Reading reading;
+        reading.msecs = 1700000000000;
+        reading.addr = 2;
+        reading.baudrate = 9600;
+        reading.error = 6;
+        DeviceVEL_DUO300 dev{};
+        dev.ustRead = true;
+        setNameText(dev.ust, QStringLiteral("{[\"\\"));
+        broker::SensorReport report;
+        QString why;
+        const QByteArray state = broker::sensorPayload(dev, reading, 0);
+        QVERIFY2(broker::parseSensorPayload(state, &report, &why), qPrintable(why));
+        QCOMPARE(report.name.value_or(QString()), QStringLiteral("{[\"\\"));
+        QByteArray nested = broker::readingPayload(reading, 1);
+        nested.insert(1, "\"address\":{\"v\":1},");
+        QVERIFY(!broker::parseReadingPayload(nested, &report, &why));
+        QVERIFY2(why.contains(QStringLiteral("вложенные")), qPrintable(why));
+        QVERIFY(
+            !broker::parseSensorPayload(QByteArray(state).insert(1, "\"x\":[],"), &report, &why));
+    }
+
+    // Which line and which of its topics a topic is: the inverse of the topics published.
+    void topicsReadBack_data()
+    {
+        QTest::addColumn<QString>("topic");
+        QTest::addColumn<int>("kind"); // -1: not a line's topic
+        QTest::addColumn<QString>("prefix");
+        QTest::addColumn<int>("address");
+        QTest::newRow("status") << "velduo/h/ttyUSB0/status" << int(broker::Topic::Status)
+                                << "velduo/h/ttyUSB0" << 0;
+        QTest::newRow("line") << "a/line" << int(broker::Topic::Line) << "a" << 0;
+        QTest::newRow("sensor") << "a/b/sensor/31" << int(broker::Topic::Sensor) << "a/b" << 31;
+        QTest::newRow("reading") << "a/reading/247" << int(broker::Topic::Reading) << "a" << 247;
+        QTest::newRow("a prefix ending in sensor")
+            << "x/sensor/status" << int(broker::Topic::Status) << "x/sensor" << 0;
+        QTest::newRow("no prefix") << "status" << -1 << "" << 0;
+        QTest::newRow("empty prefix") << "/sensor/3" << -1 << "" << 0;
+        QTest::newRow("address 0") << "a/sensor/0" << -1 << "" << 0;
+        QTest::newRow("address 248") << "a/reading/248" << -1 << "" << 0;
+        QTest::newRow("leading zero") << "a/sensor/07" << -1 << "" << 0;
+        QTest::newRow("signed address") << "a/sensor/+7" << -1 << "" << 0;
+        QTest::newRow("other leaf") << "a/b/c" << -1 << "" << 0;
+        QTest::newRow("other kind") << "a/setting/3" << -1 << "" << 0;
+    }
+
+    void topicsReadBack()
+    {
+        QFETCH(QString, topic);
+        QFETCH(int, kind);
+        QFETCH(QString, prefix);
+        QFETCH(int, address);
+        broker::Topic parsed;
+        QCOMPARE(broker::parseTopic(topic, &parsed), kind >= 0);
+        if (kind < 0)
+            return;
+        QCOMPARE(int(parsed.kind), kind);
+        QCOMPARE(parsed.prefix, prefix);
+        QCOMPARE(parsed.address, address);
+        const QString again = parsed.kind == broker::Topic::Status ? broker::statusTopic(prefix)
+                              : parsed.kind == broker::Topic::Line ? broker::lineTopic(prefix)
+                              : parsed.kind == broker::Topic::Sensor
+                                  ? broker::sensorTopic(prefix, address)
+                                  : broker::readingTopic(prefix, address);
+        QCOMPARE(again, topic);
     }
 
     // Readings added while the broker cannot be reached wait; once the queue is full the

@@ -241,11 +241,14 @@ private slots:
         QCOMPARE(bar.at(1), view->menuAction());
         QCOMPARE(bar.at(2), menu->menuAction());
 
-        QCOMPARE(view->actions().size(), 1);
+        QCOMPARE(view->actions().size(), 2);
         QAction* overview = view->actions().first();
         QCOMPARE(overview->objectName(), QStringLiteral("actionLineOverview"));
         QCOMPARE(overview->text(), QStringLiteral("Обзор линии"));
         QCOMPARE(overview->shortcut(), QKeySequence(QStringLiteral("Ctrl+L")));
+        QAction* site = view->actions().at(1);
+        QCOMPARE(site->objectName(), QStringLiteral("actionSiteView"));
+        QCOMPARE(site->text(), QStringLiteral("Обзор площадки…"));
 
         const QList<QAction*> actions = menu->actions();
         QCOMPARE(actions.size(), 2);

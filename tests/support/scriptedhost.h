@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/ops/operationhost.h"
-#include "core/sensor/device.h"
+#include "codec/device.h"
 
 #include <QList>
 #include <QMap>

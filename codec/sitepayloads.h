@@ -1,9 +1,10 @@
 #pragma once
 
-#include "core/devices/readings.h"
-#include "core/sensor/device.h"
+#include "codec/readings.h"
+#include "codec/device.h"
 
 #include <QByteArray>
+#include <optional>
 
 // What a line's sensors look like on the broker: compact JSON in UTF-8, keys as in the line
 // file, times in ISO 8601 UTC with milliseconds.
@@ -23,5 +24,23 @@ QByteArray readingPayload(const Reading& reading, quint64 seq);
 // setpoint once its settings were read, operating time and version from its last good poll),
 // and how many readings the queue has dropped so far.
 QByteArray sensorPayload(const DeviceVEL_DUO300& dev, const Reading& reading, qint64 dropped);
+
+// What a subscriber reads back from a reading or a sensor's state. Everything comes from the
+// network, so each field is checked against what the writers above can give.
+struct SensorReport
+{
+    Reading reading; // its port left empty: the subscriber knows the line by its topic
+    quint64 seq = 0; // readings only
+    QString text;    // the poll's error text, never empty when it failed
+    // The state's own: what the sensor's record knew besides the reading.
+    std::optional<QString> name;
+    std::optional<int> setpoint;
+    std::optional<qint64> workTime;
+    std::optional<QString> version;
+    qint64 dropped = 0;
+};
+// False with the reason when the payload is not one of this version's.
+bool parseReadingPayload(const QByteArray& payload, SensorReport* report, QString* why);
+bool parseSensorPayload(const QByteArray& payload, SensorReport* report, QString* why);
 
 } // namespace broker

@@ -1,9 +1,10 @@
-#include "core/devices/readings.h"
+#include "codec/readings.h"
 
 #include <QDateTime>
 #include <QSaveFile>
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <queue>
 
 double Reading::value() const
@@ -62,6 +63,35 @@ int ReadingBuffer::firstAtOrAfter(qint64 msecs) const
     return int(it - samples.begin());
 }
 
+bool ReadingStore::add(const Reading& reading, bool* first)
+{
+    const std::tuple<QString, int, int> key{reading.port, reading.addr, reading.baudrate};
+    auto it = buffers.find(key);
+    if (first)
+        *first = it == buffers.end();
+    if (it == buffers.end())
+        it =
+            buffers.emplace(key, ReadingBuffer(reading.port, reading.addr, reading.baudrate)).first;
+    ReadingBuffer& buffer = it->second;
+    if (buffer.size() > 0 && reading.msecs <= buffer.timeAt(buffer.size() - 1))
+        return false;
+    return buffer.append(reading);
+}
+
+const ReadingBuffer* ReadingStore::find(const QString& port, int addr, int baudrate) const
+{
+    const auto it = buffers.find({port, addr, baudrate});
+    return it == buffers.end() ? nullptr : &it->second;
+}
+
+QVector<const ReadingBuffer*> ReadingStore::all() const
+{
+    QVector<const ReadingBuffer*> list;
+    for (const auto& entry : buffers)
+        list.append(&entry.second);
+    return list;
+}
+
 namespace csv {
 
 QString header()
@@ -101,7 +131,12 @@ QString row(const Reading& reading)
            QLatin1Char(',') + field(reading.port);
 }
 
-bool write(const QString& path, const QVector<const ReadingBuffer*>& buffers, QString* error)
+namespace {
+
+// Every reading of the buffers, merged by time, one row each.
+bool writeMerged(const QString& path, const QVector<const ReadingBuffer*>& buffers,
+                 const QString& headerLine, const std::function<QString(const Reading&)>& rowOf,
+                 QString* error)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
@@ -109,7 +144,7 @@ bool write(const QString& path, const QVector<const ReadingBuffer*>& buffers, QS
             *error = file.errorString();
         return false;
     }
-    QByteArray chunk = (header() + QLatin1Char('\n')).toUtf8();
+    QByteArray chunk = (headerLine + QLatin1Char('\n')).toUtf8();
 
     // Merged by time: the buffer whose next reading is the oldest goes first.
     struct Cursor
@@ -130,7 +165,7 @@ bool write(const QString& path, const QVector<const ReadingBuffer*>& buffers, QS
     while (!next.empty() && written) {
         const Cursor c = next.top();
         next.pop();
-        chunk += row(buffers[c.buffer]->at(c.index)).toUtf8();
+        chunk += rowOf(buffers[c.buffer]->at(c.index)).toUtf8();
         chunk += '\n';
         if (c.index + 1 < buffers[c.buffer]->size())
             next.push({buffers[c.buffer]->timeAt(c.index + 1), c.buffer, c.index + 1});
@@ -147,6 +182,31 @@ bool write(const QString& path, const QVector<const ReadingBuffer*>& buffers, QS
         return false;
     }
     return true;
+}
+
+} // namespace
+
+bool write(const QString& path, const QVector<const ReadingBuffer*>& buffers, QString* error)
+{
+    return writeMerged(path, buffers, header(), row, error);
+}
+
+QString siteHeader()
+{
+    return header() + QStringLiteral(",line");
+}
+
+bool writeSite(const QString& path, const QVector<const ReadingBuffer*>& buffers,
+               const QHash<QString, QString>& portOfLine, QString* error)
+{
+    return writeMerged(
+        path, buffers, siteHeader(),
+        [&portOfLine](const Reading& reading) {
+            Reading onPort = reading;
+            onPort.port = portOfLine.value(reading.port);
+            return row(onPort) + QLatin1Char(',') + field(reading.port);
+        },
+        error);
 }
 
 } // namespace csv

@@ -1,5 +1,5 @@
 // The bounded buffer of a sensor's readings and the CSV file made of them.
-#include "core/devices/readings.h"
+#include "codec/readings.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -172,6 +172,53 @@ private slots:
         QVERIFY(!csv::write(blocked, {&a}, &error));
         QVERIFY(!error.isEmpty());
         QVERIFY(!QFile::exists(blocked));
+    }
+
+    // A store keeps each sensor's readings apart, by line, address and speed, and in time
+    // order: a message delivered twice, or late, is not kept a second time.
+    void storeKeepsTimeOrder()
+    {
+        ReadingStore store;
+        bool first = false;
+        QVERIFY(store.add(reading(1000), &first));
+        QVERIFY(first);
+        QVERIFY(store.add(reading(2000), &first));
+        QVERIFY(!first);
+        QVERIFY(!store.add(reading(2000)));
+        QVERIFY(!store.add(reading(1500)));
+        QVERIFY(store.add(reading(1500, 5, 9600, 0, 2, 0, 0, QStringLiteral("site/b")), &first));
+        QVERIFY(first);
+        QVERIFY(store.add(reading(1500, 5, 38400)));
+        QCOMPARE(store.sensorCount(), 3);
+        const ReadingBuffer* kept = store.find(port, 5, 9600);
+        QVERIFY(kept);
+        QCOMPARE(kept->size(), 2);
+        QCOMPARE(kept->timeAt(1), qint64(2000));
+        QVERIFY(!store.find(port, 6, 9600));
+    }
+
+    // A site's CSV: the line's name last, the serial port its line file names in the port
+    // column, empty when none is known.
+    void siteCsvFile()
+    {
+        ReadingBuffer a(QStringLiteral("site/a"), 2, 38400, 10);
+        ReadingBuffer b(QStringLiteral("site/b,east"), 2, 38400, 10);
+        a.append(reading(1000, 2, 38400, 0, 2, 100, 1, QStringLiteral("site/a")));
+        b.append(reading(1500, 2, 38400, 6, 2, 0, 0, QStringLiteral("site/b,east")));
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("site.csv"));
+        QString error;
+        QVERIFY2(csv::writeSite(path, {&b, &a}, {{QStringLiteral("site/a"), port}}, &error),
+                 qPrintable(error));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines.at(0), QStringLiteral("time,address,speed,value,adc,outcome,port,line"));
+        QCOMPARE(lines.at(1),
+                 csv::row(reading(1000, 2, 38400, 0, 2, 100, 1)) + QStringLiteral(",site/a"));
+        QCOMPARE(lines.at(2), csv::row(reading(1500, 2, 38400, 6, 2, 0, 0, QString())) +
+                                  QStringLiteral(",\"site/b,east\""));
     }
 };
 

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QHash>
 #include <QMetaType>
 #include <QString>
 #include <QVector>
 #include <deque>
+#include <map>
+#include <tuple>
 
 // What one poll of one sensor brought: when it ended, whom it asked, and what came back.
 struct Reading
@@ -80,6 +83,24 @@ private:
     std::deque<Sample> samples;
 };
 
+// Every sensor's readings, by port, address and speed: two lines may each have a sensor at
+// 2@38400. The port is whatever names the line: the serial port, or a site's topic prefix.
+class ReadingStore
+{
+public:
+    // Kept in the sensor's buffer, made at its first reading; false when the reading is not
+    // newer than the last one kept (a message delivered twice, or late), so that each buffer
+    // stays in time order.
+    bool add(const Reading& reading, bool* first = nullptr);
+    // Null before the sensor's first reading.
+    const ReadingBuffer* find(const QString& port, int addr, int baudrate) const;
+    QVector<const ReadingBuffer*> all() const;
+    int sensorCount() const { return int(buffers.size()); }
+
+private:
+    std::map<std::tuple<QString, int, int>, ReadingBuffer> buffers;
+};
+
 // The readings as a CSV file: a header line, then one line a reading, oldest first across
 // the sensors; time in ISO 8601 with milliseconds and the UTC offset, address, speed,
 // measured value (empty when the poll failed or the type is undetermined), ADC reading
@@ -91,4 +112,10 @@ QString row(const Reading& reading);
 // Written whole or not at all; false with the reason.
 bool write(const QString& path, const QVector<const ReadingBuffer*>& buffers,
            QString* error = nullptr);
+// A site's readings: the same columns, then the line's name (its topic prefix, which is each
+// buffer's port here); the port column gives the serial port that the line's own file names,
+// empty when none is known.
+QString siteHeader();
+bool writeSite(const QString& path, const QVector<const ReadingBuffer*>& buffers,
+               const QHash<QString, QString>& portOfLine, QString* error = nullptr);
 } // namespace csv

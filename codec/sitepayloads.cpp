@@ -1,0 +1,251 @@
+#include "codec/sitepayloads.h"
+#include "codec/errortext.h"
+#include "codec/blocks.h"
+
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cmath>
+
+namespace broker {
+
+namespace {
+
+QString utcText(qint64 msecs)
+{
+    return QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC).toString(Qt::ISODateWithMs);
+}
+
+// What a reading says, shared by both payloads.
+QJsonObject readingObject(const Reading& reading)
+{
+    QJsonObject object{{QStringLiteral("v"), payloadVersion},
+                       {QStringLiteral("address"), reading.addr},
+                       {QStringLiteral("speed"), reading.baudrate},
+                       {QStringLiteral("readAt"), utcText(reading.msecs)},
+                       {QStringLiteral("error"), reading.error}};
+    if (reading.ok()) {
+        const double value = reading.value();
+        object.insert(QStringLiteral("type"), reading.sensorType);
+        object.insert(QStringLiteral("measure"),
+                      std::isnan(value) ? QJsonValue(QJsonValue::Null) : QJsonValue(value));
+        object.insert(QStringLiteral("unit"), unitOf(reading.sensorType));
+        object.insert(QStringLiteral("adc"), reading.adc);
+        object.insert(QStringLiteral("coil"), reading.coil);
+    } else {
+        object.insert(QStringLiteral("text"), errorTextFor(reading.error));
+    }
+    return object;
+}
+
+// A whole number within [low, high]; JSON gives every number as a double.
+bool wholeIn(const QJsonValue& value, double low, double high, double* out)
+{
+    if (!value.isDouble())
+        return false;
+    const double number = value.toDouble();
+    if (!(number >= low && number <= high) || std::floor(number) != number)
+        return false;
+    *out = number;
+    return true;
+}
+
+// Both payloads are one object of plain values. Anything nested is refused before Qt's parser
+// sees it: Qt 5.15 loses the memory of an object or array under a key that repeats, and a
+// view runs for days on what anyone who may publish sends it.
+bool flatObject(const QByteArray& payload)
+{
+    int opened = 0;
+    bool inString = false;
+    for (int i = 0; i < payload.size(); ++i) {
+        const char c = payload.at(i);
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || (c == '{' && ++opened > 1)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The fields both payloads carry, as readingObject() writes them.
+bool parseCommon(const QByteArray& payload, QJsonObject* object, SensorReport* report, QString* why)
+{
+    if (!flatObject(payload)) {
+        *why = QStringLiteral("вложенные объекты и массивы не ожидаются");
+        return false;
+    }
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(payload, &error);
+    if (!document.isObject()) {
+        *why = QStringLiteral("не объект JSON");
+        return false;
+    }
+    *object = document.object();
+    const auto refuse = [why](const char* key) {
+        *why = QStringLiteral("ключ «%1» отсутствует или неверен").arg(QLatin1String(key));
+        return false;
+    };
+    double number = 0;
+    if (!wholeIn(object->value(QLatin1String("v")), payloadVersion, payloadVersion, &number))
+        return refuse("v");
+    Reading reading;
+    if (!wholeIn(object->value(QLatin1String("address")), 1, 247, &number))
+        return refuse("address");
+    reading.addr = qint32(number);
+    if (!wholeIn(object->value(QLatin1String("speed")), 1, 4000000, &number))
+        return refuse("speed");
+    reading.baudrate = qint32(number);
+    const QDateTime at =
+        QDateTime::fromString(object->value(QLatin1String("readAt")).toString(), Qt::ISODateWithMs);
+    if (!at.isValid())
+        return refuse("readAt");
+    reading.msecs = at.toMSecsSinceEpoch();
+    if (!wholeIn(object->value(QLatin1String("error")), 0, 255, &number))
+        return refuse("error");
+    reading.error = qint32(number);
+    SensorReport result;
+    if (reading.ok()) {
+        if (!wholeIn(object->value(QLatin1String("type")), 0, 65535, &number))
+            return refuse("type");
+        reading.sensorType = quint16(number);
+        const QJsonValue measure = object->value(QLatin1String("measure"));
+        // Stored as the parameters block gives it: volts, or hundredths of a degree.
+        const double scale = reading.sensorType == 1 ? 100.0 : 1.0;
+        if (reading.sensorType == 1 || reading.sensorType == 2) {
+            if (!measure.isDouble())
+                return refuse("measure");
+            const double raw = std::round(measure.toDouble() * scale);
+            if (!(raw >= -32768 && raw <= 32767) ||
+                (scale == 1.0 && std::floor(measure.toDouble()) != measure.toDouble()))
+                return refuse("measure");
+            reading.measure = qint16(raw);
+        } else if (!measure.isNull()) {
+            return refuse("measure");
+        }
+        if (!wholeIn(object->value(QLatin1String("adc")), 0, 65535, &number))
+            return refuse("adc");
+        reading.adc = quint16(number);
+        // Publishers before the coil was published leave it out.
+        if (object->contains(QLatin1String("coil"))) {
+            if (!wholeIn(object->value(QLatin1String("coil")), 0, 255, &number))
+                return refuse("coil");
+            reading.coil = quint8(number);
+        }
+    } else {
+        const QJsonValue text = object->value(QLatin1String("text"));
+        if (!text.isUndefined() && !text.isString())
+            return refuse("text");
+        result.text = text.isString() ? text.toString() : errorTextFor(reading.error);
+        // Some codes have no text of their own; the failure is shown all the same.
+        if (result.text.isEmpty())
+            result.text = QStringLiteral("Ошибка %1").arg(reading.error);
+    }
+    result.reading = reading;
+    *report = result;
+    return true;
+}
+
+} // namespace
+
+bool parseReadingPayload(const QByteArray& payload, SensorReport* report, QString* why)
+{
+    QJsonObject object;
+    SensorReport result;
+    if (!parseCommon(payload, &object, &result, why))
+        return false;
+    double number = 0;
+    // Sequence numbers count from 1 and stay below 2^53, where a double still counts exactly.
+    if (!wholeIn(object.value(QLatin1String("seq")), 1, 9007199254740991.0, &number)) {
+        *why = QStringLiteral("ключ «seq» отсутствует или неверен");
+        return false;
+    }
+    result.seq = quint64(number);
+    *report = result;
+    return true;
+}
+
+bool parseSensorPayload(const QByteArray& payload, SensorReport* report, QString* why)
+{
+    QJsonObject object;
+    SensorReport result;
+    if (!parseCommon(payload, &object, &result, why))
+        return false;
+    const auto refuse = [why](const char* key) {
+        *why = QStringLiteral("ключ «%1» неверен").arg(QLatin1String(key));
+        return false;
+    };
+    double number = 0;
+    const QJsonValue name = object.value(QLatin1String("name"));
+    if (!name.isUndefined()) {
+        if (!name.isString())
+            return refuse("name");
+        result.name = name.toString();
+    }
+    const QJsonValue setpoint = object.value(QLatin1String("setpoint"));
+    if (!setpoint.isUndefined()) {
+        if (!wholeIn(setpoint, -32768, 32767, &number))
+            return refuse("setpoint");
+        result.setpoint = int(number);
+    }
+    const QJsonValue workTime = object.value(QLatin1String("workTime"));
+    if (!workTime.isUndefined()) {
+        if (!wholeIn(workTime, 0, 4294967295.0, &number))
+            return refuse("workTime");
+        result.workTime = qint64(number);
+    }
+    const QJsonValue version = object.value(QLatin1String("version"));
+    if (!version.isUndefined()) {
+        if (!version.isString())
+            return refuse("version");
+        result.version = version.toString();
+    }
+    if (!wholeIn(object.value(QLatin1String("dropped")), 0, 9007199254740991.0, &number))
+        return refuse("dropped");
+    result.dropped = qint64(number);
+    *report = result;
+    return true;
+}
+
+QString unitOf(int sensorType)
+{
+    switch (sensorType) {
+    case 1:
+        return QStringLiteral("°C");
+    case 2:
+        return QStringLiteral("V");
+    default:
+        return QString();
+    }
+}
+
+QByteArray readingPayload(const Reading& reading, quint64 seq)
+{
+    QJsonObject object = readingObject(reading);
+    object.insert(QStringLiteral("seq"), qint64(seq));
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+QByteArray sensorPayload(const DeviceVEL_DUO300& dev, const Reading& reading, qint64 dropped)
+{
+    QJsonObject object = readingObject(reading);
+    if (dev.ustRead) {
+        object.insert(QStringLiteral("name"), nameText(dev.ust));
+        object.insert(QStringLiteral("setpoint"), int(dev.ust.threshold));
+    }
+    // The record keeps what its last good poll read; before one, it has nothing to tell.
+    const ParamBlock param = dev.param;
+    if (reading.ok() || param.sensorType != 0 || param.workTime != 0) {
+        object.insert(QStringLiteral("workTime"), qint64(param.workTime));
+        object.insert(QStringLiteral("version"), versionText(param));
+    }
+    object.insert(QStringLiteral("dropped"), dropped);
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+} // namespace broker

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QSet>
+#include <QString>
+#include <QWidget>
+#include <functional>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSortFilterProxyModel;
+class QSpinBox;
+class QTimer;
+class QTreeView;
+class SiteMonitor;
+class TrendPlot;
+
+namespace site {
+class LineTree;
+}
+
+// "Обзор площадки": every line published to an MQTT broker under a topic filter, each with
+// its sensors in the line overview's columns and colours, and the trends of the ticked ones.
+// It only subscribes: it publishes nothing and talks to no serial port. The broker's address,
+// TLS, CA file, user name and topic filter are remembered between runs; the password is
+// asked when needed and kept in memory only.
+class SiteView : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit SiteView(QWidget* parent = nullptr);
+
+    // Asks for the broker's password; a null string when the user cancels.
+    std::function<QString(const QString& user)> askPassword;
+    // Asks where the CSV goes; empty when the user cancels.
+    std::function<QString()> chooseCsvFile;
+
+    const SiteMonitor& monitor() const { return *lines; }
+    // Connects with the form's settings and remembers them; asks for the password first when
+    // a user name is given and none is known (or the broker refused the last attempt).
+    void connectToBroker();
+    void disconnectFromBroker();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void showConnection();
+    void showTrends();
+    void refresh();
+    void exportCsv();
+    void remember() const;
+
+    SiteMonitor* lines = nullptr;
+    site::LineTree* tree = nullptr;
+    QSortFilterProxyModel* sorted = nullptr;
+    QTreeView* view = nullptr;
+    TrendPlot* plot = nullptr;
+    QTimer* clock = nullptr;
+    int ticks = 0;
+    bool fitted = false;
+    QSet<QString> folded; // the lines the user folded, kept folded when the rows are made anew
+
+    QLineEdit* host = nullptr;
+    QSpinBox* port = nullptr;
+    QCheckBox* tls = nullptr;
+    QLineEdit* caFile = nullptr;
+    QLineEdit* user = nullptr;
+    QLineEdit* topics = nullptr;
+    QPushButton* connectButton = nullptr;
+    QPushButton* disconnectButton = nullptr;
+    QLabel* status = nullptr;
+
+    QString password;        // in memory only; null until asked
+    QString shownBroker;     // the broker's address as the status names it
+    bool wasRefused = false; // the broker refused since the password was last asked
+};
