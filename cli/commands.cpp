@@ -1,9 +1,11 @@
 #include "cli/commands.h"
 #include "cli/mqttwatch.h"
-#include "codec/linefile.h"
-#include "core/ops/linepoller.h"
 #include "codec/errortext.h"
 #include "codec/firmwareimage.h"
+#include "codec/linefile.h"
+#include "core/devices/searchplan.h"
+#include "core/link/serialports.h"
+#include "core/ops/linepoller.h"
 #include "core/sensor/format.h"
 #include "core/sensor/ustform.h"
 
@@ -11,9 +13,7 @@
 #include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QProcessEnvironment>
 #include <QRegularExpression>
-#include <QSerialPortInfo>
 #include <algorithm>
 #include <iterator>
 
@@ -169,7 +169,7 @@ int runPorts(Context& context)
         return context.usage(QStringLiteral("ports не принимает аргументов"));
     QJsonArray list;
     QString text;
-    for (const PortEntry& port : listPorts()) {
+    for (const PortEntry& port : serialPorts()) {
         list.append(QJsonObject{{QStringLiteral("device"), port.device},
                                 {QStringLiteral("description"), port.description}});
         text += port.device + QLatin1Char('\t') + port.description + QLatin1Char('\n');
@@ -186,10 +186,8 @@ int runScan(Context& context)
 {
     if (!context.args.isEmpty())
         return context.usage(QStringLiteral("scan не принимает аргументов"));
-    QStringList speeds{QStringLiteral("115200"), QStringLiteral("38400"), QStringLiteral("9600")};
-    QStringList addresses;
-    for (int addr = 1; addr <= addressMax; ++addr)
-        addresses << QString::number(addr);
+    QStringList speeds = defaultSearchSpeeds();
+    QStringList addresses = defaultSearchAddresses();
     const QCommandLineParser& parser = *context.parser;
     if (parser.isSet(QStringLiteral("speeds"))) {
         if (!parseList(parser.value(QStringLiteral("speeds")), 1, 1000000, &speeds))
@@ -671,26 +669,12 @@ bool parseSensor(const QString& text, SensorArg* sensor, QString* why)
     return true;
 }
 
-QList<PortEntry> listPorts()
-{
-    QList<PortEntry> ports;
-    // Pseudo-terminals (a simulated bus) are not enumerated; they are named here, as for the
-    // window.
-    const QString extra =
-        QProcessEnvironment::systemEnvironment().value(QStringLiteral("VEL_DUO300_EXTRA_PORTS"));
-    for (const QString& path : extra.split(QLatin1Char(':'), Qt::SkipEmptyParts))
-        ports.append({path, QStringLiteral("дополнительный порт (VEL_DUO300_EXTRA_PORTS)")});
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
-        ports.append({info.systemLocation(), info.description()});
-    return ports;
-}
-
 bool Context::open(int* code)
 {
     QString name = port;
     if (name.isEmpty()) {
         // As the window: the first port of the list.
-        const QList<PortEntry> ports = listPorts();
+        const QList<PortEntry> ports = serialPorts();
         if (ports.isEmpty()) {
             *code = exitcode::port;
             const QString text = QStringLiteral("Порт не указан (--port, VELDUO_PORT) и не найден");

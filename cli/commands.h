@@ -53,14 +53,6 @@ constexpr int factoryAddress = 1;
 QString flashWayOut(int address, int speed);
 bool parseSensor(const QString& text, SensorArg* sensor, QString* why);
 
-// The serial ports, extra ports (VEL_DUO300_EXTRA_PORTS) first: device path and description.
-struct PortEntry
-{
-    QString device;
-    QString description;
-};
-QList<PortEntry> listPorts();
-
 // One command: its name, its own options, and what it does.
 struct Command
 {
