@@ -64,6 +64,13 @@ struct HelpPage
     const char* examples;
 };
 
+// Whether the dispatcher opens the port for a command.
+enum PortUse
+{
+    NoPort,
+    NeedsPort,
+};
+
 // One command of the table in main.cpp.
 struct Command
 {
@@ -71,7 +78,7 @@ struct Command
     // Checks the arguments and options: the job, or an empty one with *code set after telling
     // why.
     Job (*prepare)(Context& context, int* code);
-    bool needsPort;
+    PortUse port;
     HelpPage (*help)();
 };
 

@@ -11,17 +11,17 @@ namespace {
 const QList<Command>& commands()
 {
     static const QList<Command> table = {
-        {"ports", preparePorts, false, portsHelp},
-        {"scan", prepareScan, true, scanHelp},
-        {"info", prepareInfo, true, infoHelp},
-        {"read", prepareRead, true, readHelp},
-        {"write", prepareWrite, true, writeHelp},
-        {"set-address", prepareSetAddress, true, setAddressHelp},
-        {"reset", prepareReset, true, resetHelp},
-        {"calibrate", prepareCalibrate, true, calibrateHelp},
-        {"flash", prepareFlash, true, flashHelp},
-        {"watch", prepareWatch, true, watchHelp},
-        {"commission", prepareCommission, true, commissionHelp},
+        {"ports", preparePorts, NoPort, portsHelp},
+        {"scan", prepareScan, NeedsPort, scanHelp},
+        {"info", prepareInfo, NeedsPort, infoHelp},
+        {"read", prepareRead, NeedsPort, readHelp},
+        {"write", prepareWrite, NeedsPort, writeHelp},
+        {"set-address", prepareSetAddress, NeedsPort, setAddressHelp},
+        {"reset", prepareReset, NeedsPort, resetHelp},
+        {"calibrate", prepareCalibrate, NeedsPort, calibrateHelp},
+        {"flash", prepareFlash, NeedsPort, flashHelp},
+        {"watch", prepareWatch, NeedsPort, watchHelp},
+        {"commission", prepareCommission, NeedsPort, commissionHelp},
     };
     return table;
 }
@@ -114,7 +114,7 @@ int main(int argc, char* argv[])
     const Job job = command->prepare(context, &code);
     if (!job)
         return code;
-    if (command->needsPort && !context.open(&code))
+    if (command->port == NeedsPort && !context.open(&code))
         return code;
     return job(context);
 }
