@@ -19,17 +19,17 @@ struct Watch
     double interval = 1;
     bool csv = false;
     bool publishing = false;
-    std::unique_ptr<MqttWatch> mqtt = std::make_unique<MqttWatch>();
+    MqttWatch mqtt;
 };
 
-int watch(Context& context, Watch& watch)
+int watch(Context& context, Watch& given)
 {
     Session& session = *context.session;
-    SensorRegistry& registry = watch.registry;
-    MqttWatch* mqtt = watch.mqtt.get();
-    const bool publishing = watch.publishing;
-    const bool csv = watch.csv;
-    const double interval = watch.interval;
+    SensorRegistry& registry = given.registry;
+    MqttWatch* mqtt = &given.mqtt;
+    const bool publishing = given.publishing;
+    const bool csv = given.csv;
+    const double interval = given.interval;
     if (publishing)
         mqtt->start(context, registry);
     if (csv && !context.json)
@@ -134,7 +134,7 @@ Job prepareWatch(Context& context, int* code)
     }
     prepared->csv = context.parser->isSet(QStringLiteral("csv"));
     prepared->publishing = context.parser->isSet(QStringLiteral("mqtt"));
-    if (prepared->publishing && !prepared->mqtt->prepare(context, code))
+    if (prepared->publishing && !prepared->mqtt.prepare(context, code))
         return Job();
     return [prepared](Context& context) { return watch(context, *prepared); };
 }
