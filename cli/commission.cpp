@@ -1,9 +1,9 @@
 // Commissioning a line: factory sensors, one after the other, made into what a plan says.
-#include "cli/commands.h"
-#include "codec/linefile.h"
+#include "cli/command.h"
 #include "codec/errortext.h"
-#include "core/ops/lineops.h"
 #include "codec/firmwareimage.h"
+#include "codec/linefile.h"
+#include "core/ops/lineops.h"
 #include "core/sensor/format.h"
 #include "core/sensor/ustform.h"
 
@@ -262,62 +262,18 @@ void tell(const Context& context, int number, const QString& status, const QStri
     context.result(QStringLiteral("Позиция %1: %2\n").arg(number).arg(text), object);
 }
 
-} // namespace
-
-int runCommission(Context& context)
+// The plan's entries, one after the other, each sensor written to the line file once done.
+int commission(Context& context, const linefile::Line& plan, linefile::Line out,
+               const QString& outPath, const QString& imagePath, bool resume)
 {
-    if (context.args.size() != 1)
-        return context.usage(QStringLiteral("ожидается один аргумент: файл плана"));
-    const QCommandLineParser& parser = *context.parser;
-    const QString outPath = parser.value(QStringLiteral("out"));
-    if (outPath.isEmpty())
-        return context.usage(QStringLiteral("не указан файл линии (--out LINEFILE)"));
-    const bool resume = parser.isSet(QStringLiteral("resume"));
-    const QString imagePath = parser.value(QStringLiteral("image"));
-
-    // Everything is checked before the first byte: the plan, the image, the line file.
-    const linefile::ReadResult plan = linefile::readFile(context.args.at(0), linefile::Mode::Plan);
-    if (!plan.ok())
-        return context.refuse(plan.refusal);
-    QStringList faults;
-    for (const linefile::PlanFault& fault : linefile::checkPlan(plan.line))
-        faults << fault.text;
-    bool flashing = false;
-    for (const linefile::Sensor& entry : plan.line.sensors)
-        flashing = flashing || entry.flash;
-    if (flashing && imagePath.isEmpty())
-        faults << QStringLiteral("План требует перепрограммирования (\"flash\"), а образ не "
-                                 "указан (--image IMAGE)");
-    if (!faults.isEmpty())
-        return context.refuse(faults.join(QLatin1Char('\n')));
-    if (flashing) {
-        const firmware::ImageFile image = firmware::readImageFile(imagePath);
-        if (!image.refusal.isEmpty())
-            return context.refuse(image.refusal);
-    }
-    linefile::Line out;
-    if (QFileInfo::exists(outPath)) {
-        if (!resume)
-            return context.refuse(QStringLiteral("Файл линии «%1» уже есть; продолжить его — "
-                                                 "--resume")
-                                      .arg(outPath));
-        const linefile::ReadResult done = linefile::readFile(outPath, linefile::Mode::File);
-        if (!done.ok())
-            return context.refuse(done.refusal);
-        out = done.line;
-    }
-
-    int code = 0;
-    if (!context.open(&code))
-        return code;
     Session& session = *context.session;
     out.port = session.port();
     // The plan is the operator's consent: the operations' own confirmations are not asked.
     session.host().yes = true;
     Commissioning commissioning(context, imagePath);
     int commissioned = 0, failed = 0, skipped = 0;
-    for (int i = 0; i < plan.line.sensors.size(); ++i) {
-        const linefile::Sensor& entry = plan.line.sensors[i];
+    for (int i = 0; i < plan.sensors.size(); ++i) {
+        const linefile::Sensor& entry = plan.sensors[i];
         if (resume && recorded(out, entry)) {
             ++skipped;
             tell(context, i + 1, QStringLiteral("skipped"),
@@ -369,4 +325,85 @@ int runCommission(Context& context)
                      .arg(failed)
                      .arg(skipped));
     return failed > 0 ? exitcode::batch : exitcode::done;
+}
+
+} // namespace
+
+Job prepareCommission(Context& context, int* code)
+{
+    if (context.args.size() != 1)
+        return noJob(code, context.usage(QStringLiteral("ожидается один аргумент: файл плана")));
+    const QCommandLineParser& parser = *context.parser;
+    const QString outPath = parser.value(QStringLiteral("out"));
+    if (outPath.isEmpty())
+        return noJob(code, context.usage(QStringLiteral("не указан файл линии (--out LINEFILE)")));
+    const bool resume = parser.isSet(QStringLiteral("resume"));
+    const QString imagePath = parser.value(QStringLiteral("image"));
+
+    // Everything is checked before the first byte: the plan, the image, the line file.
+    const linefile::ReadResult plan = linefile::readFile(context.args.at(0), linefile::Mode::Plan);
+    if (!plan.ok())
+        return noJob(code, context.refuse(plan.refusal));
+    QStringList faults;
+    for (const linefile::PlanFault& fault : linefile::checkPlan(plan.line))
+        faults << fault.text;
+    bool flashing = false;
+    for (const linefile::Sensor& entry : plan.line.sensors)
+        flashing = flashing || entry.flash;
+    if (flashing && imagePath.isEmpty())
+        faults << QStringLiteral("План требует перепрограммирования (\"flash\"), а образ не "
+                                 "указан (--image IMAGE)");
+    if (!faults.isEmpty())
+        return noJob(code, context.refuse(faults.join(QLatin1Char('\n'))));
+    if (flashing) {
+        const firmware::ImageFile image = firmware::readImageFile(imagePath);
+        if (!image.refusal.isEmpty())
+            return noJob(code, context.refuse(image.refusal));
+    }
+    linefile::Line out;
+    if (QFileInfo::exists(outPath)) {
+        if (!resume)
+            return noJob(code, context.refuse(QStringLiteral("Файл линии «%1» уже есть; "
+                                                             "продолжить его — --resume")
+                                                  .arg(outPath)));
+        const linefile::ReadResult done = linefile::readFile(outPath, linefile::Mode::File);
+        if (!done.ok())
+            return noJob(code, context.refuse(done.refusal));
+        out = done.line;
+    }
+
+    return [plan = plan.line, out, outPath, imagePath, resume](Context& context) {
+        return commission(context, plan, out, outPath, imagePath, resume);
+    };
+}
+
+HelpPage commissionHelp()
+{
+    return {"ввод линии в работу по плану",
+            "velduo commission PLAN --out LINEFILE [--image IMAGE] [--resume] [--yes]",
+            "PLAN - файл линии, записи которого говорят, чем станет каждая позиция:\n"
+            "address, speed, name, setpoint, по желанию \"calibrate\": [\"zero\", \"nominal\"]\n"
+            "и \"flash\": true. План, образ и файл линии проверяются целиком до первого\n"
+            "байта. Для каждой записи по порядку: проверка, что адрес записи на её скорости\n"
+            "свободен; ожидание датчика с заводскими настройками (адрес 1, 115200): запрос\n"
+            "«Подключите датчик...» и Enter, с --yes - опрос раз в секунду; перепрограммирование,\n"
+            "если задано (датчик, оставшийся в загрузчике, - только так); запись уставок\n"
+            "и адреса одним блоком, когда адрес записи на её скорости снова проверен\n"
+            "свободным; чтение обратно и сравнение с записью; калибровка, если задана (с\n"
+            "запросом подать напряжение, без запроса с --yes); датчик, как он считан,\n"
+            "дописывается в LINEFILE, который сохраняется целиком после каждого датчика.\n"
+            "Запись, что не удалась, не останавливает остальные (код 5). Подтверждения\n"
+            "операций не спрашиваются: согласие - сам план.\n",
+            {QCommandLineOption(
+                 QStringLiteral("out"),
+                 QStringLiteral("Файл линии для результата; если он уже есть, нужен --resume."),
+                 QStringLiteral("LINEFILE")),
+             QCommandLineOption(QStringLiteral("image"),
+                                QStringLiteral("Образ программы для записей с \"flash\": true."),
+                                QStringLiteral("IMAGE")),
+             QCommandLineOption(
+                 QStringLiteral("resume"),
+                 QStringLiteral("Продолжить LINEFILE: записи, что в нём уже есть, пропускаются."))},
+            "    velduo commission plan.json --out line.json --image VEL_DUO300.bin\n"
+            "    velduo commission plan.json --out line.json --resume --yes\n"};
 }

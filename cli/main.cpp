@@ -1,21 +1,38 @@
 // velduo: the sensors' jobs from the command line, over the same library as the window.
-#include "cli/commands.h"
+#include "cli/command.h"
 
 #include <QCoreApplication>
 #include <QProcessEnvironment>
 
 namespace {
 
-QList<QCommandLineOption> commonOptions()
+// Every command, in the order the program's help lists them. A command that needs the port
+// gets it opened by the dispatcher once its arguments were found sound.
+const QList<Command>& commands()
 {
-    return {
-        QCommandLineOption(QStringLiteral("port"), QString(), QStringLiteral("PATH")),
-        QCommandLineOption(QStringLiteral("yes")),
-        QCommandLineOption(QStringLiteral("log"), QString(), QStringLiteral("FILE")),
-        QCommandLineOption(QStringLiteral("v")),
-        QCommandLineOption(QStringLiteral("json")),
-        QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}),
+    static const QList<Command> table = {
+        {"ports", preparePorts, NoPort, portsHelp},
+        {"scan", prepareScan, NeedsPort, scanHelp},
+        {"info", prepareInfo, NeedsPort, infoHelp},
+        {"read", prepareRead, NeedsPort, readHelp},
+        {"write", prepareWrite, NeedsPort, writeHelp},
+        {"set-address", prepareSetAddress, NeedsPort, setAddressHelp},
+        {"reset", prepareReset, NeedsPort, resetHelp},
+        {"calibrate", prepareCalibrate, NeedsPort, calibrateHelp},
+        {"flash", prepareFlash, NeedsPort, flashHelp},
+        {"watch", prepareWatch, NeedsPort, watchHelp},
+        {"commission", prepareCommission, NeedsPort, commissionHelp},
     };
+    return table;
+}
+
+const Command* findCommand(const QString& name)
+{
+    for (const Command& command : commands()) {
+        if (name == QLatin1String(command.name))
+            return &command;
+    }
+    return nullptr;
 }
 
 int usageError(const QString& text)
@@ -25,6 +42,32 @@ int usageError(const QString& text)
 }
 
 } // namespace
+
+QList<QCommandLineOption> commonOptions()
+{
+    return {
+        QCommandLineOption(QStringLiteral("port"),
+                           QStringLiteral("Последовательный порт; иначе переменная VELDUO_PORT, "
+                                          "иначе первый порт списка\nvelduo ports."),
+                           QStringLiteral("PATH")),
+        QCommandLineOption(QStringLiteral("yes"),
+                           QStringLiteral("Отвечать «да» на каждое подтверждение. Без него "
+                                          "подтверждение спрашивается\nна терминале и считается "
+                                          "отказом, если стандартный ввод не терминал.")),
+        QCommandLineOption(
+            QStringLiteral("log"),
+            QStringLiteral("Дописывать в FILE строки монитора порта, как окно пишет в log.txt."),
+            QStringLiteral("FILE")),
+        QCommandLineOption(QStringLiteral("v"),
+                           QStringLiteral("Те же строки на stderr по мере обмена.")),
+        QCommandLineOption(QStringLiteral("json"),
+                           QStringLiteral("Машинный вывод: один документ JSON или, для потоков, "
+                                          "объект JSON на строке;\nдатчик описан ключами файла "
+                                          "линии.")),
+        QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                           QStringLiteral("Эта справка.")),
+    };
+}
 
 int main(int argc, char* argv[])
 {
@@ -36,27 +79,21 @@ int main(int argc, char* argv[])
     const QString name = arguments.at(1);
     if (name == QLatin1String("--help") || name == QLatin1String("-h") ||
         name == QLatin1String("help")) {
-        if (arguments.size() > 2)
-            printOut(commandHelp(arguments.at(2)));
-        else
-            printOut(programHelp());
+        const Command* command = arguments.size() > 2 ? findCommand(arguments.at(2)) : nullptr;
+        printOut(command ? commandHelp(*command) : programHelp(commands()));
         return exitcode::done;
     }
-    const Command* command = nullptr;
-    for (const Command& known : commands()) {
-        if (known.name == name)
-            command = &known;
-    }
+    const Command* command = findCommand(name);
     if (!command)
         return usageError(QStringLiteral("неизвестная команда «%1»").arg(name));
 
     QCommandLineParser parser;
     parser.addOptions(commonOptions());
-    parser.addOptions(command->options);
+    parser.addOptions(command->help().options);
     if (!parser.parse(QStringList{arguments.at(0)} + arguments.mid(2)))
         return usageError(QStringLiteral("%1: %2").arg(name, parser.errorText()));
     if (parser.isSet(QStringLiteral("help"))) {
-        printOut(commandHelp(name));
+        printOut(commandHelp(*command));
         return exitcode::done;
     }
 
@@ -72,5 +109,12 @@ int main(int argc, char* argv[])
         parser.isSet(QStringLiteral("port"))
             ? parser.value(QStringLiteral("port"))
             : QProcessEnvironment::systemEnvironment().value(QStringLiteral("VELDUO_PORT"));
-    return command->run(context);
+
+    int code = exitcode::done;
+    const Job job = command->prepare(context, &code);
+    if (!job)
+        return code;
+    if (command->port == NeedsPort && !context.open(&code))
+        return code;
+    return job(context);
 }

@@ -1,7 +1,7 @@
 #include "cli/mqttwatch.h"
+#include "codec/blocks.h"
 #include "codec/linefile.h"
 #include "core/ops/linepoller.h"
-#include "codec/blocks.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -21,19 +21,6 @@ QString identity(const DeviceVEL_DUO300& dev)
 }
 
 } // namespace
-
-QList<QCommandLineOption> mqttOptions()
-{
-    return {
-        QCommandLineOption(QStringLiteral("mqtt"), QString(), QStringLiteral("URL")),
-        QCommandLineOption(QStringLiteral("mqtt-topic"), QString(), QStringLiteral("PREFIX")),
-        QCommandLineOption(QStringLiteral("mqtt-user"), QString(), QStringLiteral("NAME")),
-        QCommandLineOption(QStringLiteral("mqtt-password-file"), QString(), QStringLiteral("FILE")),
-        QCommandLineOption(QStringLiteral("mqtt-cafile"), QString(), QStringLiteral("FILE")),
-        QCommandLineOption(QStringLiteral("mqtt-cert"), QString(), QStringLiteral("FILE")),
-        QCommandLineOption(QStringLiteral("mqtt-key"), QString(), QStringLiteral("FILE")),
-    };
-}
 
 bool MqttWatch::prepare(Context& context, int* code)
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/commands.h"
+#include "cli/command.h"
 #include "codec/brokerurl.h"
 #include "core/devices/mqttclient.h"
 #include "codec/readings.h"
@@ -13,9 +13,6 @@
 #include <QList>
 #include <QSet>
 #include <memory>
-
-// The options of watch --mqtt.
-QList<QCommandLineOption> mqttOptions();
 
 // watch --mqtt: the line's sensors published to a broker while the poller reads them.
 class MqttWatch : public QObject

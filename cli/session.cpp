@@ -1,4 +1,5 @@
 #include "cli/session.h"
+#include "core/link/endsignals.h"
 
 #include <QEventLoop>
 #include <QSocketNotifier>
@@ -6,23 +7,9 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
-
-int signalSocket[2] = {-1, -1}; // [0] written by the handler, [1] read by the event loop
-
-void onEndSignal(int)
-{
-    // Only async-signal-safe calls here.
-    const int savedErrno = errno;
-    const char byte = 1;
-    if (::write(signalSocket[0], &byte, 1) < 0) {
-        // The socket is full: a wake-up is pending already.
-    }
-    errno = savedErrno;
-}
 
 void writeTo(FILE* stream, const QString& text)
 {
@@ -239,30 +226,15 @@ bool Session::start(const QString& logPath, QString* why)
             return false;
         }
     }
-    if (signalSocket[0] < 0 &&
-        ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, signalSocket) != 0) {
-        *why = QStringLiteral("Сигналы завершения не перехвачены: %1").arg(qt_error_string());
-        return false;
-    }
-    auto* notifier = new QSocketNotifier(signalSocket[1], QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, this, [this] {
-        char bytes[16];
-        while (::read(signalSocket[1], bytes, sizeof bytes) > 0) {
-        }
+    auto* endSignals = new EndSignals(this);
+    connect(endSignals, &EndSignals::arrived, this, [this] {
         endedBySignal = true;
         end();
     });
-    struct sigaction action = {};
-    action.sa_handler = onEndSignal;
-    sigemptyset(&action.sa_mask);
-    // A second signal takes the default action: a program that does not end by itself still
-    // ends.
-    action.sa_flags = SA_RESTART | SA_RESETHAND;
-    for (int signo : {SIGTERM, SIGINT}) {
-        if (::sigaction(signo, &action, nullptr) != 0) {
-            *why = QStringLiteral("Сигналы завершения не перехвачены: %1").arg(qt_error_string());
-            return false;
-        }
+    QString reason;
+    if (!endSignals->install({SIGTERM, SIGINT}, &reason)) {
+        *why = QStringLiteral("Сигналы завершения не перехвачены: %1").arg(reason);
+        return false;
     }
     return true;
 }

@@ -34,7 +34,13 @@ _velduo()
         scan) own="--speeds --addresses" ;;
         write) own="--name --speed --setpoint" ;;
         watch) own="--interval --csv --mqtt --mqtt-topic --mqtt-user --mqtt-password-file --mqtt-cafile --mqtt-cert --mqtt-key" ;;
-        commission) own="--out --image --resume" ;;
+        commission)
+            own="--out --image --resume"
+            # The plan is a file.
+            if [[ $cur != -* ]]; then
+                COMPREPLY=($(compgen -f -- "$cur"))
+                return
+            fi ;;
         calibrate)
             if [[ $cword -eq 2 ]]; then
                 COMPREPLY=($(compgen -W "zero nominal" -- "$cur"))
@@ -43,7 +49,7 @@ _velduo()
         help)
             COMPREPLY=($(compgen -W "$commands" -- "$cur"))
             return ;;
-        flash|commission)
+        flash)
             if [[ $cur != -* ]]; then
                 COMPREPLY=($(compgen -f -- "$cur"))
                 return

@@ -1,52 +1,12 @@
 #include "gui/endsignals.h"
+#include "core/link/endsignals.h"
 
-#include <QSocketNotifier>
 #include <QWidget>
-#include <cerrno>
 #include <csignal>
-#include <sys/socket.h>
-#include <unistd.h>
-
-namespace {
-
-int signalSocket[2] = {-1, -1}; // [0] written by the handler, [1] read by the event loop
-
-void onEndSignal(int signo)
-{
-    // Only async-signal-safe calls here.
-    const int savedErrno = errno;
-    const char byte = char(signo);
-    if (::write(signalSocket[0], &byte, 1) < 0) {
-        // The socket is full: a wake-up is pending already.
-    }
-    errno = savedErrno;
-}
-
-} // namespace
 
 bool closeOnEndSignals(QWidget* window)
 {
-    if (signalSocket[0] < 0 &&
-        ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, signalSocket) != 0)
-        return false;
-
-    auto* notifier = new QSocketNotifier(signalSocket[1], QSocketNotifier::Read, window);
-    QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
-        char bytes[16];
-        while (::read(signalSocket[1], bytes, sizeof bytes) > 0) {
-        }
-        window->close();
-    });
-
-    struct sigaction action = {};
-    action.sa_handler = onEndSignal;
-    sigemptyset(&action.sa_mask);
-    // A signal that interrupts a system call must not fail it; a repeated one takes the
-    // default action, for a program that does not end by itself.
-    action.sa_flags = SA_RESTART | SA_RESETHAND;
-    for (int signo : {SIGTERM, SIGINT, SIGHUP}) {
-        if (::sigaction(signo, &action, nullptr) != 0)
-            return false;
-    }
-    return true;
+    auto* endSignals = new EndSignals(window);
+    QObject::connect(endSignals, &EndSignals::arrived, window, &QWidget::close);
+    return endSignals->install({SIGTERM, SIGINT, SIGHUP});
 }

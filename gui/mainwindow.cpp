@@ -1,11 +1,12 @@
 #include "gui/mainwindow.h"
+#include "core/devices/searchplan.h"
+#include "core/link/lineclient.h"
+#include "core/ops/linepoller.h"
+#include "core/sensor/ustform.h"
 #include "gui/notices.h"
 #include "gui/overview.h"
 #include "gui/rowdelegate.h"
 #include "gui/siteview.h"
-#include "core/ops/linepoller.h"
-#include "core/link/lineclient.h"
-#include "core/sensor/ustform.h"
 #include "ui_mainwindow.h"
 
 #include <QDateTime>
@@ -84,16 +85,14 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     ui->lineEditReprogFilePath->hide();
     ui->BtnSetFile->hide();
 
-    for (const char* rate : {"115200", "38400", "9600"})
-        ui->listWidgetSpeed->addItem(QString::fromLatin1(rate));
+    ui->listWidgetSpeed->addItems(defaultSearchSpeeds());
 
     fillBaudRates(ui->comboBoxSearchSpeed);
     ui->comboBoxSearchSpeed->setCurrentIndex(0);
     fillBaudRates(ui->comboBoxUstSpeed);
     ui->comboBoxUstSpeed->setCurrentIndex(-1);
 
-    for (int addr = 1; addr <= 31; ++addr)
-        ui->listWidgetAddr->addItem(QString::number(addr));
+    ui->listWidgetAddr->addItems(defaultSearchAddresses());
 
     connect(ui->btnAddSpeed, &QPushButton::clicked, this, &MainWindow::addSpeed);
     connect(ui->btnAddAddr, &QPushButton::clicked, this, &MainWindow::addAddr);

@@ -1,19 +1,14 @@
+#include "core/link/lineclient.h"
+#include "core/link/serialports.h"
 #include "gui/mainwindow.h"
 #include "gui/overview.h"
-#include "core/link/lineclient.h"
 #include "ui_mainwindow.h"
-
-#include <QSerialPortInfo>
 
 void MainWindow::searchComPort()
 {
     ui->PortNameBox->clear();
-    // Pseudo-terminals (a simulated bus) are not enumerated; they can be named here.
-    const QString extra = qEnvironmentVariable("VEL_DUO300_EXTRA_PORTS");
-    for (const QString& path : extra.split(QLatin1Char(':'), Qt::SkipEmptyParts))
-        ui->PortNameBox->addItem(path);
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
-        ui->PortNameBox->addItem(info.portName());
+    for (const PortEntry& port : serialPorts())
+        ui->PortNameBox->addItem(port.name);
 }
 
 void MainWindow::reopenPort(int baudrate)

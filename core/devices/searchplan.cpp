@@ -1,4 +1,5 @@
 #include "core/devices/searchplan.h"
+#include "codec/blocks.h"
 
 #include <algorithm>
 #include <functional>
@@ -40,4 +41,17 @@ int probeCount(const QList<SearchStep>& plan)
     return int(std::count_if(plan.cbegin(), plan.cend(), [](const SearchStep& step) {
         return step.kind == SearchStep::Probe;
     }));
+}
+
+QStringList defaultSearchSpeeds()
+{
+    return {QStringLiteral("115200"), QStringLiteral("38400"), QStringLiteral("9600")};
+}
+
+QStringList defaultSearchAddresses()
+{
+    QStringList addresses;
+    for (int addr = 1; addr <= addressMax; ++addr)
+        addresses << QString::number(addr);
+    return addresses;
 }

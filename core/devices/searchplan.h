@@ -38,3 +38,8 @@ QList<SearchStep> searchPlan(const QStringList& speeds, const QStringList& addrs
 
 // The number of probes in a plan.
 int probeCount(const QList<SearchStep>& plan);
+
+// The lists a search starts with: the speeds sensors are usually set to, fastest first, and
+// every address a sensor may take.
+QStringList defaultSearchSpeeds();
+QStringList defaultSearchAddresses();

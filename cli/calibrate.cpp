@@ -1,0 +1,65 @@
+// velduo calibrate: a voltage sensor's zero and nominal points.
+#include "cli/command.h"
+#include "cli/sensortext.h"
+#include "core/sensor/format.h"
+
+namespace {
+
+int calibrate(Context& context, const SensorArg& sensor, bool zero)
+{
+    DeviceVEL_DUO300 dev;
+    if (const int code = readSensor(context, sensor, LiveValues, &dev))
+        return code;
+    const QString what = sensorText(sensor.address, sensor.speed);
+    if (dev.param.sensorType != 2)
+        return context.refuse(QStringLiteral("Датчик %1: калибруются только датчики напряжения, "
+                                             "а это %2")
+                                  .arg(what, sensorTypeText(dev.param.sensorType)));
+    Session& session = *context.session;
+    TerminalHost& host = session.host();
+    host.setActivity(zero ? QStringLiteral("Калибровка нуля %1").arg(what)
+                          : QStringLiteral("Калибровка номинала %1").arg(what));
+    host.onParams = [&host](DeviceVEL_DUO300* read) {
+        host.status(QStringLiteral("АЦП %1").arg(read->param.adc));
+    };
+    const ops::Result result = zero ? ops::CalibrateZero(session.line(), host).run(&dev)
+                                    : ops::CalibrateNominal(session.line(), host).run(&dev);
+    host.onParams = nullptr;
+    host.finishProgress();
+    if (const int code = context.report(result, what))
+        return code;
+    context.result(zero ? QStringLiteral("Датчик %1: точка нуля записана, АЦП %2\n")
+                              .arg(what)
+                              .arg(dev.ust.zeroAdc)
+                        : QStringLiteral("Датчик %1: точка номинала записана, АЦП %2\n")
+                              .arg(what)
+                              .arg(dev.ust.nomAdc),
+                   linefile::toObject(described(dev, true)));
+    return exitcode::done;
+}
+
+} // namespace
+
+Job prepareCalibrate(Context& context, int* code)
+{
+    if (context.args.isEmpty() || (context.args.at(0) != QLatin1String("zero") &&
+                                   context.args.at(0) != QLatin1String("nominal")))
+        return noJob(code, context.usage(QStringLiteral("calibrate: ожидается zero или nominal")));
+    const bool zero = context.args.takeFirst() == QLatin1String("zero");
+    SensorArg sensor;
+    if (!sensorArgument(context, 1, &sensor, code))
+        return Job();
+    return [sensor, zero](Context& context) { return calibrate(context, sensor, zero); };
+}
+
+HelpPage calibrateHelp()
+{
+    return {"калибровка датчика напряжения",
+            "velduo calibrate zero SENSOR\nvelduo calibrate nominal SENSOR",
+            "Калибровка, как в окне, только для датчиков напряжения. zero записывает\n"
+            "текущий отсчёт АЦП как точку нуля (подайте 0 В). nominal шагами\n"
+            "потенциометра вводит отсчёт в окно 30-95 % шкалы и записывает его как точку\n"
+            "номинала (подайте номинальное напряжение).\n",
+            {},
+            "    velduo calibrate zero 5@9600\n    velduo calibrate nominal 5@9600\n"};
+}
