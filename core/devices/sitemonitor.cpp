@@ -17,6 +17,9 @@ SiteMonitor::SiteMonitor(QObject* parent) : QObject(parent)
 
 SiteMonitor::~SiteMonitor()
 {
+    // Whoever listens may be half destroyed by now (a view that owns this as its child): the
+    // connection ends without a word.
+    blockSignals(true);
     close();
 }
 

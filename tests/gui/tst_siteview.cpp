@@ -183,7 +183,9 @@ private slots:
                          .value<QColor>(),
                      QColor(0xC0C0C0));
             QCOMPARE(cell(tree, line, sensorsPerLine, Age), QStringLiteral("—"));
-            QVERIFY(lineRow(tree, line).data().toString().contains(ports[&line - names]));
+            // The port, once the line's file has come.
+            QTRY_VERIFY_WITH_TIMEOUT(
+                lineRow(tree, line).data().toString().contains(ports[&line - names]), 20000);
         }
         // Sorted by address, voltages and temperatures in turn: by value, the highest first.
         tree->sortByColumn(Value, Qt::DescendingOrder);
