@@ -208,6 +208,8 @@ Session::Session(const QString& port, bool verbose)
                 failure = text;
                 monitor(prefix, text);
             });
+    connect(client.get(), &LineClient::paramsChanged, this,
+            [this](DeviceVEL_DUO300* dev) { terminal.paramsChanged(dev); });
 }
 
 Session::~Session()

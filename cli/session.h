@@ -49,16 +49,13 @@ public:
     void end();
     // Called with the record whenever its live values were read.
     std::function<void(DeviceVEL_DUO300*)> onParams;
+    // The line's notice that the record's live values were read: passed to onParams.
+    void paramsChanged(DeviceVEL_DUO300* dev);
 
     int ask(const ops::Question& question) override;
     void progress(int value, int maximum) override;
     bool cancelled() override { return ending; }
-    void outcome(DeviceVEL_DUO300*, int) override {}
-    void settingsChanged(DeviceVEL_DUO300*) override {}
-    void paramsChanged(DeviceVEL_DUO300* dev) override;
-    void listChanged(int) override {}
     void committed() override {}
-    bool permitCommunication() override { return true; }
 
 private:
     bool readLine(QString* line);

@@ -69,12 +69,12 @@ int checkAnswer(const QByteArray& answer, quint8 expectedAddr, quint8 expectedCm
         if (answer.size() < 3)
             return UnknownError;
         switch (byteAt(answer, 2)) {
-        case 1:
-        case 2:
-        case 3:
-        case 4:
-        case 10:
-        case 11:
+        case UnknownCommand:
+        case ChecksumError:
+        case RegisterAddressError:
+        case RegisterError:
+        case FlashWriteError:
+        case BadSettings:
             return byteAt(answer, 2);
         default:
             return UnknownError;

@@ -25,15 +25,23 @@ quint16 crcTableEntry(int i);
 // data[len] and data[len+1], growing data when shorter; bytes beyond stay as they are.
 void calcCrc(QByteArray& data, int len);
 
-// Error codes that checkAnswer and the transactions produce.
+// Error codes that checkAnswer and the transactions produce: the sensor's own exception codes
+// (1 to 4, 10, 11) and the master's verdicts on an answer (5 to 9).
 enum ErrorCode
 {
     NoError = 0,
+    // "nonexistent command": also what the loader answers a request of the application's
+    UnknownCommand = 1,
+    ChecksumError = 2,
+    RegisterAddressError = 3,
+    RegisterError = 4,
     WrongLength = 5,
     NoAnswer = 6,
     WrongAddress = 7,
     WrongFunction = 8,
     UnknownError = 9,
+    FlashWriteError = 10,
+    BadSettings = 11,
 };
 
 // The loader's erase function: its answer carries a flash status instead of an echo.

@@ -1,5 +1,5 @@
-#include "gui/mainwindow.h"
 #include "core/ops/operations.h"
+#include "gui/mainwindow.h"
 #include "ui_mainwindow.h"
 
 void MainWindow::on_BtnSetZero_clicked()
@@ -11,7 +11,10 @@ void MainWindow::on_BtnSetZero_clicked()
     DeviceVEL_DUO300* dev = selectedDevice();
     if (!dev)
         return;
-    showRefusal(ops::CalibrateZero(*line, *this).run(dev));
+    if (permitCommunication())
+        showRefusal(ops::CalibrateZero(*line, *this).run(dev));
+    else
+        ops::CalibrateZero::takePoint(dev);
     if (closing())
         return;
     setViewSettings(dev);

@@ -1,4 +1,5 @@
 #include "gui/colours.h"
+#include "codec/rtu.h"
 
 QColor silentRowColour()
 {
@@ -7,9 +8,9 @@ QColor silentRowColour()
 
 QColor exchangeColour(int error, quint8 coilStatus)
 {
-    if (error == 1)
+    if (error == rtu::UnknownCommand)
         return QColor(0x1E90FF);
-    if (error != 0)
+    if (error != rtu::NoError)
         return QColor(0xC0C0C0);
     return coilStatus != 0 ? QColor(0xFF9980) : QColor(0xFFFFFF);
 }

@@ -1,8 +1,8 @@
+#include "core/ops/operations.h"
+#include "core/sensor/format.h"
 #include "gui/colours.h"
 #include "gui/mainwindow.h"
 #include "gui/overview.h"
-#include "core/ops/operations.h"
-#include "core/sensor/format.h"
 #include "ui_mainwindow.h"
 
 #include <QMessageBox>
@@ -112,6 +112,6 @@ void MainWindow::showSelection(bool rebuilt)
     takePortBack(!rebuilt);
     setViewParam(dev);
     setViewSettings(dev);
-    ui->groupBox_11->setVisible(dev->param.sensorType == 2);
+    ui->groupBox_11->setVisible(sensorCaptions(dev->param.sensorType).calibration);
     enableSensorButtons(true);
 }

@@ -1,8 +1,8 @@
-#include "gui/colours.h"
-#include "gui/mainwindow.h"
 #include "core/link/lineclient.h"
 #include "core/ops/operations.h"
 #include "core/sensor/format.h"
+#include "gui/colours.h"
+#include "gui/mainwindow.h"
 #include "ui_mainwindow.h"
 
 #include <QCoreApplication>
@@ -95,11 +95,6 @@ bool MainWindow::cancelled()
     return stopSearch;
 }
 
-void MainWindow::outcome(DeviceVEL_DUO300* dev, int error)
-{
-    checkError(dev, error);
-}
-
 void MainWindow::settingsChanged(DeviceVEL_DUO300* dev)
 {
     setViewSettings(dev);
@@ -138,19 +133,22 @@ DeviceVEL_DUO300* MainWindow::selectedDevice()
 
 void MainWindow::checkError(DeviceVEL_DUO300* dev, int error)
 {
-    const bool answeredAsLoader = dev->cmdRejected;
-    SensorRegistry::recordOutcome(*dev, error);
-    // Said once, when the sensor starts answering as its loader does.
-    if (!answeredAsLoader && dev->cmdRejected)
-        Print(QStringLiteral("Warning: "), ops::loaderNotice(*dev, reflashWayOut));
-    // The row that shows this record, wherever the selection has moved meanwhile.
+    // The record took the outcome in the operation; the row that shows it is coloured,
+    // wherever the selection has moved meanwhile.
     const int row = devices.rowOf(dev);
-    if (QListWidgetItem* item = row >= 0 ? ui->listWidgetDevices->item(row) : nullptr) {
+    if (QListWidgetItem* item = row >= 0 ? ui->listWidgetDevices->item(row) : nullptr)
         item->setBackground(exchangeColour(error, dev->coil[0]));
-        // The row says whether the sensor answers as its loader does.
-        if (dev->cmdRejected != answeredAsLoader)
-            item->setText(deviceRowText(*dev));
-    }
+}
+
+void MainWindow::loaderChanged(DeviceVEL_DUO300* dev)
+{
+    // Said once, when the sensor starts answering as its loader does.
+    if (dev->cmdRejected)
+        Print(QStringLiteral("Warning: "), ops::loaderNotice(*dev, reflashWayOut));
+    // The row says whether the sensor answers as its loader does.
+    const int row = devices.rowOf(dev);
+    if (QListWidgetItem* item = row >= 0 ? ui->listWidgetDevices->item(row) : nullptr)
+        item->setText(deviceRowText(*dev));
 }
 
 void MainWindow::setLocked(Lock pair, bool locked)

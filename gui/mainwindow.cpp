@@ -67,6 +67,12 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(line, &LineClient::mb_writePotent, this, &MainWindow::mb_writePotent);
     // Whatever the port was open for, it is now open for the speed of this sequence.
     connect(line, &LineClient::reopened, this, [this] { portUse = PortUse(); });
+    // What the operations on the line tell of the sensors: the list and the forms show it.
+    connect(line, &LineClient::outcome, this, &MainWindow::checkError);
+    connect(line, &LineClient::loaderChanged, this, &MainWindow::loaderChanged);
+    connect(line, &LineClient::settingsChanged, this, &MainWindow::settingsChanged);
+    connect(line, &LineClient::paramsChanged, this, &MainWindow::paramsChanged);
+    connect(line, &LineClient::listChanged, this, &MainWindow::listChanged);
 
     sendTimer = new QTimer(this);
     sendTimer->setInterval(100);

@@ -91,7 +91,7 @@ private slots:
     void portChosen();
 
     // Request handshake.
-    bool permitCommunication() override;
+    bool permitCommunication();
     void checkError(DeviceVEL_DUO300* dev, int error);
     void DisableAllViewAction();
     void EnableAllViewAction();
@@ -248,15 +248,17 @@ private:
     void restoreSession();
     void saveSession() const;
 
-    // The operations' host: the window's boxes, progress bar, colours and views.
+    // The operations' host: the window's boxes and progress bar.
     int ask(const ops::Question& question) override;
     void progress(int value, int maximum) override;
     bool cancelled() override;
-    void outcome(DeviceVEL_DUO300* dev, int error) override;
-    void settingsChanged(DeviceVEL_DUO300* dev) override;
-    void paramsChanged(DeviceVEL_DUO300* dev) override;
-    void listChanged(int row) override;
     void committed() override;
+    // What the line tells of the sensors, besides the outcomes (checkError): the list and the
+    // forms follow.
+    void loaderChanged(DeviceVEL_DUO300* dev);
+    void settingsChanged(DeviceVEL_DUO300* dev);
+    void paramsChanged(DeviceVEL_DUO300* dev);
+    void listChanged(int row);
     // What the window does when the running operation is confirmed.
     void (MainWindow::*onCommit)() = nullptr;
 

@@ -1,7 +1,7 @@
-#include "gui/mainwindow.h"
 #include "core/link/lineclient.h"
 #include "core/ops/operations.h"
 #include "core/sensor/format.h"
+#include "gui/mainwindow.h"
 #include "ui_mainwindow.h"
 
 void MainWindow::slotSendTimerOut()
@@ -62,7 +62,8 @@ void MainWindow::readCoil()
 
 void MainWindow::ReadParam(DeviceVEL_DUO300* dev, int countTry)
 {
-    ops::PollSensor(*line, *this).readParam(dev, countTry);
+    if (permitCommunication())
+        ops::PollSensor(*line, *this).readParam(dev, countTry);
 }
 
 void MainWindow::setViewParam(DeviceVEL_DUO300* dev)

@@ -1,5 +1,5 @@
-#include "gui/mainwindow.h"
 #include "core/ops/operations.h"
+#include "gui/mainwindow.h"
 #include "ui_mainwindow.h"
 
 #include <QCloseEvent>
@@ -21,7 +21,8 @@ void MainWindow::Reprog()
     // Locked once confirmed; the procedure cannot be cancelled, the button belongs to the
     // search.
     onCommit = &MainWindow::lockForReprogramming;
-    DeviceVEL_DUO300* dev = selectedDevice();
+    // Without a sensor to use the image is still checked, and its refusal shown.
+    DeviceVEL_DUO300* dev = permitCommunication() ? selectedDevice() : nullptr;
     ops::Reprogram flash(*line, *this);
     ops::Result result = flash.run(dev, reprogFile);
     onCommit = nullptr;

@@ -39,8 +39,10 @@ int SensorRegistry::rowOf(const DeviceVEL_DUO300* dev) const
     return int(dev - first);
 }
 
-void SensorRegistry::recordOutcome(DeviceVEL_DUO300& dev, int error)
+bool SensorRegistry::recordOutcome(DeviceVEL_DUO300& dev, int error)
 {
+    const bool answeredAsLoader = dev.cmdRejected;
     dev.commError = error != rtu::NoError;
-    dev.cmdRejected = error == 1;
+    dev.cmdRejected = error == rtu::UnknownCommand;
+    return dev.cmdRejected != answeredAsLoader;
 }

@@ -28,8 +28,9 @@ public:
     int rowOf(const DeviceVEL_DUO300* dev) const;
 
     // What one exchange with the sensor says of it: it failed, and whether it failed with
-    // "nonexistent command" (its loader may be running instead of its application).
-    static void recordOutcome(DeviceVEL_DUO300& dev, int error);
+    // "nonexistent command" (its loader may be running instead of its application). True when
+    // the record started or stopped answering as the loader does.
+    static bool recordOutcome(DeviceVEL_DUO300& dev, int error);
 
 private:
     QVector<DeviceVEL_DUO300> list;

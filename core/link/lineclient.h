@@ -1,6 +1,7 @@
 #pragma once
 
 #include "codec/rtu.h"
+#include "codec/device.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -96,6 +97,21 @@ signals:
     void mb_goToMainAppl(quint8 addr, int attempNumber = 1);
     void mb_readPotent(quint8 addr, int attempNumber = 1);
     void mb_writePotent(quint8 addr, quint8 A, int attempNumber = 1);
+
+    // What the operations on the line tell whoever shows the sensors (the window's list and
+    // forms, a command's status line), as they happen.
+    //
+    // An exchange with the record's sensor ended with this error code (0: it answered), and the
+    // record has taken the outcome.
+    void outcome(DeviceVEL_DUO300* dev, int error);
+    // With that outcome the record started, or stopped, answering as the sensor's loader does.
+    void loaderChanged(DeviceVEL_DUO300* dev);
+    // The record's settings changed, or an exchange for them failed.
+    void settingsChanged(DeviceVEL_DUO300* dev);
+    // The record's live values changed, or an exchange for them failed.
+    void paramsChanged(DeviceVEL_DUO300* dev);
+    // A record was added to the registry at this row, or its settings were read after that.
+    void listChanged(int row);
 
     // Every line the port monitor shows: frames, port events, the callers' notes; all but
     // the port errors, which come as portError.

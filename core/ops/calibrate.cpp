@@ -30,16 +30,10 @@ UstForm formOf(const UstBlock& ust)
 Result CalibrateZero::run(DeviceVEL_DUO300* dev)
 {
     // Read first, so that the write keeps the sensor's stored settings.
-    const bool permitted = host.permitCommunication();
-    Result read;
-    if (permitted)
-        read = soundSettings(dev, writeTitle, true);
+    const Result read = soundSettings(dev, writeTitle, true);
     if (read.kind == Result::Ending)
         return read;
-    // The record takes the point whether or not it reaches the sensor; a later write sends it.
-    dev->ust.zeroAdc = dev->param.adc;
-    if (!permitted)
-        return Result::refused(QString(), QString());
+    takePoint(dev);
     if (!read.done())
         return read;
     const QString refusal = ustFormRefusal(formOf(dev->ust));
@@ -48,6 +42,12 @@ Result CalibrateZero::run(DeviceVEL_DUO300* dev)
     UstBlock block = dev->ust;
     sealChecksum(block);
     return writeBlock(dev, block, writeTitle);
+}
+
+void CalibrateZero::takePoint(DeviceVEL_DUO300* dev)
+{
+    // The record takes the point whether or not it reaches the sensor; a later write sends it.
+    dev->ust.zeroAdc = dev->param.adc;
 }
 
 bool CalibrateNominal::adjustGain(DeviceVEL_DUO300* dev, Phase phase)
@@ -81,7 +81,7 @@ Result CalibrateNominal::run(DeviceVEL_DUO300* dev, const std::function<UstForm(
 {
     if (!PollSensor(line, host).readParam(dev, 3) || !adjustGain(dev, Phase::Raise) ||
         !PollSensor(line, host).readParam(dev, 3) || !adjustGain(dev, Phase::Lower))
-        return {Result::Ending, 0, QString(), QString()};
+        return Result::ending();
 
     // Out of the window after all: stored all the same, with a warning.
     if (calibration::beyondWindow(Phase::Raise, dev->param.adc))
@@ -93,8 +93,6 @@ Result CalibrateNominal::run(DeviceVEL_DUO300* dev, const std::function<UstForm(
 
     // The record takes the point whether or not it reaches the sensor; a later write sends it.
     dev->ust.nomAdc = dev->param.adc;
-    if (!host.permitCommunication())
-        return Result::refused(QString(), QString());
     const Result read = soundSettings(dev, writeTitle);
     if (!read.done())
         return read;

@@ -11,11 +11,6 @@ namespace {
 
 const QString restoreTitle = QStringLiteral("Восстановление датчика");
 
-Result ending()
-{
-    return {Result::Ending, 0, QString(), QString()};
-}
-
 } // namespace
 
 QString fieldCaption(const QString& key)
@@ -146,9 +141,9 @@ Result ReadLine::run(const QString& portName, const QVector<DeviceVEL_DUO300*>& 
     for (int i = 0; i < devs.size(); ++i) {
         // Between sensors no answer is awaited: this is where a Cancel arrives.
         if (!line.pause(0))
-            return ending();
+            return Result::ending();
         if (host.cancelled())
-            return {Result::Cancelled, 0, QString(), QString()};
+            return Result::cancelled();
         DeviceVEL_DUO300* dev = devs[i];
         if (line.portName() != portName || line.baudrate() != dev->baudrate)
             line.open(portName, dev->baudrate);
@@ -160,7 +155,7 @@ Result ReadLine::run(const QString& portName, const QVector<DeviceVEL_DUO300*>& 
         if (whole) {
             const Reply params = PollSensor(line, host).readValues(dev, 2);
             if (params.ending)
-                return ending();
+                return Result::ending();
             whole = params.ok();
         }
         if (whole) {
@@ -176,7 +171,7 @@ Result ReadLine::run(const QString& portName, const QVector<DeviceVEL_DUO300*>& 
         }
         host.progress(i + 1, devs.size());
     }
-    return Result();
+    return Result::success();
 }
 
 Result RestoreSensor::run(DeviceVEL_DUO300* dev, const linefile::Sensor& entry, bool calibration)
@@ -194,7 +189,7 @@ Result RestoreSensor::run(DeviceVEL_DUO300* dev, const linefile::Sensor& entry, 
     const int steps = 3;
     host.progress(0, steps);
     if (host.cancelled())
-        return {Result::Cancelled, 0, QString(), QString()};
+        return Result::cancelled();
     const UstBlock block = restoredBlock(dev->ust, entry, calibration);
     if (std::memcmp(&block, &dev->ust, sizeof block) != 0) {
         const Result written = writeBlock(dev, block, restoreTitle);
@@ -218,7 +213,7 @@ Result RestoreSensor::run(DeviceVEL_DUO300* dev, const linefile::Sensor& entry, 
                                   .arg(errorTextFor(back.error)));
     host.progress(steps, steps);
     remaining = restoreChanges(entry, *dev, calibration);
-    return Result();
+    return Result::success();
 }
 
 } // namespace ops

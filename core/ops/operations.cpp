@@ -1,6 +1,6 @@
 #include "core/ops/operations.h"
-#include "core/devices/searchplan.h"
 #include "codec/errortext.h"
+#include "core/devices/searchplan.h"
 
 namespace ops {
 
@@ -9,18 +9,13 @@ namespace {
 const QString writeTitle = QStringLiteral("Запись уставок");
 const QString addressTitle = QStringLiteral("Программирование адреса");
 
-Result ending()
-{
-    return {Result::Ending, 0, QString(), QString()};
-}
-
 } // namespace
 
 void Operation::record(DeviceVEL_DUO300* dev, const Reply& reply)
 {
-    // The host first, so that it sees what the outcome changes.
-    host.outcome(dev, reply.error);
-    SensorRegistry::recordOutcome(*dev, reply.error);
+    if (SensorRegistry::recordOutcome(*dev, reply.error))
+        emit line.loaderChanged(dev);
+    emit line.outcome(dev, reply.error);
 }
 
 Result Operation::writeBlock(DeviceVEL_DUO300* dev, const UstBlock& block, const QString& title,
@@ -35,7 +30,7 @@ Result Operation::writeBlock(DeviceVEL_DUO300* dev, const UstBlock& block, const
     const Reply reply =
         line.write(quint8(dev->addr), regmap::ustAddr, regmap::ustCount, blockBytes(block), 3);
     if (reply.ending)
-        return ending();
+        return Result::ending();
     record(dev, reply);
     // The sensor answers at the written address and speed from now on: the record follows.
     if (reply.ok()) {
@@ -44,16 +39,16 @@ Result Operation::writeBlock(DeviceVEL_DUO300* dev, const UstBlock& block, const
         dev->addr = to.address;
         dev->baudrate = to.speed;
     }
-    host.settingsChanged(dev);
+    emit line.settingsChanged(dev);
     if (!reply.ok())
         return Result::failed(reply.error, writeTitle, errorTextFor(reply.error));
-    return Result();
+    return Result::success();
 }
 
 Result Operation::soundSettings(DeviceVEL_DUO300* dev, const QString& title, bool fresh)
 {
     if (!fresh && dev->ustRead && dev->ustSound)
-        return Result();
+        return Result::success();
     return ReadSettings(line, host).runForWrite(dev, title);
 }
 
@@ -72,7 +67,7 @@ Result ReadSettings::run(DeviceVEL_DUO300* dev, int attempts)
 {
     const Reply reply = line.read(quint8(dev->addr), regmap::ustAddr, regmap::ustCount, attempts);
     if (reply.ending)
-        return ending();
+        return Result::ending();
     record(dev, reply);
     if (reply.ok()) {
         copyFromAnswer(&dev->ust, int(sizeof dev->ust), reply.answer);
@@ -81,10 +76,10 @@ Result ReadSettings::run(DeviceVEL_DUO300* dev, int attempts)
         // it may be written back. It is shown either way.
         dev->ustSound = ustBlockDamage(dev->ust).isEmpty();
     }
-    host.settingsChanged(dev);
+    emit line.settingsChanged(dev);
     if (!reply.ok())
         return Result::failed(reply.error, QString(), errorTextFor(reply.error));
-    return Result();
+    return Result::success();
 }
 
 Result ReadSettings::runForWrite(DeviceVEL_DUO300* dev, const QString& title)
@@ -95,10 +90,10 @@ Result ReadSettings::runForWrite(DeviceVEL_DUO300* dev, const QString& title)
         if (result.kind == Result::Ending)
             return result;
         if (!result.done())
-            return {Result::Refused, result.error, title, unreadSettingsRefusal(dev->addr)};
+            return Result::refused(title, unreadSettingsRefusal(dev->addr), result.error);
         damage = ustBlockDamage(dev->ust);
         if (damage.isEmpty())
-            return Result();
+            return Result::success();
         line.note(QStringLiteral("Warning: "),
                   QStringLiteral("Настройки датчика с адресом %1 пришли повреждёнными: %2")
                       .arg(dev->addr)
@@ -127,17 +122,15 @@ Result CheckTarget::run(const Place& from, const Place& to, const QString& title
         useSpeed(speed);
     }
     if (line.ending())
-        return ending();
+        return Result::ending();
     verdict = judgeTarget(from, to, probe);
     if (!verdict.free)
         return Result::refused(title, verdict.text);
-    return Result();
+    return Result::success();
 }
 
 Result WriteSettings::run(DeviceVEL_DUO300* dev, const UstForm& form)
 {
-    if (!host.permitCommunication())
-        return Result::refused(QString(), QString());
     const QString refusal = ustFormRefusal(form);
     if (!refusal.isEmpty())
         return Result::refused(writeTitle, refusal);
@@ -155,7 +148,7 @@ Result WriteSettings::run(DeviceVEL_DUO300* dev, const UstForm& form)
 Result ChangeAddress::run(DeviceVEL_DUO300* dev, int newAddr)
 {
     if (newAddr == dev->addr)
-        return Result();
+        return Result::success();
     // 32 passes the window's field but is not a valid sensor address, and 0 is the broadcast.
     if (newAddr < 1 || newAddr > addressMax)
         return Result::refused(
@@ -183,7 +176,7 @@ Result ChangeAddress::run(DeviceVEL_DUO300* dev, int newAddr)
                       .arg(dev->addr)
                       .arg(newAddr),
                   Ok | Cancel, NoButton}) != Ok)
-        return {Result::Declined, 0, QString(), QString()};
+        return Result::declined();
 
     UstBlock block = dev->ust;
     block.mbAddr = quint16(newAddr);
@@ -198,7 +191,7 @@ Result ResetSettings::run(DeviceVEL_DUO300* dev)
                   QStringLiteral("Будут установлены настройки по умолчанию для датчика '%1'")
                       .arg(dev->addr),
                   Ok | Cancel, NoButton}) != Ok)
-        return {Result::Declined, 0, QString(), QString()};
+        return Result::declined();
     host.committed();
 
     // The factory settings move the sensor to the factory address and speed: only when nothing
@@ -210,10 +203,10 @@ Result ResetSettings::run(DeviceVEL_DUO300* dev)
     const Reply reply =
         line.write(quint8(dev->addr), regmap::ustAddr, regmap::ustCount, blockBytes(defaults), 1);
     if (reply.ending)
-        return ending();
+        return Result::ending();
     record(dev, reply);
     // The record keeps its own image, address and speed: the program goes on where it was.
-    host.settingsChanged(dev);
+    emit line.settingsChanged(dev);
     if (!reply.ok())
         return Result::failed(reply.error, QString(), errorTextFor(reply.error));
     // The sensor no longer answers there: say where to find it.
@@ -224,7 +217,7 @@ Result ResetSettings::run(DeviceVEL_DUO300* dev)
                   .arg(dev->addr)
                   .arg(defaults.mbAddr)
                   .arg(defaults.speed * 100));
-    return Result();
+    return Result::success();
 }
 
 Reply PollSensor::readValues(DeviceVEL_DUO300* dev, int attempts)
@@ -237,7 +230,7 @@ Reply PollSensor::readValues(DeviceVEL_DUO300* dev, int attempts)
     if (params.ok())
         copyFromAnswer(&dev->param, int(sizeof dev->param), params.answer);
     // After a failed read nothing shows a value that the sensor did not just send.
-    host.paramsChanged(dev);
+    emit line.paramsChanged(dev);
     return params;
 }
 
@@ -245,16 +238,16 @@ Result PollSensor::run(DeviceVEL_DUO300* dev)
 {
     const Reply params = readValues(dev, 1);
     if (params.ending)
-        return ending();
+        return Result::ending();
 
     const Reply coil = readCoil(dev);
     if (coil.ending)
-        return ending();
+        return Result::ending();
     if (!params.ok())
         return Result::failed(params.error, QString(), errorTextFor(params.error));
     if (!coil.ok())
         return Result::failed(coil.error, QString(), errorTextFor(coil.error));
-    return Result();
+    return Result::success();
 }
 
 Reply PollSensor::readCoil(DeviceVEL_DUO300* dev)
@@ -272,8 +265,6 @@ Reply PollSensor::readCoil(DeviceVEL_DUO300* dev)
 
 bool PollSensor::readParam(DeviceVEL_DUO300* dev, int attempts)
 {
-    if (!host.permitCommunication())
-        return true;
     const Reply coil = line.readCoil(quint8(dev->addr), 0, 1, 1);
     if (coil.ending)
         return false;
@@ -293,13 +284,13 @@ int AddSensor::run(int addr, int baudrate, Result* result)
     const int row = registry.add(dev);
     if (row < 0)
         return -1;
-    host.listChanged(row);
+    emit line.listChanged(row);
     const Result read = ReadSettings(line, host).run(&registry[row], 2);
     if (result)
         *result = read;
     if (read.kind == Result::Ending)
         return row;
-    host.listChanged(row);
+    emit line.listChanged(row);
     return row;
 }
 
@@ -315,7 +306,7 @@ Result SearchLine::run(const QString& portName, const QStringList& speeds, const
     for (const SearchStep& step : plan) {
         // Between speeds no answer is awaited: this is where a Cancel arrives.
         if (step.kind == SearchStep::Reopen && !line.pause(0))
-            return ending();
+            return Result::ending();
         if ((cancelled = host.cancelled()))
             break;
         if (step.kind == SearchStep::Reopen) {
@@ -326,13 +317,13 @@ Result SearchLine::run(const QString& portName, const QStringList& speeds, const
         // One attempt: an address without a sensor costs one answer time-out.
         const Reply reply = line.read(quint8(step.addr), 0, 2, 1);
         if (reply.ending)
-            return ending();
+            return Result::ending();
         // A valid answer or an unknown-command exception: somebody is there.
-        if (reply.error == rtu::NoError || reply.error == 1) {
+        if (reply.error == rtu::NoError || reply.error == rtu::UnknownCommand) {
             Result read;
             const int row = AddSensor(line, host, registry).run(step.addr, step.baudrate, &read);
             if (read.kind == Result::Ending)
-                return ending();
+                return Result::ending();
             // It answered the probe, whatever its settings read said; one already listed keeps
             // its record as it is.
             if (row >= 0) {
@@ -345,8 +336,8 @@ Result SearchLine::run(const QString& portName, const QStringList& speeds, const
     }
     host.progress(progress, progress);
     if (cancelled)
-        return {Result::Cancelled, 0, QString(), QString()};
-    return Result();
+        return Result::cancelled();
+    return Result::success();
 }
 
 QString loaderNotice(const DeviceVEL_DUO300& dev, const QString& wayOut)

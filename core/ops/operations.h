@@ -1,10 +1,10 @@
 #pragma once
 
+#include "codec/firmwareimage.h"
 #include "core/devices/registry.h"
 #include "core/link/lineclient.h"
 #include "core/ops/operationhost.h"
 #include "core/ops/target.h"
-#include "codec/firmwareimage.h"
 #include "core/sensor/calibrationstep.h"
 #include "core/sensor/ustform.h"
 
@@ -38,15 +38,21 @@ struct Result
     QString text;  // what went wrong, as the user reads it
 
     bool done() const { return kind == Done; }
-    static Result refused(const QString& title, const QString& text)
+
+    static Result success() { return {}; }
+    // Refused before the wire; error, when not 0, is the code of the read that decided it.
+    static Result refused(const QString& title, const QString& text, int error = 0)
     {
-        return {Refused, 0, title, text};
+        return {Refused, error, title, text};
     }
+    static Result declined() { return {Declined, 0, QString(), QString()}; }
+    static Result cancelled() { return {Cancelled, 0, QString(), QString()}; }
     static Result failed(int error, const QString& title = QString(),
                          const QString& text = QString())
     {
         return {Failed, error, title, text};
     }
+    static Result ending() { return {Ending, 0, QString(), QString()}; }
 };
 
 // Base of the operations: the line, the host, and how an exchange's outcome is recorded.
@@ -56,7 +62,8 @@ public:
     Operation(LineClient& line, OperationHost& host) : line(line), host(host) {}
 
 protected:
-    // Records the reply's outcome on the record and tells the host.
+    // Records the reply's outcome on the record and tells whoever shows it (the line's
+    // outcome notice).
     void record(DeviceVEL_DUO300* dev, const Reply& reply);
     // The record's settings image as the base of a write, read when it did not come from the
     // sensor, came damaged, or fresh is asked, so that a write never sends what nobody chose
@@ -149,6 +156,10 @@ class CalibrateZero : public Operation
 public:
     using Operation::Operation;
     Result run(DeviceVEL_DUO300* dev);
+    // The record takes the last ADC reading as its zero point, without an exchange: what run
+    // does whether or not the point reaches the sensor, and what a caller that may not use the
+    // line does instead of running it. A later write sends it.
+    static void takePoint(DeviceVEL_DUO300* dev);
 };
 
 // The nominal point: the gain stepped until the ADC reading lies in the window, then the
@@ -202,7 +213,8 @@ public:
     using Operation::Operation;
     // The question that names the sensor and the image before anything is sent.
     static Question confirmation(const DeviceVEL_DUO300& dev, const QString& imagePath);
-    // Reads and checks the image, asks, and runs the procedure.
+    // Reads and checks the image, asks, and runs the procedure. Without a record (the caller
+    // may not use the line) the image is checked all the same and nothing is sent.
     Result run(DeviceVEL_DUO300* dev, const QString& imagePath);
     // The run ended with the sensor in its loader, its application erased or half written:
     // it answers no application request until it is reprogrammed.

@@ -1,6 +1,6 @@
 #include "codec/errortext.h"
-#include "core/ops/operations.h"
 #include "core/ops/confirmation.h"
+#include "core/ops/operations.h"
 
 #include <QFileInfo>
 
@@ -42,7 +42,7 @@ Result Reprogram::writeLoaderRequest(DeviceVEL_DUO300* dev)
                   QStringLiteral("Запрос на переход в загрузчик не записан: не удалось "
                                  "считать настройки датчика: ") +
                       errorTextFor(read.error));
-        return Result();
+        return Result::success();
     }
     const quint32 readCode = dev->ust.loaderCode;
     UstBlock block = dev->ust;
@@ -53,7 +53,7 @@ Result Reprogram::writeLoaderRequest(DeviceVEL_DUO300* dev)
     // the sensor into its loader again at its next start.
     dev->ust.loaderCode = readCode;
     sealChecksum(dev->ust);
-    return Result();
+    return Result::success();
 }
 
 Result Reprogram::run(DeviceVEL_DUO300* dev, const QString& imagePath)
@@ -65,10 +65,10 @@ Result Reprogram::run(DeviceVEL_DUO300* dev, const QString& imagePath)
         line.note(QStringLiteral("Warning: "), image.refusal);
         return Result::refused(QStringLiteral("Warning"), image.refusal);
     }
-    if (!dev || !host.permitCommunication())
+    if (!dev)
         return Result::refused(QString(), QString());
     if (host.ask(confirmation(*dev, imagePath)) != Yes)
-        return {Result::Declined, 0, QString(), QString()};
+        return Result::declined();
     host.committed();
 
     const firmware::UploadPlan plan = firmware::uploadPlan(image.bytes);
@@ -88,10 +88,10 @@ Result Reprogram::run(DeviceVEL_DUO300* dev, const QString& imagePath)
                                       request.text);
         }
         if (line.ending())
-            return {Result::Ending, 0, QString(), QString()};
+            return Result::ending();
         const Reply entry = line.goToLoader(addr, 3);
         if (entry.ending)
-            return {Result::Ending, 0, QString(), QString()};
+            return Result::ending();
         record(dev, entry);
         leftInLoader = entry.ok();
         if (!entry.ok())
@@ -101,12 +101,12 @@ Result Reprogram::run(DeviceVEL_DUO300* dev, const QString& imagePath)
         step(3, maximum);
         // The sensor needs the time to restart into its loader.
         if (!line.pause(1000))
-            return {Result::Ending, 0, QString(), QString()};
+            return Result::ending();
     }
 
     const Reply erase = line.erasePage(addr, firmware::firstPage, firmware::pageCount, 3);
     if (erase.ending)
-        return {Result::Ending, 0, QString(), QString()};
+        return Result::ending();
     record(dev, erase);
     // Its application is gone: only an upload brings the sensor back.
     leftInLoader = leftInLoader || erase.ok();
@@ -127,7 +127,7 @@ Result Reprogram::run(DeviceVEL_DUO300* dev, const QString& imagePath)
     for (const firmware::FlashWrite& chunk : plan.chunks) {
         const Reply written = line.write(addr, chunk.regAddr, chunk.regCount, chunk.bytes, 3);
         if (written.ending)
-            return {Result::Ending, 0, QString(), QString()};
+            return Result::ending();
         record(dev, written);
         if (!written.ok())
             return uploadFailed(written.error);
@@ -136,14 +136,14 @@ Result Reprogram::run(DeviceVEL_DUO300* dev, const QString& imagePath)
     const firmware::FlashWrite& sum = plan.checksumWrite;
     const Reply summed = line.write(addr, sum.regAddr, sum.regCount, sum.bytes, 3);
     if (summed.ending)
-        return {Result::Ending, 0, QString(), QString()};
+        return Result::ending();
     if (!summed.ok())
         return uploadFailed(summed.error);
     step(value + 1, maximum);
 
     const Reply start = line.goToMainAppl(addr, 1);
     if (start.ending)
-        return {Result::Ending, 0, QString(), QString()};
+        return Result::ending();
     record(dev, start);
     leftInLoader = !start.ok();
     if (!start.ok())
@@ -151,7 +151,7 @@ Result Reprogram::run(DeviceVEL_DUO300* dev, const QString& imagePath)
                               QStringLiteral("Ошибка перехода на основную программу:\n") +
                                   errorTextFor(start.error));
     step(value, value);
-    return Result();
+    return Result::success();
 }
 
 } // namespace ops

@@ -1,7 +1,7 @@
 #include "core/ops/target.h"
+#include "codec/blocks.h"
 #include "codec/errortext.h"
 #include "codec/rtu.h"
-#include "codec/blocks.h"
 
 namespace ops {
 
@@ -18,7 +18,7 @@ QString holder(const Probe& probe)
         return name.isEmpty() ? QStringLiteral("датчик без названия")
                               : QStringLiteral("датчик «%1»").arg(name);
     }
-    if (probe.error == 1)
+    if (probe.error == rtu::UnknownCommand)
         return QStringLiteral("устройство, ответившее «несуществующая команда» (так отвечает "
                               "датчик, оставшийся в загрузчике)");
     return QStringLiteral("устройство, чей ответ не принят (%1)").arg(errorTextFor(probe.error));

@@ -1,4 +1,5 @@
 #include "core/sensor/format.h"
+#include "codec/sensortype.h"
 
 QString deviceRowText(const DeviceVEL_DUO300& dev)
 {
@@ -12,37 +13,22 @@ QString deviceRowText(const DeviceVEL_DUO300& dev)
 
 QString measureText(const ParamBlock& param)
 {
-    switch (param.sensorType) {
-    case 2:
-        return QString::number(param.measure);
-    case 1:
-        return QString::number(param.measure / 100.0, 'g', 6);
-    default:
+    if (sensorTypeOf(param) == SensorType::Undetermined)
         return QStringLiteral("Ошибка!");
-    }
+    return QString::number(measuredValue(param), 'g', 6);
 }
 
 QString sensorTypeText(quint16 sensorType)
 {
-    switch (sensorType) {
-    case 1:
-        return QStringLiteral("датчик температуры");
-    case 2:
-        return QStringLiteral("датчик напряжения");
-    default:
-        return QStringLiteral("тип не определён");
-    }
+    return sensorTraits(sensorTypeOf(sensorType)).text;
 }
 
 SensorCaptions sensorCaptions(quint16 sensorType)
 {
-    switch (sensorType) {
-    case 2:
-        return {true, QStringLiteral("Напряжение, В"), QStringLiteral("Уставка напряжения, В")};
-    case 1:
-        return {false, QStringLiteral("Температура, °С"),
-                QStringLiteral("Уставка температуры, °С")};
-    default:
+    const SensorType type = sensorTypeOf(sensorType);
+    if (type == SensorType::Undetermined)
         return {false, QStringLiteral("Сбой определения типа датчика"), QString()};
-    }
+    const SensorTypeTraits& traits = sensorTraits(type);
+    return {traits.calibrated, traits.quantity + QStringLiteral(", ") + traits.unit,
+            traits.setpointCaption};
 }

@@ -273,6 +273,59 @@ private slots:
         QCOMPARE(f.host.steps.last(), qMakePair(31, 31));
     }
 
+    // What the line tells whoever shows the sensors: each exchange's outcome once, after the
+    // record took it, and a change of whether the sensor answers as its loader does.
+    void notices_data()
+    {
+        QTest::addColumn<QList<int>>("errors"); // of the settings reads in turn
+        QTest::addColumn<int>("loaderChanges");
+        QTest::newRow("answers") << QList<int>{0, 0} << 0;
+        QTest::newRow("nonexistent command, then answers") << QList<int>{1, 0} << 2;
+        QTest::newRow("nonexistent command twice") << QList<int>{1, 1} << 1;
+        QTest::newRow("another exception") << QList<int>{4, 0} << 0;
+        QTest::newRow("silent") << QList<int>{rtu::NoAnswer} << 0;
+    }
+
+    void notices()
+    {
+        QFETCH(QList<int>, errors);
+        QFETCH(int, loaderChanges);
+        Fixture f;
+        f.bus.addSensor(1, 9600, 2);
+        DeviceVEL_DUO300* dev = f.readSensor(1, 9600);
+        QList<int> outcomes;
+        QList<bool> recorded; // the record's failure flag when its outcome was told
+        int loaderNotices = 0;
+        int settingsNotices = 0;
+        QObject::connect(&f.line, &LineClient::outcome, [&](DeviceVEL_DUO300* told, int error) {
+            QCOMPARE(told, dev);
+            outcomes << error;
+            recorded << told->commError;
+        });
+        QObject::connect(&f.line, &LineClient::loaderChanged,
+                         [&](DeviceVEL_DUO300*) { ++loaderNotices; });
+        QObject::connect(&f.line, &LineClient::settingsChanged,
+                         [&](DeviceVEL_DUO300*) { ++settingsNotices; });
+
+        for (const int error : errors) {
+            f.bus.clearFaults();
+            if (error == rtu::NoAnswer)
+                f.bus.setFault(1, 0x03, {sim::Fault::Silence, 0, 1});
+            else if (error != rtu::NoError)
+                f.bus.setFault(1, 0x03, {sim::Fault::Exception, error, 1});
+            ops::ReadSettings(f.line, f.host).run(dev, 1);
+            QCOMPARE(dev->cmdRejected, error == rtu::UnknownCommand);
+        }
+
+        QCOMPARE(outcomes, errors);
+        QList<bool> failed;
+        for (const int error : errors)
+            failed << (error != rtu::NoError);
+        QCOMPARE(recorded, failed);
+        QCOMPARE(loaderNotices, loaderChanges);
+        QCOMPARE(settingsNotices, errors.size());
+    }
+
     // The one decision every move of a sensor to another address or speed asks.
     void targetVerdict_data()
     {
