@@ -1,21 +1,22 @@
+#include "core/ops/operations.h"
+#include "core/sensor/format.h"
 #include "gui/colours.h"
 #include "gui/mainwindow.h"
 #include "gui/overview.h"
-#include "core/ops/operations.h"
-#include "core/sensor/format.h"
 #include "ui_mainwindow.h"
 
 #include <QMessageBox>
 #include <QSignalBlocker>
 
+// The click only asks: the polling tick serves it once the line is free.
 void MainWindow::setFlagAddDevice()
 {
-    flagAddDevice = true;
+    turns.atTick(addRank, [this] { btnAddDevice(); });
 }
 
 void MainWindow::setFlagRmDevice()
 {
-    flagRmDevice = true;
+    turns.atTick(removeRank, [this] { rmDevice(); });
 }
 
 void MainWindow::addDevice(DeviceVEL_DUO300* dev)
@@ -96,9 +97,9 @@ void MainWindow::rebuildDeviceList(int row)
 
 void MainWindow::selectDevice()
 {
-    if (deferWhileWaiting(&MainWindow::selectDevice))
+    const LineTurns::Turn turn = turns.take([this] { selectDevice(); });
+    if (!turn)
         return;
-    Operation op(this);
     showSelection(false);
 }
 

@@ -1,6 +1,6 @@
+#include "core/link/lineclient.h"
 #include "gui/mainwindow.h"
 #include "gui/overview.h"
-#include "core/link/lineclient.h"
 #include "ui_mainwindow.h"
 
 #include <QSerialPortInfo>
@@ -38,7 +38,8 @@ void MainWindow::takePortBack(bool anew)
 void MainWindow::portChosen()
 {
     // The poller's exchange in flight ends on the port it went to; the next goes to the new one.
-    if (deferWhileWaiting(&MainWindow::portChosen))
+    const LineTurns::Turn turn = turns.take([this] { portChosen(); });
+    if (!turn)
         return;
     if (overview)
         overview->followPort();
