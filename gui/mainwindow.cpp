@@ -50,7 +50,8 @@ MainWindow::MainWindow(QWidget* parent)
     connect(ui->BtnSetDefault, &QPushButton::clicked, this, &MainWindow::setDefault);
 
     connect(line.get(), &LineClient::portError, this, &MainWindow::errorComPort);
-    connect(line.get(), &LineClient::monitorLine, this, &MainWindow::Print);
+    connect(line.get(), &LineClient::print, this, &MainWindow::Print);
+    connect(line.get(), &LineClient::outPort, this, &MainWindow::PrintRead);
     connect(line.get(), &LineClient::portOpened, this, &MainWindow::portOpened);
     // Port sequence and requests as they go to the line.
     connect(line.get(), &LineClient::savesettings, this, &MainWindow::savesettings);

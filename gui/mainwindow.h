@@ -83,6 +83,8 @@ signals:
 private slots:
     // Port monitor and log.
     void Print(QString prefix, QString data);
+    // The worker's answer bytes, written through Print in hexadecimal.
+    void PrintRead(QString prefix, QByteArray data);
     void errorComPort(QString prefix, QString data);
 
     // Serial port selection.
