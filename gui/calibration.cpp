@@ -4,9 +4,9 @@
 
 void MainWindow::on_BtnSetZero_clicked()
 {
-    if (deferWhileWaiting(&MainWindow::on_BtnSetZero_clicked))
+    const LineTurns::Turn turn = turns.take([this] { on_BtnSetZero_clicked(); });
+    if (!turn)
         return;
-    Operation op(this);
     takePortBack();
     DeviceVEL_DUO300* dev = selectedDevice();
     if (!dev)
@@ -22,9 +22,9 @@ void MainWindow::on_BtnSetZero_clicked()
 
 void MainWindow::on_BtnSetNom_clicked()
 {
-    if (deferWhileWaiting(&MainWindow::on_BtnSetNom_clicked))
+    const LineTurns::Turn turn = turns.take([this] { on_BtnSetNom_clicked(); });
+    if (!turn)
         return;
-    Operation op(this);
     takePortBack();
     if (!permitCommunication())
         return;

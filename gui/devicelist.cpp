@@ -8,14 +8,15 @@
 #include <QMessageBox>
 #include <QSignalBlocker>
 
+// The click only asks: the polling tick serves it once the line is free.
 void MainWindow::setFlagAddDevice()
 {
-    flagAddDevice = true;
+    turns.atTick(addRank, [this] { btnAddDevice(); });
 }
 
 void MainWindow::setFlagRmDevice()
 {
-    flagRmDevice = true;
+    turns.atTick(removeRank, [this] { rmDevice(); });
 }
 
 void MainWindow::addDevice(DeviceVEL_DUO300* dev)
@@ -96,9 +97,9 @@ void MainWindow::rebuildDeviceList(int row)
 
 void MainWindow::selectDevice()
 {
-    if (deferWhileWaiting(&MainWindow::selectDevice))
+    const LineTurns::Turn turn = turns.take([this] { selectDevice(); });
+    if (!turn)
         return;
-    Operation op(this);
     showSelection(false);
 }
 

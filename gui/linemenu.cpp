@@ -1,8 +1,8 @@
+#include "core/link/lineclient.h"
+#include "core/ops/lineops.h"
 #include "gui/linedialogs.h"
 #include "gui/mainwindow.h"
 #include "gui/overview.h"
-#include "core/link/lineclient.h"
-#include "core/ops/lineops.h"
 #include "ui_mainwindow.h"
 
 #include <QFileDialog>
@@ -24,11 +24,15 @@ const QString geometryKey = QStringLiteral("geometry");
 const QString recentKey = QStringLiteral("recentFiles");
 
 // Where the window keeps what it remembers between runs.
-QSettings* remembered(QObject* parent)
+class Remembered : public QSettings
 {
-    return new QSettings(QSettings::NativeFormat, QSettings::UserScope,
-                         QStringLiteral("VEL_DUO300"), QStringLiteral("VEL_DUO300"), parent);
-}
+public:
+    Remembered()
+        : QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("VEL_DUO300"),
+                    QStringLiteral("VEL_DUO300"))
+    {
+    }
+};
 
 QString labels(const QVector<linefile::Sensor>& sensors)
 {
@@ -42,23 +46,21 @@ QString labels(const QVector<linefile::Sensor>& sensors)
 
 void MainWindow::restoreSession()
 {
-    QSettings* settings = remembered(this);
-    const int port = ui->PortNameBox->findText(settings->value(portKey).toString());
+    const Remembered settings;
+    const int port = ui->PortNameBox->findText(settings.value(portKey).toString());
     if (port >= 0)
         ui->PortNameBox->setCurrentIndex(port);
-    restoreGeometry(settings->value(geometryKey).toByteArray());
-    recentFiles = settings->value(recentKey).toStringList().mid(0, recentFileLimit);
-    delete settings;
+    restoreGeometry(settings.value(geometryKey).toByteArray());
+    recentFiles = settings.value(recentKey).toStringList().mid(0, recentFileLimit);
     rebuildRecentFiles();
 }
 
 void MainWindow::saveSession() const
 {
-    QSettings* settings = remembered(nullptr);
-    settings->setValue(portKey, ui->PortNameBox->currentText());
-    settings->setValue(geometryKey, saveGeometry());
-    settings->setValue(recentKey, recentFiles);
-    delete settings;
+    Remembered settings;
+    settings.setValue(portKey, ui->PortNameBox->currentText());
+    settings.setValue(geometryKey, saveGeometry());
+    settings.setValue(recentKey, recentFiles);
 }
 
 void MainWindow::rebuildRecentFiles()
@@ -92,17 +94,14 @@ void MainWindow::keepLine(const QString& path, const linefile::Line& line)
     recentFiles.prepend(absolute);
     recentFiles = recentFiles.mid(0, recentFileLimit);
     rebuildRecentFiles();
-    QSettings* settings = remembered(nullptr);
-    settings->setValue(recentKey, recentFiles);
-    delete settings;
+    Remembered settings;
+    settings.setValue(recentKey, recentFiles);
 }
 
 int MainWindow::execDialog(QDialog& dialog)
 {
-    ++questions;
-    const int result = dialog.exec();
-    --questions;
-    return result;
+    const LineTurns::Asking asking(turns);
+    return dialog.exec();
 }
 
 void MainWindow::clearSensorViews()
@@ -115,9 +114,9 @@ void MainWindow::clearSensorViews()
 
 void MainWindow::openLine()
 {
-    if (deferWhileWaiting(&MainWindow::openLine))
+    const LineTurns::Turn turn = turns.take([this] { openLine(); });
+    if (!turn)
         return;
-    Operation op(this);
     const QString path = chooseLineFile(false);
     if (!path.isEmpty())
         openLineFile(path);
@@ -125,9 +124,9 @@ void MainWindow::openLine()
 
 void MainWindow::openRequested()
 {
-    if (deferWhileWaiting(&MainWindow::openRequested))
+    const LineTurns::Turn turn = turns.take([this] { openRequested(); });
+    if (!turn)
         return;
-    Operation op(this);
     openLineFile(requestedPath);
 }
 
@@ -187,9 +186,9 @@ bool MainWindow::readLine(ops::ReadLine& reader, const QVector<DeviceVEL_DUO300*
 
 void MainWindow::saveLine()
 {
-    if (deferWhileWaiting(&MainWindow::saveLine))
+    const LineTurns::Turn turn = turns.take([this] { saveLine(); });
+    if (!turn)
         return;
-    Operation op(this);
     if (devices.isEmpty() || ui->PortNameBox->currentText().isEmpty()) {
         askUser(QMessageBox::Warning, saveTitle,
                 devices.isEmpty() ? QStringLiteral("В списке нет датчиков: сохранять нечего.")
@@ -232,9 +231,9 @@ void MainWindow::saveLine()
 
 void MainWindow::compareLine()
 {
-    if (deferWhileWaiting(&MainWindow::compareLine))
+    const LineTurns::Turn turn = turns.take([this] { compareLine(); });
+    if (!turn)
         return;
-    Operation op(this);
     if (keptPath.isEmpty() || keptLine.sensors.isEmpty() ||
         ui->PortNameBox->currentText().isEmpty())
         return;
@@ -274,9 +273,9 @@ void MainWindow::compareLine()
 
 void MainWindow::restoreSensor()
 {
-    if (deferWhileWaiting(&MainWindow::restoreSensor))
+    const LineTurns::Turn turn = turns.take([this] { restoreSensor(); });
+    if (!turn)
         return;
-    Operation op(this);
     if (!permitCommunication())
         return;
     if (keptPath.isEmpty()) {
@@ -363,10 +362,7 @@ void MainWindow::restoreSensor()
 
 QString MainWindow::defaultLineFileChoice(bool forSave)
 {
-    ++questions;
-    const QString path = forSave
-                             ? QFileDialog::getSaveFileName(this, saveTitle, keptPath, fileFilter)
-                             : QFileDialog::getOpenFileName(this, openTitle, keptPath, fileFilter);
-    --questions;
-    return path;
+    const LineTurns::Asking asking(turns);
+    return forSave ? QFileDialog::getSaveFileName(this, saveTitle, keptPath, fileFilter)
+                   : QFileDialog::getOpenFileName(this, openTitle, keptPath, fileFilter);
 }

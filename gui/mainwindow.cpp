@@ -27,7 +27,9 @@ void fillBaudRates(QComboBox* box)
 
 } // namespace
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWindow)
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent), ui(new Ui::MainWindow), line(std::make_unique<LineClient>(this)),
+      turns(*line)
 {
     ui->setupUi(this);
     ui->groupBox_11->setEnabled(true);
@@ -49,30 +51,30 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(ui->BtnWriteAddr, &QPushButton::clicked, this, &MainWindow::writeAddr);
     connect(ui->BtnSetDefault, &QPushButton::clicked, this, &MainWindow::setDefault);
 
-    line = new LineClient(this);
-    connect(line, &LineClient::portError, this, &MainWindow::errorComPort);
-    connect(line, &LineClient::monitorLine, this, &MainWindow::Print);
-    connect(line, &LineClient::portOpened, this, &MainWindow::portOpened);
+    connect(line.get(), &LineClient::portError, this, &MainWindow::errorComPort);
+    connect(line.get(), &LineClient::print, this, &MainWindow::Print);
+    connect(line.get(), &LineClient::outPort, this, &MainWindow::PrintRead);
+    connect(line.get(), &LineClient::portOpened, this, &MainWindow::portOpened);
     // Port sequence and requests as they go to the line.
-    connect(line, &LineClient::savesettings, this, &MainWindow::savesettings);
-    connect(line, &LineClient::connectPort, this, &MainWindow::connectPort);
-    connect(line, &LineClient::disconnectPort, this, &MainWindow::disconnectPort);
-    connect(line, &LineClient::mb_read, this, &MainWindow::mb_read);
-    connect(line, &LineClient::mb_readCoil, this, &MainWindow::mb_readCoil);
-    connect(line, &LineClient::mb_write, this, &MainWindow::mb_write);
-    connect(line, &LineClient::mb_erasePage, this, &MainWindow::mb_erasePage);
-    connect(line, &LineClient::mb_goToLoader, this, &MainWindow::mb_goToLoader);
-    connect(line, &LineClient::mb_goToMainAppl, this, &MainWindow::mb_goToMainAppl);
-    connect(line, &LineClient::mb_readPotent, this, &MainWindow::mb_readPotent);
-    connect(line, &LineClient::mb_writePotent, this, &MainWindow::mb_writePotent);
+    connect(line.get(), &LineClient::savesettings, this, &MainWindow::savesettings);
+    connect(line.get(), &LineClient::connectPort, this, &MainWindow::connectPort);
+    connect(line.get(), &LineClient::disconnectPort, this, &MainWindow::disconnectPort);
+    connect(line.get(), &LineClient::mb_read, this, &MainWindow::mb_read);
+    connect(line.get(), &LineClient::mb_readCoil, this, &MainWindow::mb_readCoil);
+    connect(line.get(), &LineClient::mb_write, this, &MainWindow::mb_write);
+    connect(line.get(), &LineClient::mb_erasePage, this, &MainWindow::mb_erasePage);
+    connect(line.get(), &LineClient::mb_goToLoader, this, &MainWindow::mb_goToLoader);
+    connect(line.get(), &LineClient::mb_goToMainAppl, this, &MainWindow::mb_goToMainAppl);
+    connect(line.get(), &LineClient::mb_readPotent, this, &MainWindow::mb_readPotent);
+    connect(line.get(), &LineClient::mb_writePotent, this, &MainWindow::mb_writePotent);
     // Whatever the port was open for, it is now open for the speed of this sequence.
-    connect(line, &LineClient::reopened, this, [this] { portUse = PortUse(); });
+    connect(line.get(), &LineClient::reopened, this, [this] { portUse = PortUse(); });
     // What the operations on the line tell of the sensors: the list and the forms show it.
-    connect(line, &LineClient::outcome, this, &MainWindow::checkError);
-    connect(line, &LineClient::loaderChanged, this, &MainWindow::loaderChanged);
-    connect(line, &LineClient::settingsChanged, this, &MainWindow::settingsChanged);
-    connect(line, &LineClient::paramsChanged, this, &MainWindow::paramsChanged);
-    connect(line, &LineClient::listChanged, this, &MainWindow::listChanged);
+    connect(line.get(), &LineClient::outcome, this, &MainWindow::checkError);
+    connect(line.get(), &LineClient::loaderChanged, this, &MainWindow::loaderChanged);
+    connect(line.get(), &LineClient::settingsChanged, this, &MainWindow::settingsChanged);
+    connect(line.get(), &LineClient::paramsChanged, this, &MainWindow::paramsChanged);
+    connect(line.get(), &LineClient::listChanged, this, &MainWindow::listChanged);
 
     sendTimer = new QTimer(this);
     sendTimer->setInterval(100);
@@ -81,8 +83,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(sendTimer, &QTimer::timeout, this, &MainWindow::slotSendTimerOut);
     emit startTimer();
 
-    addrValidator = new QIntValidator(1, 32);
-    ustValidator = new QIntValidator(-30000, 30000);
+    addrValidator = new QIntValidator(1, 32, this);
+    ustValidator = new QIntValidator(-30000, 30000, this);
     ui->lineEditAddrMB->setValidator(addrValidator);
     ui->lineEditAddrDevice->setValidator(addrValidator);
     ui->lineEditUstThreshold->setValidator(ustValidator);
@@ -147,8 +149,6 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
 
     enableSensorButtons(false);
 
-    flagRmDevice = false;
-    flagAddDevice = false;
     tickCount = 0;
     ui->groupBox_12->hide();
     fitToDesktop();
@@ -168,24 +168,17 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
 
 MainWindow::~MainWindow()
 {
-    closed = true;
+    turns.close();
     sendTimer->stop();
     saveSession();
-    // The overview shows records of the window's list: it goes before the list does.
-    delete overview;
-    overview = nullptr;
-    // The line stops its worker in order; its last monitor lines still reach the log.
-    delete line;
-    line = nullptr;
-
-    delete searchCancel;
-    delete searchProgress;
-    delete addrValidator;
-    delete ustValidator;
-    delete sendTimer;
+    // Each before what it refers to: the overview drives the poller, the poller uses the line.
+    // The line goes while the window is whole: it stops its worker in order, and its last
+    // monitor lines still reach the monitor and the log.
+    overview.reset();
+    poller.reset();
+    line.reset();
     logFile.close();
     ui->lineEditAddrMB->removeEventFilter(this);
-    delete ui;
 }
 
 void MainWindow::openLog()
@@ -224,19 +217,15 @@ void MainWindow::enableSensorButtons(bool enable)
 void MainWindow::showLineOverview()
 {
     if (!overview) {
-        poller = new LinePoller(*line, *this, devices, this);
-        poller->setBusy([this] { return lineTaken(); });
+        poller = std::make_unique<LinePoller>(*line, *this, devices, this);
+        poller->setBusy([this] { return turns.taken(); });
         // User actions that came during the poller's exchange run as soon as it has ended.
         connect(
-            poller, &LinePoller::reading, this,
-            [this] {
-                if (operations == 0)
-                    runDeferred();
-            },
+            poller.get(), &LinePoller::reading, this, [this] { turns.runQueued(); },
             Qt::QueuedConnection);
-        overview = new LineOverview(
-            poller, devices, [this] { return ui->PortNameBox->currentText(); }, this);
-        connect(overview, &LineOverview::sensorChosen, this, [this](int row) {
+        overview = std::make_unique<LineOverview>(
+            poller.get(), devices, [this] { return ui->PortNameBox->currentText(); }, this);
+        connect(overview.get(), &LineOverview::sensorChosen, this, [this](int row) {
             ui->listWidgetDevices->setCurrentRow(row);
             activateWindow();
         });

@@ -4,14 +4,15 @@
 #include "core/devices/registry.h"
 #include "core/ops/operationhost.h"
 #include "codec/device.h"
+#include "gui/lineturns.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <QMainWindow>
-#include <QQueue>
 #include <QString>
 #include <QVector>
 #include <functional>
+#include <memory>
 
 class LineClient;
 class LineOverview;
@@ -83,6 +84,8 @@ signals:
 private slots:
     // Port monitor and log.
     void Print(QString prefix, QString data);
+    // The worker's answer bytes, written through Print in hexadecimal.
+    void PrintRead(QString prefix, QByteArray data);
     void errorComPort(QString prefix, QString data);
 
     // Serial port selection.
@@ -169,26 +172,6 @@ private slots:
     void restoreSensor();
 
 private:
-    using Action = void (MainWindow::*)();
-
-    // Marks an operation in progress; when the outermost one ends, the user actions that came
-    // during its waits run, one after the other.
-    class Operation
-    {
-    public:
-        explicit Operation(MainWindow* window) : w(window) { ++w->operations; }
-        ~Operation()
-        {
-            if (--w->operations == 0)
-                w->runDeferred();
-        }
-        Operation(const Operation&) = delete;
-        Operation& operator=(const Operation&) = delete;
-
-    private:
-        MainWindow* w;
-    };
-
     // Closes and re-opens the port at the given speed, pacing the worker with short pauses.
     void reopenPort(int baudrate);
     // Re-opens the port at the selected sensor's speed when another job (the search, the
@@ -205,10 +188,6 @@ private:
                 int defaultButton = 0);
     // Shows why an operation was refused or failed, when it says so itself.
     void showRefusal(const ops::Result& result);
-    // True when a wait is in progress: the action is then queued to run after the operation.
-    bool deferWhileWaiting(Action action);
-    bool waiting() const;
-    void runDeferred();
     void enableSensorButtons(bool enable);
     // The three lock pairs differ in what they disable and whether they show the status bar.
     enum class Lock
@@ -272,7 +251,7 @@ private:
     // program is ending.
     bool runSearch();
 
-    Ui::MainWindow* ui;
+    std::unique_ptr<Ui::MainWindow> ui;
     QTimer* sendTimer = nullptr;
     QString reprogFile; // firmware image, relative to the working directory
     SensorRegistry devices;
@@ -281,8 +260,6 @@ private:
     QIntValidator* ustValidator = nullptr;
     QProgressBar* searchProgress = nullptr;
     QPushButton* searchCancel = nullptr;
-    bool flagRmDevice = false;
-    bool flagAddDevice = false;
     int tickCount = 0;
 
     bool stopSearch = false; // Cancel was clicked: the running search probes no further
@@ -295,21 +272,23 @@ private:
     QList<QAction*> recentActions;
     QString requestedPath; // a recent file chosen, to be opened once nothing waits
 
-    LineClient* line = nullptr;
-    // The overview and the poller of the whole line, made when first opened. The poller takes
+    // The line and what refers to it: children of the window as its other objects are, held
+    // here as well and declared so that each is destroyed before what it refers to (the
+    // overview before the poller it drives, the poller before the line and the list).
+    std::unique_ptr<LineClient> line;
+    LineTurns turns;
+    bool closing() const { return turns.closing(); } // nothing more is started or stored
+    // What the polling tick serves, in this order: the device list's removal and addition.
+    enum TickRank
+    {
+        removeRank,
+        addRank
+    };
+    // The poller of the whole line and its overview, made when first opened. The poller takes
     // its turns between the window's own exchanges.
-    LineOverview* overview = nullptr;
-    LinePoller* poller = nullptr;
+    std::unique_ptr<LinePoller> poller;
+    std::unique_ptr<LineOverview> overview;
     SiteView* siteView = nullptr; // made when first opened
-    // The line is the window's: an operation runs or waits, a box is open, or user actions
-    // wait to run.
-    bool lineTaken() const;
-    int questions = 0;       // boxes and event passes in progress, counted as waits
-    int operations = 0;      // operations in progress
-    bool draining = false;   // deferred actions are being run
-    bool closed = false;     // the window is being destroyed
-    bool closing() const;    // the program is ending: nothing more is started or stored
-    QQueue<Action> deferred; // user actions that came during a wait
 
     // Port re-opening: the port is closed and opened again when the selected sensor changes,
     // not when the device list is merely rebuilt around the same record.

@@ -1,3 +1,4 @@
+#include "codec/rtu.h"
 #include "gui/mainwindow.h"
 #include "ui_mainwindow.h"
 
@@ -13,6 +14,12 @@ void MainWindow::Print(QString prefix, QString data)
     ui->consol->setTextCursor(cursor); // scrolls the newest line into view
 
     appendToLog(prefix + data);
+}
+
+void MainWindow::PrintRead(QString prefix, QByteArray data)
+{
+    // No bytes give a line of the prefix alone.
+    Print(prefix, rtu::hexText(data));
 }
 
 void MainWindow::appendToLog(const QString& line)

@@ -6,11 +6,10 @@
 
 void MainWindow::slotSendTimerOut()
 {
-    // A tick that falls due while another operation waits neither polls nor serves the
-    // requests, and does not count toward the next poll.
-    if (waiting() || closing())
+    // A tick that falls due while another operation waits does not count toward the next poll.
+    const LineTurns::Turn turn = turns.tick();
+    if (!turn)
         return;
-    Operation op(this);
 
     if (++tickCount >= 10) {
         tickCount = 0;
@@ -44,14 +43,7 @@ void MainWindow::slotSendTimerOut()
         }
     }
 
-    if (flagRmDevice) {
-        flagRmDevice = false;
-        rmDevice();
-    }
-    if (flagAddDevice) {
-        flagAddDevice = false;
-        btnAddDevice();
-    }
+    turns.serveTick();
 }
 
 void MainWindow::readCoil()

@@ -33,7 +33,8 @@ void MainWindow::takePortBack(bool anew)
 void MainWindow::portChosen()
 {
     // The poller's exchange in flight ends on the port it went to; the next goes to the new one.
-    if (deferWhileWaiting(&MainWindow::portChosen))
+    const LineTurns::Turn turn = turns.take([this] { portChosen(); });
+    if (!turn)
         return;
     if (overview)
         overview->followPort();

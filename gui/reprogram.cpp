@@ -13,9 +13,9 @@ void MainWindow::SetFileReprog()
 
 void MainWindow::Reprog()
 {
-    if (deferWhileWaiting(&MainWindow::Reprog))
+    const LineTurns::Turn turn = turns.take([this] { Reprog(); });
+    if (!turn)
         return;
-    Operation op(this);
     takePortBack();
 
     // Locked once confirmed; the procedure cannot be cancelled, the button belongs to the

@@ -1,6 +1,6 @@
+#include "core/ops/operations.h"
 #include "gui/listtexts.h"
 #include "gui/mainwindow.h"
-#include "core/ops/operations.h"
 #include "ui_mainwindow.h"
 
 #include <QMessageBox>
@@ -8,9 +8,9 @@
 
 void MainWindow::autoSearchDevice()
 {
-    if (deferWhileWaiting(&MainWindow::autoSearchDevice))
+    const LineTurns::Turn turn = turns.take([this] { autoSearchDevice(); });
+    if (!turn)
         return;
-    Operation op(this);
     // A Cancel click outside a search must not make this one skip its probes.
     stopSearch = false;
     // Without a port name nothing is probed, but the user still learns how many sensors are known.

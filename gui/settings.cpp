@@ -1,6 +1,6 @@
-#include "gui/mainwindow.h"
 #include "core/ops/operations.h"
 #include "core/sensor/ustform.h"
+#include "gui/mainwindow.h"
 #include "ui_mainwindow.h"
 
 #include <QMessageBox>
@@ -12,9 +12,9 @@ void MainWindow::rebuildListKeepingRow()
 
 void MainWindow::readUst()
 {
-    if (deferWhileWaiting(&MainWindow::readUst))
+    const LineTurns::Turn turn = turns.take([this] { readUst(); });
+    if (!turn)
         return;
-    Operation op(this);
     takePortBack();
     if (permitCommunication())
         ReadUst(selectedDevice(), 3);
@@ -27,9 +27,9 @@ void MainWindow::ReadUst(DeviceVEL_DUO300* dev, int countTry)
 
 void MainWindow::writeUst()
 {
-    if (deferWhileWaiting(&MainWindow::writeUst))
+    const LineTurns::Turn turn = turns.take([this] { writeUst(); });
+    if (!turn)
         return;
-    Operation op(this);
     takePortBack();
     if (permitCommunication())
         WriteUst(selectedDevice());
@@ -72,9 +72,9 @@ void MainWindow::setThreshold(QString ust)
 
 void MainWindow::writeAddr()
 {
-    if (deferWhileWaiting(&MainWindow::writeAddr))
+    const LineTurns::Turn turn = turns.take([this] { writeAddr(); });
+    if (!turn)
         return;
-    Operation op(this);
     takePortBack();
     if (!permitCommunication())
         return;
@@ -93,9 +93,9 @@ void MainWindow::WriteAddr(DeviceVEL_DUO300* dev)
 
 void MainWindow::setDefault()
 {
-    if (deferWhileWaiting(&MainWindow::setDefault))
+    const LineTurns::Turn turn = turns.take([this] { setDefault(); });
+    if (!turn)
         return;
-    Operation op(this);
     takePortBack();
     if (!permitCommunication())
         return;

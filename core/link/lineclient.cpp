@@ -15,7 +15,8 @@ LineClient::LineClient(QObject* parent) : QObject(parent)
     worker->port->moveToThread(workerThread);
 
     connect(worker, &ModBus::error_, this, &LineClient::portError);
-    connect(worker, &ModBus::print, this, &LineClient::monitorLine);
+    connect(worker, &ModBus::print, this, &LineClient::print);
+    connect(this, &LineClient::print, this, &LineClient::monitorLine);
     connect(workerThread, &QThread::started, worker, &ModBus::process_Port);
     connect(worker, &ModBus::finished_Port, workerThread, &QThread::quit);
     connect(workerThread, &QThread::finished, worker, &QObject::deleteLater);
@@ -25,7 +26,8 @@ LineClient::LineClient(QObject* parent) : QObject(parent)
     connect(this, &LineClient::disconnectPort, worker, &ModBus::DisconnectPort);
     connect(this, &LineClient::openPort, worker, &ModBus::OpenPort);
     connect(worker, &ModBus::portSequenceDone, this, &LineClient::portSequenceDone);
-    connect(worker, &ModBus::outPort, this, [this](QString prefix, QByteArray data) {
+    connect(worker, &ModBus::outPort, this, &LineClient::outPort);
+    connect(this, &LineClient::outPort, this, [this](QString prefix, QByteArray data) {
         emit monitorLine(prefix, rtu::hexText(data));
     });
     connect(worker, &ModBus::portLost, this, &LineClient::workerLost);

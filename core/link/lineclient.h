@@ -78,7 +78,7 @@ public:
 
     // A monitor line of the caller's own ("Warning: ", "Error: "), shown and logged with the
     // line's traffic.
-    void note(const QString& prefix, const QString& text) { emit monitorLine(prefix, text); }
+    void note(const QString& prefix, const QString& text) { emit print(prefix, text); }
 
 signals:
     // The requests as they go to the worker, one per call.
@@ -113,8 +113,12 @@ signals:
     // A record was added to the registry at this row, or its settings were read after that.
     void listChanged(int row);
 
-    // Every line the port monitor shows: frames, port events, the callers' notes; all but
-    // the port errors, which come as portError.
+    // The worker's lines (requests, port events) and the callers' notes, as text.
+    void print(QString prefix, QString text);
+    // The bytes of each answer as they came, with the worker's prefix.
+    void outPort(QString prefix, QByteArray data);
+    // Every line the port monitor shows, both of the above in the order they came, answers in
+    // hexadecimal; all but the port errors, which come as portError.
     void monitorLine(QString prefix, QString text);
     // A port that could not be used, or was lost: a monitor line of its own.
     void portError(QString prefix, QString text);

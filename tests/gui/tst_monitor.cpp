@@ -17,6 +17,13 @@ void callPrint(MainWindow* window, const QString& prefix, const QString& data)
         qFatal("Print not invoked");
 }
 
+void callPrintRead(MainWindow* window, const QString& prefix, const QByteArray& data)
+{
+    if (!QMetaObject::invokeMethod(window, "PrintRead", Qt::DirectConnection,
+                                   Q_ARG(QString, prefix), Q_ARG(QByteArray, data)))
+        qFatal("PrintRead not invoked");
+}
+
 void callErrorComPort(MainWindow* window, const QString& prefix, const QString& data)
 {
     if (!QMetaObject::invokeMethod(window, "errorComPort", Qt::DirectConnection,
@@ -89,6 +96,51 @@ private slots:
         // The monitor's carriage return ends a paragraph; the log gets a line feed instead.
         QCOMPARE(bench->monitorText(), monitor);
         QCOMPARE(bench->logText(), sessionStart + log);
+    }
+
+    void printReadWritesHex_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("two lowercase digits a byte")
+            << QByteArray::fromHex("01030a") << "12:00:00.000| >> 01030a";
+        QTest::newRow("leading zeros kept")
+            << QByteArray::fromHex("00ff0f") << "12:00:00.000| >> 00ff0f";
+        QTest::newRow("no bytes: the prefix alone") << QByteArray() << "12:00:00.000| >> ";
+    }
+
+    void printReadWritesHex()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(QString, line);
+        callPrintRead(bench->window.get(), QStringLiteral("12:00:00.000| >> "), data);
+        QCOMPARE(bench->monitorText(), line + '\n');
+        QCOMPARE(bench->logText(), sessionStart + line + '\n');
+    }
+
+    // The worker's answer bytes reach the monitor and the log through PrintRead: one line an
+    // answer, in hexadecimal, after the request's line.
+    void answerLineComesThroughPrintRead()
+    {
+        bench->bus.addSensor(1, 9600, 2);
+        bench->addByHand(1, 9600);
+        // The lines of the addition's exchanges have all come.
+        QTRY_COMPARE(bench->monitorText().count(QStringLiteral("| >> ")), bench->bus.sent().size());
+        const int monitorMark = bench->monitorText().size();
+        const int logMark = bench->logText().size();
+        bench->bus.clearLog();
+
+        bench->invoke("readUst");
+        QCOMPARE(bench->bus.sent().size(), 1);
+        const QString answer = QString::fromLatin1(bench->bus.sent().first().bytes.toHex());
+        const QRegularExpression expected(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\| << "
+                                                         "010301000014[0-9a-f]{4}\\n"
+                                                         "\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\| >> ") +
+                                          answer + QStringLiteral("\\n$"));
+        QTRY_VERIFY2(expected.match(bench->monitorText().mid(monitorMark)).hasMatch(),
+                     qPrintable(bench->monitorText().mid(monitorMark)));
+        QVERIFY2(expected.match(bench->logText().mid(logMark)).hasMatch(),
+                 qPrintable(bench->logText().mid(logMark)));
     }
 
     void monitorKeepsNewestLines_data()

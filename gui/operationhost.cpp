@@ -9,41 +9,6 @@
 #include <QMessageBox>
 #include <QProgressBar>
 
-bool MainWindow::closing() const
-{
-    return closed || line->ending();
-}
-
-bool MainWindow::waiting() const
-{
-    return questions > 0 || line->waiting();
-}
-
-bool MainWindow::lineTaken() const
-{
-    return closing() || operations > 0 || waiting() || !deferred.isEmpty();
-}
-
-bool MainWindow::deferWhileWaiting(Action action)
-{
-    // There is a single answer slot: an exchange started inside another's wait would take the
-    // answer meant for it. The action runs once the running operation has ended.
-    if (!waiting())
-        return false;
-    deferred.enqueue(action);
-    return true;
-}
-
-void MainWindow::runDeferred()
-{
-    if (draining)
-        return;
-    draining = true;
-    while (!closing() && operations == 0 && !waiting() && !deferred.isEmpty())
-        (this->*deferred.dequeue())();
-    draining = false;
-}
-
 int MainWindow::askUser(int icon, const QString& title, const QString& text, int buttons,
                         int defaultButton)
 {
@@ -51,10 +16,8 @@ int MainWindow::askUser(int icon, const QString& title, const QString& text, int
                     this);
     if (defaultButton)
         box.setDefaultButton(QMessageBox::StandardButton(defaultButton));
-    ++questions;
-    const int result = box.exec();
-    --questions;
-    return result;
+    const LineTurns::Asking asking(turns);
+    return box.exec();
 }
 
 void MainWindow::showRefusal(const ops::Result& result)
