@@ -36,6 +36,7 @@ void MainWindow::portChosen()
     const LineTurns::Turn turn = turns.take([this] { portChosen(); });
     if (!turn)
         return;
+    devices.blocksFromAnotherPort();
     if (overview)
         overview->followPort();
 }

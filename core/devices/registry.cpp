@@ -46,3 +46,9 @@ bool SensorRegistry::recordOutcome(DeviceVEL_DUO300& dev, int error)
     dev.cmdRejected = error == rtu::UnknownCommand;
     return dev.cmdRejected != answeredAsLoader;
 }
+
+void SensorRegistry::blocksFromAnotherPort()
+{
+    for (DeviceVEL_DUO300& dev : list)
+        dev.ustSound = false;
+}

@@ -32,6 +32,12 @@ public:
     // the record started or stopped answering as the loader does.
     static bool recordOutcome(DeviceVEL_DUO300& dev, int error);
 
+    // The line's port changed while the records were kept: their settings blocks were read
+    // from the sensors of the other port, and a write built on one would put that sensor's
+    // address, speed and calibration into whatever answers here. Each write reads its block
+    // again first.
+    void blocksFromAnotherPort();
+
 private:
     QVector<DeviceVEL_DUO300> list;
 };

@@ -585,6 +585,60 @@ private slots:
         QCOMPARE(b.bus.sensor(5).baud, 9600);
         QCOMPARE(b.window->deviceRecords().at(0).addr, 5);
     }
+
+    // The list is kept when another port is chosen; a record's block came from the sensor of
+    // the first port. A write that goes to the new port (the overview opened it there) must
+    // stand on the block of the sensor there, whose calibration it would otherwise overwrite.
+    void writeAfterAnotherPortIsChosen_data()
+    {
+        QTest::addColumn<QString>("slot");
+        QTest::newRow("address change") << "writeAddr";
+        QTest::newRow("zero point") << "on_BtnSetZero_clicked";
+    }
+
+    void writeAfterAnotherPortIsChosen()
+    {
+        QFETCH(QString, slot);
+        WindowBench b;
+        b.bus.addSensor(5, 9600, 2);
+        b.bus.updateSensor(5, [](sim::Sensor& s) {
+            s.ust.zeroAdc = 111;
+            s.ust.nomAdc = 2222;
+            sealChecksum(s.ust);
+        });
+        sim::SensorBus other;
+        QVERIFY(other.open());
+        other.addSensor(5, 9600, 2);
+        other.updateSensor(5, [](sim::Sensor& s) {
+            s.ust.zeroAdc = 333;
+            s.ust.nomAdc = 4444;
+            sealChecksum(s.ust);
+        });
+        b.addByHand(5, 9600);
+
+        // The overview follows the port box, so the line is open on the new port by the time
+        // the write goes out.
+        b.find<QAction>("actionLineOverview")->trigger();
+        QComboBox* ports = b.find<QComboBox>("PortNameBox");
+        ports->addItem(other.slavePath());
+        ports->setCurrentText(other.slavePath());
+        QTRY_VERIFY(!other.received().isEmpty());
+        b.find<QLineEdit>("lineEditAddrDevice")->setText(QStringLiteral("9"));
+        b.boxes.answerNext(QMessageBox::Ok);
+        b.invoke(qPrintable(slot));
+
+        QVERIFY(b.requests(0x10).isEmpty());
+        QList<QByteArray> written;
+        for (const sim::Received& r : other.received())
+            if (r.bytes.size() > 1 && quint8(r.bytes.at(1)) == 0x10)
+                written << r.bytes;
+        QCOMPARE(written.size(), 1);
+        const UstBlock block = WindowBench::writtenBlock(written.first());
+        QCOMPARE(block.nomAdc, quint16(4444));
+        if (slot == QLatin1String("writeAddr"))
+            QCOMPARE(block.zeroAdc, quint16(333));
+        QCOMPARE(b.bus.sensor(5).ust.nomAdc, quint16(2222));
+    }
 };
 
 QTEST_MAIN(TestSettings)
