@@ -1,6 +1,7 @@
 // velduo calibrate: a voltage sensor's zero and nominal points.
 #include "cli/command.h"
 #include "cli/sensortext.h"
+#include "codec/sensortype.h"
 #include "core/sensor/format.h"
 
 namespace {
@@ -11,7 +12,7 @@ int calibrate(Context& context, const SensorArg& sensor, bool zero)
     if (const int code = readSensor(context, sensor, LiveValues, &dev))
         return code;
     const QString what = sensorText(sensor.address, sensor.speed);
-    if (dev.param.sensorType != 2)
+    if (!sensorTraits(sensorTypeOf(dev.param)).calibrated)
         return context.refuse(QStringLiteral("Датчик %1: калибруются только датчики напряжения, "
                                              "а это %2")
                                   .arg(what, sensorTypeText(dev.param.sensorType)));

@@ -3,6 +3,7 @@
 #include "codec/errortext.h"
 #include "codec/firmwareimage.h"
 #include "codec/linefile.h"
+#include "codec/sensortype.h"
 #include "core/ops/lineops.h"
 #include "core/sensor/format.h"
 #include "core/sensor/ustform.h"
@@ -139,7 +140,7 @@ Outcome Commissioning::calibrate(const QString& point, const QString& position,
                                  DeviceVEL_DUO300* dev)
 {
     const bool zero = point == QLatin1String("zero");
-    if (dev->param.sensorType != 2)
+    if (!sensorTraits(sensorTypeOf(dev->param)).calibrated)
         return failed(QStringLiteral("калибруются только датчики напряжения, а это %1")
                           .arg(sensorTypeText(dev->param.sensorType)));
     Outcome stop;

@@ -1,5 +1,6 @@
 // How the commands show a sensor: the texts of its settings and live values, and its JSON.
 #include "cli/sensortext.h"
+#include "codec/sensortype.h"
 #include "core/sensor/format.h"
 
 #include <QDateTime>
@@ -42,8 +43,10 @@ linefile::Sensor described(const DeviceVEL_DUO300& dev, bool withParams)
 
 QJsonValue measureValue(const ParamBlock& param)
 {
-    if (param.sensorType == 1)
-        return param.measure / 100.0;
+    // In the type's unit; an undetermined type's word as it came.
+    const int scale = sensorTraits(sensorTypeOf(param)).scale;
+    if (scale > 1)
+        return measuredValue(param);
     return param.measure;
 }
 

@@ -49,7 +49,7 @@ int watch(Context& context, Watch& given)
         const DeviceVEL_DUO300& dev = registry[registry.find(reading.addr, reading.baudrate)];
         lastSensor = sensorText(reading.addr, reading.baudrate);
         last = reading.ok()
-                   ? ops::Result()
+                   ? ops::Result::success()
                    : ops::Result::failed(reading.error, QString(), errorTextFor(reading.error));
         if (publishing)
             mqtt->add(reading, dev);
@@ -108,7 +108,7 @@ int watch(Context& context, Watch& given)
     if (!mqtt->refusal().isEmpty())
         return context.brokerRefused(mqtt->refusal());
     if (session.ended())
-        return context.report({ops::Result::Ending, 0, QString(), QString()}, QString());
+        return context.report(ops::Result::ending(), QString());
     return context.report(last, lastSensor);
 }
 

@@ -1,4 +1,5 @@
 #include "codec/readings.h"
+#include "codec/sensortype.h"
 
 #include <QDateTime>
 #include <QSaveFile>
@@ -11,14 +12,8 @@ double Reading::value() const
 {
     if (!ok())
         return std::nan("");
-    switch (sensorType) {
-    case 2:
-        return measure;
-    case 1:
-        return measure / 100.0;
-    default:
-        return std::nan("");
-    }
+    const int scale = sensorTraits(sensorTypeOf(sensorType)).scale;
+    return scale ? double(measure) / scale : std::nan("");
 }
 
 ReadingBuffer::ReadingBuffer(const QString& port, qint32 addr, qint32 baudrate, int capacity)
@@ -30,7 +25,7 @@ bool ReadingBuffer::append(const Reading& reading)
 {
     if (reading.addr != address || reading.baudrate != speed || reading.port != portName)
         return false;
-    if (reading.ok() && (reading.sensorType == 1 || reading.sensorType == 2))
+    if (reading.ok() && sensorTypeOf(reading.sensorType) != SensorType::Undetermined)
         lastType = reading.sensorType;
     if (size() >= limit)
         samples.pop_front();
@@ -120,10 +115,11 @@ QString row(const Reading& reading)
     // With its offset the time says which moment it is wherever the file is read.
     time.setOffsetFromUtc(time.offsetFromUtc());
     QString value;
-    if (reading.ok() && reading.sensorType == 2)
+    const int scale = sensorTraits(sensorTypeOf(reading.sensorType)).scale;
+    if (reading.ok() && scale == 1)
         value = QString::number(reading.measure);
-    else if (reading.ok() && reading.sensorType == 1)
-        value = QString::number(reading.measure / 100.0, 'f', 2);
+    else if (reading.ok() && scale)
+        value = QString::number(reading.value(), 'f', 2);
     const QString adc = reading.ok() ? QString::number(reading.adc) : QString();
     return time.toString(Qt::ISODateWithMs) + QLatin1Char(',') + QString::number(reading.addr) +
            QLatin1Char(',') + QString::number(reading.baudrate) + QLatin1Char(',') + value +

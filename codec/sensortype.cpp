@@ -21,18 +21,21 @@ const SensorTypeTraits& sensorTraits(SensorType type)
                                                QStringLiteral("Не определён"),
                                                QString(),
                                                QString(),
+                                               QString(),
                                                0,
                                                false};
     static const SensorTypeTraits temperature{QStringLiteral("датчик температуры"),
                                               QStringLiteral("Температура"),
                                               QStringLiteral("°С"),
                                               QStringLiteral("Уставка температуры, °С"),
+                                              QStringLiteral("°C"),
                                               100,
                                               false};
     static const SensorTypeTraits voltage{QStringLiteral("датчик напряжения"),
                                           QStringLiteral("Напряжение"),
                                           QStringLiteral("В"),
                                           QStringLiteral("Уставка напряжения, В"),
+                                          QStringLiteral("V"),
                                           1,
                                           true};
     switch (type) {

@@ -27,6 +27,7 @@ struct SensorTypeTraits
     QString quantity;        // what it measures, as a column shows it: "Напряжение"
     QString unit;            // as the user reads it: "В"; empty when undetermined
     QString setpointCaption; // "Уставка напряжения, В"; empty when undetermined
+    QString payloadUnit;     // as payloads read by machines carry it: "V", "°C" with a Latin C
     int scale;               // the measured word divided by it is the value; 0 when undetermined
     bool calibrated;         // its zero and nominal points are set from the program
 };

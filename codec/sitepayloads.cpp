@@ -1,6 +1,7 @@
 #include "codec/sitepayloads.h"
-#include "codec/errortext.h"
 #include "codec/blocks.h"
+#include "codec/errortext.h"
+#include "codec/sensortype.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -116,8 +117,9 @@ bool parseCommon(const QByteArray& payload, QJsonObject* object, SensorReport* r
         reading.sensorType = quint16(number);
         const QJsonValue measure = object->value(QLatin1String("measure"));
         // Stored as the parameters block gives it: volts, or hundredths of a degree.
-        const double scale = reading.sensorType == 1 ? 100.0 : 1.0;
-        if (reading.sensorType == 1 || reading.sensorType == 2) {
+        const int typeScale = sensorTraits(sensorTypeOf(reading.sensorType)).scale;
+        const double scale = typeScale ? typeScale : 1.0;
+        if (typeScale) {
             if (!measure.isDouble())
                 return refuse("measure");
             const double raw = std::round(measure.toDouble() * scale);
@@ -214,14 +216,7 @@ bool parseSensorPayload(const QByteArray& payload, SensorReport* report, QString
 
 QString unitOf(int sensorType)
 {
-    switch (sensorType) {
-    case 1:
-        return QStringLiteral("°C");
-    case 2:
-        return QStringLiteral("V");
-    default:
-        return QString();
-    }
+    return sensorTraits(sensorTypeOf(quint16(sensorType))).payloadUnit;
 }
 
 QByteArray readingPayload(const Reading& reading, quint64 seq)

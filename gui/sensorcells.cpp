@@ -1,7 +1,8 @@
 #include "gui/sensorcells.h"
-#include "gui/colours.h"
 #include "codec/readings.h"
+#include "codec/sensortype.h"
 #include "core/sensor/format.h"
+#include "gui/colours.h"
 
 #include <cmath>
 #include <limits>
@@ -45,14 +46,7 @@ QVariant cellText(const SensorCells& cells, int column, qint64 nowMs)
     case Type:
         if (!answered)
             return QString();
-        switch (cells.sensorType) {
-        case 1:
-            return QStringLiteral("Температура");
-        case 2:
-            return QStringLiteral("Напряжение");
-        default:
-            return QStringLiteral("Не определён");
-        }
+        return sensorTraits(sensorTypeOf(cells.sensorType)).quantity;
     case Name:
         return cells.name;
     case Value: {
@@ -63,14 +57,8 @@ QVariant cellText(const SensorCells& cells, int column, qint64 nowMs)
         ParamBlock param{};
         param.sensorType = cells.sensorType;
         param.measure = cells.measure;
-        switch (cells.sensorType) {
-        case 1:
-            return measureText(param) + QStringLiteral(" °С");
-        case 2:
-            return measureText(param) + QStringLiteral(" В");
-        default:
-            return measureText(param);
-        }
+        const QString unit = sensorTraits(sensorTypeOf(param)).unit;
+        return unit.isEmpty() ? measureText(param) : measureText(param) + QLatin1Char(' ') + unit;
     }
     case Adc:
         return answered ? QString::number(cells.adc) : QString();
