@@ -5,10 +5,10 @@
 #include "gui/overview.h"
 #include "ui_mainwindow.h"
 
+#include "gui/remembered.h"
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QSettings>
 #include <deque>
 
 namespace {
@@ -24,16 +24,6 @@ const QString geometryKey = QStringLiteral("geometry");
 const QString recentKey = QStringLiteral("recentFiles");
 
 // Where the window keeps what it remembers between runs.
-class Remembered : public QSettings
-{
-public:
-    Remembered()
-        : QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("VEL_DUO300"),
-                    QStringLiteral("VEL_DUO300"))
-    {
-    }
-};
-
 QString labels(const QVector<linefile::Sensor>& sensors)
 {
     QStringList list;

@@ -1,8 +1,8 @@
 #include "gui/overview.h"
-#include "gui/trendplot.h"
-#include "core/ops/linepoller.h"
 #include "core/devices/registry.h"
+#include "core/ops/linepoller.h"
 #include "core/sensor/format.h"
+#include "gui/trendplot.h"
 
 #include <QAbstractTableModel>
 #include <QCloseEvent>
@@ -225,28 +225,15 @@ LineOverview::LineOverview(LinePoller* poller, const SensorRegistry& registry,
             emit sensorChosen(source.row());
     });
 
-    plot = new TrendPlot;
-    pause = new QPushButton(QStringLiteral("Пауза"));
-    pause->setCheckable(true);
-    connect(pause, &QPushButton::toggled, plot, &TrendPlot::setPaused);
-    connect(plot, &TrendPlot::pausedChanged, pause, &QPushButton::setChecked);
+    const TrendPanel trends = makeTrendPanel();
+    plot = trends.plot;
+    pause = trends.pause;
     connect(pause, &QPushButton::toggled, this, &LineOverview::refresh);
-    auto* exportButton = new QPushButton(QStringLiteral("Экспорт CSV…"));
-    connect(exportButton, &QPushButton::clicked, this, &LineOverview::exportCsv);
-
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(pause);
-    buttons->addStretch(1);
-    buttons->addWidget(exportButton);
-    auto* trends = new QWidget;
-    auto* trendLayout = new QVBoxLayout(trends);
-    trendLayout->setContentsMargins(0, 0, 0, 0);
-    trendLayout->addLayout(buttons);
-    trendLayout->addWidget(plot, 1);
+    connect(trends.exportButton, &QPushButton::clicked, this, &LineOverview::exportCsv);
 
     auto* split = new QSplitter(Qt::Vertical);
     split->addWidget(view);
-    split->addWidget(trends);
+    split->addWidget(trends.widget);
     split->setStretchFactor(0, 1);
     split->setStretchFactor(1, 1);
     auto* layout = new QVBoxLayout(this);

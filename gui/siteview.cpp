@@ -1,8 +1,9 @@
 #include "gui/siteview.h"
-#include "gui/sensorcells.h"
-#include "gui/trendplot.h"
 #include "codec/brokerurl.h"
 #include "core/devices/sitemonitor.h"
+#include "gui/remembered.h"
+#include "gui/sensorcells.h"
+#include "gui/trendplot.h"
 
 #include <QAbstractItemModel>
 #include <QCheckBox>
@@ -18,7 +19,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSet>
-#include <QSettings>
 #include <QSortFilterProxyModel>
 #include <QSpinBox>
 #include <QSplitter>
@@ -327,13 +327,6 @@ namespace {
 
 const QString title = QStringLiteral("Обзор площадки");
 
-// Where the window keeps what it remembers between runs.
-QSettings* remembered()
-{
-    return new QSettings(QSettings::NativeFormat, QSettings::UserScope,
-                         QStringLiteral("VEL_DUO300"), QStringLiteral("VEL_DUO300"));
-}
-
 } // namespace
 
 SiteView::SiteView(QWidget* parent) : QWidget(parent, Qt::Window)
@@ -465,27 +458,14 @@ SiteView::SiteView(QWidget* parent) : QWidget(parent, Qt::Window)
     connect(lines, &SiteMonitor::connectionChanged, this, &SiteView::showConnection);
 
     // The trends.
-    plot = new TrendPlot;
-    auto* pause = new QPushButton(QStringLiteral("Пауза"));
-    pause->setCheckable(true);
-    connect(pause, &QPushButton::toggled, plot, &TrendPlot::setPaused);
-    connect(plot, &TrendPlot::pausedChanged, pause, &QPushButton::setChecked);
-    connect(pause, &QPushButton::toggled, this, &SiteView::refresh);
-    auto* exportButton = new QPushButton(QStringLiteral("Экспорт CSV…"));
-    connect(exportButton, &QPushButton::clicked, this, &SiteView::exportCsv);
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(pause);
-    buttons->addStretch(1);
-    buttons->addWidget(exportButton);
-    auto* trends = new QWidget;
-    auto* trendLayout = new QVBoxLayout(trends);
-    trendLayout->setContentsMargins(0, 0, 0, 0);
-    trendLayout->addLayout(buttons);
-    trendLayout->addWidget(plot, 1);
+    const TrendPanel trends = makeTrendPanel();
+    plot = trends.plot;
+    connect(trends.pause, &QPushButton::toggled, this, &SiteView::refresh);
+    connect(trends.exportButton, &QPushButton::clicked, this, &SiteView::exportCsv);
 
     auto* split = new QSplitter(Qt::Vertical);
     split->addWidget(view);
-    split->addWidget(trends);
+    split->addWidget(trends.widget);
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 2);
     split->setSizes({600, 400});
@@ -501,33 +481,31 @@ SiteView::SiteView(QWidget* parent) : QWidget(parent, Qt::Window)
     clock->setInterval(500);
     connect(clock, &QTimer::timeout, this, &SiteView::refresh);
 
-    QSettings* settings = remembered();
-    settings->beginGroup(QStringLiteral("site"));
-    host->setText(settings->value(QStringLiteral("host")).toString());
-    tls->setChecked(settings->value(QStringLiteral("tls"), false).toBool());
+    Remembered settings;
+    settings.beginGroup(QStringLiteral("site"));
+    host->setText(settings.value(QStringLiteral("host")).toString());
+    tls->setChecked(settings.value(QStringLiteral("tls"), false).toBool());
     caFile->setEnabled(tls->isChecked());
     port->setValue(
         settings
-            ->value(QStringLiteral("port"), tls->isChecked() ? broker::tlsPort : broker::plainPort)
+            .value(QStringLiteral("port"), tls->isChecked() ? broker::tlsPort : broker::plainPort)
             .toInt());
-    caFile->setText(settings->value(QStringLiteral("caFile")).toString());
-    user->setText(settings->value(QStringLiteral("user")).toString());
-    topics->setText(settings->value(QStringLiteral("topics"), site::defaultTopics).toString());
-    delete settings;
+    caFile->setText(settings.value(QStringLiteral("caFile")).toString());
+    user->setText(settings.value(QStringLiteral("user")).toString());
+    topics->setText(settings.value(QStringLiteral("topics"), site::defaultTopics).toString());
     showConnection();
 }
 
 void SiteView::remember() const
 {
-    QSettings* settings = remembered();
-    settings->beginGroup(QStringLiteral("site"));
-    settings->setValue(QStringLiteral("host"), host->text().trimmed());
-    settings->setValue(QStringLiteral("port"), port->value());
-    settings->setValue(QStringLiteral("tls"), tls->isChecked());
-    settings->setValue(QStringLiteral("caFile"), caFile->text());
-    settings->setValue(QStringLiteral("user"), user->text());
-    settings->setValue(QStringLiteral("topics"), topics->text().trimmed());
-    delete settings;
+    Remembered settings;
+    settings.beginGroup(QStringLiteral("site"));
+    settings.setValue(QStringLiteral("host"), host->text().trimmed());
+    settings.setValue(QStringLiteral("port"), port->value());
+    settings.setValue(QStringLiteral("tls"), tls->isChecked());
+    settings.setValue(QStringLiteral("caFile"), caFile->text());
+    settings.setValue(QStringLiteral("user"), user->text());
+    settings.setValue(QStringLiteral("topics"), topics->text().trimmed());
 }
 
 void SiteView::connectToBroker()

@@ -1,6 +1,9 @@
 #include "gui/trendplot.h"
 
+#include <QHBoxLayout>
 #include <QPen>
+#include <QPushButton>
+#include <QVBoxLayout>
 #include <cmath>
 #include <qwt_date.h>
 #include <qwt_date_scale_draw.h>
@@ -132,4 +135,26 @@ void TrendPlot::refresh(qint64 nowMs)
     // A sensor's first answer with its type comes after its curve was made.
     placeCurves();
     replot();
+}
+
+TrendPanel makeTrendPanel()
+{
+    TrendPanel panel;
+    panel.plot = new TrendPlot;
+    panel.pause = new QPushButton(QStringLiteral("Пауза"));
+    panel.pause->setCheckable(true);
+    QObject::connect(panel.pause, &QPushButton::toggled, panel.plot, &TrendPlot::setPaused);
+    QObject::connect(panel.plot, &TrendPlot::pausedChanged, panel.pause, &QPushButton::setChecked);
+    panel.exportButton = new QPushButton(QStringLiteral("Экспорт CSV…"));
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(panel.pause);
+    buttons->addStretch(1);
+    buttons->addWidget(panel.exportButton);
+    panel.widget = new QWidget;
+    auto* layout = new QVBoxLayout(panel.widget);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addLayout(buttons);
+    layout->addWidget(panel.plot, 1);
+    return panel;
 }

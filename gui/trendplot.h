@@ -52,3 +52,16 @@ private:
     QVector<QwtPlotCurve*> curves;
     bool isPaused = false;
 };
+
+class QPushButton;
+
+// The trends as both overviews show them: "Пауза" and "Экспорт CSV…" above the plot. The pause
+// button and the plot follow each other; what a click on either means is the caller's.
+struct TrendPanel
+{
+    QWidget* widget = nullptr;
+    TrendPlot* plot = nullptr;
+    QPushButton* pause = nullptr;
+    QPushButton* exportButton = nullptr;
+};
+TrendPanel makeTrendPanel();
