@@ -3,6 +3,7 @@
 
 #include <QEventLoop>
 #include <QSocketNotifier>
+#include <QTextCodec>
 #include <QTextStream>
 #include <cerrno>
 #include <csignal>
@@ -150,7 +151,12 @@ bool TerminalHost::readLine(QString* line)
             break;
         bytes.append(c);
     }
-    *line = QString::fromLocal8Bit(bytes).trimmed();
+    // Terminals send UTF-8 whatever the locale says (a C locale would take «да» for Latin-1
+    // bytes); anything else is read in the locale's encoding.
+    QTextCodec::ConverterState state;
+    const QString utf8 =
+        QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
+    *line = (state.invalidChars ? QString::fromLocal8Bit(bytes) : utf8).trimmed();
     return !ending;
 }
 
@@ -192,7 +198,7 @@ int TerminalHost::ask(const ops::Question& question)
     if (!readLine(&answer))
         return decline;
     answer = answer.toLower();
-    const bool agreed = answer == QLatin1String("да") || answer == QLatin1String("д") ||
+    const bool agreed = answer == QStringLiteral("да") || answer == QStringLiteral("д") ||
                         answer == QLatin1String("yes") || answer == QLatin1String("y");
     return agreed ? accept : decline;
 }

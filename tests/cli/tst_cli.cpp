@@ -1,8 +1,8 @@
 // velduo as a process against a simulated bus that this test serves.
-#include "codec/linefile.h"
 #include "codec/errortext.h"
-#include "codec/rtu.h"
 #include "codec/firmwareimage.h"
+#include "codec/linefile.h"
+#include "codec/rtu.h"
 #include "core/sensor/calibrationstep.h"
 #include "sim/sensorbus.h"
 #include "sim/sensorlogic.h"
@@ -10,7 +10,11 @@
 
 #include <QtTest>
 #include <csignal>
+#include <fcntl.h>
+#include <pty.h>
 #include <sys/types.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -161,6 +165,47 @@ private slots:
         }
         bus.clearFaults();
         bus.clearLog();
+    }
+
+    // A confirmation answered on a terminal: Russian and English yes in any case agree, anything
+    // else (an empty line included) declines and nothing is written.
+    void confirmationOnATerminal_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<bool>("agreed");
+        QTest::newRow("да") << QByteArray("да") << true;
+        QTest::newRow("Д") << QByteArray("Д") << true;
+        QTest::newRow("y") << QByteArray("y") << true;
+        QTest::newRow("YES") << QByteArray("YES") << true;
+        QTest::newRow("нет") << QByteArray("нет") << false;
+        QTest::newRow("empty") << QByteArray() << false;
+    }
+
+    void confirmationOnATerminal()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(bool, agreed);
+        bus.addSensor(1, 9600, 2);
+        int master = -1;
+        int slave = -1;
+        QVERIFY(::openpty(&master, &slave, nullptr, nullptr, nullptr) == 0);
+        const QString terminal = QString::fromLocal8Bit(::ttyname(slave));
+        // The answer waits in the terminal until the prompt reads it.
+        const QByteArray line = answer + '\n';
+        QCOMPARE(::write(master, line.constData(), size_t(line.size())), ssize_t(line.size()));
+
+        QProcess process;
+        prepare(process, {"set-address", "1@9600", "5", "--port", port()});
+        process.setStandardInputFile(terminal);
+        process.start();
+        const Run run = finished(process);
+        ::close(slave);
+        ::close(master);
+
+        QVERIFY2(run.err.contains(QStringLiteral("Продолжить? [да/нет]")), qPrintable(run.err));
+        QCOMPARE(run.code, agreed ? 0 : 4);
+        QCOMPARE(bus.hasSensor(5), agreed);
+        QCOMPARE(bus.hasSensor(1), !agreed);
     }
 
     void infoAndReadDescribeTheSensorWithTheLineFileKeys()
