@@ -77,9 +77,17 @@ int main(int argc, char* argv[])
     if (arguments.size() < 2)
         return usageError(QStringLiteral("не указана команда"));
     const QString name = arguments.at(1);
+    if (name == QLatin1String("--version")) {
+        printOut(QStringLiteral("velduo %1 (Qt %2)\n")
+                     .arg(QStringLiteral(VEL_VERSION), QString::fromLatin1(qVersion())));
+        return exitcode::done;
+    }
     if (name == QLatin1String("--help") || name == QLatin1String("-h") ||
         name == QLatin1String("help")) {
         const Command* command = arguments.size() > 2 ? findCommand(arguments.at(2)) : nullptr;
+        // A page asked for by a name no command has is a wrong command line, as the command is.
+        if (!command && arguments.size() > 2)
+            return usageError(QStringLiteral("неизвестная команда «%1»").arg(arguments.at(2)));
         printOut(command ? commandHelp(*command) : programHelp(commands()));
         return exitcode::done;
     }

@@ -404,6 +404,8 @@ private slots:
         QTest::newRow("2 bad arguments")
             << int(OneSensor) << QStringList{"read", "1@1234", "--port", "%port"} << false << 2
             << "1234" << false;
+        QTest::newRow("2 help for a command there is not")
+            << int(OneSensor) << QStringList{"help", "bogus"} << false << 2 << "bogus" << false;
         QTest::newRow("3 missing port")
             << int(OneSensor) << QStringList{"info", "1@9600", "--port", "/dev/velduo-none"}
             << false << 3 << "/dev/velduo-none" << false;

@@ -90,6 +90,28 @@ private slots:
             QCOMPARE(QImage(file.filePath()).size(), QSize(iconSize, iconSize));
     }
 
+    // Both installed programs name themselves, their version and the Qt they run on, without a
+    // display.
+    void version_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::newRow("window") << QStringLiteral("VEL_DUO300");
+        QTest::newRow("command line") << QStringLiteral("velduo");
+    }
+
+    void version()
+    {
+        QFETCH(QString, program);
+        QString output;
+        int status = -1;
+        QVERIFY(run(QDir(prefix.path()).filePath(QStringLiteral("bin/") + program),
+                    {QStringLiteral("--version")}, &output, &status));
+        QCOMPARE(status, 0);
+        QCOMPARE(output,
+                 QStringLiteral("%1 %2 (Qt %3)\n")
+                     .arg(program, QLatin1String(buildinfo::version), QLatin1String(qVersion())));
+    }
+
     // The installed program looks for its manual from its own folder.
     void manualFoundFromProgram()
     {
