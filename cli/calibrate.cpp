@@ -45,7 +45,7 @@ Job prepareCalibrate(Context& context, int* code)
 {
     if (context.args.isEmpty() || (context.args.at(0) != QLatin1String("zero") &&
                                    context.args.at(0) != QLatin1String("nominal")))
-        return noJob(code, context.usage(QStringLiteral("calibrate: ожидается zero или nominal")));
+        return noJob(code, context.usage(QStringLiteral("ожидается zero или nominal")));
     const bool zero = context.args.takeFirst() == QLatin1String("zero");
     SensorArg sensor;
     if (!sensorArgument(context, 1, &sensor, code))

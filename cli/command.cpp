@@ -5,6 +5,7 @@
 #include "codec/errortext.h"
 #include "core/link/serialports.h"
 
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <algorithm>
@@ -20,6 +21,13 @@ QString inLoaderHint(const DeviceVEL_DUO300& dev)
 }
 
 } // namespace
+
+firmware::ImageFile readImage(const QString& path)
+{
+    if (!path.isEmpty() && !QFileInfo::exists(path))
+        return {{}, QStringLiteral("нет файла образа «%1»").arg(path)};
+    return firmware::readImageFile(path);
+}
 
 bool listedSpeed(int speed)
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/session.h"
+#include "codec/firmwareimage.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -102,6 +103,8 @@ constexpr int fileAddressMax = 247;
 bool parseSensor(const QString& text, SensorArg* sensor, QString* why);
 // Whether a speed is one a sensor may be set to, and those speeds as a text.
 bool listedSpeed(int speed);
+// The image file read and checked whole; a missing file is named as the command line gave it.
+firmware::ImageFile readImage(const QString& path);
 QString speedsText();
 // The sensor named by the first of count positional arguments; false with *code set.
 bool sensorArgument(Context& context, int count, SensorArg* sensor, int* code);

@@ -357,7 +357,7 @@ Job prepareCommission(Context& context, int* code)
     if (!faults.isEmpty())
         return noJob(code, context.refuse(faults.join(QLatin1Char('\n'))));
     if (flashing) {
-        const firmware::ImageFile image = firmware::readImageFile(imagePath);
+        const firmware::ImageFile image = readImage(imagePath);
         if (!image.refusal.isEmpty())
             return noJob(code, context.refuse(image.refusal));
     }

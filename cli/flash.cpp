@@ -41,7 +41,7 @@ Job prepareFlash(Context& context, int* code)
         return Job();
     const QString imagePath = context.args.at(1);
     // The image is read and checked whole before the port is opened.
-    const firmware::ImageFile image = firmware::readImageFile(imagePath);
+    const firmware::ImageFile image = readImage(imagePath);
     if (!image.refusal.isEmpty())
         return noJob(code, context.refuse(image.refusal));
     const int imageSize = image.bytes.size();

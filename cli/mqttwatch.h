@@ -2,8 +2,8 @@
 
 #include "cli/command.h"
 #include "codec/brokerurl.h"
-#include "core/devices/mqttclient.h"
 #include "codec/readings.h"
+#include "core/devices/mqttclient.h"
 #include "core/devices/registry.h"
 #include "core/devices/sitepublisher.h"
 

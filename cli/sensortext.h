@@ -1,8 +1,8 @@
 #pragma once
 
 #include "cli/command.h"
-#include "codec/linefile.h"
 #include "codec/device.h"
+#include "codec/linefile.h"
 
 #include <QJsonObject>
 #include <QJsonValue>

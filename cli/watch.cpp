@@ -117,7 +117,7 @@ int watch(Context& context, Watch& given)
 Job prepareWatch(Context& context, int* code)
 {
     if (context.args.isEmpty())
-        return noJob(code, context.usage(QStringLiteral("watch: не указан датчик")));
+        return noJob(code, context.usage(QStringLiteral("не указан датчик")));
     auto prepared = std::make_shared<Watch>();
     for (const QString& text : context.args) {
         SensorArg arg;

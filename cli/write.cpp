@@ -128,8 +128,8 @@ Job prepareWrite(Context& context, int* code)
     change.newSpeed = parser.isSet(QStringLiteral("speed"));
     change.newSetpoint = parser.isSet(QStringLiteral("setpoint"));
     if (!change.newName && !change.newSpeed && !change.newSetpoint)
-        return noJob(code, context.usage(QStringLiteral(
-                               "write: нечего записывать (--name, --speed, --setpoint)")));
+        return noJob(
+            code, context.usage(QStringLiteral("нечего записывать (--name, --speed, --setpoint)")));
     bool speedOk = true, setpointOk = true;
     const int speed = change.newSpeed ? parser.value(QStringLiteral("speed")).toInt(&speedOk) : 0;
     const QString setpoint = parser.value(QStringLiteral("setpoint"));
@@ -137,6 +137,12 @@ Job prepareWrite(Context& context, int* code)
         setpoint.toInt(&setpointOk);
     if (!speedOk)
         return noJob(code, context.usage(QStringLiteral("--speed: ожидается число")));
+    // A speed no sensor can have is a wrong command line, as in SENSOR and --speeds.
+    if (change.newSpeed && !listedSpeed(speed))
+        return noJob(
+            code,
+            context.usage(
+                QStringLiteral("--speed: скорости %1 нет среди %2").arg(speed).arg(speedsText())));
     if (!setpointOk)
         return noJob(code, context.usage(QStringLiteral("--setpoint: ожидается целое число")));
 

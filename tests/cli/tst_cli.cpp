@@ -389,6 +389,26 @@ private slots:
         }
     }
 
+    // A usage error names the command once: "velduo write: ...", not "velduo write: write: ...".
+    void usageErrorNamesTheCommandOnce_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("write") << QStringList{"write", "1@9600"};
+        QTest::newRow("calibrate") << QStringList{"calibrate", "foo", "1@9600"};
+        QTest::newRow("watch") << QStringList{"watch"};
+    }
+
+    void usageErrorNamesTheCommandOnce()
+    {
+        QFETCH(QStringList, args);
+        const Run run = velduo(args);
+        QCOMPARE(run.code, 2);
+        const QString command = args.first();
+        QVERIFY2(run.err.startsWith(QStringLiteral("velduo %1: ").arg(command)),
+                 qPrintable(run.err));
+        QVERIFY2(!run.err.contains(QStringLiteral("%1: %1:").arg(command)), qPrintable(run.err));
+    }
+
     void exitCodes_data()
     {
         QTest::addColumn<int>("setup");
@@ -406,6 +426,10 @@ private slots:
             << "1234" << false;
         QTest::newRow("2 help for a command there is not")
             << int(OneSensor) << QStringList{"help", "bogus"} << false << 2 << "bogus" << false;
+        QTest::newRow("2 speed no sensor can have")
+            << int(OneSensor)
+            << QStringList{"write", "1@9600", "--speed", "9601", "--port", "%port"} << false << 2
+            << "9601" << false;
         QTest::newRow("3 missing port")
             << int(OneSensor) << QStringList{"info", "1@9600", "--port", "/dev/velduo-none"}
             << false << 3 << "/dev/velduo-none" << false;
@@ -413,6 +437,10 @@ private slots:
             << int(OneSensor)
             << QStringList{"flash", "1@9600", "%dir/big.bin", "--yes", "--port", "%port"} << false
             << 4 << "10241" << false;
+        QTest::newRow("4 image file missing")
+            << int(OneSensor)
+            << QStringList{"flash", "1@9600", "%dir/none.bin", "--yes", "--port", "%port"} << false
+            << 4 << "нет файла образа" << false;
         QTest::newRow("4 name outside Windows-1251")
             << int(OneSensor) << QStringList{"write", "1@9600", "--name", "名", "--port", "%port"}
             << false << 4 << "Windows-1251" << false;
