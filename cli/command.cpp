@@ -143,6 +143,9 @@ bool Context::open(int* code)
 int Context::usage(const QString& text) const
 {
     printErr(QStringLiteral("velduo %1: %2\nСправка: velduo %1 --help\n").arg(command, text));
+    if (json)
+        result(QString(), QJsonObject{{QStringLiteral("status"), QStringLiteral("usage")},
+                                      {QStringLiteral("text"), text}});
     return exitcode::usage;
 }
 

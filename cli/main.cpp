@@ -2,7 +2,12 @@
 #include "cli/command.h"
 
 #include <QCoreApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QProcessEnvironment>
+#include <QTranslator>
 
 namespace {
 
@@ -35,9 +40,21 @@ const Command* findCommand(const QString& name)
     return nullptr;
 }
 
+// Before a command has parsed its options, --json is looked for among the words as they are.
+bool jsonAsked()
+{
+    return QCoreApplication::arguments().contains(QStringLiteral("--json"));
+}
+
 int usageError(const QString& text)
 {
     printErr(QStringLiteral("velduo: %1\nСправка: velduo --help\n").arg(text));
+    if (jsonAsked())
+        printOut(QString::fromUtf8(
+                     QJsonDocument(QJsonObject{{QStringLiteral("status"), QStringLiteral("usage")},
+                                               {QStringLiteral("text"), text}})
+                         .toJson(QJsonDocument::Compact)) +
+                 QLatin1Char('\n'));
     return exitcode::usage;
 }
 
@@ -73,6 +90,11 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velduo"));
+    // Qt's own messages (the option parser's among them) in Russian, as velduo's are.
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
+                     QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&qtTexts);
     const QStringList arguments = QCoreApplication::arguments();
     if (arguments.size() < 2)
         return usageError(QStringLiteral("не указана команда"));

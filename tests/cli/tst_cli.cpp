@@ -409,6 +409,28 @@ private slots:
         QVERIFY2(!run.err.contains(QStringLiteral("%1: %1:").arg(command)), qPrintable(run.err));
     }
 
+    // With --json a wrong command line prints one JSON object too, whether the command itself
+    // or its options are wrong.
+    void usageErrorInJson_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("unknown command") << QStringList{"bogus", "--json"};
+        QTest::newRow("unknown option") << QStringList{"read", "1@9600", "--bogus", "--json"};
+        QTest::newRow("bad sensor") << QStringList{"read", "1@1234", "--json"};
+    }
+
+    void usageErrorInJson()
+    {
+        QFETCH(QStringList, args);
+        const Run run = velduo(args);
+        QCOMPARE(run.code, 2);
+        const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 1);
+        const QJsonObject object = QJsonDocument::fromJson(lines.first().toUtf8()).object();
+        QCOMPARE(object.value("status").toString(), QStringLiteral("usage"));
+        QVERIFY(!object.value("text").toString().isEmpty());
+    }
+
     void exitCodes_data()
     {
         QTest::addColumn<int>("setup");
@@ -426,6 +448,9 @@ private slots:
             << "1234" << false;
         QTest::newRow("2 help for a command there is not")
             << int(OneSensor) << QStringList{"help", "bogus"} << false << 2 << "bogus" << false;
+        QTest::newRow("2 unknown option, in Russian")
+            << int(OneSensor) << QStringList{"read", "1@9600", "--bogus", "--port", "%port"}
+            << false << 2 << "Неизвестный параметр «bogus»" << false;
         QTest::newRow("2 speed no sensor can have")
             << int(OneSensor)
             << QStringList{"write", "1@9600", "--speed", "9601", "--port", "%port"} << false << 2
