@@ -128,6 +128,11 @@ bool Context::open(int* code)
             return false;
         }
         name = ports.first().device;
+        // Said, so that a sensor that does not answer is not looked for on the wrong adapter.
+        if (!json)
+            printErr(QStringLiteral("velduo: порт не указан (--port, VELDUO_PORT), взят первый "
+                                    "из списка: %1\n")
+                         .arg(name));
     }
     session.reset(new Session(name, verbose));
     session->host().yes = yes;
@@ -227,8 +232,11 @@ int Context::report(const ops::Result& outcome, const QString& what, const QStri
             break;
         }
     }
+    // Which line it was: on a bench with several adapters a silent sensor may sit on another.
     if (!what.isEmpty() && code == exitcode::failed)
-        text = QStringLiteral("Датчик %1: %2").arg(what, text);
+        text = session
+                   ? QStringLiteral("Датчик %1 на порту %2: %3").arg(what, session->port(), text)
+                   : QStringLiteral("Датчик %1: %2").arg(what, text);
     if (!hint.isEmpty())
         text += QLatin1Char('\n') + hint;
     if (session)

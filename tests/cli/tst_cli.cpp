@@ -167,6 +167,22 @@ private slots:
         bus.clearLog();
     }
 
+    // Without --port the first port of the list is used, and velduo says which.
+    void portNotGivenIsAnnounced()
+    {
+        bus.addSensor(1, 9600, 2);
+        QProcess process;
+        prepare(process, {"read", "1@9600"});
+        QProcessEnvironment env = process.processEnvironment();
+        env.insert(QStringLiteral("VEL_DUO300_EXTRA_PORTS"), port());
+        process.setProcessEnvironment(env);
+        process.start();
+        const Run run = finished(process);
+        QCOMPARE(run.code, 0);
+        QVERIFY2(run.err.contains(QStringLiteral("взят первый из списка: ") + port()),
+                 qPrintable(run.err));
+    }
+
     // A confirmation answered on a terminal: Russian and English yes in any case agree, anything
     // else (an empty line included) declines and nothing is written.
     void confirmationOnATerminal_data()
@@ -443,6 +459,9 @@ private slots:
         QTest::newRow("1 silent sensor")
             << int(OneSensor) << QStringList{"read", "2@9600", "--json", "--port", "%port"} << false
             << 1 << errorTextFor(rtu::NoAnswer) << false;
+        QTest::newRow("1 silent sensor, its port named")
+            << int(OneSensor) << QStringList{"read", "2@9600", "--port", "%port"} << false << 1
+            << "Датчик 2@9600 на порту %port: ошибка 6" << false;
         QTest::newRow("2 bad arguments")
             << int(OneSensor) << QStringList{"read", "1@1234", "--port", "%port"} << false << 2
             << "1234" << false;
@@ -539,6 +558,7 @@ private slots:
         }
         const Run run = finished(process);
         QVERIFY2(run.code == code, qPrintable(QString::number(run.code) + '\n' + run.all()));
+        says.replace("%port", port());
         QVERIFY2(run.all().contains(says), qPrintable(run.all()));
         if (!written)
             QCOMPARE(requestCount(bus, 0x10), 0);
