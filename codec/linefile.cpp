@@ -236,9 +236,13 @@ Sensor readSensor(const QJsonObject& object, int entry, Mode mode, QString& refu
         const bool read = !plan && sensor.answered;
         return keys.integer("type", read, 0, 65535, sensor.type) &&
                keys.name(plan || read, sensor.name) &&
-               // What the sensor can hold; the plan check narrows it to what it takes.
-               keys.integer("setpoint", plan || read, std::numeric_limits<qint16>::min(),
-                            std::numeric_limits<qint16>::max(), sensor.setpoint) &&
+               // What the sensor can hold. A plan takes any whole number, so that the plan check
+               // names a setpoint out of range with the entry's other faults, in file order.
+               keys.integer(
+                   "setpoint", plan || read,
+                   plan ? std::numeric_limits<int>::min() : std::numeric_limits<qint16>::min(),
+                   plan ? std::numeric_limits<int>::max() : std::numeric_limits<qint16>::max(),
+                   sensor.setpoint) &&
                keys.integer("zeroAdc", read, 0, 65535, sensor.zeroAdc) &&
                keys.integer("nomAdc", read, 0, 65535, sensor.nomAdc) &&
                keys.text("version", read, sensor.version) && keys.time("readAt", sensor.readAt) &&

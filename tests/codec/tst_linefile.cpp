@@ -321,6 +321,21 @@ private slots:
             << QStringList{"1:address", "1:speed", "1:name", "1:setpoint", "1:calibrate"};
     }
 
+    // The values a plan may hold wrong are read, so that the check names every fault of every
+    // entry, in file order, not the first the reader meets.
+    void planFaultsInFileOrder()
+    {
+        const QByteArray json = document(
+            {QJsonObject{{"address", 40}, {"speed", 9601}, {"name", "A"}, {"setpoint", 100}},
+             QJsonObject{{"address", 2}, {"speed", 9600}, {"name", "B"}, {"setpoint", 99999}}});
+        const linefile::ReadResult read = linefile::parse(json, Mode::Plan);
+        QVERIFY2(read.ok(), qPrintable(read.refusal));
+        QStringList found;
+        for (const linefile::PlanFault& fault : linefile::checkPlan(read.line))
+            found << QString::number(fault.entry) + QLatin1Char(':') + fault.key;
+        QCOMPARE(found, (QStringList{"1:address", "1:speed", "2:setpoint"}));
+    }
+
     void planCheck()
     {
         QFETCH(Line, plan);
