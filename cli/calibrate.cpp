@@ -4,6 +4,8 @@
 #include "codec/sensortype.h"
 #include "core/sensor/format.h"
 
+#include <unistd.h>
+
 namespace {
 
 int calibrate(Context& context, const SensorArg& sensor, bool zero)
@@ -18,6 +20,18 @@ int calibrate(Context& context, const SensorArg& sensor, bool zero)
                                   .arg(what, sensorTypeText(dev.param.sensorType)));
     Session& session = *context.session;
     TerminalHost& host = session.host();
+    // On a terminal the operator applies the voltage first, as the commissioning asks; a
+    // script (no terminal) or --yes has it applied already.
+    if (!context.yes && ::isatty(STDIN_FILENO) == 1) {
+        const QString prompt =
+            zero ? QStringLiteral("Подайте 0 В на датчик %1, затем нажмите Enter").arg(what)
+                 : QStringLiteral("Подайте номинальное напряжение на датчик %1, затем нажмите "
+                                  "Enter")
+                       .arg(what);
+        if (!host.waitForEnter(prompt))
+            return context.report(session.ended() ? ops::Result::ending() : ops::Result::declined(),
+                                  what);
+    }
     host.setActivity(zero ? QStringLiteral("Калибровка нуля %1").arg(what)
                           : QStringLiteral("Калибровка номинала %1").arg(what));
     host.onParams = [&host](DeviceVEL_DUO300* read) {
@@ -60,7 +74,8 @@ HelpPage calibrateHelp()
             "Калибровка, как в окне, только для датчиков напряжения. zero записывает\n"
             "текущий отсчёт АЦП как точку нуля (подайте 0 В). nominal шагами\n"
             "потенциометра вводит отсчёт в окно 30-95 % шкалы и записывает его как точку\n"
-            "номинала (подайте номинальное напряжение).\n",
+            "номинала (подайте номинальное напряжение). На терминале velduo сначала\n"
+            "просит подать напряжение и ждёт Enter; с --yes или без терминала не ждёт.\n",
             {},
             "    velduo calibrate zero 5@9600\n    velduo calibrate nominal 5@9600\n"};
 }

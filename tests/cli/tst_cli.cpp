@@ -224,6 +224,42 @@ private slots:
         QCOMPARE(bus.hasSensor(1), !agreed);
     }
 
+    // On a terminal the zero calibration waits for the operator to apply 0 V, as the
+    // commissioning does; --yes goes on at once.
+    void calibrationAsksOnATerminal_data()
+    {
+        QTest::addColumn<bool>("yes");
+        QTest::newRow("asked") << false;
+        QTest::newRow("--yes") << true;
+    }
+
+    void calibrationAsksOnATerminal()
+    {
+        QFETCH(bool, yes);
+        bus.addSensor(sim::factorySensor(2));
+        const int zero = bus.sensor(1).param.adc;
+        int master = -1;
+        int slave = -1;
+        QVERIFY(::openpty(&master, &slave, nullptr, nullptr, nullptr) == 0);
+        const QString terminal = QString::fromLocal8Bit(::ttyname(slave));
+        QCOMPARE(::write(master, "\n", 1), ssize_t(1));
+
+        QStringList args{"calibrate", "zero", "1", "--port", port()};
+        if (yes)
+            args << "--yes";
+        QProcess process;
+        prepare(process, args);
+        process.setStandardInputFile(terminal);
+        process.start();
+        const Run run = finished(process);
+        ::close(slave);
+        ::close(master);
+
+        QCOMPARE(run.code, 0);
+        QCOMPARE(run.err.contains(QStringLiteral("Подайте 0 В на датчик")), !yes);
+        QCOMPARE(int(bus.sensor(1).ust.zeroAdc), zero);
+    }
+
     void infoAndReadDescribeTheSensorWithTheLineFileKeys()
     {
         sim::Sensor sensor = sim::makeSensor(3, 38400, 2);
