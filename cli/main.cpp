@@ -8,6 +8,9 @@
 #include <QLocale>
 #include <QProcessEnvironment>
 #include <QTranslator>
+#include <csignal>
+#include <cstring>
+#include <unistd.h>
 
 namespace {
 
@@ -58,6 +61,33 @@ int usageError(const QString& text)
     return exitcode::usage;
 }
 
+// Until a session catches them, SIGINT and SIGTERM end velduo here as an interrupted run ends:
+// no port is open yet (or any more), so there is nothing to close. Only what is safe in a
+// handler: a fixed text, written, and _exit.
+bool jsonEnd = false;
+
+extern "C" void endBeforeSession(int)
+{
+    static const char text[] = "velduo: Прервано\n";
+    static const char json[] = "{\"status\":\"ended\",\"text\":\"Прервано\"}\n";
+    if (jsonEnd)
+        (void)!::write(STDOUT_FILENO, json, sizeof json - 1);
+    else
+        (void)!::write(STDERR_FILENO, text, sizeof text - 1);
+    ::_exit(exitcode::ended);
+}
+
+void catchEndSignalsEarly(int argc, char* argv[])
+{
+    for (int i = 1; i < argc; ++i)
+        jsonEnd = jsonEnd || std::strcmp(argv[i], "--json") == 0;
+    struct sigaction action = {};
+    action.sa_handler = endBeforeSession;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
 } // namespace
 
 QList<QCommandLineOption> commonOptions()
@@ -88,6 +118,8 @@ QList<QCommandLineOption> commonOptions()
 
 int main(int argc, char* argv[])
 {
+    // First of all, so that Ctrl-C at any moment ends with 130.
+    catchEndSignalsEarly(argc, argv);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velduo"));
     // Qt's own messages (the option parser's among them) in Russian, as velduo's are.

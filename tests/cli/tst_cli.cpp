@@ -12,6 +12,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <termios.h>
 #include <unistd.h>
@@ -165,6 +166,38 @@ private slots:
         }
         bus.clearFaults();
         bus.clearLog();
+    }
+
+    // A signal before any port is open (here while the plan is read from a pipe nobody writes
+    // yet) ends velduo as an interrupted run: 130 and «Прервано», not killed by the signal.
+    void endSignalBeforeThePortIsOpen_data()
+    {
+        QTest::addColumn<int>("signo");
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+    }
+
+    void endSignalBeforeThePortIsOpen()
+    {
+        QFETCH(int, signo);
+        const QString fifo = path("plan.fifo");
+        QFile::remove(fifo);
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        QProcess process;
+        prepare(process, {"commission", fifo, "--out", path("line.json"), "--port", port()});
+        process.start();
+        // A writer opens without blocking only once velduo has the pipe open for reading.
+        int writer = -1;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (writer = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK)) >= 0,
+            20000);
+        QCOMPARE(::kill(pid_t(process.processId()), signo), 0);
+        const Run run = finished(process);
+        ::close(writer);
+        QFile::remove(fifo);
+        QCOMPARE(run.code, 130);
+        QVERIFY2(run.err.contains(QStringLiteral("Прервано")), qPrintable(run.err));
+        QVERIFY(bus.received().isEmpty());
     }
 
     // Without --port the first port of the list is used, and velduo says which.
