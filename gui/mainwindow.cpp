@@ -225,8 +225,12 @@ void MainWindow::showLineOverview()
             Qt::QueuedConnection);
         overview = std::make_unique<LineOverview>(
             poller.get(), devices, [this] { return ui->PortNameBox->currentText(); }, this);
+        // The sensor chosen in the overview is shown at once: its live values, the window in
+        // front.
         connect(overview.get(), &LineOverview::sensorChosen, this, [this](int row) {
             ui->listWidgetDevices->setCurrentRow(row);
+            ui->tabWidget->setCurrentWidget(ui->tab);
+            raise();
             activateWindow();
         });
     }

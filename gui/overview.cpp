@@ -320,7 +320,7 @@ void LineOverview::showTrends()
         const QString name = source.siblingAtColumn(overview::Name).data().toString();
         series.append(
             {buffer,
-             name.isEmpty() ? QString::number(addr) : QStringLiteral("%1 — %2").arg(addr).arg(name),
+             name.isEmpty() ? QString::number(addr) : QStringLiteral("%1 · %2").arg(addr).arg(name),
              QColor()});
     }
     plot->setSeries(series);

@@ -646,7 +646,7 @@ void SiteView::showTrends()
         TrendPlot::Series s;
         s.buffer = buffer;
         s.title = name.isEmpty() ? QStringLiteral("%1: %2").arg(line).arg(addr)
-                                 : QStringLiteral("%1: %2 — %3").arg(line).arg(addr).arg(name);
+                                 : QStringLiteral("%1: %2 · %3").arg(line).arg(addr).arg(name);
         // The same address on two lines: two colours.
         s.colour = QColor::fromHsv(int((qHash(line) % 360 + uint(addr) * 67) % 360), 230, 200);
         series.append(s);

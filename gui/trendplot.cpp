@@ -1,4 +1,5 @@
 #include "gui/trendplot.h"
+#include "codec/sensortype.h"
 
 #include <QHBoxLayout>
 #include <QPen>
@@ -83,8 +84,15 @@ void TrendPlot::placeCurves()
     bool anyVoltage = false;
     for (int c = 0; c < curves.size(); ++c) {
         // Until its sensor has answered with a type, a curve has no points and waits on the left.
-        const bool temperature = shown.at(c).buffer->sensorType() == 1;
+        const SensorType type = sensorTypeOf(shown.at(c).buffer->sensorType());
+        const bool temperature = type == SensorType::Temperature;
         curves[c]->setYAxis(temperature ? yRight : yLeft);
+        // The legend names the unit once the sensor has told its type.
+        const QString unit = sensorTraits(type).unit;
+        const QString title =
+            unit.isEmpty() ? shown.at(c).title : shown.at(c).title + QStringLiteral(" · ") + unit;
+        if (curves[c]->title().text() != title)
+            curves[c]->setTitle(title);
         anyTemperature = anyTemperature || temperature;
         anyVoltage = anyVoltage || !temperature;
     }

@@ -23,7 +23,7 @@ public:
     struct Series
     {
         const ReadingBuffer* buffer = nullptr;
-        QString title; // the legend's text
+        QString title; // the legend's text; the unit follows once the type is known
         QColor colour; // invalid: a hue of its own for each address
     };
     // The curves shown from now on, in this order.

@@ -1,9 +1,9 @@
 // The line overview in the window: its rows and colours, and how its poller takes turns with
 // the window's own exchanges and gives the port back to the selected sensor.
+#include "core/link/lineclient.h"
+#include "core/ops/linepoller.h"
 #include "gui/overview.h"
 #include "gui/trendplot.h"
-#include "core/ops/linepoller.h"
-#include "core/link/lineclient.h"
 #include "support/windowbench.h"
 
 #include <QAction>
@@ -11,6 +11,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTabWidget>
 #include <QTableView>
 #include <QtTest>
 #include <qwt_plot_curve.h>
@@ -156,10 +157,13 @@ private slots:
         QCOMPARE(cell(view, 1, Address), QStringLiteral("2"));
         QCOMPARE(cell(view, 2, Address), QStringLiteral("3"));
 
-        // A double click selects the sensor of that row in the window.
+        // A double click selects the sensor of that row in the window, on its live values.
+        auto* tabs = b.find<QTabWidget>("tabWidget");
+        tabs->setCurrentWidget(b.find<QWidget>("tab_4"));
         const QModelIndex second = view->model()->index(1, Name);
         emit view->doubleClicked(second);
         QTRY_COMPARE(b.find<QListWidget>("listWidgetDevices")->currentRow(), 1);
+        QCOMPARE(tabs->currentWidget()->objectName(), QStringLiteral("tab"));
 
         // Closed, it polls no more.
         view->window()->close();
@@ -310,7 +314,8 @@ private slots:
         tick(view, 1);
         QSignalSpy rounds(poller, &LinePoller::roundDone);
         QTRY_VERIFY_WITH_TIMEOUT(rounds.count() >= 1, 20000);
-        const QStringList placed{"1: left", "2: right"};
+        // The legend: address, then the unit of the type the sensor answered with.
+        const QStringList placed{"1 · В: left", "2 · °С: right"};
         QCOMPARE(axes(b), placed);
 
         if (byFile) {
