@@ -4,7 +4,7 @@
 // across a restart of the broker in the middle.
 #include "core/devices/mqttclient.h"
 #include "sim/sensorlogic.h"
-#include "support/freeport.h"
+#include "support/broker.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -17,14 +17,12 @@
 #include <QMap>
 #include <QProcess>
 #include <QSet>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <memory>
-#include <pwd.h>
 #include <unistd.h>
 #include <vector>
 
@@ -38,44 +36,6 @@ void wait(int ms)
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
-}
-
-bool startBroker(QProcess& broker, const QString& folder, int port)
-{
-    const passwd* user = ::getpwuid(::geteuid());
-    const QByteArray config = "user " + QByteArray(user ? user->pw_name : "root") +
-                              "\npersistence true\nmax_queued_messages 0\npersistence_location " +
-                              QFile::encodeName(folder) + "/\nlistener " +
-                              QByteArray::number(port) + " 127.0.0.1\nallow_anonymous true\n";
-    QFile file(folder + QStringLiteral("/mosquitto.conf"));
-    if (!file.open(QIODevice::WriteOnly) || file.write(config) != config.size())
-        return false;
-    file.close();
-    const QString program = QStandardPaths::findExecutable(
-        QStringLiteral("mosquitto"),
-        {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin")});
-    broker.setProcessChannelMode(QProcess::MergedChannels);
-    broker.start(program.isEmpty() ? QStringLiteral("mosquitto") : program,
-                 {QStringLiteral("-c"), file.fileName()});
-    if (!broker.waitForStarted(10000))
-        return false;
-    QByteArray log;
-    QElapsedTimer clock;
-    clock.start();
-    while (!log.contains("running") && broker.state() == QProcess::Running &&
-           clock.elapsed() < 10000) {
-        broker.waitForReadyRead(200);
-        log += broker.readAll();
-    }
-    if (!log.contains("running"))
-        std::fprintf(stderr, "%s", log.constData());
-    return log.contains("running");
-}
-
-void stopBroker(QProcess& broker)
-{
-    ::kill(pid_t(broker.processId()), SIGTERM);
-    broker.waitForFinished(10000);
 }
 
 // utime + stime of a process, in seconds.
@@ -117,9 +77,11 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     const int seconds = argc > 1 ? QByteArray(argv[1]).toInt() : 20;
     QTemporaryDir folder;
-    const int port = freePort();
-    QProcess broker;
-    if (!startBroker(broker, folder.path(), port)) {
+    // It keeps every reading for the subscriber however long that one takes to reconnect.
+    const QByteArray listener = "allow_anonymous true\nmax_queued_messages 0\n";
+    Broker broker(folder.path());
+    if (!broker.start(listener)) {
+        std::fprintf(stderr, "%s", broker.log.constData());
         std::fprintf(stderr, "bench_site: mosquitto does not start\n");
         return 1;
     }
@@ -159,7 +121,7 @@ int main(int argc, char* argv[])
     subscriber.subscribe(QStringLiteral("site/+/reading/#"), 1);
     MqttSettings settings;
     settings.host = QStringLiteral("127.0.0.1");
-    settings.port = port;
+    settings.port = broker.port;
     settings.clientId = QStringLiteral("bench-site-subscriber");
     QString why;
     if (!subscriber.open(settings, &why)) {
@@ -185,8 +147,7 @@ int main(int argc, char* argv[])
         watch->start(QStringLiteral(VEL_VELDUO),
                      QStringList{QStringLiteral("watch")} + sensors +
                          QStringList{QStringLiteral("--port"), pty, QStringLiteral("--mqtt"),
-                                     QStringLiteral("mqtt://127.0.0.1:%1").arg(port),
-                                     QStringLiteral("--mqtt-topic"),
+                                     broker.url(), QStringLiteral("--mqtt-topic"),
                                      QStringLiteral("site/line%1").arg(i + 1)});
         sims.push_back(std::move(sim));
         watchers.push_back(std::move(watch));
@@ -212,9 +173,9 @@ int main(int argc, char* argv[])
 
     // The broker away for 5 s, then back with what it saved. It keeps every reading for the
     // subscriber however long that one takes to reconnect (max_queued_messages 0 above).
-    stopBroker(broker);
+    broker.stop();
     wait(5000);
-    if (!startBroker(broker, folder.path(), port)) {
+    if (!broker.start(listener)) {
         std::fprintf(stderr, "bench_site: mosquitto does not start again\n");
         return 1;
     }
@@ -234,7 +195,7 @@ int main(int argc, char* argv[])
         sim->waitForFinished(5000);
     }
     subscriber.close();
-    stopBroker(broker);
+    broker.stop();
 
     std::printf("site of %d lines x %d sensors, one broker, one subscriber, %.0f s measured\n",
                 lines, sensorsPerLine, elapsed);
