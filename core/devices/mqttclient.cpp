@@ -1,6 +1,7 @@
 #include "core/devices/mqttclient.h"
 
 #include <QFile>
+#include <QLibrary>
 #include <QMetaObject>
 #include <QTimer>
 #include <cerrno>
@@ -10,10 +11,76 @@
 
 namespace {
 
-void initLibrary()
+// libmosquitto is opened on the first connection instead of being linked: it brings OpenSSL,
+// whose loading would cost every run of the programs milliseconds, most of which never talk to a
+// broker.
+#define VEL_MOSQUITTO_FUNCTIONS(X)                                                                 \
+    X(mosquitto_connack_string)                                                                    \
+    X(mosquitto_connect_async)                                                                     \
+    X(mosquitto_connect_callback_set)                                                              \
+    X(mosquitto_destroy)                                                                           \
+    X(mosquitto_disconnect)                                                                        \
+    X(mosquitto_disconnect_callback_set)                                                           \
+    X(mosquitto_int_option)                                                                        \
+    X(mosquitto_lib_init)                                                                          \
+    X(mosquitto_log_callback_set)                                                                  \
+    X(mosquitto_loop_start)                                                                        \
+    X(mosquitto_loop_stop)                                                                         \
+    X(mosquitto_message_callback_set)                                                              \
+    X(mosquitto_new)                                                                               \
+    X(mosquitto_publish)                                                                           \
+    X(mosquitto_publish_callback_set)                                                              \
+    X(mosquitto_reconnect_async)                                                                   \
+    X(mosquitto_reconnect_delay_set)                                                               \
+    X(mosquitto_strerror)                                                                          \
+    X(mosquitto_subscribe)                                                                         \
+    X(mosquitto_tls_set)                                                                           \
+    X(mosquitto_username_pw_set)                                                                   \
+    X(mosquitto_will_set)
+
+struct Mosquitto
 {
+#define VEL_POINTER(name) decltype(&::name) name = nullptr;
+    VEL_MOSQUITTO_FUNCTIONS(VEL_POINTER)
+#undef VEL_POINTER
+};
+
+// The library's functions, or null with the reason when it cannot be opened.
+const Mosquitto* mosquittoLibrary(QString* why)
+{
+    static Mosquitto functions;
+    static QString failure;
     static std::once_flag once;
-    std::call_once(once, [] { mosquitto_lib_init(); });
+    std::call_once(once, [] {
+        // Kept loaded for the life of the process: its network threads may outlive any client.
+        static QLibrary library(QStringLiteral("mosquitto"), 1);
+        if (!library.load()) {
+            failure = QStringLiteral("библиотека libmosquitto не загружена: %1")
+                          .arg(library.errorString());
+            return;
+        }
+#define VEL_RESOLVE(name)                                                                          \
+    functions.name = reinterpret_cast<decltype(&::name)>(library.resolve(#name));                  \
+    if (!functions.name) {                                                                         \
+        failure = QStringLiteral("в библиотеке libmosquitto нет функции %1").arg(#name);           \
+        return;                                                                                    \
+    }
+        VEL_MOSQUITTO_FUNCTIONS(VEL_RESOLVE)
+#undef VEL_RESOLVE
+        functions.mosquitto_lib_init();
+    });
+    if (!failure.isEmpty()) {
+        if (why)
+            *why = failure;
+        return nullptr;
+    }
+    return &functions;
+}
+
+// Where a client exists, the library was opened for it.
+const Mosquitto& mosq()
+{
+    return *mosquittoLibrary(nullptr);
 }
 
 QString readable(const QString& path, const char* what)
@@ -36,21 +103,20 @@ constexpr int retryAfterTlsMs = 5000;
 
 } // namespace
 
-MqttClient::MqttClient(QObject* parent) : QObject(parent)
-{
-    initLibrary();
-}
+MqttClient::MqttClient(QObject* parent) : QObject(parent) {}
 
 MqttClient::~MqttClient()
 {
     close();
     if (handle)
-        mosquitto_destroy(handle);
+        mosq().mosquitto_destroy(handle);
 }
 
 QString MqttClient::errorText(int code)
 {
-    return QString::fromUtf8(mosquitto_strerror(code));
+    const Mosquitto* library = mosquittoLibrary(nullptr);
+    return library ? QString::fromUtf8(library->mosquitto_strerror(code))
+                   : QStringLiteral("ошибка MQTT %1").arg(code);
 }
 
 bool MqttClient::open(const MqttSettings& settings, QString* why)
@@ -71,35 +137,38 @@ bool MqttClient::open(const MqttSettings& settings, QString* why)
                 return false;
         }
     }
-    handle = mosquitto_new(settings.clientId.toUtf8().constData(), settings.cleanSession, this);
+    if (!mosquittoLibrary(why))
+        return false;
+    handle =
+        mosq().mosquitto_new(settings.clientId.toUtf8().constData(), settings.cleanSession, this);
     if (!handle) {
         *why = QStringLiteral("клиент MQTT не создан: %1").arg(errorText(MOSQ_ERR_NOMEM));
         return false;
     }
-    mosquitto_int_option(handle, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
-    mosquitto_connect_callback_set(handle, onConnect);
-    mosquitto_disconnect_callback_set(handle, onDisconnect);
-    mosquitto_publish_callback_set(handle, onPublish);
-    mosquitto_message_callback_set(handle, onMessage);
-    mosquitto_log_callback_set(handle, onLog);
-    mosquitto_reconnect_delay_set(handle, 1, 30, true);
+    mosq().mosquitto_int_option(handle, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    mosq().mosquitto_connect_callback_set(handle, onConnect);
+    mosq().mosquitto_disconnect_callback_set(handle, onDisconnect);
+    mosq().mosquitto_publish_callback_set(handle, onPublish);
+    mosq().mosquitto_message_callback_set(handle, onMessage);
+    mosq().mosquitto_log_callback_set(handle, onLog);
+    mosq().mosquitto_reconnect_delay_set(handle, 1, 30, true);
     const auto fail = [&](int rc, const QString& what) {
         *why = QStringLiteral("%1: %2").arg(what, errorText(rc));
-        mosquitto_destroy(handle);
+        mosq().mosquitto_destroy(handle);
         handle = nullptr;
         return false;
     };
     int rc = MOSQ_ERR_SUCCESS;
     if (!settings.user.isEmpty() &&
-        (rc = mosquitto_username_pw_set(
+        (rc = mosq().mosquitto_username_pw_set(
              handle, settings.user.toUtf8().constData(),
              settings.password.isNull() ? nullptr : settings.password.toUtf8().constData())) !=
             MOSQ_ERR_SUCCESS)
         return fail(rc, QStringLiteral("имя пользователя MQTT"));
     if (!settings.willTopic.isEmpty() &&
-        (rc = mosquitto_will_set(handle, settings.willTopic.toUtf8().constData(),
-                                 settings.willPayload.size(), settings.willPayload.constData(), 1,
-                                 settings.willRetain)) != MOSQ_ERR_SUCCESS)
+        (rc = mosq().mosquitto_will_set(
+             handle, settings.willTopic.toUtf8().constData(), settings.willPayload.size(),
+             settings.willPayload.constData(), 1, settings.willRetain)) != MOSQ_ERR_SUCCESS)
         return fail(rc, QStringLiteral("последняя воля MQTT"));
     if (settings.tls) {
         const QByteArray ca = QFile::encodeName(settings.caFile);
@@ -107,24 +176,25 @@ bool MqttClient::open(const MqttSettings& settings, QString* why)
         const QByteArray key = QFile::encodeName(settings.keyFile);
         // Without a CA file the system's certificates are trusted.
         if (settings.caFile.isEmpty())
-            rc = mosquitto_int_option(handle, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
+            rc = mosq().mosquitto_int_option(handle, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
         if (rc == MOSQ_ERR_SUCCESS)
-            rc = mosquitto_tls_set(handle, settings.caFile.isEmpty() ? nullptr : ca.constData(),
-                                   nullptr, cert.isEmpty() ? nullptr : cert.constData(),
-                                   key.isEmpty() ? nullptr : key.constData(), nullptr);
+            rc = mosq().mosquitto_tls_set(handle,
+                                          settings.caFile.isEmpty() ? nullptr : ca.constData(),
+                                          nullptr, cert.isEmpty() ? nullptr : cert.constData(),
+                                          key.isEmpty() ? nullptr : key.constData(), nullptr);
         if (rc != MOSQ_ERR_SUCCESS)
             return fail(rc, QStringLiteral("TLS"));
     }
-    rc = mosquitto_loop_start(handle);
+    rc = mosq().mosquitto_loop_start(handle);
     if (rc != MOSQ_ERR_SUCCESS)
         return fail(rc, QStringLiteral("поток MQTT"));
     threadRunning = true;
     // A broker that cannot be reached now is tried again by the network thread.
-    rc = mosquitto_connect_async(handle, settings.host.toUtf8().constData(), settings.port,
-                                 settings.keepaliveSeconds);
+    rc = mosq().mosquitto_connect_async(handle, settings.host.toUtf8().constData(), settings.port,
+                                        settings.keepaliveSeconds);
     if (rc == MOSQ_ERR_INVAL) {
         close();
-        mosquitto_destroy(handle);
+        mosq().mosquitto_destroy(handle);
         handle = nullptr;
         *why = QStringLiteral("адрес брокера: %1").arg(errorText(rc));
         return false;
@@ -143,9 +213,9 @@ void MqttClient::close()
     stopped = true;
     if (!handle || !threadRunning)
         return;
-    mosquitto_disconnect(handle);
+    mosq().mosquitto_disconnect(handle);
     // Wakes the thread from its wait, even between reconnect attempts.
-    mosquitto_loop_stop(handle, false);
+    mosq().mosquitto_loop_stop(handle, false);
     threadRunning = false;
     up = false;
 }
@@ -155,8 +225,8 @@ int MqttClient::publish(const QString& topic, const QByteArray& payload, int qos
     if (!handle || !up)
         return -1;
     int mid = 0;
-    const int rc = mosquitto_publish(handle, &mid, topic.toUtf8().constData(), payload.size(),
-                                     payload.constData(), qos, retain);
+    const int rc = mosq().mosquitto_publish(handle, &mid, topic.toUtf8().constData(),
+                                            payload.size(), payload.constData(), qos, retain);
     return rc == MOSQ_ERR_SUCCESS ? mid : -1;
 }
 
@@ -164,7 +234,7 @@ void MqttClient::subscribe(const QString& filter, int qos)
 {
     subscriptions.append({filter, qos});
     if (handle && up)
-        mosquitto_subscribe(handle, nullptr, filter.toUtf8().constData(), qos);
+        mosq().mosquitto_subscribe(handle, nullptr, filter.toUtf8().constData(), qos);
 }
 
 // The callbacks run in the network thread: each hands its news to this object's thread.
@@ -227,15 +297,15 @@ void MqttClient::tlsFailed(const QString& text)
     // Anything else (a broker gone in the middle of the handshake) is tried again, in a new
     // network thread.
     emit connectionLost(text);
-    mosquitto_disconnect(handle);
-    mosquitto_loop_stop(handle, false);
+    mosq().mosquitto_disconnect(handle);
+    mosq().mosquitto_loop_stop(handle, false);
     threadRunning = false;
     QTimer::singleShot(retryAfterTlsMs, this, [this] {
         if (stopped || threadRunning)
             return;
-        if (mosquitto_loop_start(handle) == MOSQ_ERR_SUCCESS) {
+        if (mosq().mosquitto_loop_start(handle) == MOSQ_ERR_SUCCESS) {
             threadRunning = true;
-            mosquitto_reconnect_async(handle);
+            mosq().mosquitto_reconnect_async(handle);
         }
     });
 }
@@ -247,14 +317,14 @@ void MqttClient::connectAnswered(int rc)
     if (rc == 0) {
         up = true;
         for (const Subscription& subscription : qAsConst(subscriptions))
-            mosquitto_subscribe(handle, nullptr, subscription.filter.toUtf8().constData(),
-                                subscription.qos);
+            mosq().mosquitto_subscribe(handle, nullptr, subscription.filter.toUtf8().constData(),
+                                       subscription.qos);
         emit connected();
         return;
     }
     const QString reason = QStringLiteral("брокер отказал (%1): %2")
                                .arg(rc)
-                               .arg(QString::fromUtf8(mosquitto_connack_string(rc)));
+                               .arg(QString::fromUtf8(mosq().mosquitto_connack_string(rc)));
     if (refusedForGood(rc)) {
         close();
         emit refused(reason);
