@@ -5,7 +5,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLibraryInfo>
-#include <QLocale>
 #include <QProcessEnvironment>
 #include <QTranslator>
 #include <csignal>
@@ -124,7 +123,8 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationName(QStringLiteral("velduo"));
     // Qt's own messages (the option parser's among them) in Russian, as velduo's are.
     QTranslator qtTexts;
-    if (qtTexts.load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
+    // By its file name: the locale-based lookup tries a dozen names first, at every start.
+    if (qtTexts.load(QStringLiteral("qtbase_ru.qm"),
                      QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(&qtTexts);
     const QStringList arguments = QCoreApplication::arguments();
