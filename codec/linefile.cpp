@@ -1,5 +1,7 @@
 #include "codec/linefile.h"
+
 #include "codec/blocks.h"
+#include "codec/jsonkeys.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -376,6 +378,12 @@ ReadResult parse(const QByteArray& json, Mode mode)
                                .arg(c, 2, 16, QLatin1Char('0'))
                                .arg(i));
     }
+    // A key given twice is ambiguous, and Qt's parser would lose the memory of its value: a
+    // view runs for days on what a broker hands it.
+    if (const std::optional<QString> key = jsonkeys::repeatedKey(json))
+        return refused(QStringLiteral("Файл не в формате JSON: ключ \"%1\" повторяется в одном "
+                                      "объекте")
+                           .arg(*key));
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(json, &error);
     if (error.error != QJsonParseError::NoError)

@@ -191,6 +191,13 @@ private slots:
             << file << document({}, "s@", 1).replace('@', '\0')
             << QStringList{"JSON", "0x00", "смещение"};
         QTest::newRow("not an object") << file << QByteArray("[1, 2]") << QStringList{"объекта"};
+        // Refused before Qt's parser, which would lose the memory of the first entry's list.
+        QTest::newRow("a key twice in one entry")
+            << file
+            << QByteArray(R"({"format": "velduo-line", "version": 1, "port": "/dev/ttyUSB0",)"
+                          R"( "sensors": [{"address": 5, "calibrate": ["zero"],)"
+                          R"( "calibrate": ["nominal"]}]})")
+            << QStringList{"JSON", "\"calibrate\"", "повторяется"};
         QTest::newRow("no format")
             << file << document({}, "format", absent) << QStringList{"\"format\""};
         QTest::newRow("another format") << file << document({}, "format", "velduo-plan")
