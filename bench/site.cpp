@@ -89,6 +89,9 @@ int main(int argc, char* argv[])
     // The subscriber, with a persistent session so that the broker keeps its readings while
     // it restarts.
     MqttClient subscriber;
+    // Its own message on a topic it listens to says that its subscription is in force.
+    const QString probeTopic = QStringLiteral("site/bench/reading/0");
+    bool subscribed = false;
     bool measuring = false;
     std::vector<qint64> delays;
     QMap<QString, qint64> lastSeq; // per line
@@ -97,6 +100,10 @@ int main(int argc, char* argv[])
     QObject::connect(
         &subscriber, &MqttClient::message, &subscriber,
         [&](const QString& topic, const QByteArray& payload, bool) {
+            if (topic == probeTopic) {
+                subscribed = true;
+                return;
+            }
             const qint64 now = QDateTime::currentMSecsSinceEpoch();
             const QJsonObject reading = QJsonDocument::fromJson(payload).object();
             const QString line = topic.section(QLatin1Char('/'), 1, 1);
@@ -126,6 +133,17 @@ int main(int argc, char* argv[])
     QString why;
     if (!subscriber.open(settings, &why)) {
         std::fprintf(stderr, "bench_site: %s\n", qPrintable(why));
+        return 1;
+    }
+    // The lines start only once the subscriber hears them: their first readings count too.
+    QObject::connect(&subscriber, &MqttClient::connected, &subscriber,
+                     [&] { subscriber.publish(probeTopic, QByteArrayLiteral("{}"), 1, false); });
+    QElapsedTimer subscribing;
+    subscribing.start();
+    while (!subscribed && subscribing.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    if (!subscribed) {
+        std::fprintf(stderr, "bench_site: the subscriber does not hear its own probe\n");
         return 1;
     }
 
