@@ -199,6 +199,11 @@ LineOverview::LineOverview(LinePoller* poller, const SensorRegistry& registry,
     sorted->setSourceModel(table);
     sorted->setSortRole(Qt::UserRole);
     sorted->setDynamicSortFilter(true);
+    // Rows made anew are sorted at once, even under the pointer: none of them was in place.
+    connect(table, &QAbstractItemModel::modelReset, this, [this] {
+        if (!sorted->dynamicSortFilter())
+            sorted->sort(sorted->sortColumn(), sorted->sortOrder());
+    });
 
     view = new QTableView;
     view->setModel(sorted);
@@ -208,6 +213,7 @@ LineOverview::LineOverview(LinePoller* poller, const SensorRegistry& registry,
     view->setSelectionMode(QAbstractItemView::SingleSelection);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->verticalHeader()->hide();
+    view->installEventFilter(this);
     view->horizontalHeader()->setSectionResizeMode(overview::Name, QHeaderView::Stretch);
     // Fitted to the texts once the first round has filled them; fitting on every reading would
     // measure every cell each time.
@@ -254,6 +260,21 @@ void LineOverview::listChanged()
 {
     table->reset();
     showTrends();
+}
+
+bool LineOverview::eventFilter(QObject* watched, QEvent* event)
+{
+    // Turned on again, the proxy sorts the rows by the values they show now.
+    if (watched == view && event->type() == QEvent::Enter)
+        sorted->setDynamicSortFilter(false);
+    else if (watched == view && event->type() == QEvent::Leave)
+        sorted->setDynamicSortFilter(true);
+    // Rows made anew are sorted at once, even under the pointer: none of them was in place.
+    connect(table, &QAbstractItemModel::modelReset, this, [this] {
+        if (!sorted->dynamicSortFilter())
+            sorted->sort(sorted->sortColumn(), sorted->sortOrder());
+    });
+    return QWidget::eventFilter(watched, event);
 }
 
 void LineOverview::followPort(bool anew)

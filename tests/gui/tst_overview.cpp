@@ -170,6 +170,84 @@ private slots:
         QVERIFY(!poller->running());
     }
 
+    void pollingWhileABoxIsOpen_data()
+    {
+        QTest::addColumn<QString>("action"); // what shows the box
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("polls");
+        QTest::newRow("«Линия сохранена» only informs")
+            << "actionSaveLine" << int(QMessageBox::Ok) << true;
+        QTest::newRow("the question of a reset")
+            << "BtnSetDefault" << int(QMessageBox::Cancel) << false;
+    }
+
+    void pollingWhileABoxIsOpen()
+    {
+        QFETCH(QString, action);
+        QFETCH(int, answer);
+        QFETCH(bool, polls);
+        WindowBench b;
+        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(2, 38400, 1);
+        b.addByHand(1, 9600);
+        b.addByHand(2, 38400);
+        b.find<QListWidget>("listWidgetDevices")->setCurrentRow(0);
+        b.window->chooseLineFile = [&b](bool) { return b.dir.filePath(QStringLiteral("line")); };
+        LinePoller* poller = openOverview(b);
+        QSignalSpy rounds(poller, &LinePoller::roundDone);
+        QTRY_VERIFY_WITH_TIMEOUT(rounds.count() >= 1, 20000);
+
+        // The box stays open for three rounds' time.
+        int polledMeanwhile = 0;
+        connect(poller, &LinePoller::reading, b.window.get(), [&] {
+            if (qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                ++polledMeanwhile;
+        });
+        b.boxes.clear();
+        b.boxes.answerNextAfter(QMessageBox::StandardButton(answer), 3 * trend::fastestRoundMs);
+        if (action.startsWith(QLatin1String("action")))
+            b.find<QAction>(action.toLatin1().constData())->trigger();
+        else
+            b.find<QPushButton>(action.toLatin1().constData())->click();
+        QCOMPARE(b.boxes.boxes().size(), 1);
+
+        if (polls)
+            QVERIFY2(polledMeanwhile >= 4, qPrintable(QString::number(polledMeanwhile)));
+        else
+            QCOMPARE(polledMeanwhile, 0);
+        QVERIFY(b.exchangesInTurn());
+        poller->stop();
+    }
+
+    void rowsHoldStillUnderThePointer()
+    {
+        WindowBench b;
+        b.bus.addSensor(1, 9600, 2);
+        b.bus.updateSensor(1, [](sim::Sensor& s) { s.param.measure = 100; });
+        b.bus.addSensor(2, 9600, 2);
+        b.bus.updateSensor(2, [](sim::Sensor& s) { s.param.measure = 200; });
+        b.addByHand(1, 9600);
+        b.addByHand(2, 9600);
+        LinePoller* poller = openOverview(b);
+        auto* view = b.window->findChild<QTableView*>();
+        view->sortByColumn(Value, Qt::DescendingOrder);
+        QTRY_COMPARE_WITH_TIMEOUT(cell(view, 0, Value), QStringLiteral("200 В"), 20000);
+        QCOMPARE(cell(view, 0, Address), QStringLiteral("2"));
+
+        QEnterEvent enter(QPointF(4, 4), QPointF(4, 4), QPointF(4, 4));
+        QApplication::sendEvent(view, &enter);
+        b.bus.updateSensor(1, [](sim::Sensor& s) { s.param.measure = 300; });
+        // The new value shows in the row that was there.
+        QTRY_COMPARE_WITH_TIMEOUT(cell(view, 1, Value), QStringLiteral("300 В"), 20000);
+        QCOMPARE(cell(view, 1, Address), QStringLiteral("1"));
+
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(view, &leave);
+        QCOMPARE(cell(view, 0, Address), QStringLiteral("1"));
+        QCOMPARE(cell(view, 0, Value), QStringLiteral("300 В"));
+        poller->stop();
+    }
+
     void operationMidRoundWaitsItsTurn()
     {
         WindowBench b;
