@@ -8,10 +8,12 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QSortFilterProxyModel>
 #include <QSplitter>
 #include <QTableView>
@@ -191,7 +193,12 @@ LineOverview::LineOverview(LinePoller* poller, const SensorRegistry& registry,
     : QWidget(parent, Qt::Window), poller(poller), portName(std::move(portName))
 {
     setWindowTitle(QStringLiteral("Обзор линии"));
-    resize(1200, 800);
+    // Within the screen's free area, with room for the title bar: a laptop's 768 lines are
+    // fewer than the overview would like.
+    const QSize room =
+        (parent ? parent->screen() : QGuiApplication::primaryScreen())->availableGeometry().size() -
+        QSize(16, 48);
+    resize(QSize(1200, 800).boundedTo(room));
 
     table = new overview::SensorTable(registry, this);
     table->ticksChanged = [this] { showTrends(); };

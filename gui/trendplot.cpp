@@ -120,6 +120,10 @@ TrendPlot::TrendPlot(QWidget* parent) : QwtPlot(parent)
     setAxisTitle(yRight, QStringLiteral("Температура, °С"));
     enableAxis(yRight, false);
     insertLegend(new QwtLegend, QwtPlot::BottomLegend);
+    // Qwt asks for room for the whole legend in one row: the plot would not fit a laptop's
+    // screen with a few curves. Below that size the legend wraps, the axes stay.
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    setMinimumSize(360, 240);
 
     auto* grid = new QwtPlotGrid;
     grid->setMajorPen(QColor(220, 220, 220), 0, Qt::DotLine);
