@@ -276,11 +276,6 @@ bool LineOverview::eventFilter(QObject* watched, QEvent* event)
         sorted->setDynamicSortFilter(false);
     else if (watched == view && event->type() == QEvent::Leave)
         sorted->setDynamicSortFilter(true);
-    // Rows made anew are sorted at once, even under the pointer: none of them was in place.
-    connect(table, &QAbstractItemModel::modelReset, this, [this] {
-        if (!sorted->dynamicSortFilter())
-            sorted->sort(sorted->sortColumn(), sorted->sortOrder());
-    });
     return QWidget::eventFilter(watched, event);
 }
 
