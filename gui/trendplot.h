@@ -14,9 +14,9 @@ class GappedCurve;
 // the pointer) or panning (drag) pauses it where it is, and resuming shows the last ten
 // minutes again. A curve breaks where a poll failed and where its sensor went unread for
 // longer than a few of its usual intervals (the window was closed, the line was busy): no
-// line is drawn across what was not measured. Voltages go on the
-// left axis, temperatures on the right, by the type the sensor's readings answered with, so
-// that a list built anew, which knows no types yet, moves no curve.
+// line is drawn across what was not measured. Voltages go on the left axis, temperatures on
+// the right, by the type the sensor's readings answered with, so that a list built anew,
+// which knows no types yet, moves no curve.
 class TrendPlot : public QwtPlot
 {
     Q_OBJECT
