@@ -364,10 +364,28 @@ QString valueOrDash(const std::optional<int>& value)
     return value ? QString::number(*value) : QStringLiteral("—");
 }
 
+// Some entry of the document's sensors has this key.
+bool anEntryHas(const QByteArray& json, QLatin1String key)
+{
+    const QJsonArray sensors =
+        QJsonDocument::fromJson(json).object().value(QLatin1String("sensors")).toArray();
+    for (const QJsonValue& entry : sensors)
+        if (entry.toObject().contains(key))
+            return true;
+    return false;
+}
+
 } // namespace
 
 ReadResult parse(const QByteArray& json, Mode mode)
 {
+    if (mode == Mode::FileOrPlan) {
+        ReadResult asFile = parse(json, Mode::File);
+        // A plan's refusal names its own fault, not the keys a line file has and a plan lacks.
+        if (asFile.ok() || anEntryHas(json, QLatin1String("type")))
+            return asFile;
+        return parse(json, Mode::Plan);
+    }
     // JSON has no control characters outside escapes but white space. Qt's parser lets them
     // into keys that it then cannot find again.
     for (int i = 0; i < json.size(); ++i) {

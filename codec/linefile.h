@@ -53,11 +53,14 @@ struct Line
 };
 
 // A line file must describe every sensor it names as read or as not answering; a plan says
-// only what each sensor must become.
+// only what each sensor must become. Either is a line to open: read as a line file, or, when
+// none of its entries has a sensor type (which every sensor read has), as a plan, with the
+// values it holds and none other.
 enum class Mode
 {
     File,
-    Plan
+    Plan,
+    FileOrPlan
 };
 
 // The line, or why the text is refused: the entry (1-based, with its address when known)

@@ -1,5 +1,5 @@
-// Any bytes read as a line file and as a plan: whatever is accepted is written and read again
-// as the same line, and the plan check names every fault it finds. The first bytes, taken as
+// Any bytes read as a line file, as a plan and as either: whatever is accepted is written and read
+// again as the same line, and the plan check names every fault it finds. The first bytes, taken as
 // a sensor's blocks, make an entry that must be saved and opened again unchanged.
 #include "check.h"
 #include "codec/linefile.h"
@@ -76,6 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QByteArray bytes(reinterpret_cast<const char*>(data), int(size));
     checkRead(bytes, linefile::Mode::File);
     checkRead(bytes, linefile::Mode::Plan);
+    checkRead(bytes, linefile::Mode::FileOrPlan);
     checkBlocks(data, size);
     return 0;
 }

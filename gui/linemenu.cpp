@@ -23,13 +23,22 @@ const QString portKey = QStringLiteral("port");
 const QString geometryKey = QStringLiteral("geometry");
 const QString recentKey = QStringLiteral("recentFiles");
 
-// Where the window keeps what it remembers between runs.
+// The sensors, as a box lists them.
 QString labels(const QVector<linefile::Sensor>& sensors)
 {
     QStringList list;
     for (const linefile::Sensor& sensor : sensors)
         list << ops::sensorLabel(sensor);
     return list.join(QStringLiteral(", "));
+}
+
+// The name a line file is saved under: the one typed, with ".json" when it lacks it, so that
+// the open dialog's filter shows it.
+QString withJsonSuffix(const QString& path)
+{
+    if (path.isEmpty() || path.endsWith(QLatin1String(".json"), Qt::CaseInsensitive))
+        return path;
+    return path + QLatin1String(".json");
 }
 
 } // namespace
@@ -122,7 +131,7 @@ void MainWindow::openRequested()
 
 bool MainWindow::openLineFile(const QString& path)
 {
-    const linefile::ReadResult file = linefile::readFile(path, linefile::Mode::File);
+    const linefile::ReadResult file = linefile::readFile(path, linefile::Mode::FileOrPlan);
     if (!file.ok()) {
         askUser(QMessageBox::Warning, openTitle, file.refusal, QMessageBox::Ok);
         return false;
@@ -186,8 +195,14 @@ void MainWindow::saveLine()
                 QMessageBox::Ok);
         return;
     }
-    const QString path = chooseLineFile(true);
+    const QString path = withJsonSuffix(chooseLineFile(true));
     if (path.isEmpty())
+        return;
+    // Asked here, not by the file dialog: the name typed may have become another.
+    if (QFileInfo::exists(path) &&
+        askUser(QMessageBox::Question, saveTitle,
+                QStringLiteral("Файл «%1» уже существует. Заменить его?").arg(path),
+                QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
         return;
 
     QVector<DeviceVEL_DUO300*> devs;
@@ -272,7 +287,7 @@ void MainWindow::restoreSensor()
         const QString path = chooseLineFile(false);
         if (path.isEmpty())
             return;
-        const linefile::ReadResult file = linefile::readFile(path, linefile::Mode::File);
+        const linefile::ReadResult file = linefile::readFile(path, linefile::Mode::FileOrPlan);
         if (!file.ok()) {
             askUser(QMessageBox::Warning, openTitle, file.refusal, QMessageBox::Ok);
             return;
@@ -353,6 +368,8 @@ void MainWindow::restoreSensor()
 QString MainWindow::defaultLineFileChoice(bool forSave)
 {
     const LineTurns::Asking asking(turns);
-    return forSave ? QFileDialog::getSaveFileName(this, saveTitle, keptPath, fileFilter)
+    // The overwrite question is the window's own, for the name the file will have.
+    return forSave ? QFileDialog::getSaveFileName(this, saveTitle, keptPath, fileFilter, nullptr,
+                                                  QFileDialog::DontConfirmOverwrite)
                    : QFileDialog::getOpenFileName(this, openTitle, keptPath, fileFilter);
 }

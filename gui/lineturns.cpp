@@ -43,7 +43,7 @@ void LineTurns::serveTick()
 
 bool LineTurns::waiting() const
 {
-    return questions > 0 || (!closed && line.waiting());
+    return questions > 0 || notices > 0 || (!closed && line.waiting());
 }
 
 bool LineTurns::closing() const
@@ -53,7 +53,11 @@ bool LineTurns::closing() const
 
 bool LineTurns::taken() const
 {
-    return closing() || operations > 0 || waiting() || !queued.isEmpty();
+    // An operation that shows a box that only informs is over with the line until it is closed:
+    // it takes the port back before its next exchange, as after any other user of the line.
+    const bool operating = operations > 0 && notices == 0;
+    return closing() || operating || questions > 0 || (!closed && line.waiting()) ||
+           !queued.isEmpty();
 }
 
 void LineTurns::runQueued()

@@ -63,12 +63,28 @@ public:
         LineTurns& turns;
     };
 
+    // A box of the window's that only informs is open, for as long as this lives: no user
+    // action or tick of the window's starts meanwhile, but the operation that showed it uses
+    // the line no more until it is closed, so the overview's poller goes on.
+    class Informing
+    {
+    public:
+        explicit Informing(LineTurns& turns) : turns(turns) { ++turns.notices; }
+        ~Informing() { --turns.notices; }
+        Informing(const Informing&) = delete;
+        Informing& operator=(const Informing&) = delete;
+
+    private:
+        LineTurns& turns;
+    };
+
     // A wait is in progress: an exchange or a pause on the line, or a box of the window's.
     bool waiting() const;
     // The program is ending: nothing more is started or stored.
     bool closing() const;
-    // The line is the window's: an operation runs or waits, a box is open, or user actions
-    // wait to run. Whoever else would use the line (the overview's poller) asks this first.
+    // The line is the window's: an operation runs or waits for an answer to its question, a
+    // question or a dialog is open, or user actions wait to run. Whoever else would use the
+    // line (the overview's poller) asks this first.
     bool taken() const;
     // The window is being destroyed: from now on no turn is given and the line is not asked.
     void close() { closed = true; }
@@ -78,7 +94,8 @@ public:
 
 private:
     const LineClient& line;
-    int questions = 0;     // boxes and dialogs open
+    int questions = 0;     // questions and dialogs open
+    int notices = 0;       // boxes that only inform open
     int operations = 0;    // turns given and not yet ended
     bool draining = false; // the queued actions are being run
     bool closed = false;

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "codec/device.h"
 #include "codec/linefile.h"
 #include "core/devices/registry.h"
 #include "core/ops/operationhost.h"
-#include "codec/device.h"
 #include "gui/lineturns.h"
 
 #include <QByteArray>
@@ -183,9 +183,15 @@ private:
     DeviceVEL_DUO300* selectedDevice();
     // Rebuilds the device list and puts the current row back.
     void rebuildListKeepingRow();
-    // A modal message box; counts as a wait, so that nothing else starts meanwhile.
+    // A modal message box; counts as a wait, so that nothing else of the window's starts
+    // meanwhile. One with the single button Ok only informs: the overview's poller goes on
+    // while it is open.
     int askUser(int icon, const QString& title, const QString& text, int buttons,
                 int defaultButton = 0);
+    // The box itself; an operation's boxes (ask()) always hold the line, the operation waits
+    // for them whatever they say.
+    int showBox(int icon, const QString& title, const QString& text, int buttons, int defaultButton,
+                bool informs);
     // Shows why an operation was refused or failed, when it says so itself.
     void showRefusal(const ops::Result& result);
     void enableSensorButtons(bool enable);

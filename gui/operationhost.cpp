@@ -12,10 +12,20 @@
 int MainWindow::askUser(int icon, const QString& title, const QString& text, int buttons,
                         int defaultButton)
 {
+    return showBox(icon, title, text, buttons, defaultButton, buttons == QMessageBox::Ok);
+}
+
+int MainWindow::showBox(int icon, const QString& title, const QString& text, int buttons,
+                        int defaultButton, bool informs)
+{
     QMessageBox box(QMessageBox::Icon(icon), title, text, QMessageBox::StandardButtons(buttons),
                     this);
     if (defaultButton)
         box.setDefaultButton(QMessageBox::StandardButton(defaultButton));
+    if (informs) {
+        const LineTurns::Informing informing(turns);
+        return box.exec();
+    }
     const LineTurns::Asking asking(turns);
     return box.exec();
 }
@@ -44,7 +54,8 @@ int MainWindow::ask(const ops::Question& question)
         icon = QMessageBox::Question;
         break;
     }
-    return askUser(icon, question.title, question.text, question.buttons, question.defaultButton);
+    return showBox(icon, question.title, question.text, question.buttons, question.defaultButton,
+                   false);
 }
 
 void MainWindow::progress(int value, int maximum)

@@ -8,10 +8,12 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QSortFilterProxyModel>
 #include <QSplitter>
 #include <QTableView>
@@ -191,7 +193,12 @@ LineOverview::LineOverview(LinePoller* poller, const SensorRegistry& registry,
     : QWidget(parent, Qt::Window), poller(poller), portName(std::move(portName))
 {
     setWindowTitle(QStringLiteral("Обзор линии"));
-    resize(1200, 800);
+    // Within the screen's free area, with room for the title bar: a laptop's 768 lines are
+    // fewer than the overview would like.
+    const QSize room =
+        (parent ? parent->screen() : QGuiApplication::primaryScreen())->availableGeometry().size() -
+        QSize(16, 48);
+    resize(QSize(1200, 800).boundedTo(room));
 
     table = new overview::SensorTable(registry, this);
     table->ticksChanged = [this] { showTrends(); };
@@ -199,6 +206,11 @@ LineOverview::LineOverview(LinePoller* poller, const SensorRegistry& registry,
     sorted->setSourceModel(table);
     sorted->setSortRole(Qt::UserRole);
     sorted->setDynamicSortFilter(true);
+    // Rows made anew are sorted at once, even under the pointer: none of them was in place.
+    connect(table, &QAbstractItemModel::modelReset, this, [this] {
+        if (!sorted->dynamicSortFilter())
+            sorted->sort(sorted->sortColumn(), sorted->sortOrder());
+    });
 
     view = new QTableView;
     view->setModel(sorted);
@@ -208,6 +220,7 @@ LineOverview::LineOverview(LinePoller* poller, const SensorRegistry& registry,
     view->setSelectionMode(QAbstractItemView::SingleSelection);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->verticalHeader()->hide();
+    view->installEventFilter(this);
     view->horizontalHeader()->setSectionResizeMode(overview::Name, QHeaderView::Stretch);
     // Fitted to the texts once the first round has filled them; fitting on every reading would
     // measure every cell each time.
@@ -254,6 +267,16 @@ void LineOverview::listChanged()
 {
     table->reset();
     showTrends();
+}
+
+bool LineOverview::eventFilter(QObject* watched, QEvent* event)
+{
+    // Turned on again, the proxy sorts the rows by the values they show now.
+    if (watched == view && event->type() == QEvent::Enter)
+        sorted->setDynamicSortFilter(false);
+    else if (watched == view && event->type() == QEvent::Leave)
+        sorted->setDynamicSortFilter(true);
+    return QWidget::eventFilter(watched, event);
 }
 
 void LineOverview::followPort(bool anew)

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "gui/sensorcells.h"
 #include "codec/readings.h"
+#include "gui/sensorcells.h"
 
 #include <QWidget>
 #include <functional>
@@ -20,6 +20,8 @@ class SensorTable;
 
 // "Обзор линии": every listed sensor in a table row, polled while the window is open, and the
 // trends of the ticked ones. Double-clicking a row selects that sensor in the main window.
+// Sorted by a live column, the rows keep their order while the pointer is over the table, so
+// that the row about to be clicked stays where it is; they take their places when it leaves.
 class LineOverview : public QWidget
 {
     Q_OBJECT
@@ -45,6 +47,7 @@ signals:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void record(const Reading& reading);

@@ -2,9 +2,12 @@
 #include "codec/sensortype.h"
 
 #include <QHBoxLayout>
+#include <QPainter>
 #include <QPen>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <QWheelEvent>
+#include <algorithm>
 #include <cmath>
 #include <qwt_date.h>
 #include <qwt_date_scale_draw.h>
@@ -16,9 +19,53 @@
 #include <qwt_plot_magnifier.h>
 #include <qwt_plot_panner.h>
 
+// A curve drawn as runs of joined points: nothing joins the last point of one run to the first
+// of the next. A run of one point is drawn as a dot, so that a sensor that answers now and then
+// still shows.
+class GappedCurve : public QwtPlotCurve
+{
+public:
+    using QwtPlotCurve::QwtPlotCurve;
+
+    void setRuns(const QVector<QPointF>& points, const QVector<int>& starts)
+    {
+        runs = starts;
+        setSamples(points);
+    }
+    const QVector<int>& runStarts() const { return runs; }
+
+    void drawSeries(QPainter* painter, const QwtScaleMap& xMap, const QwtScaleMap& yMap,
+                    const QRectF& canvasRect, int from, int to) const override
+    {
+        if (to < 0)
+            to = int(dataSize()) - 1;
+        for (int r = 0; r < runs.size(); ++r) {
+            const int first = std::max(from, runs[r]);
+            const int last = std::min(to, r + 1 < runs.size() ? runs[r + 1] - 1 : to);
+            if (first > last)
+                continue;
+            if (first < last) {
+                QwtPlotCurve::drawSeries(painter, xMap, yMap, canvasRect, first, last);
+                continue;
+            }
+            const QPointF at(xMap.transform(sample(first).x()), yMap.transform(sample(first).y()));
+            painter->save();
+            painter->setPen(Qt::NoPen);
+            painter->setBrush(pen().color());
+            painter->setRenderHint(QPainter::Antialiasing);
+            painter->drawEllipse(at, 2.0, 2.0);
+            painter->restore();
+        }
+    }
+
+private:
+    QVector<int> runs;
+};
+
 namespace {
 
-// The wheel zooms; a zoom holds the view where it is.
+// Keys and the mouse zoom about the middle, the wheel towards the pointer; any zoom holds the
+// view where it is.
 class PausingMagnifier : public QwtPlotMagnifier
 {
 public:
@@ -31,9 +78,32 @@ protected:
         QwtPlotMagnifier::rescale(factor);
     }
 
+    void widgetWheelEvent(QWheelEvent* event) override
+    {
+        const int delta = event->angleDelta().y();
+        if (event->modifiers() != wheelModifiers() || delta == 0)
+            return;
+        // A notch up shows a tenth less, as map viewers and plotters do.
+        plot->zoomAt(event->position(), std::pow(wheelFactor(), delta / 120.0));
+    }
+
 private:
     TrendPlot* plot;
 };
+
+// The median of the intervals between the points; 0 for fewer than two.
+qint64 usualInterval(const QVector<qint64>& times)
+{
+    if (times.size() < 2)
+        return 0;
+    QVector<qint64> intervals;
+    intervals.reserve(times.size() - 1);
+    for (int i = 1; i < times.size(); ++i)
+        intervals.append(times[i] - times[i - 1]);
+    const auto middle = intervals.begin() + intervals.size() / 2;
+    std::nth_element(intervals.begin(), middle, intervals.end());
+    return *middle;
+}
 
 } // namespace
 
@@ -50,6 +120,10 @@ TrendPlot::TrendPlot(QWidget* parent) : QwtPlot(parent)
     setAxisTitle(yRight, QStringLiteral("Температура, °С"));
     enableAxis(yRight, false);
     insertLegend(new QwtLegend, QwtPlot::BottomLegend);
+    // Qwt asks for room for the whole legend in one row: the plot would not fit a laptop's
+    // screen with a few curves. Below that size the legend wraps, the axes stay.
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    setMinimumSize(360, 240);
 
     auto* grid = new QwtPlotGrid;
     grid->setMajorPen(QColor(220, 220, 220), 0, Qt::DotLine);
@@ -66,7 +140,7 @@ void TrendPlot::setSeries(const QVector<Series>& series)
     curves.clear();
     shown = series;
     for (const Series& s : shown) {
-        auto* curve = new QwtPlotCurve(s.title);
+        auto* curve = new GappedCurve(s.title);
         // A hue of its own for each address, so that a sensor keeps its colour as others
         // are ticked.
         curve->setPen(s.colour.isValid() ? s.colour
@@ -105,6 +179,50 @@ int TrendPlot::pointCount(int curve) const
     return int(curves.at(curve)->dataSize());
 }
 
+QVector<int> TrendPlot::runStarts(int curve) const
+{
+    return curves.at(curve)->runStarts();
+}
+
+void TrendPlot::zoomAt(const QPointF& canvasPos, double factor)
+{
+    setPaused(true);
+    // The pointer stays where it is on the screen, while new tick labels may move the canvas.
+    const QPointF pointer = QPointF(canvas()->mapTo(this, QPoint(0, 0))) + canvasPos;
+    struct Zoomed
+    {
+        int axis;
+        double at; // the value under the pointer
+        double span;
+    };
+    QVector<Zoomed> zoomed;
+    for (const int axis : {int(xBottom), int(yLeft), int(yRight)}) {
+        if (!axisEnabled(axis))
+            continue;
+        const QwtScaleMap map = canvasMap(axis);
+        zoomed.append({axis, map.invTransform(axis == xBottom ? canvasPos.x() : canvasPos.y()),
+                       map.sDist() * factor});
+    }
+    // The scales give the labels, the labels the canvas, and the canvas where each value is
+    // drawn: again until the canvas stays put, which it does at the second or third pass.
+    for (int pass = 0; pass < 4; ++pass) {
+        const QRect before = canvas()->geometry();
+        const QPointF at = pointer - QPointF(canvas()->mapTo(this, QPoint(0, 0)));
+        for (const Zoomed& z : zoomed) {
+            const QwtScaleMap map = canvasMap(z.axis);
+            const double fraction =
+                ((z.axis == xBottom ? at.x() : at.y()) - map.p1()) / (map.p2() - map.p1());
+            const double from = z.at - fraction * z.span;
+            setAxisScale(z.axis, from, from + z.span);
+        }
+        updateAxes();
+        updateLayout();
+        if (pass > 0 && canvas()->geometry() == before)
+            break;
+    }
+    replot();
+}
+
 void TrendPlot::setPaused(bool paused)
 {
     if (paused == isPaused)
@@ -119,9 +237,11 @@ void TrendPlot::setPaused(bool paused)
 
 void TrendPlot::refresh(qint64 nowMs)
 {
+    // The axis takes a new scale at the next replot: the live span is the one just set.
+    const QwtInterval shownTime =
+        isPaused ? axisInterval(xBottom) : QwtInterval(double(nowMs - liveSpanMs), double(nowMs));
     if (!isPaused)
-        setAxisScale(xBottom, double(nowMs - liveSpanMs), double(nowMs));
-    const QwtInterval shownTime = axisInterval(xBottom);
+        setAxisScale(xBottom, shownTime.minValue(), shownTime.maxValue());
     const qint64 from = qint64(shownTime.minValue());
     const qint64 to = qint64(shownTime.maxValue());
     for (int c = 0; c < curves.size(); ++c) {
@@ -130,15 +250,30 @@ void TrendPlot::refresh(qint64 nowMs)
         const int first = std::max(0, buffer.firstAtOrAfter(from) - 1);
         const int last = std::min(buffer.size(), buffer.firstAtOrAfter(to) + 1);
         const int stride = std::max(1, (last - first + maxPoints - 1) / maxPoints);
+        QVector<qint64> times;
+        times.reserve((last - first) / stride + 1);
+        for (int i = first; i < last; i += stride)
+            times.append(buffer.timeAt(i));
+        const qint64 gap = gapIntervals * usualInterval(times);
         QVector<QPointF> points;
-        points.reserve((last - first) / stride + 1);
+        points.reserve(times.size());
+        QVector<int> starts;
+        bool broken = true; // the next point starts a run
+        qint64 previous = 0;
         for (int i = first; i < last; i += stride) {
             const Reading r = buffer.at(i);
             const double value = r.value();
-            if (!std::isnan(value))
+            if (std::isnan(value)) {
+                broken = true;
+            } else {
+                if (broken || r.msecs - previous > gap)
+                    starts.append(points.size());
+                broken = false;
                 points.append(QPointF(double(r.msecs), value));
+            }
+            previous = r.msecs;
         }
-        curves[c]->setSamples(points);
+        curves[c]->setRuns(points, starts);
     }
     // A sensor's first answer with its type comes after its curve was made.
     placeCurves();

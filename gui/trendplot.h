@@ -7,13 +7,16 @@
 #include <QVector>
 #include <qwt_plot.h>
 
-class QwtPlotCurve;
+class GappedCurve;
 
 // The measured values of some sensors over time, one curve each, drawn from their reading
-// buffers. Live, it shows the last ten minutes up to now; zooming (wheel) or panning (drag)
-// pauses it where it is, and resuming shows the last ten minutes again. Voltages go on the
-// left axis, temperatures on the right, by the type the sensor's readings answered with, so
-// that a list built anew, which knows no types yet, moves no curve.
+// buffers. Live, it shows the last ten minutes up to now; zooming (wheel up zooms in towards
+// the pointer) or panning (drag) pauses it where it is, and resuming shows the last ten
+// minutes again. A curve breaks where a poll failed and where its sensor went unread for
+// longer than a few of its usual intervals (the window was closed, the line was busy): no
+// line is drawn across what was not measured. Voltages go on the left axis, temperatures on
+// the right, by the type the sensor's readings answered with, so that a list built anew,
+// which knows no types yet, moves no curve.
 class TrendPlot : public QwtPlot
 {
     Q_OBJECT
@@ -31,6 +34,11 @@ public:
     int curveCount() const { return curves.size(); }
     // Points of a curve as last drawn: the readings that answered, within the time shown.
     int pointCount(int curve) const;
+    // The first point of each run of a curve that is drawn joined, in order; the first is 0.
+    QVector<int> runStarts(int curve) const;
+    // Scales every axis shown by factor (below 1 zooms in) about the plot point at this
+    // position on the canvas, which stays where it is; pauses.
+    void zoomAt(const QPointF& canvasPos, double factor);
 
     // Draws the buffers as they are now; live, the time axis ends at nowMs.
     void refresh(qint64 nowMs);
@@ -40,6 +48,9 @@ public:
     static constexpr qint64 liveSpanMs = 10 * 60 * 1000;
     // More points than this in the time shown are thinned evenly: a screen has fewer pixels.
     static constexpr int maxPoints = 4000;
+    // Readings further apart than this many times the sensor's usual interval (the median of
+    // those shown) are not joined.
+    static constexpr int gapIntervals = 3;
 
 signals:
     void pausedChanged(bool paused);
@@ -49,7 +60,7 @@ private:
     void placeCurves();
 
     QVector<Series> shown;
-    QVector<QwtPlotCurve*> curves;
+    QVector<GappedCurve*> curves;
     bool isPaused = false;
 };
 

@@ -22,9 +22,9 @@ class OperationHost;
 // then the others in list order, and within a speed in list order.
 //
 // It shares the line: before every exchange it yields while the line waits for another
-// exchange and while its owner says the line is taken (an operation running, a box open,
-// user actions queued); it looks again a little later. It re-opens the port whenever the
-// port is open for another speed than the sensor's, since others re-open it too.
+// exchange and while its owner says the line is taken (an operation running or asking, a
+// question open, user actions queued); it looks again a little later. It re-opens the port whenever
+// the port is open for another speed than the sensor's, since others re-open it too.
 class LinePoller : public QObject
 {
     Q_OBJECT

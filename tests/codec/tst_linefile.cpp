@@ -175,6 +175,44 @@ private slots:
         QVERIFY(linefile::checkPlan(read.line).isEmpty());
     }
 
+    void fileOrPlan_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<int>("readAs");    // the mode that reads it the same; -1: refused
+        QTest::addColumn<QString>("named"); // what the refusal names
+        const QJsonObject silent{{"address", 7}, {"speed", 9600}, {"answered", false}};
+        const QJsonObject planned{
+            {"address", 3}, {"speed", 19200}, {"name", "Ввод 3"}, {"setpoint", -40}};
+        QTest::newRow("line file")
+            << document({fileEntry(5), silent}) << int(Mode::File) << QString();
+        QTest::newRow("line file of silent sensors")
+            << document({silent}) << int(Mode::File) << QString();
+        QTest::newRow("plan without port")
+            << document({planned, with(planned, "address", 4)}, "port", absent) << int(Mode::Plan)
+            << QString();
+        QTest::newRow("plan entry without name")
+            << document({with(planned, "name", absent)}) << -1 << "нет ключа \"name\"";
+        QTest::newRow("line file entry without block")
+            << secondEntry("block", absent) << -1 << "нет ключа \"block\"";
+    }
+
+    void fileOrPlan()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(int, readAs);
+        QFETCH(QString, named);
+        const linefile::ReadResult read = linefile::parse(json, Mode::FileOrPlan);
+        if (readAs < 0) {
+            QVERIFY(!read.ok());
+            QVERIFY2(read.refusal.contains(named), qPrintable(read.refusal));
+            return;
+        }
+        QVERIFY2(read.ok(), qPrintable(read.refusal));
+        const linefile::ReadResult same = linefile::parse(json, Mode(readAs));
+        QVERIFY(same.ok());
+        QVERIFY(read.line == same.line);
+    }
+
     void refusals_data()
     {
         QTest::addColumn<int>("mode");

@@ -1,8 +1,8 @@
 // The "Файл" menu through its actions, against the simulated bus: a line saved and opened,
 // compared with its sensors, an entry put onto a sensor, bad files and places, Cancel, and what
 // the window remembers for the next run.
-#include "core/ops/linepoller.h"
 #include "core/link/lineclient.h"
+#include "core/ops/linepoller.h"
 #include "support/windowbench.h"
 
 #include <QAction>
@@ -179,6 +179,45 @@ private slots:
         } else {
             QCOMPARE(b.boxes.dialogs(), QStringList{"compareDialog"});
         }
+    }
+
+    void planOpensAsALine()
+    {
+        WindowBench b;
+        b.bus.addSensor(3, 9600, 2);
+        b.bus.updateSensor(3, [](sim::Sensor& s) {
+            setName(s, QStringLiteral("Ввод 3"));
+            s.ust.threshold = 250;
+            sealChecksum(s.ust);
+        });
+        b.bus.addSensor(4, 38400, 1);
+        b.bus.updateSensor(4, [](sim::Sensor& s) {
+            setName(s, QStringLiteral("Ввод 4"));
+            s.ust.threshold = 100;
+            sealChecksum(s.ust);
+        });
+        // What commissioning is to make of them: no port, no types, no calibration points.
+        const QString path = b.dir.filePath("plan.json");
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(R"({"format": "velduo-line", "version": 1, "sensors": [
+                {"address": 3, "speed": 9600, "name": "Ввод 3", "setpoint": -40,
+                 "calibrate": ["zero"]},
+                {"address": 4, "speed": 38400, "name": "Ввод 4", "setpoint": 100}]})");
+        }
+        choose(b, path);
+        trigger(b, "actionOpenLine");
+        QCOMPARE(b.boxes.boxes().size(), 0);
+        QCOMPARE(listTexts(b.find<QListWidget>("listWidgetDevices")),
+                 (QStringList{"3\t9600", "4\t38400"}));
+        QCOMPARE(b.find<QComboBox>("PortNameBox")->currentText(), b.bus.slavePath());
+
+        // Compared by what the plan holds only.
+        QStringList shown;
+        b.boxes.answerNextDialog([&](QDialog* d) { shown = tableRows(d, "differences"); });
+        trigger(b, "actionCompareLine");
+        QCOMPARE(shown, QStringList{"3@9600 «Ввод 3» | Уставка | -40 | 250"});
     }
 
     void restore_data()
@@ -377,6 +416,9 @@ private slots:
                     return;
                 triggered = true;
                 QCOMPARE(b.window->findChild<LineClient*>()->baudrate(), 38400);
+                // Saved again under the same name: it is to be replaced.
+                if (action == QLatin1String("actionSaveLine"))
+                    b.boxes.answerNext(QMessageBox::Yes);
                 trigger(b, action.toLatin1().constData());
             },
             Qt::QueuedConnection);
@@ -453,6 +495,74 @@ private slots:
         QCOMPARE(f.readAll(), contents);
         QVERIFY(!b.find<QAction>("actionCompareLine")->isEnabled());
         QCOMPARE(b.find<QMenu>("menuFile")->actions().size(), 7);
+    }
+
+    void savedNameEndsInJson_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("saved");
+        QTest::addColumn<QByteArray>("before"); // the saved name's contents before; empty: none
+        QTest::addColumn<int>("answer");        // to the question whether to replace it
+        QTest::newRow("typed without") << "line31"
+                                       << "line31.json" << QByteArray() << 0;
+        QTest::newRow("typed with") << "line31.json"
+                                    << "line31.json" << QByteArray() << 0;
+        QTest::newRow("in capitals") << "LINE31.JSON"
+                                     << "LINE31.JSON" << QByteArray() << 0;
+        QTest::newRow("a dot in the name") << "line.v2"
+                                           << "line.v2.json" << QByteArray() << 0;
+        QTest::newRow("over a file, replaced")
+            << "line31"
+            << "line31.json" << QByteArray("old\n") << int(QMessageBox::Yes);
+        QTest::newRow("over a file, kept")
+            << "line31"
+            << "line31.json" << QByteArray("old\n") << int(QMessageBox::No);
+    }
+
+    void savedNameEndsInJson()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, saved);
+        QFETCH(QByteArray, before);
+        QFETCH(int, answer);
+        WindowBench b;
+        b.bus.addSensor(1, 9600, 2);
+        b.addByHand(1, 9600);
+        const QString path = b.dir.filePath(saved);
+        if (!before.isEmpty()) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(before);
+        }
+        choose(b, b.dir.filePath(typed));
+        b.boxes.clear();
+        if (answer)
+            b.boxes.answerNext(QMessageBox::StandardButton(answer));
+        trigger(b, "actionSaveLine");
+
+        const QList<ModalAnswerer::Box> boxes = b.boxes.boxes();
+        QVERIFY(!boxes.isEmpty());
+        // The question, when there is one, names the file that would be replaced.
+        QCOMPARE(
+            boxes.first().text.startsWith(QStringLiteral("Файл «%1» уже существует").arg(path)),
+            !before.isEmpty());
+        const bool written = before.isEmpty() || answer == QMessageBox::Yes;
+        QCOMPARE(
+            boxes.last().text.startsWith(QStringLiteral("Линия сохранена в файл «%1»").arg(path)),
+            written);
+        if (written) {
+            const linefile::ReadResult read = linefile::readFile(path, linefile::Mode::File);
+            QVERIFY2(read.ok(), qPrintable(read.refusal));
+            QCOMPARE(read.line.sensors.size(), 1);
+        } else {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), before);
+            QCOMPARE(boxes.size(), 1);
+        }
+        QCOMPARE(QDir(b.dir.path())
+                     .entryList({QStringLiteral("*31*"), QStringLiteral("*.v2*")}, QDir::Files),
+                 QStringList{saved});
     }
 
     void cancelDuringSaveWritesNothing()

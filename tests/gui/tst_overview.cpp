@@ -10,11 +10,13 @@
 #include <QComboBox>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTableView>
 #include <QtTest>
 #include <qwt_plot_curve.h>
+#include <qwt_scale_widget.h>
 
 namespace {
 
@@ -168,6 +170,144 @@ private slots:
         // Closed, it polls no more.
         view->window()->close();
         QVERIFY(!poller->running());
+    }
+
+    void pollingWhileABoxIsOpen_data()
+    {
+        QTest::addColumn<QString>("action"); // what shows the box
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("polls");
+        QTest::newRow("«Линия сохранена» only informs")
+            << "actionSaveLine" << int(QMessageBox::Ok) << true;
+        QTest::newRow("the question of a reset")
+            << "BtnSetDefault" << int(QMessageBox::Cancel) << false;
+    }
+
+    void pollingWhileABoxIsOpen()
+    {
+        QFETCH(QString, action);
+        QFETCH(int, answer);
+        QFETCH(bool, polls);
+        WindowBench b;
+        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(2, 38400, 1);
+        b.addByHand(1, 9600);
+        b.addByHand(2, 38400);
+        b.find<QListWidget>("listWidgetDevices")->setCurrentRow(0);
+        b.window->chooseLineFile = [&b](bool) { return b.dir.filePath(QStringLiteral("line")); };
+        LinePoller* poller = openOverview(b);
+        QSignalSpy rounds(poller, &LinePoller::roundDone);
+        QTRY_VERIFY_WITH_TIMEOUT(rounds.count() >= 1, 20000);
+
+        // The box stays open for three rounds' time.
+        int polledMeanwhile = 0;
+        connect(poller, &LinePoller::reading, b.window.get(), [&] {
+            if (qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                ++polledMeanwhile;
+        });
+        b.boxes.clear();
+        b.boxes.answerNextAfter(QMessageBox::StandardButton(answer), 3 * trend::fastestRoundMs);
+        if (action.startsWith(QLatin1String("action")))
+            b.find<QAction>(action.toLatin1().constData())->trigger();
+        else
+            b.find<QPushButton>(action.toLatin1().constData())->click();
+        QCOMPARE(b.boxes.boxes().size(), 1);
+
+        if (polls)
+            QVERIFY2(polledMeanwhile >= 4, qPrintable(QString::number(polledMeanwhile)));
+        else
+            QCOMPARE(polledMeanwhile, 0);
+        QVERIFY(b.exchangesInTurn());
+        poller->stop();
+    }
+
+    void rowsHoldStillUnderThePointer()
+    {
+        WindowBench b;
+        b.bus.addSensor(1, 9600, 2);
+        b.bus.updateSensor(1, [](sim::Sensor& s) { s.param.measure = 100; });
+        b.bus.addSensor(2, 9600, 2);
+        b.bus.updateSensor(2, [](sim::Sensor& s) { s.param.measure = 200; });
+        b.addByHand(1, 9600);
+        b.addByHand(2, 9600);
+        LinePoller* poller = openOverview(b);
+        auto* view = b.window->findChild<QTableView*>();
+        view->sortByColumn(Value, Qt::DescendingOrder);
+        QTRY_COMPARE_WITH_TIMEOUT(cell(view, 0, Value), QStringLiteral("200 В"), 20000);
+        QCOMPARE(cell(view, 0, Address), QStringLiteral("2"));
+
+        QEnterEvent enter(QPointF(4, 4), QPointF(4, 4), QPointF(4, 4));
+        QApplication::sendEvent(view, &enter);
+        b.bus.updateSensor(1, [](sim::Sensor& s) { s.param.measure = 300; });
+        // The new value shows in the row that was there.
+        QTRY_COMPARE_WITH_TIMEOUT(cell(view, 1, Value), QStringLiteral("300 В"), 20000);
+        QCOMPARE(cell(view, 1, Address), QStringLiteral("1"));
+
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(view, &leave);
+        QCOMPARE(cell(view, 0, Address), QStringLiteral("1"));
+        QCOMPARE(cell(view, 0, Value), QStringLiteral("300 В"));
+        poller->stop();
+    }
+
+    void fitsALaptop_data()
+    {
+        QTest::addColumn<QSize>("size"); // empty: the window's own minimum
+        QTest::newRow("at its minimum") << QSize();
+        QTest::newRow("on a 1366×768 screen, below its panel") << QSize(1366, 720);
+    }
+
+    void fitsALaptop()
+    {
+        QFETCH(QSize, size);
+        WindowBench b;
+        // Long names and a curve of each kind: the widest legend and both value axes.
+        for (int addr = 1; addr <= 6; ++addr) {
+            b.bus.addSensor(quint8(addr), 9600, addr % 2 ? 2 : 1);
+            b.bus.updateSensor(quint8(addr), [addr](sim::Sensor& s) {
+                setNameText(s.ust, QStringLiteral("Ячейка %1 ввод Б").arg(addr));
+                sealChecksum(s.ust);
+                s.param.measure = qint16(-10000 - addr);
+            });
+            b.addByHand(addr, 9600);
+        }
+        LinePoller* poller = openOverview(b);
+        auto* view = b.window->findChild<QTableView*>();
+        QSignalSpy rounds(poller, &LinePoller::roundDone);
+        for (int row = 0; row < 6; ++row)
+            tick(view, row);
+        QTRY_VERIFY_WITH_TIMEOUT(rounds.count() >= 1, 20000);
+        auto* plot = b.window->findChild<TrendPlot*>();
+        QTRY_VERIFY(plot->axisEnabled(QwtPlot::yRight) && plot->axisEnabled(QwtPlot::yLeft));
+
+        QWidget* overview = view->window();
+        const QSize minimum = overview->minimumSizeHint();
+        // As it opens, it leaves its screen's panels and its own title bar room.
+        const QSize free = overview->screen()->availableGeometry().size();
+        QVERIFY(overview->width() < free.width() && overview->height() < free.height());
+        QVERIFY2(minimum.width() <= 1366 && minimum.height() <= 720,
+                 qPrintable(QStringLiteral("%1×%2").arg(minimum.width()).arg(minimum.height())));
+        overview->resize(size.isEmpty() ? minimum : size);
+        QTRY_COMPARE(overview->size(), size.isEmpty() ? minimum : size);
+        QApplication::processEvents();
+
+        // Every button, the table and the plot's axes whole inside the window.
+        QList<QWidget*> shown{view};
+        for (QPushButton* button : overview->findChildren<QPushButton*>())
+            shown << button;
+        for (int axis : {QwtPlot::yLeft, QwtPlot::yRight, QwtPlot::xBottom})
+            shown << plot->axisWidget(axis);
+        for (QWidget* widget : shown) {
+            const QRect place(widget->mapTo(overview, QPoint(0, 0)), widget->size());
+            QVERIFY2(
+                widget->isVisible() && !place.isEmpty() && overview->rect().contains(place),
+                qPrintable(widget->metaObject()->className() + QStringLiteral(" at %1,%2 %3×%4")
+                                                                   .arg(place.x())
+                                                                   .arg(place.y())
+                                                                   .arg(place.width())
+                                                                   .arg(place.height())));
+        }
+        poller->stop();
     }
 
     void operationMidRoundWaitsItsTurn()

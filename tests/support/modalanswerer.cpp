@@ -22,10 +22,10 @@ bool ModalAnswerer::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::Show && box) {
         seen.append({box->windowTitle(), box->text(), box->icon(), box->standardButtons(),
                      box->standardButton(box->defaultButton())});
-        const QMessageBox::StandardButton wanted =
-            answers.isEmpty() ? QMessageBox::Ok : answers.dequeue();
+        const Answer answer = answers.isEmpty() ? Answer{QMessageBox::Ok, 0} : answers.dequeue();
+        const QMessageBox::StandardButton wanted = answer.button;
         // Clicked from the box's own event loop, once it runs.
-        QTimer::singleShot(0, box, [box, wanted] {
+        QTimer::singleShot(answer.afterMs, box, [box, wanted] {
             auto* modal = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             if (!modal)
                 modal = box;

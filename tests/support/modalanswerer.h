@@ -28,7 +28,12 @@ public:
     ModalAnswerer();
     ~ModalAnswerer() override;
 
-    void answerNext(QMessageBox::StandardButton button) { answers.enqueue(button); }
+    void answerNext(QMessageBox::StandardButton button) { answers.enqueue({button, 0}); }
+    // The next box stays open this long before the button is clicked.
+    void answerNextAfter(QMessageBox::StandardButton button, int ms)
+    {
+        answers.enqueue({button, ms});
+    }
     void answerNextDialog(const std::function<void(QDialog*)>& handler)
     {
         dialogAnswers.enqueue(handler);
@@ -49,7 +54,12 @@ protected:
 
 private:
     QList<Box> seen;
-    QQueue<QMessageBox::StandardButton> answers;
+    struct Answer
+    {
+        QMessageBox::StandardButton button;
+        int afterMs;
+    };
+    QQueue<Answer> answers;
     QStringList dialogsSeen;
     QQueue<std::function<void(QDialog*)>> dialogAnswers;
 };

@@ -1,7 +1,8 @@
 // Takes the README's picture of the line overview: starts the simulator with a full line,
 // lists its sensors in the real window as "Добавить устройство" does, opens "Обзор линии" with
 // some sensors ticked, lets the trends run, and saves the overview window as a PNG.
-// Usage (under a display, e.g. xvfb-run): overviewshot SIMULATOR OUTPUT.png [seconds]
+// Usage (under a display, e.g. xvfb-run): overviewshot SIMULATOR OUTPUT.png [seconds [WxH]]
+// WxH sizes the overview, to see it as a smaller screen shows it.
 #include "gui/mainwindow.h"
 
 #include <QAction>
@@ -21,10 +22,15 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     app.setStyle(QStringLiteral("Fusion"));
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s SIMULATOR OUTPUT.png [seconds]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s SIMULATOR OUTPUT.png [seconds [WxH]]\n", argv[0]);
         return 2;
     }
     const int seconds = argc > 3 ? QByteArray(argv[3]).toInt() : 240;
+    const QList<QByteArray> size = QByteArray(argc > 4 ? argv[4] : "1280x860").split('x');
+    if (size.size() != 2 || size[0].toInt() <= 0 || size[1].toInt() <= 0) {
+        std::fprintf(stderr, "size: WxH, such as 1366x720\n");
+        return 2;
+    }
 
     QProcess sim;
     sim.start(QString::fromLocal8Bit(argv[1]),
@@ -55,7 +61,7 @@ int main(int argc, char* argv[])
     window.findChild<QAction*>(QStringLiteral("actionLineOverview"))->trigger();
     auto* view = window.findChild<QTableView*>();
     QWidget* overview = view->window();
-    overview->resize(1280, 860);
+    overview->resize(size[0].toInt(), size[1].toInt());
     overview->move(40, 20);
     // The first six: voltage and temperature sensors in turn, at each of the three speeds.
     for (int row : {0, 1, 2, 3, 4, 5})
