@@ -35,13 +35,13 @@ QFont font(int pixels, bool bold = false)
     return f;
 }
 
-void drawBox(QPainter& p, const QRect& r, const QString& text)
+void drawBox(QPainter& p, const QRect& r, const QString& text, int pixels = 24)
 {
     p.setPen(QPen(outline, 2));
     p.setBrush(box);
     p.drawRoundedRect(r, 8, 8);
     p.setPen(Qt::black);
-    p.setFont(font(19, true));
+    p.setFont(font(pixels, true));
     p.drawText(r.adjusted(8, 8, -8, -8), Qt::AlignCenter | Qt::TextWordWrap, text);
 }
 
@@ -52,8 +52,8 @@ void dot(QPainter& p, int x, int y, const QColor& colour)
     p.drawEllipse(QPoint(x, y), 6, 6);
 }
 
-// A 120 Ω resistor across A and B at x.
-void terminator(QPainter& p, int x)
+// A 120 Ω resistor across A and B at x, named on its left or right.
+void terminator(QPainter& p, int x, bool nameOnLeft)
 {
     p.setPen(QPen(wireA, 3));
     p.drawLine(x, yA, x, yA + 12);
@@ -65,8 +65,9 @@ void terminator(QPainter& p, int x)
     dot(p, x, yA, wireA);
     dot(p, x, yB, wireB);
     p.setPen(Qt::black);
-    p.setFont(font(17));
-    p.drawText(QRect(x + 14, yA + 14, 90, 32), Qt::AlignLeft | Qt::AlignVCenter,
+    p.setFont(font(22));
+    p.drawText(nameOnLeft ? QRect(x - 124, yA + 14, 110, 32) : QRect(x + 14, yA + 14, 110, 32),
+               (nameOnLeft ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter,
                QStringLiteral("120 Ом"));
 }
 
@@ -85,15 +86,15 @@ void sensor(QPainter& p, int x, const QString& name)
         dot(p, tx, ys[i], terminals.at(i).second);
     }
     drawBox(p, QRect(x, sensorTop, width, 120), QString());
-    p.setFont(font(15));
+    p.setFont(font(19));
     for (int i = 0; i < 3; ++i) {
         p.setPen(terminals.at(i).second);
         p.drawText(QRect(x + 40 + i * 55 - 25, sensorTop + 4, 50, 22), Qt::AlignCenter,
                    terminals.at(i).first);
     }
     p.setPen(Qt::black);
-    p.setFont(font(18, true));
-    p.drawText(QRect(x, sensorTop + 34, width, 80), Qt::AlignCenter, name);
+    p.setFont(font(24, true));
+    p.drawText(QRect(x, sensorTop + 30, width, 86), Qt::AlignCenter, name);
 }
 
 QImage drawWiring()
@@ -106,15 +107,15 @@ QImage drawWiring()
     p.setRenderHint(QPainter::TextAntialiasing);
 
     // The computer and its USB cable to the adapter.
-    drawBox(p, QRect(20, 180, 150, 100), QStringLiteral("Компьютер"));
+    drawBox(p, QRect(10, 180, 160, 100), QStringLiteral("Компьютер"), 20);
     p.setPen(QPen(outline, 5));
     p.drawLine(170, 230, 240, 230);
     p.setPen(Qt::black);
-    p.setFont(font(15));
-    p.drawText(QRect(170, 200, 70, 24), Qt::AlignCenter, QStringLiteral("USB"));
+    p.setFont(font(19));
+    p.drawText(QRect(170, 198, 70, 26), Qt::AlignCenter, QStringLiteral("USB"));
     drawBox(p, QRect(240, 140, busStart - 240, 190), QString());
-    p.setFont(font(19, true));
-    p.drawText(QRect(250, 150, 140, 170), Qt::AlignCenter, QStringLiteral("Адаптер\nUSB–\nRS-485"));
+    p.setFont(font(24, true));
+    p.drawText(QRect(246, 150, 140, 170), Qt::AlignCenter, QStringLiteral("Адаптер\nUSB–\nRS-485"));
 
     // The line: A, B and the common ground, from the adapter's terminals to the last sensor.
     const QList<QPair<int, QColor>> wires = {{yA, wireA}, {yB, wireB}, {yGnd, ground}};
@@ -124,29 +125,29 @@ QImage drawWiring()
         p.setPen(QPen(wires.at(i).second, 3, i == 2 ? Qt::DashLine : Qt::SolidLine));
         p.drawLine(busStart, wires.at(i).first, busEnd, wires.at(i).first);
         p.setPen(wires.at(i).second);
-        p.setFont(font(15, true));
-        p.drawText(QRect(busStart - 84, wires.at(i).first - 12, 76, 24),
+        p.setFont(font(19, true));
+        p.drawText(QRect(busStart - 90, wires.at(i).first - 14, 84, 28),
                    Qt::AlignRight | Qt::AlignVCenter, names.at(i));
     }
     p.setPen(Qt::black);
-    p.setFont(font(16));
-    p.drawText(QRect(560, yA - 60, 560, 28), Qt::AlignCenter,
+    p.setFont(font(21));
+    p.drawText(QRect(480, yA - 62, 820, 30), Qt::AlignCenter,
                QStringLiteral("витая пара A/B, датчики — «гирляндой», без длинных отводов"));
-    p.setFont(font(15));
-    p.drawText(QRect(busStart + 10, yGnd + 6, 170, 66), Qt::AlignLeft | Qt::AlignTop,
+    p.setFont(font(19));
+    p.drawText(QRect(busStart + 8, yGnd + 6, 200, 84), Qt::AlignLeft | Qt::AlignTop,
                QStringLiteral("общий провод\n(GND) адаптера\nи датчиков"));
 
-    terminator(p, busStart + 50);
+    terminator(p, busStart + 50, false);
     sensor(p, 620, QStringLiteral("Датчик\nадрес 1"));
     sensor(p, 860, QStringLiteral("Датчик\nадрес 2"));
     p.setPen(Qt::black);
     p.setFont(font(30, true));
     p.drawText(QRect(1050, sensorTop + 30, 60, 50), Qt::AlignCenter, QStringLiteral("…"));
     sensor(p, 1120, QStringLiteral("Датчик\nадрес N"));
-    terminator(p, busEnd - 10);
+    terminator(p, busEnd - 10, true);
 
-    p.setFont(font(15));
-    p.drawText(QRect(20, 520, 1360, 28), Qt::AlignLeft | Qt::AlignVCenter,
+    p.setFont(font(20));
+    p.drawText(QRect(20, 518, 1360, 30), Qt::AlignLeft | Qt::AlignVCenter,
                QStringLiteral("Адреса на линии не повторяются (1–31); согласующие резисторы "
                               "120 Ом — на обоих концах линии."));
     return image;

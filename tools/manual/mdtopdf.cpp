@@ -52,21 +52,36 @@ bool loadImages(QTextDocument& document, const QDir& folder, qreal textWidth)
             if (it.fragment().charFormat().isImageFormat())
                 images.append({it.fragment().position(), it.fragment().length(),
                                it.fragment().charFormat().toImageFormat()});
-    for (Place& place : images) {
-        const QString path = folder.filePath(place.format.name());
+    // From the last, so that a caption put in leaves the places before it where they were.
+    for (auto place = images.rbegin(); place != images.rend(); ++place) {
+        const QString path = folder.filePath(place->format.name());
         const QImage image(path);
         if (image.isNull())
             return fail(QStringLiteral("cannot read the image %1").arg(path));
         const QUrl url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
         document.addResource(QTextDocument::ImageResource, url, image);
         const qreal width = qMin<qreal>(image.width(), textWidth);
-        place.format.setName(url.toString());
-        place.format.setWidth(width);
-        place.format.setHeight(width * image.height() / image.width());
+        const QString caption = place->format.stringProperty(QTextFormat::ImageAltText);
+        place->format.setName(url.toString());
+        place->format.setWidth(width);
+        place->format.setHeight(width * image.height() / image.width());
         QTextCursor cursor(&document);
-        cursor.setPosition(place.position);
-        cursor.setPosition(place.position + place.length, QTextCursor::KeepAnchor);
-        cursor.setCharFormat(place.format);
+        cursor.setPosition(place->position);
+        cursor.setPosition(place->position + place->length, QTextCursor::KeepAnchor);
+        cursor.setCharFormat(place->format);
+        // The figure centred, its caption under it.
+        QTextBlockFormat centred = cursor.blockFormat();
+        centred.setAlignment(Qt::AlignHCenter);
+        cursor.setBlockFormat(centred);
+        if (caption.isEmpty())
+            continue;
+        cursor.movePosition(QTextCursor::EndOfBlock);
+        centred.setTopMargin(2);
+        centred.setBottomMargin(8);
+        QTextCharFormat italic;
+        italic.setFontItalic(true);
+        cursor.insertBlock(centred, italic);
+        cursor.insertText(caption, italic);
     }
     return true;
 }
@@ -123,8 +138,11 @@ bool numberContents(QTextDocument& document, const QList<Entry>& entries)
     const qreal pageHeight = document.pageSize().height();
     QStringList pages;
     for (const Entry& entry : entries) {
-        const QRectF where = document.documentLayout()->blockBoundingRect(entry.heading);
-        pages << QString::number(int(where.top() / pageHeight) + 1);
+        // Where its first line stands: the block's own top may be the margin above it, left
+        // at the foot of the page before when the heading moved on to the next.
+        const qreal top = document.documentLayout()->blockBoundingRect(entry.heading).top() +
+                          entry.heading.layout()->lineAt(0).y();
+        pages << QString::number(int(top / pageHeight) + 1);
     }
     bool settled = true;
     for (int i = 0; i < entries.size(); ++i) {
