@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFont>
+#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPageLayout>
@@ -84,6 +85,29 @@ bool loadImages(QTextDocument& document, const QDir& folder, qreal textWidth)
         cursor.insertText(caption, italic);
     }
     return true;
+}
+
+// Code, inline and in blocks, in a monospaced font that has Cyrillic letters, so that the
+// columns of an example stay aligned; the platform's own fixed font may be neither.
+void monospaceCode(QTextDocument& document)
+{
+    const QString platformFixed = QFontDatabase::systemFont(QFontDatabase::FixedFont).family();
+    QList<QPair<int, int>> code; // position, length
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next())
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat format = it.fragment().charFormat();
+            if (format.fontFixedPitch() || format.fontFamily() == platformFixed)
+                code.append({it.fragment().position(), it.fragment().length()});
+        }
+    QTextCharFormat mono;
+    mono.setFontFamily(QStringLiteral("DejaVu Sans Mono"));
+    mono.setFontFixedPitch(true);
+    for (const auto& [position, length] : code) {
+        QTextCursor cursor(&document);
+        cursor.setPosition(position);
+        cursor.setPosition(position + length, QTextCursor::KeepAnchor);
+        cursor.mergeCharFormat(mono);
+    }
 }
 
 struct Entry
@@ -190,6 +214,7 @@ int main(int argc, char* argv[])
     const qreal scale = pdf.resolution() / layoutDpi;
     const QSizeF page(pdf.width(), pdf.height());
     const qreal textWidth = page.width() / scale - 2 * pageMargin;
+    monospaceCode(document);
     if (!loadImages(document, QFileInfo(sourcePath).dir(), textWidth))
         return 1;
     const QList<Entry> entries = insertContents(document, textWidth);
