@@ -73,6 +73,22 @@ QString programHelp(const QList<Command>& commands)
            indented(sensorNote) + QStringLiteral("\nКОМАНДЫ\n") + commandsText +
            QStringLiteral("\nОБЩИЕ ПАРАМЕТРЫ\n") + optionsText(commonOptions()) +
            QStringLiteral("\nКОДЫ ВЫХОДА\n") + QString::fromUtf8(exitStatus) +
+           QStringLiteral(
+               "\nОКРУЖЕНИЕ\n"
+               "    VELDUO_PORT\n"
+               "        Порт, когда --port не задан.\n"
+               "    VEL_DUO300_EXTRA_PORTS\n"
+               "        Пути портов через «:», которых нет в списке системы (например,\n"
+               "        псевдотерминалы симулятора); они идут в списке портов первыми.\n"
+               "    VELDUO_MQTT_PASSWORD\n"
+               "        Пароль брокера MQTT для watch --mqtt, когда не задан\n"
+               "        --mqtt-password-file.\n"
+               "\nФАЙЛЫ\n"
+               "    /var/lock/LCK..ПОРТ\n"
+               "        Блокировка открытого порта; снимается при выходе, в том числе по\n"
+               "        Ctrl-C.\n"
+               "    share/bash-completion/completions/velduo\n"
+               "        Дополнение команд и параметров для bash, в каталоге установки.\n") +
            QStringLiteral("\nПРИМЕРЫ\n"
                           "    velduo scan --port /dev/ttyUSB0\n"
                           "    velduo write 5@9600 --setpoint 250\n"

@@ -1,5 +1,5 @@
 // What the build and `cmake --install` deliver: the manual as a PDF, the program with its
-// desktop entry, icons and manual in an installed tree, and the Windows icon file.
+// desktop entry, icons, manual and manual pages in an installed tree, and the Windows icon file.
 #include "gui/buildinfo.h"
 
 #include <QImageReader>
@@ -23,6 +23,39 @@ bool run(const QString& program, const QStringList& arguments, QString* output,
 
 const QString manualName = QString::fromLatin1(buildinfo::manualName);
 
+// The pictures the manual shows, as its Markdown names them.
+QStringList figures()
+{
+    QFile source(QStringLiteral(VEL_SOURCE_DIR "/docs/manual.md"));
+    if (!source.open(QIODevice::ReadOnly))
+        return {};
+    QStringList names;
+    const QRegularExpression image(QStringLiteral("!\\[[^]]*\\]\\(([^)]+)\\)"));
+    auto it = image.globalMatch(QString::fromUtf8(source.readAll()));
+    while (it.hasNext())
+        names << it.next().captured(1);
+    return names;
+}
+
+QString figurePath(const QString& name)
+{
+    return QStringLiteral(VEL_SOURCE_DIR "/docs/") + name;
+}
+
+// The sections of a page; for velduo, also the commands its КОМАНДЫ section lists.
+QStringList headings(const QString& help, QStringList* commands = nullptr)
+{
+    QStringList found;
+    QString section;
+    for (const QString& line : help.split(QLatin1Char('\n'))) {
+        if (!line.isEmpty() && !line.at(0).isSpace())
+            found << (section = line.trimmed());
+        else if (commands && section == QStringLiteral("КОМАНДЫ") && !line.trimmed().isEmpty())
+            *commands << line.trimmed().section(QLatin1Char(' '), 0, 0);
+    }
+    return found;
+}
+
 } // namespace
 
 class TestInstall : public QObject
@@ -42,6 +75,10 @@ private slots:
         QVERIFY2(run(QStringLiteral("pdftotext"),
                      {"-enc", "UTF-8", QStringLiteral(VEL_MANUAL_PDF), "-"}, &manualText),
                  "pdftotext did not run (poppler-utils)");
+        QString laidOut;
+        QVERIFY(run(QStringLiteral("pdftotext"),
+                    {"-enc", "UTF-8", "-layout", QStringLiteral(VEL_MANUAL_PDF), "-"}, &laidOut));
+        manualPageTexts = laidOut.split(QLatin1Char('\f'));
     }
 
     void manualPages() { QVERIFY(manualText.count(QLatin1Char('\f')) > 1); }
@@ -53,7 +90,8 @@ private slots:
              {"Назначение", "Типы датчиков", "Подключение адаптера RS-485", "Добавление датчиков",
               "Оперативная информация", "Уставки", "Смена адреса и сброс настроек",
               "Калибровка датчика напряжения", "Перепрограммирование", "Монитор порта и журнал",
-              "Обзор площадки", "Устранение неполадок"})
+              "Файлы линии", "Обзор линии и тренды", "Экспорт показаний в CSV", "Обзор площадки",
+              "Командная строка: velduo", "Устранение неполадок"})
             QTest::newRow(title) << QString::fromUtf8(title);
     }
 
@@ -61,6 +99,62 @@ private slots:
     {
         QFETCH(QString, title);
         QVERIFY(manualText.contains(title));
+    }
+
+    // The table of contents names each chapter with the page it starts on.
+    void manualContents_data() { manualSections_data(); }
+
+    void manualContents()
+    {
+        QFETCH(QString, title);
+        int contents = -1;
+        for (int i = 0; i < manualPageTexts.size() && contents < 0; ++i)
+            if (manualPageTexts.at(i).contains(QRegularExpression(
+                    QStringLiteral("^\\s*Содержание\\s*$"), QRegularExpression::MultilineOption)))
+                contents = i;
+        QVERIFY2(contents >= 0, "no table of contents");
+        const QString chapter =
+            QStringLiteral("^\\s*\\d+\\.\\s+") + QRegularExpression::escape(title);
+        const QRegularExpression entry(chapter + QStringLiteral("\\s{2,}(\\d+)\\s*$"),
+                                       QRegularExpression::MultilineOption);
+        const QRegularExpressionMatch match = entry.match(manualPageTexts.at(contents));
+        QVERIFY2(match.hasMatch(), qPrintable(manualPageTexts.at(contents)));
+        const int page = match.captured(1).toInt() - 1;
+        QVERIFY(page > contents && page < manualPageTexts.size());
+        QVERIFY2(manualPageTexts.at(page).contains(QRegularExpression(
+                     chapter + QStringLiteral("\\s*$"), QRegularExpression::MultilineOption)),
+                 qPrintable(manualPageTexts.at(page)));
+    }
+
+    // Every figure the manual names is in the installed PDF, whole: as many images of a
+    // figure's size as the manual has figures of that size.
+    void manualFigures_data()
+    {
+        QTest::addColumn<QString>("figure");
+        QVERIFY(!figures().isEmpty());
+        for (const QString& name : figures())
+            QTest::newRow(qPrintable(name)) << name;
+    }
+
+    void manualFigures()
+    {
+        QFETCH(QString, figure);
+        const QSize size = QImage(figurePath(figure)).size();
+        QVERIFY(!size.isEmpty());
+        int named = 0;
+        for (const QString& other : figures())
+            named += QImage(figurePath(other)).size() == size ? 1 : 0;
+        QString list;
+        QVERIFY2(run(QStringLiteral("pdfimages"),
+                     {"-list", QDir(prefix.path()).filePath("share/doc/VEL_DUO300/" + manualName)},
+                     &list),
+                 "pdfimages did not run (poppler-utils)");
+        // page num type width height ...
+        const QRegularExpression row(QStringLiteral("^\\s*\\d+\\s+\\d+\\s+image\\s+%1\\s+%2\\s")
+                                         .arg(size.width())
+                                         .arg(size.height()),
+                                     QRegularExpression::MultilineOption);
+        QVERIFY2(list.count(row) >= named, qPrintable(list));
     }
 
     void installedFiles_data()
@@ -72,6 +166,8 @@ private slots:
         QTest::newRow("bash completion") << "share/bash-completion/completions/velduo" << 0;
         QTest::newRow("desktop entry") << "share/applications/VEL_DUO300.desktop" << 0;
         QTest::newRow("manual") << "share/doc/VEL_DUO300/" + manualName << 0;
+        QTest::newRow("manual page velduo") << "share/man/man1/velduo.1" << 0;
+        QTest::newRow("manual page window") << "share/man/man1/VEL_DUO300.1" << 0;
         for (int size : {16, 24, 32, 48, 256})
             QTest::addRow("icon %d", size)
                 << QStringLiteral("share/icons/hicolor/%1x%1/apps/VEL_DUO300.png").arg(size)
@@ -112,6 +208,70 @@ private slots:
                      .arg(program, QLatin1String(buildinfo::version), QLatin1String(qVersion())));
     }
 
+    // Each installed manual page renders without a warning and says what its program's --help
+    // says: every section and every option, and on velduo's page every command, each of which
+    // has a page of its own.
+    void manPages_data()
+    {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("arguments");
+        QString help;
+        QVERIFY(run(bin(QStringLiteral("velduo")), {QStringLiteral("--help")}, &help));
+        QStringList commands;
+        headings(help, &commands);
+        QVERIFY(commands.contains(QStringLiteral("scan")));
+        QTest::newRow("velduo") << "velduo"
+                                << "velduo" << QStringList{};
+        QTest::newRow("VEL_DUO300") << "VEL_DUO300"
+                                    << "VEL_DUO300" << QStringList{};
+        for (const QString& command : commands)
+            QTest::newRow(qPrintable(command))
+                << QStringLiteral("velduo-") + command << "velduo" << QStringList{command};
+    }
+
+    void manPages()
+    {
+        QFETCH(QString, page);
+        QFETCH(QString, program);
+        QFETCH(QStringList, arguments);
+        const QString path =
+            QDir(prefix.path()).filePath(QStringLiteral("share/man/man1/%1.1").arg(page));
+        QVERIFY2(QFileInfo(path).isFile(), qPrintable(path));
+        QProcess man;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+        environment.insert(QStringLiteral("MANWIDTH"), QStringLiteral("80"));
+        man.setProcessEnvironment(environment);
+        man.start(QStringLiteral("man"),
+                  {QStringLiteral("--warnings"), QStringLiteral("-l"), path});
+        QVERIFY2(man.waitForFinished(60000), "man did not run (man-db, groff-base)");
+        const QString warnings = QString::fromUtf8(man.readAllStandardError());
+        QVERIFY2(warnings.isEmpty(), qPrintable(warnings));
+        QCOMPARE(man.exitCode(), 0);
+        const QString rendered = QString::fromUtf8(man.readAllStandardOutput()).simplified();
+
+        QString help;
+        QVERIFY(run(bin(program), arguments + QStringList{QStringLiteral("--help")}, &help));
+        QStringList commands;
+        for (const QString& heading : headings(help, &commands))
+            QVERIFY2(rendered.contains(heading), qPrintable(heading));
+        static const QRegularExpression option(QStringLiteral("(?:^|\\s)(--?[a-z][a-z-]*)"));
+        auto options = option.globalMatch(help);
+        while (options.hasNext()) {
+            const QString name = options.next().captured(1);
+            QVERIFY2(rendered.contains(name), qPrintable(name));
+        }
+        for (const QString& command : commands) {
+            QVERIFY2(rendered.contains(QStringLiteral("velduo-%1(1)").arg(command)),
+                     qPrintable(command));
+            QVERIFY2(QFileInfo(
+                         QFileInfo(path).dir().filePath(QStringLiteral("velduo-%1.1").arg(command)))
+                         .isFile(),
+                     qPrintable(command));
+        }
+    }
+
     // The installed program looks for its manual from its own folder.
     void manualFoundFromProgram()
     {
@@ -149,8 +309,14 @@ private slots:
     }
 
 private:
+    QString bin(const QString& program) const
+    {
+        return QDir(prefix.path()).filePath(QStringLiteral("bin/") + program);
+    }
+
     QTemporaryDir prefix;
     QString manualText;
+    QStringList manualPageTexts; // laid out as printed, a page each
 };
 
 QTEST_MAIN(TestInstall)
