@@ -18,6 +18,8 @@
 #include <qwt_plot_grid.h>
 #include <qwt_plot_magnifier.h>
 #include <qwt_plot_panner.h>
+#include <qwt_scale_draw.h>
+#include <qwt_scale_widget.h>
 
 // A curve drawn as runs of joined points: nothing joins the last point of one run to the first
 // of the next. A run of one point is drawn as a dot, so that a sensor that answers now and then
@@ -203,11 +205,23 @@ void TrendPlot::zoomAt(const QPointF& canvasPos, double factor)
         zoomed.append({axis, map.invTransform(axis == xBottom ? canvasPos.x() : canvasPos.y()),
                        map.sDist() * factor});
     }
-    // The scales give the labels, the labels the canvas, and the canvas where each value is
-    // drawn: again until the canvas stays put, which it does at the second or third pass.
-    for (int pass = 0; pass < 4; ++pass) {
-        const QRect before = canvas()->geometry();
-        const QPointF at = pointer - QPointF(canvas()->mapTo(this, QPoint(0, 0)));
+    // Where each axis is drawn on the plot: the canvas's place and the scales' ends on it.
+    const auto placement = [&] {
+        const QPoint origin = canvas()->mapTo(this, QPoint(0, 0));
+        QVector<double> where{double(origin.x()), double(origin.y())};
+        for (const Zoomed& z : zoomed) {
+            const QwtScaleMap map = canvasMap(z.axis);
+            where << map.p1() << map.p2();
+        }
+        return where;
+    };
+    // The scales give the labels, and the labels the canvas and the room at the scales' ends,
+    // so where each value is drawn: again until nothing moves. Tick labels can flip between two
+    // widths for ever, so each axis is held at the widest it has been: the layout can only
+    // grow, and settles within a few passes.
+    for (int pass = 0; pass < 8; ++pass) {
+        const QVector<double> before = placement();
+        const QPointF at = pointer - QPointF(before.at(0), before.at(1));
         for (const Zoomed& z : zoomed) {
             const QwtScaleMap map = canvasMap(z.axis);
             const double fraction =
@@ -217,10 +231,25 @@ void TrendPlot::zoomAt(const QPointF& canvasPos, double factor)
         }
         updateAxes();
         updateLayout();
-        if (pass > 0 && canvas()->geometry() == before)
+        if (placement() == before)
             break;
+        holdAxesAtWidest();
     }
     replot();
+}
+
+void TrendPlot::holdAxesAtWidest()
+{
+    for (const int axis : {int(yLeft), int(yRight)}) {
+        QwtScaleWidget* scale = axisWidget(axis);
+        QwtScaleDraw* draw = scale->scaleDraw();
+        draw->setMinimumExtent(std::max(draw->minimumExtent(), draw->extent(scale->font())));
+    }
+    QwtScaleWidget* time = axisWidget(xBottom);
+    int start = 0, end = 0, heldStart = 0, heldEnd = 0;
+    time->getBorderDistHint(start, end);
+    time->getMinBorderDist(heldStart, heldEnd);
+    time->setMinBorderDist(std::max(start, heldStart), std::max(end, heldEnd));
 }
 
 void TrendPlot::setPaused(bool paused)
@@ -231,6 +260,10 @@ void TrendPlot::setPaused(bool paused)
     if (!paused) {
         setAxisAutoScale(yLeft, true);
         setAxisAutoScale(yRight, true);
+        // Live, the axes take the room their labels need again.
+        for (const int axis : {int(yLeft), int(yRight)})
+            axisScaleDraw(axis)->setMinimumExtent(0);
+        axisWidget(xBottom)->setMinBorderDist(0, 0);
     }
     emit pausedChanged(paused);
 }

@@ -58,6 +58,9 @@ signals:
 private:
     // Each curve on its type's axis; an axis shows while a curve is drawn against it.
     void placeCurves();
+    // Keeps the value axes at least as wide, and the time axis's ends at least as far in, as
+    // their labels make them now.
+    void holdAxesAtWidest();
 
     QVector<Series> shown;
     QVector<GappedCurve*> curves;
