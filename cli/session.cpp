@@ -113,6 +113,18 @@ void TerminalHost::note(const QString& text)
         barShown = false;
 }
 
+void TerminalHost::printResult(const QString& text)
+{
+    const bool redraw = barShown && stderrIsTerminal();
+    if (redraw)
+        printErr(clearLine);
+    printOut(text);
+    if (redraw && lastMaximum > 0)
+        drawBar();
+    else if (redraw)
+        barShown = false;
+}
+
 void TerminalHost::paramsChanged(DeviceVEL_DUO300* dev)
 {
     if (onParams)

@@ -342,6 +342,8 @@ private slots:
                  qPrintable(text.out));
     }
 
+    // With --json a line a sensor as each is found, every line an object with the line file's
+    // keys, and the line file whole last.
     void scanFindsTheSensorsAtTheListedSpeeds()
     {
         bus.addSensor(1, 9600, 2);
@@ -350,7 +352,19 @@ private slots:
         const Run run = velduo(
             {"scan", "--speeds", "9600,38400", "--addresses", "1-3", "--json", "--port", port()});
         QCOMPARE(run.code, 0);
-        const linefile::ReadResult line = linefile::parse(run.out.toUtf8(), linefile::Mode::File);
+        const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        for (const QString& text : lines) {
+            QJsonParseError error;
+            QJsonDocument::fromJson(text.toUtf8(), &error);
+            QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(text));
+        }
+        const QJsonObject first = QJsonDocument::fromJson(lines[0].toUtf8()).object();
+        QCOMPARE(first.value("address").toInt(), 1);
+        QCOMPARE(first.value("speed").toInt(), 9600);
+        QCOMPARE(first.value("type").toInt(), 2);
+        QCOMPARE(QJsonDocument::fromJson(lines[1].toUtf8()).object().value("address").toInt(), 2);
+        const linefile::ReadResult line = linefile::parse(lines[2].toUtf8(), linefile::Mode::File);
         QVERIFY2(line.ok(), qPrintable(line.refusal + run.out));
         QCOMPARE(line.line.port, port());
         QCOMPARE(line.line.sensors.size(), 2);
@@ -362,6 +376,42 @@ private slots:
         QCOMPARE(line.line.sensors[1].type, std::optional<int>(1));
         QCOMPARE(line.line.sensors[1].version,
                  std::optional<QString>(versionText(bus.sensor(2).param)));
+    }
+
+    // A sensor found is told at once, not when the whole list has been probed.
+    void scanTellsEachSensorAsItIsFound_data()
+    {
+        QTest::addColumn<bool>("json");
+        QTest::newRow("text") << false;
+        QTest::newRow("--json") << true;
+    }
+
+    void scanTellsEachSensorAsItIsFound()
+    {
+        QFETCH(bool, json);
+        bus.addSensor(1, 9600, 2);
+        QStringList args{"scan", "--speeds", "9600", "--addresses", "1-31", "--port", port()};
+        if (json)
+            args << "--json";
+        QProcess process;
+        prepare(process, args);
+        process.start();
+        process.closeWriteChannel();
+        QVERIFY(process.waitForReadyRead(30000));
+        while (!process.canReadLine())
+            QVERIFY(process.waitForReadyRead(30000));
+        const QString line = QString::fromUtf8(process.readLine());
+        // The last address is still to be probed.
+        for (const sim::Received& r : bus.received())
+            QVERIFY2(r.bytes.isEmpty() || quint8(r.bytes.at(0)) != 31, qPrintable(line));
+        if (json)
+            QCOMPARE(QJsonDocument::fromJson(line.toUtf8()).object().value("address").toInt(), 1);
+        else
+            QVERIFY2(line.startsWith(QStringLiteral("1@9600")), qPrintable(line));
+        const Run run = finished(process);
+        QCOMPARE(run.code, 0);
+        if (!json)
+            QCOMPARE(run.out, QStringLiteral("Найдено устройств: 1\n"));
     }
 
     void writeChangesOnlyWhatIsGivenAndFollowsTheSpeed()
