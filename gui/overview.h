@@ -1,7 +1,7 @@
 #pragma once
 
-#include "gui/sensorcells.h"
 #include "codec/readings.h"
+#include "gui/sensorcells.h"
 
 #include <QWidget>
 #include <functional>
@@ -37,6 +37,9 @@ public:
     void followPort(bool anew = false);
     // The readings kept for a sensor of a port; null before its first.
     const ReadingBuffer* readings(const QString& port, int addr, int baudrate) const;
+
+    // Asks where the CSV goes and with which separators; empty when the user cancels.
+    std::function<QString(csv::Style* style)> chooseCsvFile;
 
 signals:
     // The sensor of this registry row was chosen.

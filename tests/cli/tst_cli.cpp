@@ -2,6 +2,7 @@
 #include "codec/errortext.h"
 #include "codec/firmwareimage.h"
 #include "codec/linefile.h"
+#include "codec/readings.h"
 #include "codec/rtu.h"
 #include "core/sensor/calibrationstep.h"
 #include "sim/sensorbus.h"
@@ -138,6 +139,8 @@ bool isWriteTo(const QByteArray& request, quint16 reg)
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(csv::Style)
 
 class TestCli : public QObject
 {
@@ -522,6 +525,50 @@ private slots:
                         .isValid());
             QVERIFY(reading.contains("measure"));
         }
+    }
+
+    // watch --csv writes the overview's columns, with the sensor's name, in either style.
+    void watchWritesCsv_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<csv::Style>("style");
+        QTest::newRow("--csv") << QStringList{"--csv"} << csv::Style::Comma;
+        QTest::newRow("--csv-style semicolon")
+            << QStringList{"--csv-style", "semicolon"} << csv::Style::Semicolon;
+    }
+
+    void watchWritesCsv()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(csv::Style, style);
+        bus.addSensor(named(1, 9600, QStringLiteral("Ввод; \"А\"")));
+        bus.updateSensor(1, [](sim::Sensor& s) {
+            s.param.measure = 231;
+            s.param.adc = 2222;
+        });
+        QProcess process;
+        prepare(process,
+                QStringList{"watch", "1@9600", "--interval", "0.05", "--port", port()} + options);
+        process.start();
+        QString out;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (out += QString::fromUtf8(process.readAllStandardOutput()), out.count('\n') >= 2),
+            20000);
+        QCOMPARE(::kill(pid_t(process.processId()), SIGINT), 0);
+        const Run run = finished(process);
+        QCOMPARE(run.code, 130);
+        const QStringList lines = out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.at(0), csv::header(style));
+        const QChar separator = style == csv::Style::Comma ? ',' : ';';
+        const QString quotedName = "\"Ввод; \"\"А\"\"\"";
+        const QStringList fields{port(), "1", "9600", "2", quotedName, "231", "V", "2222", "0"};
+        QCOMPARE(lines.at(1).section(separator, 1), fields.join(separator));
+        // The time names its offset from UTC.
+        const QString time = lines.at(1).section(separator, 0, 0);
+        QVERIFY2(QRegularExpression(QStringLiteral(R"(\.\d{3}([+-]\d\d:\d\d|Z)$)"))
+                     .match(time)
+                     .hasMatch(),
+                 qPrintable(time));
     }
 
     // A usage error names the command once: "velduo write: ...", not "velduo write: write: ...".
