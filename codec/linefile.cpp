@@ -364,6 +364,48 @@ QString valueOrDash(const std::optional<int>& value)
 
 } // namespace
 
+namespace {
+
+// The parser's own texts are English and untranslated: ours, by its code.
+QString jsonErrorText(QJsonParseError::ParseError error)
+{
+    switch (error) {
+    case QJsonParseError::UnterminatedObject:
+        return QStringLiteral("объект не закрыт «}»");
+    case QJsonParseError::MissingNameSeparator:
+        return QStringLiteral("после ключа нет «:»");
+    case QJsonParseError::UnterminatedArray:
+        return QStringLiteral("список не закрыт «]»");
+    case QJsonParseError::MissingValueSeparator:
+        return QStringLiteral("между значениями нет «,»");
+    case QJsonParseError::IllegalValue:
+        return QStringLiteral("недопустимое значение");
+    case QJsonParseError::TerminationByNumber:
+        return QStringLiteral("текст оборван на числе");
+    case QJsonParseError::IllegalNumber:
+        return QStringLiteral("недопустимое число");
+    case QJsonParseError::IllegalEscapeSequence:
+        return QStringLiteral("недопустимая последовательность «\\» в строке");
+    case QJsonParseError::IllegalUTF8String:
+        return QStringLiteral("строка не в UTF-8");
+    case QJsonParseError::UnterminatedString:
+        return QStringLiteral("строка не закрыта кавычкой");
+    case QJsonParseError::MissingObject:
+        return QStringLiteral("ожидался объект");
+    case QJsonParseError::DeepNesting:
+        return QStringLiteral("слишком глубокая вложенность");
+    case QJsonParseError::DocumentTooLarge:
+        return QStringLiteral("файл слишком велик");
+    case QJsonParseError::GarbageAtEnd:
+        return QStringLiteral("лишний текст после конца документа");
+    case QJsonParseError::NoError:
+        break;
+    }
+    return QStringLiteral("ошибка разбора %1").arg(int(error));
+}
+
+} // namespace
+
 ReadResult parse(const QByteArray& json, Mode mode)
 {
     // JSON has no control characters outside escapes but white space. Qt's parser lets them
@@ -380,7 +422,7 @@ ReadResult parse(const QByteArray& json, Mode mode)
     const QJsonDocument document = QJsonDocument::fromJson(json, &error);
     if (error.error != QJsonParseError::NoError)
         return refused(QStringLiteral("Файл не в формате JSON: %1 (смещение %2)")
-                           .arg(error.errorString())
+                           .arg(jsonErrorText(error.error))
                            .arg(error.offset));
     if (!document.isObject())
         return refused(QStringLiteral("Файл не является файлом линии: в нём нет объекта JSON"));

@@ -640,6 +640,19 @@ private slots:
             << int(OneSensor)
             << QStringList{"write", "1@9600", "--speed", "9601", "--port", "%port"} << false << 2
             << "9601" << false;
+        QTest::newRow("2 new address out of range, in --json")
+            << int(OneSensor)
+            << QStringList{"set-address", "1@9600", "40", "--yes", "--json", "--port", "%port"}
+            << false << 2 << "новый адрес 40 вне диапазона от 1 до 31" << false;
+        QTest::newRow("0 the address it has already")
+            << int(OneSensor)
+            << QStringList{"set-address", "1@9600", "1", "--yes", "--port", "%port"} << false << 0
+            << "Датчик 1@9600 уже отвечает по адресу 1: ничего не записано" << false;
+        QTest::newRow("4 plan that is not JSON, in Russian")
+            << int(OneSensor)
+            << QStringList{"commission", "%dir/broken.json", "--out", "%dir/line.json",
+                           "--yes",      "--port",           "%port"}
+            << false << 4 << "список не закрыт «]»" << false;
         QTest::newRow("3 missing port")
             << int(OneSensor) << QStringList{"info", "1@9600", "--port", "/dev/velduo-none"}
             << false << 3 << "/dev/velduo-none" << false;
@@ -685,6 +698,8 @@ private slots:
         // A whole area, its last word blank for the checksum.
         QVERIFY(writeFile(scratch.filePath("app.bin"),
                           image(firmware::checksumOffset) + QByteArray(4, char(0xFF))));
+        QVERIFY(writeFile(scratch.filePath("broken.json"), R"({"format": "velduo-line",
+            "version": 1, "sensors": [{"address": 5} )"));
         QVERIFY(writeFile(scratch.filePath("plan.json"), R"({"format": "velduo-line",
             "version": 1, "sensors": [
             {"address": 5, "speed": 9600, "name": "A", "setpoint": 1},
@@ -726,6 +741,13 @@ private slots:
         QVERIFY2(run.code == code, qPrintable(QString::number(run.code) + '\n' + run.all()));
         says.replace("%port", port());
         QVERIFY2(run.all().contains(says), qPrintable(run.all()));
+        // With --json a fault is one object, its text the same.
+        if (args.contains("--json") && code != 0 && code != 5 && !interrupt) {
+            const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
+            QCOMPARE(lines.size(), 1);
+            const QJsonObject object = QJsonDocument::fromJson(lines.first().toUtf8()).object();
+            QVERIFY2(object.value("text").toString().contains(says), qPrintable(run.out));
+        }
         if (!written)
             QCOMPARE(requestCount(bus, 0x10), 0);
         if (code == 5) {
@@ -780,6 +802,8 @@ private slots:
         QFETCH(int, holderSpeed);
         QFETCH(int, code);
         QTemporaryDir scratch;
+        QVERIFY(writeFile(scratch.filePath("broken.json"), R"({"format": "velduo-line",
+            "version": 1, "sensors": [{"address": 5} )"));
         QVERIFY(writeFile(scratch.filePath("plan.json"), R"({"format": "velduo-line",
             "version": 1, "sensors": [{"address": 5, "speed": 9600, "name": "Ввод В",
             "setpoint": 1}]})"));
