@@ -1,5 +1,6 @@
 #include "cli/session.h"
 #include "core/link/endsignals.h"
+#include "core/link/portfailure.h"
 
 #include <QEventLoop>
 #include <QSocketNotifier>
@@ -221,11 +222,12 @@ Session::Session(const QString& port, bool verbose)
     // The window's pauses between the steps of a port sequence have no use here.
     client->setPacedReopen(false);
     connect(client.get(), &LineClient::monitorLine, this, &Session::monitor);
-    connect(client.get(), &LineClient::portError, this,
-            [this](const QString& prefix, const QString& text) {
-                failure = text;
-                monitor(prefix, text);
+    // The monitor line keeps the window's words; what velduo says names what to do here.
+    connect(client.get(), &LineClient::portFault, this,
+            [this](int fault, const QString& systemText) {
+                failure = commandLinePortFaultText(PortFault(fault), systemText);
             });
+    connect(client.get(), &LineClient::portError, this, &Session::monitor);
     connect(client.get(), &LineClient::paramsChanged, this,
             [this](DeviceVEL_DUO300* dev) { terminal.paramsChanged(dev); });
 }

@@ -656,6 +656,12 @@ private slots:
         QTest::newRow("3 missing port")
             << int(OneSensor) << QStringList{"info", "1@9600", "--port", "/dev/velduo-none"}
             << false << 3 << "/dev/velduo-none" << false;
+        QTest::newRow("3 missing port, what to do in velduo's words")
+            << int(OneSensor)
+            << QStringList{"info", "1@9600", "--json", "--port", "/dev/velduo-none"} << false << 3
+            << "Порт /dev/velduo-none: Порт не найден: адаптер не подключён или имя порта неверно. "
+               "Подключите адаптер; порты системы перечисляет velduo ports."
+            << false;
         QTest::newRow("4 oversize image")
             << int(OneSensor)
             << QStringList{"flash", "1@9600", "%dir/big.bin", "--yes", "--port", "%port"} << false
