@@ -1,4 +1,5 @@
 #include "cli/session.h"
+#include "codec/filefault.h"
 #include "core/link/endsignals.h"
 #include "core/link/portfailure.h"
 
@@ -243,8 +244,9 @@ bool Session::start(const QString& logPath, QString* why)
 {
     if (!logPath.isEmpty()) {
         log.setFileName(logPath);
-        if (!log.open(QIODevice::Append)) {
-            *why = QStringLiteral("Журнал «%1» не открыт: %2").arg(logPath, log.errorString());
+        QString reason;
+        if (!openFile(log, QIODevice::Append, &reason)) {
+            *why = QStringLiteral("Журнал «%1» не открыт: %2").arg(logPath, reason);
             return false;
         }
     }

@@ -1,5 +1,6 @@
 #include "codec/linefile.h"
 #include "codec/blocks.h"
+#include "codec/filefault.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -475,9 +476,9 @@ ReadResult parse(const QByteArray& json, Mode mode)
 ReadResult readFile(const QString& path, Mode mode)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return refused(
-            QStringLiteral("Не удалось открыть файл «%1»: %2").arg(path, file.errorString()));
+    QString why;
+    if (!openFile(file, QIODevice::ReadOnly, &why))
+        return refused(QStringLiteral("Не удалось открыть файл «%1»: %2").arg(path, why));
     return parse(file.readAll(), mode);
 }
 
@@ -500,7 +501,10 @@ QByteArray toJson(const Line& line)
 QString save(const Line& line, const QString& path)
 {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(toJson(line)) < 0 || !file.commit())
+    QString why;
+    if (!openFile(file, QIODevice::WriteOnly, &why))
+        return QStringLiteral("Не удалось сохранить файл «%1»: %2").arg(path, why);
+    if (file.write(toJson(line)) < 0 || !file.commit())
         return QStringLiteral("Не удалось сохранить файл «%1»: %2").arg(path, file.errorString());
     return QString();
 }

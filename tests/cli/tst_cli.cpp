@@ -653,6 +653,10 @@ private slots:
             << QStringList{"commission", "%dir/broken.json", "--out", "%dir/line.json",
                            "--yes",      "--port",           "%port"}
             << false << 4 << "список не закрыт «]»" << false;
+        QTest::newRow("2 log in a missing folder, in Russian")
+            << int(OneSensor)
+            << QStringList{"info", "1@9600", "--log", "%dir/none/log.txt", "--port", "%port"}
+            << false << 2 << "%dir/none/log.txt» не открыт: нет такого файла или папки" << false;
         QTest::newRow("3 missing port")
             << int(OneSensor) << QStringList{"info", "1@9600", "--port", "/dev/velduo-none"}
             << false << 3 << "/dev/velduo-none" << false;
@@ -746,6 +750,7 @@ private slots:
         const Run run = finished(process);
         QVERIFY2(run.code == code, qPrintable(QString::number(run.code) + '\n' + run.all()));
         says.replace("%port", port());
+        says.replace("%dir", scratch.path());
         QVERIFY2(run.all().contains(says), qPrintable(run.all()));
         // With --json a fault is one object, its text the same.
         if (args.contains("--json") && code != 0 && code != 5 && !interrupt) {
