@@ -1,5 +1,6 @@
 #include "cli/mqttwatch.h"
 #include "codec/blocks.h"
+#include "codec/filefault.h"
 #include "codec/linefile.h"
 #include "core/ops/linepoller.h"
 
@@ -61,18 +62,20 @@ bool MqttWatch::prepare(Context& context, int* code)
                                      {settings.certFile, "сертификат"},
                                      {settings.keyFile, "ключ"}}) {
         QFile file(path);
-        if (!path.isEmpty() && !file.open(QIODevice::ReadOnly)) {
-            *code = context.refuse(QStringLiteral("%1 «%2» не читается: %3")
-                                       .arg(QString::fromUtf8(what), path, file.errorString()));
+        QString why;
+        if (!path.isEmpty() && !openFile(file, QIODevice::ReadOnly, &why)) {
+            *code = context.refuse(
+                QStringLiteral("%1 «%2» не читается: %3").arg(QString::fromUtf8(what), path, why));
             return false;
         }
     }
     const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     if (parser.isSet(QStringLiteral("mqtt-password-file"))) {
         QFile file(value("mqtt-password-file"));
-        if (!file.open(QIODevice::ReadOnly)) {
-            *code = context.refuse(QStringLiteral("файл пароля «%1» не читается: %2")
-                                       .arg(file.fileName(), file.errorString()));
+        QString why;
+        if (!openFile(file, QIODevice::ReadOnly, &why)) {
+            *code = context.refuse(
+                QStringLiteral("файл пароля «%1» не читается: %2").arg(file.fileName(), why));
             return false;
         }
         // The first line, without its line end.

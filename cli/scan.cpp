@@ -7,6 +7,9 @@
 #include "core/devices/searchplan.h"
 #include "core/sensor/format.h"
 
+#include <QJsonDocument>
+#include <QRegularExpression>
+
 namespace {
 
 // A list such as "1-5,7,9", each number from min to max, in the order given, each once.
@@ -35,22 +38,20 @@ int scan(Context& context, const QStringList& speeds, const QStringList& address
     Session& session = *context.session;
     SensorRegistry registry;
     ops::SearchLine search(session.line(), session.host(), registry);
-    session.host().setActivity(QStringLiteral("Поиск"));
-    const ops::Result result = search.run(session.port(), speeds, addresses);
-    session.host().finishProgress();
-    if (const int code = context.report(result, QStringLiteral("Поиск")))
-        return code;
-
-    // The search reads settings only; type and version come with the live values.
     linefile::Line line;
     line.port = session.port();
-    QString text;
-    for (int row : search.found) {
+    int stopped = exitcode::done;
+    // Each sensor is read and told of as soon as it answers, at the speed the search is at: a
+    // search of the default lists takes long, and what is found is already of use.
+    search.onFound = [&](int row) {
         DeviceVEL_DUO300& dev = registry[row];
         session.useSpeed(dev.baudrate);
+        // The search reads settings only; type and version come with the live values.
         const ops::Result polled = ops::PollSensor(session.line(), session.host()).run(&dev);
-        if (polled.kind == ops::Result::Ending || session.portFailed())
-            return context.report(polled, sensorText(dev.addr, dev.baudrate));
+        if (polled.kind == ops::Result::Ending || session.portFailed()) {
+            stopped = context.report(polled, sensorText(dev.addr, dev.baudrate));
+            return false;
+        }
         linefile::Sensor sensor = described(dev, polled.done());
         if (!dev.ustRead)
             sensor = linefile::Sensor{};
@@ -58,20 +59,41 @@ int scan(Context& context, const QStringList& speeds, const QStringList& address
         sensor.speed = dev.baudrate;
         sensor.answered = polled.done() && dev.ustRead;
         line.sensors.append(sensor);
-        text += sensorText(dev.addr, dev.baudrate).leftJustified(12);
-        if (sensor.answered)
-            text += QStringLiteral("%1, версия %2, имя «%3»\n")
-                        .arg(sensorTypeText(dev.param.sensorType), versionText(dev.param),
-                             nameText(dev.ust));
-        else
-            text += polled.done() ? QStringLiteral("ответил на поиск, но уставки не считаны\n")
-                                  : QStringLiteral("ответил на поиск, но не на чтение: %1\n")
-                                        .arg(errorTextFor(polled.error));
-    }
+        QString text;
+        if (context.json) {
+            text = QString::fromUtf8(
+                       QJsonDocument(linefile::toObject(sensor)).toJson(QJsonDocument::Compact)) +
+                   QLatin1Char('\n');
+        } else {
+            text = sensorText(dev.addr, dev.baudrate).leftJustified(12);
+            if (sensor.answered)
+                text += QStringLiteral("%1, версия %2, имя «%3»\n")
+                            .arg(sensorTypeText(dev.param.sensorType), versionText(dev.param),
+                                 nameText(dev.ust));
+            else
+                text += polled.done() ? QStringLiteral("ответил на поиск, но уставки не считаны\n")
+                                      : QStringLiteral("ответил на поиск, но не на чтение: %1\n")
+                                            .arg(errorTextFor(polled.error));
+        }
+        session.host().printResult(text);
+        return true;
+    };
+    session.host().setActivity(QStringLiteral("Поиск"));
+    const ops::Result result = search.run(session.port(), speeds, addresses);
+    session.host().finishProgress();
+    if (stopped != exitcode::done)
+        return stopped;
+    if (const int code = context.report(result, QStringLiteral("Поиск")))
+        return code;
+
+    // The last line sums it up: the whole line file, on one line, in JSON.
     if (context.json)
-        printOut(QString::fromUtf8(linefile::toJson(line)));
+        // A line break in JSON text is only ever between tokens: the indentation goes with it.
+        printOut(QString::fromUtf8(linefile::toJson(line))
+                     .remove(QRegularExpression(QStringLiteral("\n *")))
+                     .append(QLatin1Char('\n')));
     else
-        printOut(text + QStringLiteral("Найдено устройств: %1\n").arg(line.sensors.size()));
+        printOut(QStringLiteral("Найдено устройств: %1\n").arg(line.sensors.size()));
     return exitcode::done;
 }
 
@@ -110,9 +132,11 @@ HelpPage scanHelp()
     return {"поиск датчиков на линии",
             "velduo scan [--speeds LIST] [--addresses LIST] [--port PATH] [--json]",
             "Поиск, как в окне: каждый адрес из списка опрашивается один раз на каждой\n"
-            "скорости из списка. Для каждого найденного датчика выводятся тип, версия ПО\n"
-            "и имя. С --json выводится файл линии (формат velduo-line) с найденными\n"
-            "датчиками.\n",
+            "скорости из списка. Каждый найденный датчик выводится строкой сразу, как\n"
+            "ответил: адрес@скорость, тип, версия ПО и имя; в конце - число найденных.\n"
+            "С --json - объект JSON на строке (JSON Lines): по датчику на строку, с ключами\n"
+            "файла линии, и последней строкой весь файл линии (формат velduo-line) с\n"
+            "найденными датчиками.\n",
             {QCommandLineOption(QStringLiteral("speeds"),
                                 QStringLiteral("Скорости через запятую; по умолчанию %1.")
                                     .arg(defaultSearchSpeeds().join(QLatin1Char(','))),

@@ -1,5 +1,7 @@
 #include "cli/session.h"
+#include "codec/filefault.h"
 #include "core/link/endsignals.h"
+#include "core/link/portfailure.h"
 
 #include <QEventLoop>
 #include <QSocketNotifier>
@@ -113,6 +115,18 @@ void TerminalHost::note(const QString& text)
         barShown = false;
 }
 
+void TerminalHost::printResult(const QString& text)
+{
+    const bool redraw = barShown && stderrIsTerminal();
+    if (redraw)
+        printErr(clearLine);
+    printOut(text);
+    if (redraw && lastMaximum > 0)
+        drawBar();
+    else if (redraw)
+        barShown = false;
+}
+
 void TerminalHost::paramsChanged(DeviceVEL_DUO300* dev)
 {
     if (onParams)
@@ -209,11 +223,12 @@ Session::Session(const QString& port, bool verbose)
     // The window's pauses between the steps of a port sequence have no use here.
     client->setPacedReopen(false);
     connect(client.get(), &LineClient::monitorLine, this, &Session::monitor);
-    connect(client.get(), &LineClient::portError, this,
-            [this](const QString& prefix, const QString& text) {
-                failure = text;
-                monitor(prefix, text);
+    // The monitor line keeps the window's words; what velduo says names what to do here.
+    connect(client.get(), &LineClient::portFault, this,
+            [this](int fault, const QString& systemText) {
+                failure = commandLinePortFaultText(PortFault(fault), systemText);
             });
+    connect(client.get(), &LineClient::portError, this, &Session::monitor);
     connect(client.get(), &LineClient::paramsChanged, this,
             [this](DeviceVEL_DUO300* dev) { terminal.paramsChanged(dev); });
 }
@@ -229,8 +244,9 @@ bool Session::start(const QString& logPath, QString* why)
 {
     if (!logPath.isEmpty()) {
         log.setFileName(logPath);
-        if (!log.open(QIODevice::Append)) {
-            *why = QStringLiteral("Журнал «%1» не открыт: %2").arg(logPath, log.errorString());
+        QString reason;
+        if (!openFile(log, QIODevice::Append, &reason)) {
+            *why = QStringLiteral("Журнал «%1» не открыт: %2").arg(logPath, reason);
             return false;
         }
     }

@@ -42,6 +42,9 @@ public:
     void status(const QString& text);
     // A line for stderr that keeps a bar in progress intact below it.
     void note(const QString& text);
+    // A result for stdout while a bar may be in progress: the bar is cleared before and drawn
+    // again after, so that on a terminal the two do not run into one line.
+    void printResult(const QString& text);
     // Waits for the operator to press Enter after the prompt; false when stdin is not a
     // terminal, or at its end, or when the program is ending.
     bool waitForEnter(const QString& prompt);

@@ -26,6 +26,9 @@ _velduo()
         --speed|--speeds)
             COMPREPLY=($(compgen -W "115200 57600 38400 19200 9600 4800 2400 1200" -- "$cur"))
             return ;;
+        --csv-style)
+            COMPREPLY=($(compgen -W "comma semicolon" -- "$cur"))
+            return ;;
         --name|--setpoint|--addresses|--interval|--mqtt|--mqtt-topic|--mqtt-user)
             return ;;
     esac
@@ -33,7 +36,7 @@ _velduo()
     case ${words[1]} in
         scan) own="--speeds --addresses" ;;
         write) own="--name --speed --setpoint" ;;
-        watch) own="--interval --csv --mqtt --mqtt-topic --mqtt-user --mqtt-password-file --mqtt-cafile --mqtt-cert --mqtt-key" ;;
+        watch) own="--interval --csv --csv-style --mqtt --mqtt-topic --mqtt-user --mqtt-password-file --mqtt-cafile --mqtt-cert --mqtt-key" ;;
         commission)
             own="--out --image --resume"
             # The plan is a file.

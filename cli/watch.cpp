@@ -3,6 +3,7 @@
 #include "cli/mqttwatch.h"
 #include "cli/sensortext.h"
 #include "codec/errortext.h"
+#include "codec/readings.h"
 #include "core/devices/registry.h"
 #include "core/ops/linepoller.h"
 #include "core/sensor/format.h"
@@ -18,6 +19,7 @@ struct Watch
     SensorRegistry registry;
     double interval = 1;
     bool csv = false;
+    csv::Style csvStyle = csv::Style::Comma;
     bool publishing = false;
     MqttWatch mqtt;
 };
@@ -32,8 +34,18 @@ int watch(Context& context, Watch& given)
     const double interval = given.interval;
     if (publishing)
         mqtt->start(context, registry);
-    if (csv && !context.json)
-        printOut(QStringLiteral("time,address,speed,type,measure,adc,workTime,error\n"));
+    if (csv && !context.json) {
+        // The name column is the sensor's own: read once, before the polls; a sensor silent
+        // now keeps it empty.
+        for (int row = 0; row < registry.size(); ++row) {
+            DeviceVEL_DUO300* dev = &registry[row];
+            session.useSpeed(dev->baudrate);
+            const ops::Result read = ops::ReadSettings(session.line(), session.host()).run(dev, 1);
+            if (read.kind == ops::Result::Ending || session.ended() || session.portFailed())
+                return context.report(read, sensorText(dev->addr, dev->baudrate));
+        }
+        printOut(csv::header(given.csvStyle) + QLatin1Char('\n'));
+    }
 
     // The window's overview polls with the same poller: sensors of one speed in a row, so the
     // port is re-opened only when the speed changes.
@@ -73,19 +85,9 @@ int watch(Context& context, Watch& given)
             }
             context.result(QString(), object);
         } else if (csv) {
-            printOut(error == 0 ? QStringLiteral("%1,%2,%3,%4,%5,%6,%7,0\n")
-                                      .arg(time)
-                                      .arg(dev.addr)
-                                      .arg(dev.baudrate)
-                                      .arg(dev.param.sensorType)
-                                      .arg(measureValue(dev.param).toDouble())
-                                      .arg(dev.param.adc)
-                                      .arg(dev.param.workTime)
-                                : QStringLiteral("%1,%2,%3,,,,,%4\n")
-                                      .arg(time)
-                                      .arg(dev.addr)
-                                      .arg(dev.baudrate)
-                                      .arg(error));
+            printOut(
+                csv::row(reading, dev.ustRead ? nameText(dev.ust) : QString(), given.csvStyle) +
+                QLatin1Char('\n'));
         } else {
             const QString who = sensorText(dev.addr, dev.baudrate);
             printOut(error == 0
@@ -132,7 +134,14 @@ Job prepareWatch(Context& context, int* code)
         if (!ok || prepared->interval < 0 || prepared->interval > 86400)
             return noJob(code, context.usage(QStringLiteral("--interval: ожидается число секунд")));
     }
-    prepared->csv = context.parser->isSet(QStringLiteral("csv"));
+    prepared->csv = context.parser->isSet(QStringLiteral("csv")) ||
+                    context.parser->isSet(QStringLiteral("csv-style"));
+    if (context.parser->isSet(QStringLiteral("csv-style")) &&
+        !csv::parseStyle(context.parser->value(QStringLiteral("csv-style")), &prepared->csvStyle))
+        return noJob(code,
+                     context.usage(QStringLiteral("--csv-style: ожидается comma или "
+                                                  "semicolon, дано «%1»")
+                                       .arg(context.parser->value(QStringLiteral("csv-style")))));
     prepared->publishing = context.parser->isSet(QStringLiteral("mqtt"));
     if (prepared->publishing && !prepared->mqtt.prepare(context, code))
         return Job();
@@ -143,9 +152,9 @@ HelpPage watchHelp()
 {
     return {
         "опрос датчиков до Ctrl-C",
-        "velduo watch SENSOR... [--interval S] [--csv] [--json] [--mqtt URL [--mqtt-topic PREFIX]\n"
-        "    [--mqtt-user NAME] [--mqtt-password-file FILE] [--mqtt-cafile FILE]\n"
-        "    [--mqtt-cert FILE --mqtt-key FILE]]",
+        "velduo watch SENSOR... [--interval S] [--csv] [--csv-style STYLE] [--json]\n"
+        "    [--mqtt URL [--mqtt-topic PREFIX] [--mqtt-user NAME] [--mqtt-password-file FILE]\n"
+        "    [--mqtt-cafile FILE] [--mqtt-cert FILE --mqtt-key FILE]]",
         "Опрашивает датчики по очереди и выводит строку на каждое чтение с меткой\n"
         "времени (или строку CSV, или объект JSON на строке), пока не нажат Ctrl-C.\n"
         "Датчики одной скорости опрашиваются подряд: порт открывается заново только\n"
@@ -163,7 +172,15 @@ HelpPage watchHelp()
                 QStringLiteral("S")),
             QCommandLineOption(
                 QStringLiteral("csv"),
-                QStringLiteral("Строки CSV: time,address,speed,type,measure,adc,workTime,error.")),
+                QStringLiteral("Строки CSV, как в экспорте обзора линии: time,port,address,speed,"
+                               "type,name,\nvalue,unit,adc,error (имена датчиков читаются один "
+                               "раз перед опросом).")),
+            QCommandLineOption(QStringLiteral("csv-style"),
+                               QStringLiteral("Разделители CSV: comma - запятая и десятичная точка "
+                                              "(по умолчанию),\nsemicolon - точка с запятой и "
+                                              "десятичная запятая, для таблиц на русском;\n"
+                                              "подразумевает --csv."),
+                               QStringLiteral("STYLE")),
             QCommandLineOption(QStringLiteral("mqtt"),
                                QStringLiteral("Брокер: mqtt://УЗЕЛ[:ПОРТ] (1883) или "
                                               "mqtts://УЗЕЛ[:ПОРТ] (TLS, 8883)."),
@@ -189,6 +206,7 @@ HelpPage watchHelp()
                                QStringLiteral("FILE")),
         },
         "    velduo watch 1@9600 2@38400 --interval 0.5\n    velduo watch 5@9600 --csv > log.csv\n"
+        "    velduo watch 5@9600 --csv-style semicolon > log.csv\n"
         "    velduo watch 1@9600 2@9600 --mqtt mqtts://broker.local --mqtt-cafile ca.pem \\\n"
         "        --mqtt-user line7 --mqtt-password-file /etc/velduo/password\n"};
 }

@@ -87,12 +87,22 @@ int setAddress(Context& context, const SensorArg& sensor, int newAddress)
         return code;
     Session& session = *context.session;
     const QString what = sensorText(sensor.address, sensor.speed);
+    // Already there: nothing is written, and it is not told as a move.
+    if (newAddress == sensor.address) {
+        context.result(QStringLiteral("Датчик %1 уже отвечает по адресу %2: ничего не записано\n")
+                           .arg(what)
+                           .arg(newAddress),
+                       linefile::toObject(described(dev, false)));
+        return exitcode::done;
+    }
     const ops::Result result =
         ops::ChangeAddress(session.line(), session.host()).run(&dev, newAddress);
     if (const int code = context.report(result, what))
         return code;
-    context.result(QStringLiteral("Датчик %1 теперь отвечает как %2\n")
-                       .arg(what, sensorText(dev.addr, dev.baudrate)),
+    context.result(QStringLiteral("Датчик %1 теперь отвечает по адресу %2: %3\n")
+                       .arg(what)
+                       .arg(dev.addr)
+                       .arg(sensorText(dev.addr, dev.baudrate)),
                    linefile::toObject(described(dev, false)));
     return exitcode::done;
 }
@@ -175,6 +185,11 @@ Job prepareSetAddress(Context& context, int* code)
         return noJob(
             code,
             context.usage(QStringLiteral("новый адрес «%1» не число").arg(context.args.at(1))));
+    // A value the sensor cannot take is a fault of the command line, told before the port.
+    if (newAddress < 1 || newAddress > addressMax)
+        return noJob(code, context.usage(QStringLiteral("новый адрес %1 вне диапазона от 1 до %2")
+                                             .arg(newAddress)
+                                             .arg(addressMax)));
     return
         [sensor, newAddress](Context& context) { return setAddress(context, sensor, newAddress); };
 }

@@ -1,6 +1,7 @@
 #include "codec/linefile.h"
 
 #include "codec/blocks.h"
+#include "codec/filefault.h"
 #include "codec/jsonkeys.h"
 
 #include <QFile>
@@ -377,6 +378,48 @@ bool anEntryHas(const QByteArray& json, QLatin1String key)
 
 } // namespace
 
+namespace {
+
+// The parser's own texts are English and untranslated: ours, by its code.
+QString jsonErrorText(QJsonParseError::ParseError error)
+{
+    switch (error) {
+    case QJsonParseError::UnterminatedObject:
+        return QStringLiteral("объект не закрыт «}»");
+    case QJsonParseError::MissingNameSeparator:
+        return QStringLiteral("после ключа нет «:»");
+    case QJsonParseError::UnterminatedArray:
+        return QStringLiteral("список не закрыт «]»");
+    case QJsonParseError::MissingValueSeparator:
+        return QStringLiteral("между значениями нет «,»");
+    case QJsonParseError::IllegalValue:
+        return QStringLiteral("недопустимое значение");
+    case QJsonParseError::TerminationByNumber:
+        return QStringLiteral("текст оборван на числе");
+    case QJsonParseError::IllegalNumber:
+        return QStringLiteral("недопустимое число");
+    case QJsonParseError::IllegalEscapeSequence:
+        return QStringLiteral("недопустимая последовательность «\\» в строке");
+    case QJsonParseError::IllegalUTF8String:
+        return QStringLiteral("строка не в UTF-8");
+    case QJsonParseError::UnterminatedString:
+        return QStringLiteral("строка не закрыта кавычкой");
+    case QJsonParseError::MissingObject:
+        return QStringLiteral("ожидался объект");
+    case QJsonParseError::DeepNesting:
+        return QStringLiteral("слишком глубокая вложенность");
+    case QJsonParseError::DocumentTooLarge:
+        return QStringLiteral("файл слишком велик");
+    case QJsonParseError::GarbageAtEnd:
+        return QStringLiteral("лишний текст после конца документа");
+    case QJsonParseError::NoError:
+        break;
+    }
+    return QStringLiteral("ошибка разбора %1").arg(int(error));
+}
+
+} // namespace
+
 ReadResult parse(const QByteArray& json, Mode mode)
 {
     if (mode == Mode::FileOrPlan) {
@@ -406,7 +449,7 @@ ReadResult parse(const QByteArray& json, Mode mode)
     const QJsonDocument document = QJsonDocument::fromJson(json, &error);
     if (error.error != QJsonParseError::NoError)
         return refused(QStringLiteral("Файл не в формате JSON: %1 (смещение %2)")
-                           .arg(error.errorString())
+                           .arg(jsonErrorText(error.error))
                            .arg(error.offset));
     if (!document.isObject())
         return refused(QStringLiteral("Файл не является файлом линии: в нём нет объекта JSON"));
@@ -459,9 +502,9 @@ ReadResult parse(const QByteArray& json, Mode mode)
 ReadResult readFile(const QString& path, Mode mode)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return refused(
-            QStringLiteral("Не удалось открыть файл «%1»: %2").arg(path, file.errorString()));
+    QString why;
+    if (!openFile(file, QIODevice::ReadOnly, &why))
+        return refused(QStringLiteral("Не удалось открыть файл «%1»: %2").arg(path, why));
     return parse(file.readAll(), mode);
 }
 
@@ -484,7 +527,10 @@ QByteArray toJson(const Line& line)
 QString save(const Line& line, const QString& path)
 {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(toJson(line)) < 0 || !file.commit())
+    QString why;
+    if (!openFile(file, QIODevice::WriteOnly, &why))
+        return QStringLiteral("Не удалось сохранить файл «%1»: %2").arg(path, why);
+    if (file.write(toJson(line)) < 0 || !file.commit())
         return QStringLiteral("Не удалось сохранить файл «%1»: %2").arg(path, file.errorString());
     return QString();
 }

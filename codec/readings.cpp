@@ -89,17 +89,33 @@ QVector<const ReadingBuffer*> ReadingStore::all() const
 
 namespace csv {
 
-QString header()
+QString styleName(Style style)
 {
-    return QStringLiteral("time,address,speed,value,adc,outcome,port");
+    return style == Style::Semicolon ? QStringLiteral("semicolon") : QStringLiteral("comma");
+}
+
+bool parseStyle(const QString& name, Style* style)
+{
+    if (name == QLatin1String("comma"))
+        *style = Style::Comma;
+    else if (name == QLatin1String("semicolon"))
+        *style = Style::Semicolon;
+    else
+        return false;
+    return true;
 }
 
 namespace {
 
-// A field as RFC 4180 has it: quoted, inner quotes doubled, when it would split the row.
-QString field(const QString& text)
+QChar separator(Style style)
 {
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
+    return style == Style::Semicolon ? QLatin1Char(';') : QLatin1Char(',');
+}
+
+// A field as RFC 4180 has it: quoted, inner quotes doubled, when it would split the row.
+QString field(const QString& text, Style style)
+{
+    if (!text.contains(separator(style)) && !text.contains(QLatin1Char('"')) &&
         !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
         return text;
     QString quoted = text;
@@ -109,22 +125,40 @@ QString field(const QString& text)
 
 } // namespace
 
-QString row(const Reading& reading)
+QString header(Style style)
+{
+    return QStringList{QStringLiteral("time"),  QStringLiteral("port"), QStringLiteral("address"),
+                       QStringLiteral("speed"), QStringLiteral("type"), QStringLiteral("name"),
+                       QStringLiteral("value"), QStringLiteral("unit"), QStringLiteral("adc"),
+                       QStringLiteral("error")}
+        .join(separator(style));
+}
+
+QString row(const Reading& reading, const QString& name, Style style)
 {
     QDateTime time = QDateTime::fromMSecsSinceEpoch(reading.msecs);
     // With its offset the time says which moment it is wherever the file is read.
     time.setOffsetFromUtc(time.offsetFromUtc());
+    const SensorTypeTraits& traits = sensorTraits(sensorTypeOf(reading.sensorType));
     QString value;
-    const int scale = sensorTraits(sensorTypeOf(reading.sensorType)).scale;
-    if (reading.ok() && scale == 1)
+    if (reading.ok() && traits.scale == 1)
         value = QString::number(reading.measure);
-    else if (reading.ok() && scale)
+    else if (reading.ok() && traits.scale)
         value = QString::number(reading.value(), 'f', 2);
-    const QString adc = reading.ok() ? QString::number(reading.adc) : QString();
-    return time.toString(Qt::ISODateWithMs) + QLatin1Char(',') + QString::number(reading.addr) +
-           QLatin1Char(',') + QString::number(reading.baudrate) + QLatin1Char(',') + value +
-           QLatin1Char(',') + adc + QLatin1Char(',') + QString::number(reading.error) +
-           QLatin1Char(',') + field(reading.port);
+    if (style == Style::Semicolon)
+        value.replace(QLatin1Char('.'), QLatin1Char(','));
+    const bool answered = reading.ok();
+    return QStringList{time.toString(Qt::ISODateWithMs),
+                       field(reading.port, style),
+                       QString::number(reading.addr),
+                       QString::number(reading.baudrate),
+                       answered ? QString::number(reading.sensorType) : QString(),
+                       field(name, style),
+                       value,
+                       answered ? traits.payloadUnit : QString(),
+                       answered ? QString::number(reading.adc) : QString(),
+                       QString::number(reading.error)}
+        .join(separator(style));
 }
 
 namespace {
@@ -182,25 +216,30 @@ bool writeMerged(const QString& path, const QVector<const ReadingBuffer*>& buffe
 
 } // namespace
 
-bool write(const QString& path, const QVector<const ReadingBuffer*>& buffers, QString* error)
+bool write(const QString& path, const QVector<const ReadingBuffer*>& buffers, const NameOf& nameOf,
+           Style style, QString* error)
 {
-    return writeMerged(path, buffers, header(), row, error);
+    return writeMerged(
+        path, buffers, header(style),
+        [&](const Reading& reading) { return row(reading, nameOf(reading), style); }, error);
 }
 
-QString siteHeader()
+QString siteHeader(Style style)
 {
-    return header() + QStringLiteral(",line");
+    return header(style) + separator(style) + QStringLiteral("line");
 }
 
 bool writeSite(const QString& path, const QVector<const ReadingBuffer*>& buffers,
-               const QHash<QString, QString>& portOfLine, QString* error)
+               const QHash<QString, QString>& portOfLine, const NameOf& nameOf, Style style,
+               QString* error)
 {
     return writeMerged(
-        path, buffers, siteHeader(),
-        [&portOfLine](const Reading& reading) {
+        path, buffers, siteHeader(style),
+        [&](const Reading& reading) {
             Reading onPort = reading;
             onPort.port = portOfLine.value(reading.port);
-            return row(onPort) + QLatin1Char(',') + field(reading.port);
+            return row(onPort, nameOf(reading), style) + separator(style) +
+                   field(reading.port, style);
         },
         error);
 }

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QVector>
 #include <deque>
+#include <functional>
 #include <map>
 #include <tuple>
 
@@ -101,21 +102,40 @@ private:
     std::map<std::tuple<QString, int, int>, ReadingBuffer> buffers;
 };
 
-// The readings as a CSV file: a header line, then one line a reading, oldest first across
-// the sensors; time in ISO 8601 with milliseconds and the UTC offset, address, speed,
-// measured value (empty when the poll failed or the type is undetermined), ADC reading
-// (empty when the poll failed), outcome (0 answered, otherwise the error code), port (last, so
-// that the columns before it keep their places; quoted when it holds a comma or a quote).
+// The readings as CSV, the same columns wherever they are written (the overviews' export,
+// velduo watch --csv): time in ISO 8601 with milliseconds and the UTC offset, port, address,
+// speed, type (the word the sensor answered with; empty when the poll failed), name (empty
+// when not known), value in its unit (empty when the poll failed or the type is
+// undetermined), unit ("V" or "°C"), ADC reading (empty when the poll failed), error (0
+// answered, otherwise the poll's error code). Fields that hold the separator, a quote or a line
+// break are quoted as RFC 4180 has it.
 namespace csv {
-QString header();
-QString row(const Reading& reading);
-// Written whole or not at all; false with the reason.
-bool write(const QString& path, const QVector<const ReadingBuffer*>& buffers,
-           QString* error = nullptr);
+
+// "," between fields with a decimal point, or ";" with a decimal comma, as spreadsheets set to
+// Russian read them.
+enum class Style
+{
+    Comma,
+    Semicolon,
+};
+// The styles as the settings and the command line name them: "comma", "semicolon".
+QString styleName(Style style);
+bool parseStyle(const QString& name, Style* style);
+
+// A reading's sensor name; empty when not known.
+using NameOf = std::function<QString(const Reading&)>;
+
+QString header(Style style);
+QString row(const Reading& reading, const QString& name, Style style);
+// Every reading of the buffers, oldest first across the sensors, a row each, after the
+// header; written whole or not at all: false with the reason.
+bool write(const QString& path, const QVector<const ReadingBuffer*>& buffers, const NameOf& nameOf,
+           Style style, QString* error = nullptr);
 // A site's readings: the same columns, then the line's name (its topic prefix, which is each
 // buffer's port here); the port column gives the serial port that the line's own file names,
 // empty when none is known.
-QString siteHeader();
+QString siteHeader(Style style);
 bool writeSite(const QString& path, const QVector<const ReadingBuffer*>& buffers,
-               const QHash<QString, QString>& portOfLine, QString* error = nullptr);
+               const QHash<QString, QString>& portOfLine, const NameOf& nameOf, Style style,
+               QString* error = nullptr);
 } // namespace csv

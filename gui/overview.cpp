@@ -2,6 +2,7 @@
 #include "core/devices/registry.h"
 #include "core/ops/linepoller.h"
 #include "core/sensor/format.h"
+#include "gui/csvexport.h"
 #include "gui/trendplot.h"
 
 #include <QAbstractTableModel>
@@ -359,15 +360,33 @@ void LineOverview::refresh()
 
 void LineOverview::exportCsv()
 {
-    const QString path = QFileDialog::getSaveFileName(
-        this, QStringLiteral("Экспорт CSV"),
+    const QString suggested =
         QStringLiteral("readings-%1.csv")
-            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"))),
-        QStringLiteral("CSV (*.csv)"));
+            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss")));
+    csv::Style style = csv::Style::Comma;
+    const QString path =
+        chooseCsvFile ? chooseCsvFile(&style) : csvexport::askFile(this, suggested, &style);
     if (path.isEmpty())
         return;
+    // The names as the rows show them; readings of another port than the one shown have none.
+    QHash<QPair<int, int>, QString> names;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        const QModelIndex index = table->index(row, overview::Name);
+        names.insert({index.siblingAtColumn(overview::Address).data(Qt::UserRole).toInt(),
+                      index.siblingAtColumn(overview::Speed).data(Qt::UserRole).toInt()},
+                     index.data().toString());
+    }
+    const QString shown = table->shownPort();
+    const auto nameOf = [&](const Reading& reading) {
+        return reading.port == shown ? names.value({reading.addr, reading.baudrate}) : QString();
+    };
+    int readings = 0;
+    for (const ReadingBuffer* buffer : buffers.all())
+        readings += buffer->size();
     QString error;
-    if (!csv::write(path, buffers.all(), &error))
+    if (!csv::write(path, buffers.all(), nameOf, style, &error))
         QMessageBox::warning(this, QStringLiteral("Экспорт CSV"),
                              QStringLiteral("Файл не записан: %1").arg(error));
+    else
+        csvexport::confirm(this, path, readings, style);
 }

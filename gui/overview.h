@@ -40,6 +40,9 @@ public:
     // The readings kept for a sensor of a port; null before its first.
     const ReadingBuffer* readings(const QString& port, int addr, int baudrate) const;
 
+    // Asks where the CSV goes and with which separators; empty when the user cancels.
+    std::function<QString(csv::Style* style)> chooseCsvFile;
+
 signals:
     // The sensor of this registry row was chosen.
     void sensorChosen(int row);

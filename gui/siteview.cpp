@@ -1,6 +1,7 @@
 #include "gui/siteview.h"
 #include "codec/brokerurl.h"
 #include "core/devices/sitemonitor.h"
+#include "gui/csvexport.h"
 #include "gui/remembered.h"
 #include "gui/sensorcells.h"
 #include "gui/trendplot.h"
@@ -26,6 +27,7 @@
 #include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <map>
 #include <set>
 #include <tuple>
 
@@ -342,12 +344,12 @@ SiteView::SiteView(QWidget* parent) : QWidget(parent, Qt::Window)
             QLineEdit::Password, QString(), &ok);
         return ok ? text : QString();
     };
-    chooseCsvFile = [this] {
-        return QFileDialog::getSaveFileName(
-            this, QStringLiteral("Экспорт CSV"),
+    chooseCsvFile = [this](csv::Style* style) {
+        return csvexport::askFile(
+            this,
             QStringLiteral("site-readings-%1.csv")
                 .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"))),
-            QStringLiteral("CSV (*.csv)"));
+            style);
     };
 
     // The broker.
@@ -688,14 +690,28 @@ void SiteView::refresh()
 
 void SiteView::exportCsv()
 {
-    const QString path = chooseCsvFile();
+    csv::Style style = csv::Style::Comma;
+    const QString path = chooseCsvFile(&style);
     if (path.isEmpty())
         return;
     QHash<QString, QString> portOfLine;
-    for (const SiteLine& line : lines->lines())
+    std::map<std::tuple<QString, int, int>, QString> names;
+    for (const SiteLine& line : lines->lines()) {
         portOfLine.insert(line.name, line.port);
+        for (const SiteSensor& sensor : line.sensors)
+            names[{line.name, sensor.addr, sensor.baudrate}] = sensor.name;
+    }
+    const auto nameOf = [&names](const Reading& reading) {
+        const auto found = names.find({reading.port, reading.addr, reading.baudrate});
+        return found == names.end() ? QString() : found->second;
+    };
+    int readings = 0;
+    for (const ReadingBuffer* buffer : lines->readings().all())
+        readings += buffer->size();
     QString error;
-    if (!csv::writeSite(path, lines->readings().all(), portOfLine, &error))
+    if (!csv::writeSite(path, lines->readings().all(), portOfLine, nameOf, style, &error))
         QMessageBox::warning(this, QStringLiteral("Экспорт CSV"),
                              QStringLiteral("Файл не записан: %1").arg(error));
+    else
+        csvexport::confirm(this, path, readings, style);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "codec/readings.h"
+
 #include <QSet>
 #include <QString>
 #include <QWidget>
@@ -33,8 +35,8 @@ public:
 
     // Asks for the broker's password; a null string when the user cancels.
     std::function<QString(const QString& user)> askPassword;
-    // Asks where the CSV goes; empty when the user cancels.
-    std::function<QString()> chooseCsvFile;
+    // Asks where the CSV goes and with which separators; empty when the user cancels.
+    std::function<QString(csv::Style* style)> chooseCsvFile;
 
     const SiteMonitor& monitor() const { return *lines; }
     // Connects with the form's settings and remembers them; asks for the password first when

@@ -1,4 +1,5 @@
 #include "core/devices/mqttclient.h"
+#include "codec/filefault.h"
 
 #include <QFile>
 #include <QLibrary>
@@ -86,9 +87,9 @@ const Mosquitto& mosq()
 QString readable(const QString& path, const char* what)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("%1 «%2» не читается: %3")
-            .arg(QString::fromUtf8(what), path, file.errorString());
+    QString why;
+    if (!openFile(file, QIODevice::ReadOnly, &why))
+        return QStringLiteral("%1 «%2» не читается: %3").arg(QString::fromUtf8(what), path, why);
     return QString();
 }
 

@@ -14,6 +14,7 @@ LineClient::LineClient(QObject* parent) : QObject(parent)
     worker->moveToThread(workerThread);
     worker->port->moveToThread(workerThread);
 
+    connect(worker, &ModBus::fault_, this, &LineClient::portFault);
     connect(worker, &ModBus::error_, this, &LineClient::portError);
     connect(worker, &ModBus::print, this, &LineClient::print);
     connect(this, &LineClient::print, this, &LineClient::monitorLine);

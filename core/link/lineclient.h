@@ -1,7 +1,7 @@
 #pragma once
 
-#include "codec/rtu.h"
 #include "codec/device.h"
+#include "codec/rtu.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -122,6 +122,8 @@ signals:
     void monitorLine(QString prefix, QString text);
     // A port that could not be used, or was lost: a monitor line of its own.
     void portError(QString prefix, QString text);
+    // The same, by its kind (a PortFault) and the port's own message; comes just before it.
+    void portFault(int fault, QString systemText);
     void portLost(QString name);
     void portOpened(QString name);
     // The port sequence has started: whatever the port was open for before, it no longer is.

@@ -46,9 +46,9 @@ void ModBus::ConnectPort()
     port->setPortName(SettingsPort.name);
     // What the port says is taken before close(), which reports errors of its own.
     auto fail = [this](PortFault fault) {
-        const QString text = portFaultText(fault, port->errorString());
+        const QString systemText = port->errorString();
         port->close();
-        reportFailure(fault, text);
+        reportFailure(fault, systemText);
     };
     if (!port->open(QIODevice::ReadWrite)) {
         fail(openFault(port->error(), userMayAccess(SettingsPort.name)));
@@ -72,12 +72,15 @@ void ModBus::ConnectPort()
     }
 }
 
-void ModBus::reportFailure(PortFault fault, const QString& text)
+void ModBus::reportFailure(PortFault fault, const QString& systemText)
 {
+    const QString text = portFaultText(fault, systemText);
     const bool nothingNew = portStillLost() && (fault == PortFault::Missing || text == lastFailure);
     lastFailure = text;
-    if (!nothingNew)
-        emit error_(portPrefix(), text);
+    if (nothingNew)
+        return;
+    emit fault_(int(fault), systemText);
+    emit error_(portPrefix(), text);
 }
 
 bool ModBus::portStillLost() const
@@ -122,6 +125,7 @@ void ModBus::handleError(QSerialPort::SerialPortError error)
     lastFailure.clear();
     // The window learns of the loss before the line that reports it.
     emit portLost(lostName);
+    emit fault_(int(PortFault::Unplugged), port->errorString());
     emit error_(portPrefix(), portFaultText(PortFault::Unplugged, port->errorString()));
     DisconnectPort();
 }

@@ -52,6 +52,9 @@ signals:
     void packetReady(QByteArray pac, int error);
     void finished_Port();
     void error_(QString prefix, QString err);
+    // The same fault by its kind (a PortFault) and the port's own message, for callers that
+    // tell it in words of their own.
+    void fault_(int fault, QString systemText);
     void print(QString prefix, QString data);
     void outPort(QString prefix, QByteArray data);
     // Port state for the window: the adapter behind the named port went away while open, or
@@ -113,7 +116,7 @@ private:
     // Reports a port that could not be opened or set up. While the port of a lost adapter is
     // being re-opened, its absence is what the loss already said, and a failure repeated
     // says nothing new: neither fills the monitor once a second.
-    void reportFailure(PortFault fault, const QString& text);
+    void reportFailure(PortFault fault, const QString& systemText);
     // The port to be used is the one whose adapter went away, not open since: the loss line
     // says why nothing answers on it.
     bool portStillLost() const;

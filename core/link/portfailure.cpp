@@ -47,6 +47,26 @@ QString portFaultText(PortFault fault, const QString& systemText)
     return QStringLiteral("Порт не открыт (%1).").arg(systemText);
 }
 
+QString commandLinePortFaultText(PortFault fault, const QString& systemText)
+{
+    switch (fault) {
+    case PortFault::Missing:
+        return QStringLiteral("Порт не найден: адаптер не подключён или имя порта неверно. "
+                              "Подключите адаптер; порты системы перечисляет velduo ports.");
+    case PortFault::Busy:
+        return QStringLiteral("Порт занят другой программой. Закройте её и повторите команду.");
+    case PortFault::Unplugged:
+        return QStringLiteral("Связь с портом потеряна: адаптер отключён. Подключите его снова "
+                              "и повторите команду.");
+    case PortFault::NoPermission:
+    case PortFault::Rejected:
+    case PortFault::Other:
+        break;
+    }
+    // These name no window control.
+    return portFaultText(fault, systemText);
+}
+
 #ifdef Q_OS_UNIX
 namespace {
 

@@ -21,6 +21,8 @@ PortFault openFault(QSerialPort::SerialPortError error, bool userMayAccess);
 // The monitor line for a fault, in Russian, saying what to do. systemText, the port's own
 // message, is added where the fault is not one the program can name.
 QString portFaultText(PortFault fault, const QString& systemText);
+// The same for the command line: what to do in its own terms, with no window to click in.
+QString commandLinePortFaultText(PortFault fault, const QString& systemText);
 
 // Whether this user may read and write the device behind a port name; true when the system
 // does not tell (the port's own open decides then).

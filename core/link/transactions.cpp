@@ -1,6 +1,6 @@
 #include "codec/errortext.h"
-#include "core/link/modbus.h"
 #include "codec/rtu.h"
+#include "core/link/modbus.h"
 
 #include <QThread>
 

@@ -329,6 +329,10 @@ Result SearchLine::run(const QString& portName, const QStringList& speeds, const
             if (row >= 0) {
                 registry[row].commError = false;
                 found.append(row);
+                if (onFound && !onFound(row)) {
+                    cancelled = true;
+                    break;
+                }
             }
         }
         host.progress(++probes, maximum);

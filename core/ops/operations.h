@@ -201,6 +201,9 @@ public:
     Result run(const QString& portName, const QStringList& speeds, const QStringList& addrs);
     // Rows of the sensors the run added.
     QVector<int> found;
+    // Called with each row as it is added, the line still at that sensor's speed, so that the
+    // caller may read it and tell of it at once; false ends the run as a cancel does.
+    std::function<bool(int row)> onFound;
 
 private:
     SensorRegistry& registry;

@@ -2,6 +2,7 @@
 #include "codec/errortext.h"
 #include "codec/firmwareimage.h"
 #include "codec/linefile.h"
+#include "codec/readings.h"
 #include "codec/rtu.h"
 #include "core/sensor/calibrationstep.h"
 #include "sim/sensorbus.h"
@@ -138,6 +139,8 @@ bool isWriteTo(const QByteArray& request, quint16 reg)
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(csv::Style)
 
 class TestCli : public QObject
 {
@@ -342,6 +345,8 @@ private slots:
                  qPrintable(text.out));
     }
 
+    // With --json a line a sensor as each is found, every line an object with the line file's
+    // keys, and the line file whole last.
     void scanFindsTheSensorsAtTheListedSpeeds()
     {
         bus.addSensor(1, 9600, 2);
@@ -350,7 +355,19 @@ private slots:
         const Run run = velduo(
             {"scan", "--speeds", "9600,38400", "--addresses", "1-3", "--json", "--port", port()});
         QCOMPARE(run.code, 0);
-        const linefile::ReadResult line = linefile::parse(run.out.toUtf8(), linefile::Mode::File);
+        const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        for (const QString& text : lines) {
+            QJsonParseError error;
+            QJsonDocument::fromJson(text.toUtf8(), &error);
+            QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(text));
+        }
+        const QJsonObject first = QJsonDocument::fromJson(lines[0].toUtf8()).object();
+        QCOMPARE(first.value("address").toInt(), 1);
+        QCOMPARE(first.value("speed").toInt(), 9600);
+        QCOMPARE(first.value("type").toInt(), 2);
+        QCOMPARE(QJsonDocument::fromJson(lines[1].toUtf8()).object().value("address").toInt(), 2);
+        const linefile::ReadResult line = linefile::parse(lines[2].toUtf8(), linefile::Mode::File);
         QVERIFY2(line.ok(), qPrintable(line.refusal + run.out));
         QCOMPARE(line.line.port, port());
         QCOMPARE(line.line.sensors.size(), 2);
@@ -362,6 +379,42 @@ private slots:
         QCOMPARE(line.line.sensors[1].type, std::optional<int>(1));
         QCOMPARE(line.line.sensors[1].version,
                  std::optional<QString>(versionText(bus.sensor(2).param)));
+    }
+
+    // A sensor found is told at once, not when the whole list has been probed.
+    void scanTellsEachSensorAsItIsFound_data()
+    {
+        QTest::addColumn<bool>("json");
+        QTest::newRow("text") << false;
+        QTest::newRow("--json") << true;
+    }
+
+    void scanTellsEachSensorAsItIsFound()
+    {
+        QFETCH(bool, json);
+        bus.addSensor(1, 9600, 2);
+        QStringList args{"scan", "--speeds", "9600", "--addresses", "1-31", "--port", port()};
+        if (json)
+            args << "--json";
+        QProcess process;
+        prepare(process, args);
+        process.start();
+        process.closeWriteChannel();
+        QVERIFY(process.waitForReadyRead(30000));
+        while (!process.canReadLine())
+            QVERIFY(process.waitForReadyRead(30000));
+        const QString line = QString::fromUtf8(process.readLine());
+        // The last address is still to be probed.
+        for (const sim::Received& r : bus.received())
+            QVERIFY2(r.bytes.isEmpty() || quint8(r.bytes.at(0)) != 31, qPrintable(line));
+        if (json)
+            QCOMPARE(QJsonDocument::fromJson(line.toUtf8()).object().value("address").toInt(), 1);
+        else
+            QVERIFY2(line.startsWith(QStringLiteral("1@9600")), qPrintable(line));
+        const Run run = finished(process);
+        QCOMPARE(run.code, 0);
+        if (!json)
+            QCOMPARE(run.out, QStringLiteral("Найдено устройств: 1\n"));
     }
 
     void writeChangesOnlyWhatIsGivenAndFollowsTheSpeed()
@@ -474,6 +527,50 @@ private slots:
         }
     }
 
+    // watch --csv writes the overview's columns, with the sensor's name, in either style.
+    void watchWritesCsv_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<csv::Style>("style");
+        QTest::newRow("--csv") << QStringList{"--csv"} << csv::Style::Comma;
+        QTest::newRow("--csv-style semicolon")
+            << QStringList{"--csv-style", "semicolon"} << csv::Style::Semicolon;
+    }
+
+    void watchWritesCsv()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(csv::Style, style);
+        bus.addSensor(named(1, 9600, QStringLiteral("Ввод; \"А\"")));
+        bus.updateSensor(1, [](sim::Sensor& s) {
+            s.param.measure = 231;
+            s.param.adc = 2222;
+        });
+        QProcess process;
+        prepare(process,
+                QStringList{"watch", "1@9600", "--interval", "0.05", "--port", port()} + options);
+        process.start();
+        QString out;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (out += QString::fromUtf8(process.readAllStandardOutput()), out.count('\n') >= 2),
+            20000);
+        QCOMPARE(::kill(pid_t(process.processId()), SIGINT), 0);
+        const Run run = finished(process);
+        QCOMPARE(run.code, 130);
+        const QStringList lines = out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.at(0), csv::header(style));
+        const QChar separator = style == csv::Style::Comma ? ',' : ';';
+        const QString quotedName = "\"Ввод; \"\"А\"\"\"";
+        const QStringList fields{port(), "1", "9600", "2", quotedName, "231", "V", "2222", "0"};
+        QCOMPARE(lines.at(1).section(separator, 1), fields.join(separator));
+        // The time names its offset from UTC.
+        const QString time = lines.at(1).section(separator, 0, 0);
+        QVERIFY2(QRegularExpression(QStringLiteral(R"(\.\d{3}([+-]\d\d:\d\d|Z)$)"))
+                     .match(time)
+                     .hasMatch(),
+                 qPrintable(time));
+    }
+
     // A usage error names the command once: "velduo write: ...", not "velduo write: write: ...".
     void usageErrorNamesTheCommandOnce_data()
     {
@@ -543,9 +640,32 @@ private slots:
             << int(OneSensor)
             << QStringList{"write", "1@9600", "--speed", "9601", "--port", "%port"} << false << 2
             << "9601" << false;
+        QTest::newRow("2 new address out of range, in --json")
+            << int(OneSensor)
+            << QStringList{"set-address", "1@9600", "40", "--yes", "--json", "--port", "%port"}
+            << false << 2 << "новый адрес 40 вне диапазона от 1 до 31" << false;
+        QTest::newRow("0 the address it has already")
+            << int(OneSensor)
+            << QStringList{"set-address", "1@9600", "1", "--yes", "--port", "%port"} << false << 0
+            << "Датчик 1@9600 уже отвечает по адресу 1: ничего не записано" << false;
+        QTest::newRow("4 plan that is not JSON, in Russian")
+            << int(OneSensor)
+            << QStringList{"commission", "%dir/broken.json", "--out", "%dir/line.json",
+                           "--yes",      "--port",           "%port"}
+            << false << 4 << "список не закрыт «]»" << false;
+        QTest::newRow("2 log in a missing folder, in Russian")
+            << int(OneSensor)
+            << QStringList{"info", "1@9600", "--log", "%dir/none/log.txt", "--port", "%port"}
+            << false << 2 << "%dir/none/log.txt» не открыт: нет такого файла или папки" << false;
         QTest::newRow("3 missing port")
             << int(OneSensor) << QStringList{"info", "1@9600", "--port", "/dev/velduo-none"}
             << false << 3 << "/dev/velduo-none" << false;
+        QTest::newRow("3 missing port, what to do in velduo's words")
+            << int(OneSensor)
+            << QStringList{"info", "1@9600", "--json", "--port", "/dev/velduo-none"} << false << 3
+            << "Порт /dev/velduo-none: Порт не найден: адаптер не подключён или имя порта неверно. "
+               "Подключите адаптер; порты системы перечисляет velduo ports."
+            << false;
         QTest::newRow("4 oversize image")
             << int(OneSensor)
             << QStringList{"flash", "1@9600", "%dir/big.bin", "--yes", "--port", "%port"} << false
@@ -588,6 +708,8 @@ private slots:
         // A whole area, its last word blank for the checksum.
         QVERIFY(writeFile(scratch.filePath("app.bin"),
                           image(firmware::checksumOffset) + QByteArray(4, char(0xFF))));
+        QVERIFY(writeFile(scratch.filePath("broken.json"), R"({"format": "velduo-line",
+            "version": 1, "sensors": [{"address": 5} )"));
         QVERIFY(writeFile(scratch.filePath("plan.json"), R"({"format": "velduo-line",
             "version": 1, "sensors": [
             {"address": 5, "speed": 9600, "name": "A", "setpoint": 1},
@@ -628,7 +750,15 @@ private slots:
         const Run run = finished(process);
         QVERIFY2(run.code == code, qPrintable(QString::number(run.code) + '\n' + run.all()));
         says.replace("%port", port());
+        says.replace("%dir", scratch.path());
         QVERIFY2(run.all().contains(says), qPrintable(run.all()));
+        // With --json a fault is one object, its text the same.
+        if (args.contains("--json") && code != 0 && code != 5 && !interrupt) {
+            const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
+            QCOMPARE(lines.size(), 1);
+            const QJsonObject object = QJsonDocument::fromJson(lines.first().toUtf8()).object();
+            QVERIFY2(object.value("text").toString().contains(says), qPrintable(run.out));
+        }
         if (!written)
             QCOMPARE(requestCount(bus, 0x10), 0);
         if (code == 5) {
@@ -683,6 +813,8 @@ private slots:
         QFETCH(int, holderSpeed);
         QFETCH(int, code);
         QTemporaryDir scratch;
+        QVERIFY(writeFile(scratch.filePath("broken.json"), R"({"format": "velduo-line",
+            "version": 1, "sensors": [{"address": 5} )"));
         QVERIFY(writeFile(scratch.filePath("plan.json"), R"({"format": "velduo-line",
             "version": 1, "sensors": [{"address": 5, "speed": 9600, "name": "Ввод В",
             "setpoint": 1}]})"));

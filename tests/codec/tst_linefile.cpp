@@ -224,6 +224,12 @@ private slots:
 
         QTest::newRow("not JSON") << file << QByteArray(R"({"format": "velduo-line",)")
                                   << QStringList{"JSON", "смещение 25"};
+        QTest::newRow("list not closed")
+            << file << QByteArray(R"({"format": "velduo-line", "sensors": [1, 2 )")
+            << QStringList{"JSON", "список не закрыт «]»"};
+        QTest::newRow("text after the document")
+            << file << QByteArray(R"({"format": "velduo-line"} x)")
+            << QStringList{"JSON", "лишний текст"};
         // Valid but for the raw character: it would come back as a key nobody can find.
         QTest::newRow("control character in a key")
             << file << document({}, "s@", 1).replace('@', '\0')

@@ -3,6 +3,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -26,6 +27,8 @@ Reading reading(qint64 msecs, int addr = 5, int baud = 9600, int error = 0, quin
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(csv::Style)
 
 class TestReadings : public QObject
 {
@@ -98,45 +101,78 @@ private slots:
         QCOMPARE(int(buffer.sensorType()), type);
     }
 
+    void csvHeader_data()
+    {
+        QTest::addColumn<csv::Style>("style");
+        QTest::addColumn<QString>("header");
+        QTest::newRow("comma") << csv::Style::Comma
+                               << "time,port,address,speed,type,name,value,unit,adc,error";
+        QTest::newRow("semicolon")
+            << csv::Style::Semicolon << "time;port;address;speed;type;name;value;unit;adc;error";
+    }
+
+    void csvHeader()
+    {
+        QFETCH(csv::Style, style);
+        QFETCH(QString, header);
+        QCOMPARE(csv::header(style), header);
+        QCOMPARE(csv::siteHeader(style), header + header.at(4) + QStringLiteral("line"));
+    }
+
     void csvRow_data()
     {
+        QTest::addColumn<csv::Style>("style");
         QTest::addColumn<Reading>("reading");
-        QTest::addColumn<QStringList>("fields"); // after the time
-        QTest::newRow("voltage") << reading(0, 5, 9600, 0, 2, -12, 3012)
-                                 << QStringList{"5", "9600", "-12", "3012", "0", port};
-        QTest::newRow("temperature") << reading(0, 31, 115200, 0, 1, 2345, 17)
-                                     << QStringList{"31", "115200", "23.45", "17", "0", port};
-        QTest::newRow("below zero") << reading(0, 2, 38400, 0, 1, -50, 0)
-                                    << QStringList{"2", "38400", "-0.50", "0", "0", port};
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("fields"); // after the time and its separator
+        const csv::Style comma = csv::Style::Comma;
+        const csv::Style semicolon = csv::Style::Semicolon;
+        QTest::newRow("voltage") << comma << reading(0, 5, 9600, 0, 2, -12, 3012) << "Ввод 1"
+                                 << port + ",5,9600,2,Ввод 1,-12,V,3012,0";
+        QTest::newRow("temperature") << comma << reading(0, 31, 115200, 0, 1, 2345, 17) << ""
+                                     << port + ",31,115200,1,,23.45,°C,17,0";
+        QTest::newRow("temperature, decimal comma")
+            << semicolon << reading(0, 31, 115200, 0, 1, 2345, 17) << "Шина"
+            << port + ";31;115200;1;Шина;23,45;°C;17;0";
+        QTest::newRow("below zero, decimal comma")
+            << semicolon << reading(0, 2, 38400, 0, 1, -50, 0) << ""
+            << port + ";2;38400;1;;-0,50;°C;0;0";
         QTest::newRow("undetermined type")
-            << reading(0, 3, 9600, 0, 9, 100, 40) << QStringList{"3", "9600", "", "40", "0", port};
-        QTest::newRow("no answer")
-            << reading(0, 4, 9600, 6, 2, 77, 88) << QStringList{"4", "9600", "", "", "6", port};
+            << comma << reading(0, 3, 9600, 0, 9, 100, 40) << "" << port + ",3,9600,9,,,,40,0";
+        QTest::newRow("no answer") << semicolon << reading(0, 4, 9600, 6, 2, 77, 88) << "Ввод"
+                                   << port + ";4;9600;;Ввод;;;;6";
+        QTest::newRow("name with the separator and a quote")
+            << comma << reading(0, 4, 9600, 0, 2, 77, 88) << "Шина \"А\", ввод"
+            << port + ",4,9600,2,\"Шина \"\"А\"\", ввод\",77,V,88,0";
+        QTest::newRow("name with a comma, decimal comma")
+            << semicolon << reading(0, 4, 9600, 0, 2, 77, 88) << "А,Б"
+            << port + ";4;9600;2;А,Б;77;V;88;0";
+        QTest::newRow("name with a semicolon, decimal comma")
+            << semicolon << reading(0, 4, 9600, 0, 2, 77, 88) << "А;Б"
+            << port + ";4;9600;2;\"А;Б\";77;V;88;0";
         QTest::newRow("port named with a comma and a quote")
-            << reading(0, 4, 9600, 0, 2, 77, 88, QStringLiteral("COM3,\"a\""))
-            << QStringList{"4", "9600", "77", "88", "0", "\"COM3,\"\"a\"\"\""};
+            << comma << reading(0, 4, 9600, 0, 2, 77, 88, QStringLiteral("COM3,\"a\"")) << ""
+            << "\"COM3,\"\"a\"\"\",4,9600,2,,77,V,88,0";
     }
 
     void csvRow()
     {
+        QFETCH(csv::Style, style);
         QFETCH(Reading, reading);
-        QFETCH(QStringList, fields);
-        QCOMPARE(csv::header(), QStringLiteral("time,address,speed,value,adc,outcome,port"));
+        QFETCH(QString, name);
+        QFETCH(QString, fields);
         reading.msecs = QDateTime(QDate(2024, 3, 5), QTime(7, 8, 9, 45)).toMSecsSinceEpoch();
-        // The port is the last field and the only one that may hold a comma.
-        const QString text = csv::row(reading);
-        QStringList row = text.section(QLatin1Char(','), 0, 5).split(QLatin1Char(','));
-        row << text.section(QLatin1Char(','), 6);
-        QCOMPARE(row.size(), 7);
-        QCOMPARE(row.mid(1), fields);
+        const QString text = csv::row(reading, name, style);
+        const QChar separator = style == csv::Style::Comma ? ',' : ';';
+        const QString time = text.section(separator, 0, 0);
+        QCOMPARE(text.mid(time.size() + 1), fields);
         // Local time with milliseconds and the UTC offset, which names the moment exactly.
         QVERIFY2(
             QRegularExpression(QStringLiteral(R"(^2024-03-05T07:08:09\.045([+-]\d\d:\d\d|Z)$)"))
-                .match(row.at(0))
+                .match(time)
                 .hasMatch(),
-            qPrintable(row.at(0)));
-        QCOMPARE(QDateTime::fromString(row.at(0), Qt::ISODateWithMs).toMSecsSinceEpoch(),
-                 reading.msecs);
+            qPrintable(time));
+        QCOMPARE(QDateTime::fromString(time, Qt::ISODateWithMs).toMSecsSinceEpoch(), reading.msecs);
     }
 
     void csvFile()
@@ -151,25 +187,28 @@ private slots:
         b.append(reading(2000, 2, 38400, 0, 1, 2100, 3, other));
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("readings.csv"));
+        // Each row carries the name of its own sensor.
+        const csv::NameOf nameOf = [other](const Reading& r) {
+            return r.port == other ? QStringLiteral("Б") : QStringLiteral("А");
+        };
+        const csv::Style style = csv::Style::Semicolon;
         QString error;
-        QVERIFY2(csv::write(path, {&a, &b}, &error), qPrintable(error));
+        QVERIFY2(csv::write(path, {&a, &b}, nameOf, style, &error), qPrintable(error));
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
         // Oldest first across the sensors; the last line ends like the others.
         QCOMPARE(lines.size(), 6);
-        QCOMPARE(lines.at(0), csv::header());
-        QCOMPARE(lines.at(1), csv::row(a.at(0)));
-        QVERIFY2(lines.at(1).endsWith(QLatin1Char(',') + port), qPrintable(lines.at(1)));
-        QCOMPARE(lines.at(2), csv::row(b.at(0)));
-        QVERIFY2(lines.at(2).endsWith(QLatin1Char(',') + other), qPrintable(lines.at(2)));
-        QCOMPARE(lines.at(3), csv::row(a.at(1)));
-        QCOMPARE(lines.at(4), csv::row(b.at(1)));
+        QCOMPARE(lines.at(0), csv::header(style));
+        QCOMPARE(lines.at(1), csv::row(a.at(0), QStringLiteral("А"), style));
+        QCOMPARE(lines.at(2), csv::row(b.at(0), QStringLiteral("Б"), style));
+        QCOMPARE(lines.at(3), csv::row(a.at(1), QStringLiteral("А"), style));
+        QCOMPARE(lines.at(4), csv::row(b.at(1), QStringLiteral("Б"), style));
         QCOMPARE(lines.at(5), QString());
 
         // Where no file can be made, none is, and the reason is told.
         const QString blocked = dir.filePath(QStringLiteral("no-such-folder/readings.csv"));
-        QVERIFY(!csv::write(blocked, {&a}, &error));
+        QVERIFY(!csv::write(blocked, {&a}, nameOf, style, &error));
         QVERIFY(!error.isEmpty());
         QVERIFY(!QFile::exists(blocked));
     }
@@ -207,18 +246,49 @@ private slots:
         b.append(reading(1500, 2, 38400, 6, 2, 0, 0, QStringLiteral("site/b,east")));
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("site.csv"));
+        // The name is looked up by the line, not by the serial port written in its place.
+        const csv::NameOf nameOf = [](const Reading& r) {
+            return r.port == QLatin1String("site/a") ? QStringLiteral("Ввод") : QString();
+        };
+        const csv::Style style = csv::Style::Comma;
         QString error;
-        QVERIFY2(csv::writeSite(path, {&b, &a}, {{QStringLiteral("site/a"), port}}, &error),
+        QVERIFY2(csv::writeSite(path, {&b, &a}, {{QStringLiteral("site/a"), port}}, nameOf, style,
+                                &error),
                  qPrintable(error));
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
         QCOMPARE(lines.size(), 4);
-        QCOMPARE(lines.at(0), QStringLiteral("time,address,speed,value,adc,outcome,port,line"));
+        QCOMPARE(lines.at(0), csv::siteHeader(style));
         QCOMPARE(lines.at(1),
-                 csv::row(reading(1000, 2, 38400, 0, 2, 100, 1)) + QStringLiteral(",site/a"));
-        QCOMPARE(lines.at(2), csv::row(reading(1500, 2, 38400, 6, 2, 0, 0, QString())) +
-                                  QStringLiteral(",\"site/b,east\""));
+                 csv::row(reading(1000, 2, 38400, 0, 2, 100, 1), QStringLiteral("Ввод"), style) +
+                     QStringLiteral(",site/a"));
+        QCOMPARE(lines.at(2),
+                 csv::row(reading(1500, 2, 38400, 6, 2, 0, 0, QString()), QString(), style) +
+                     QStringLiteral(",\"site/b,east\""));
+    }
+
+    // The styles keep their names in the settings and on the command line.
+    void csvStyleNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("known");
+        QTest::addColumn<csv::Style>("style");
+        QTest::newRow("comma") << "comma" << true << csv::Style::Comma;
+        QTest::newRow("semicolon") << "semicolon" << true << csv::Style::Semicolon;
+        QTest::newRow("unknown") << "tab" << false << csv::Style::Comma;
+    }
+
+    void csvStyleNames()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, known);
+        QFETCH(csv::Style, style);
+        csv::Style parsed = csv::Style::Comma;
+        QCOMPARE(csv::parseStyle(name, &parsed), known);
+        QCOMPARE(parsed, style);
+        if (known)
+            QCOMPARE(csv::styleName(style), name);
     }
 };
 

@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
@@ -117,6 +118,8 @@ QString lineFile(WindowBench& b, const QString& port, const QVector<QPair<int, i
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(csv::Style)
 
 class TestOverview : public QObject
 {
@@ -473,6 +476,70 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(rounds.count() > done, 20000);
         QCOMPARE(axes(b), placed);
         poller->stop();
+    }
+
+    // "Экспорт CSV…" writes the columns velduo watch --csv writes, in the separators chosen,
+    // and says what it wrote where.
+    void exportWritesTheSharedColumns_data()
+    {
+        QTest::addColumn<csv::Style>("style");
+        QTest::addColumn<QString>("temperature"); // sensor 2's value as written
+        QTest::newRow("comma") << csv::Style::Comma << "23.45";
+        QTest::newRow("semicolon") << csv::Style::Semicolon << "23,45";
+    }
+
+    void exportWritesTheSharedColumns()
+    {
+        QFETCH(csv::Style, style);
+        QFETCH(QString, temperature);
+        WindowBench b;
+        listThree(b);
+        LinePoller* poller = openOverview(b);
+        auto* overview = b.window->findChild<LineOverview*>();
+        QSignalSpy rounds(poller, &LinePoller::roundDone);
+        QTRY_VERIFY_WITH_TIMEOUT(rounds.count() >= 1, 20000);
+        poller->stop();
+
+        const QString path = b.dir.filePath(QStringLiteral("readings.csv"));
+        overview->chooseCsvFile = [&](csv::Style* chosen) {
+            *chosen = style;
+            return path;
+        };
+        QPushButton* exportButton = nullptr;
+        for (QPushButton* button : overview->findChildren<QPushButton*>())
+            if (button->text() == QStringLiteral("Экспорт CSV…"))
+                exportButton = button;
+        QVERIFY(exportButton);
+        exportButton->click();
+
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QStringList rows = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(rows.first(), csv::header(style));
+        const QChar separator = style == csv::Style::Comma ? ',' : ';';
+        const QString name = nameText(b.bus.sensor(2).ust);
+        const QString expected =
+            QStringList{b.bus.slavePath(), "2", "38400", "1", name, temperature, "°C", "1500", "0"}
+                .join(separator);
+        QVERIFY2(
+            std::any_of(rows.begin() + 1, rows.end(),
+                        [&](const QString& row) { return row.section(separator, 1) == expected; }),
+            qPrintable(rows.join('\n')));
+        // The silent sensor's rows: its error, nothing measured.
+        QVERIFY2(std::any_of(rows.begin() + 1, rows.end(),
+                             [&](const QString& row) {
+                                 return row.section(separator, 1) ==
+                                        QStringList{
+                                            b.bus.slavePath(), "3", "9600", "", "", "", "", "", "6"}
+                                            .join(separator);
+                             }),
+                 qPrintable(rows.join('\n')));
+
+        auto* box = overview->findChild<QMessageBox*>();
+        QVERIFY(box);
+        QVERIFY2(box->text().contains(QString::number(rows.size() - 1)) &&
+                     box->text().contains(QDir::toNativeSeparators(path)),
+                 qPrintable(box->text()));
     }
 };
 

@@ -1,10 +1,10 @@
 // "Обзор площадки" against a Mosquitto of the test's own, fed by two velduo watch --mqtt on
 // two simulated lines of three sensors: the lines and their sensors, a line going offline, the
 // trends of a sensor from each line, the CSV, and a broker that refuses or is not there.
+#include "core/devices/sitemonitor.h"
 #include "gui/sensorcells.h"
 #include "gui/siteview.h"
 #include "gui/trendplot.h"
-#include "core/devices/sitemonitor.h"
 #include "sim/sensorlogic.h"
 #include "support/broker.h"
 #include "support/windowbench.h"
@@ -203,17 +203,23 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(plot->pointCount(0) >= 3 && plot->pointCount(1) >= 3, 20000);
 
         const QString csv = b.dir.filePath(QStringLiteral("site.csv"));
-        view->chooseCsvFile = [csv] { return csv; };
+        view->chooseCsvFile = [csv](csv::Style* style) {
+            *style = csv::Style::Comma;
+            return csv;
+        };
         button(view, QStringLiteral("Экспорт CSV…"))->click();
         QFile file(csv);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QStringList rows = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(rows.first(), QStringLiteral("time,address,speed,value,adc,outcome,port,line"));
+        QCOMPARE(rows.first(),
+                 QStringLiteral("time,port,address,speed,type,name,value,unit,adc,error,line"));
         for (int i = 0; i < 2; ++i) {
-            const QString end = QStringLiteral(",%1,%2").arg(ports[i], names[i]);
+            const QString end = QLatin1Char(',') + names[i];
             QVERIFY2(std::count_if(rows.begin(), rows.end(),
-                                   [&end](const QString& row) { return row.endsWith(end); }) >=
-                         sensorsPerLine * 2,
+                                   [&](const QString& row) {
+                                       return row.section(',', 1, 1) == ports[i] &&
+                                              row.endsWith(end);
+                                   }) >= sensorsPerLine * 2,
                      qPrintable(end));
         }
 
