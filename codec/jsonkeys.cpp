@@ -25,7 +25,9 @@ QString readString(const QByteArray& json, int* at)
     QString text;
     int plain = ++*at;
     const auto flush = [&](int end) {
-        text += QString::fromUtf8(json.constData() + plain, end - plain);
+        // A text cut inside an escape leaves nothing plain to take.
+        if (end > plain)
+            text += QString::fromUtf8(json.constData() + plain, end - plain);
     };
     while (*at < json.size()) {
         const char c = json.at(*at);

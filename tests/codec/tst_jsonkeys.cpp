@@ -26,6 +26,7 @@ private slots:
         QTest::newRow("quote and brace inside a key")
             << QByteArray("{\"q\\\"{\": 1, \"q\\\"{\": 2}") << "q\"{";
         QTest::newRow("Cyrillic key") << QByteArray(R"({"имя": 1, "имя": 2})") << "имя";
+        QTest::newRow("cut inside an escape") << QByteArray("{\"a\": 1, \"a\\") << QString();
         QTest::newRow("cut short") << QByteArray(R"({"a": 1, "b": {"a")") << QString();
     }
 
