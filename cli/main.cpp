@@ -8,8 +8,8 @@
 #include <QProcessEnvironment>
 #include <QTranslator>
 #include <csignal>
-#include <memory>
 #include <cstring>
+#include <memory>
 #include <unistd.h>
 
 namespace {
