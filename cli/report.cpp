@@ -20,7 +20,7 @@ QString unwritable(const QString& path)
     QSaveFile probe(path);
     QString why;
     if (!openFile(probe, QIODevice::WriteOnly, &why))
-        return QStringLiteral("Протокол «%1» не записать: %2").arg(path, why);
+        return QStringLiteral("Протокол «%1» не записан: %2").arg(path, why);
     probe.cancelWriting();
     return QString();
 }

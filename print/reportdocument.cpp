@@ -112,29 +112,29 @@ void sensorTable(QTextCursor& cursor, const linereport::Report& report)
     QTextTableFormat format = tableFormat(true);
     format.setHeaderRowCount(1);
     // Widths in percent, for 16-letter names and versions; a longer word breaks in its cell.
-    const int widths[] = {6, 8, 10, 14, 7, 9, 6, 8, 9, 5, 6, 12};
+    const int widths[] = {6, 8, 10, 16, 8, 9, 5, 7, 9, 5, 6, 11};
     QVector<QTextLength> constraints;
     for (int width : widths)
         constraints << QTextLength(QTextLength::PercentageLength, width);
     format.setColumnWidthConstraints(constraints);
     QTextTable* table = cursor.insertTable(report.rows.size() + 1, captions.size(), format);
     for (int c = 0; c < captions.size(); ++c)
-        putCell(table, 0, c, captions[c], chars(6.5, true), headerBackground);
+        putCell(table, 0, c, captions[c], chars(6, true), headerBackground);
     for (int r = 0; r < report.rows.size(); ++r) {
         const linereport::Row& row = report.rows[r];
         const int at = r + 1;
-        putCell(table, at, 0, QString::number(row.address), chars(7));
-        putCell(table, at, 1, QString::number(row.speed), chars(7));
+        putCell(table, at, 0, QString::number(row.address), chars(6.5));
+        putCell(table, at, 1, QString::number(row.speed), chars(6.5));
         if (row.state != linereport::Reading::Answered) {
             table->mergeCells(at, 2, 1, captions.size() - 2);
-            putCell(table, at, 2, row.note, chars(7, true), silentBackground);
+            putCell(table, at, 2, row.note, chars(6.5, true), silentBackground);
             continue;
         }
         const QStringList cells = linereport::cells(row);
         for (int c = 0; c < cells.size(); ++c) {
             const bool differs = row.differs.contains(keys[c]);
             putCell(table, at, c + 2, differs ? cells[c] + QStringLiteral(" *") : cells[c],
-                    chars(7, differs), differs ? differsBackground : QColor());
+                    chars(6.5, differs), differs ? differsBackground : QColor());
         }
     }
     cursor.movePosition(QTextCursor::End);
@@ -213,7 +213,7 @@ void build(QTextDocument& document, const linereport::Report& report)
 bool draw(const linereport::Report& report, QPagedPaintDevice* device)
 {
     device->setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
-                                      QMarginsF(15, 12, 12, 10), QPageLayout::Millimeter));
+                                      QMarginsF(12, 12, 12, 10), QPageLayout::Millimeter));
     QTextDocument document;
     build(document, report);
     // Laid out for the device itself, so that the pages counted are the pages drawn.
@@ -254,17 +254,17 @@ QString savePdf(const linereport::Report& report, const QString& path)
     QSaveFile file(path);
     QString why;
     if (!openFile(file, QIODevice::WriteOnly, &why))
-        return why;
+        return QStringLiteral("Протокол «%1» не записан: %2").arg(path, why);
     {
         QPdfWriter pdf(&file);
         pdf.setTitle(linereport::title);
         pdf.setCreator(report.header.program);
         pdf.setResolution(300);
         if (!draw(report, &pdf))
-            return QStringLiteral("Не удалось нарисовать протокол в «%1»").arg(path);
+            return QStringLiteral("Протокол «%1» не записан: PDF не создаётся").arg(path);
     }
     if (!file.commit())
-        return QStringLiteral("Не удалось записать «%1»: %2").arg(path, file.errorString());
+        return QStringLiteral("Протокол «%1» не записан: %2").arg(path, file.errorString());
     return QString();
 }
 

@@ -75,12 +75,13 @@ private slots:
         QTest::addColumn<QString>("summary");
 
         const DeviceVEL_DUO300 voltage = sensor(5, 9600, 2);
-        const QStringList voltageCells = {"Напряжение", "Ввод 1 секции АБ", "100 В", "VEL-1.0.2",
-                                          "1024",       "3344",             "10006 В", "2989",
-                                          "вкл",        "2 ч 05 мин"};
+        const QStringList voltageCells = {
+            "Напряжение", "Ввод 1 секции АБ", "100 В", "VEL-1.0.2", "1024",
+            "3344",       "10006 В",          "2989",  "вкл",       "2 ч 05 мин"};
         QTest::newRow("matching line")
             << saved(voltage) << answered(voltage) << voltageCells << QString() << QStringList()
-            << "answered" << "Все датчики (1) ответили, их значения совпадают с файлом линии.";
+            << "answered"
+            << "Все датчики (1) ответили, их значения совпадают с файлом линии.";
 
         QTest::newRow("differing setpoint")
             << planEntry(5, 9600, "Ввод 1 секции АБ", 250) << answered(voltage) << voltageCells
@@ -109,8 +110,8 @@ private slots:
         const DeviceVEL_DUO300 temperature = sensor(2, 38400, 1);
         QTest::newRow("temperature sensor, no calibration points")
             << saved(temperature) << answered(temperature)
-            << QStringList{"Температура", "Ввод 1 секции АБ", "100 °С", "VEL-1.0.2", "—", "—",
-                           "24.87 °С", "2989", "вкл", "2 ч 05 мин"}
+            << QStringList{"Температура", "Ввод 1 секции АБ", "100 °С", "VEL-1.0.2", "—",
+                           "—",           "24.87 °С",         "2989",   "вкл",       "2 ч 05 мин"}
             << QString() << QStringList() << "answered"
             << "Все датчики (1) ответили, их значения совпадают с файлом линии.";
     }
@@ -166,8 +167,8 @@ private slots:
     // The header's time says its offset from UTC, whichever side of it.
     void timeText()
     {
-        QCOMPARE(linereport::timeText(QDateTime(QDate(2026, 3, 5), QTime(7, 8, 9),
-                                                Qt::OffsetFromUTC, 3 * 3600)),
+        QCOMPARE(linereport::timeText(
+                     QDateTime(QDate(2026, 3, 5), QTime(7, 8, 9), Qt::OffsetFromUTC, 3 * 3600)),
                  QStringLiteral("05.03.2026 07:08:09 (UTC+03:00)"));
         QCOMPARE(linereport::timeText(QDateTime(QDate(2026, 3, 5), QTime(7, 8, 9),
                                                 Qt::OffsetFromUTC, -(3 * 3600 + 30 * 60))),
