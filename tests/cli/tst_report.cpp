@@ -177,6 +177,34 @@ private slots:
         bus.updateSensor(5, [](sim::Sensor& s) { s.addr = 200; });
     }
 
+    // At the end of a commissioning, from the line as commissioned, set against the plan: the
+    // position that failed (its place was taken) is a row that says so.
+    void commissionEndsWithTheReport()
+    {
+        bus.queueFactorySensors(1);
+        bus.addSensor(named(7, 9600, 2, QStringLiteral("Чужой")));
+        QFile plan(path("commission.json"));
+        QVERIFY(plan.open(QIODevice::WriteOnly));
+        plan.write(R"({"format": "velduo-line", "version": 1, "sensors": [
+            {"address": 6, "speed": 9600, "name": "Ввод 6", "setpoint": 250},
+            {"address": 7, "speed": 9600, "name": "Ввод 7", "setpoint": 250}]})");
+        plan.close();
+        const Run run = velduo({"commission", path("commission.json"), "--out",
+                                path("commissioned.json"), "--yes", "--port", bus.slavePath(),
+                                "--report", path("commission.pdf"), "--engineer", "Петров"});
+        QCOMPARE(run.code, 5);
+        const QString text = pdfText(path("commission.pdf"));
+        for (const QString& wanted :
+             {QStringLiteral("Ввод 6"), QStringLiteral("250 В"), QStringLiteral("Петров"),
+              QStringLiteral("commission.json"),
+              QStringLiteral("Итог: Ответили 2 из 2 датчиков; расходятся с файлом линии: 7@9600 "
+                             "«Ввод 7» (Название, Уставка).")})
+            QVERIFY2(text.contains(wanted), qPrintable(wanted + QStringLiteral("\n") + text));
+        QVERIFY2(run.out.contains(QStringLiteral("Протокол записан: ")), qPrintable(run.out));
+        for (quint8 address : {6, 7})
+            bus.updateSensor(address, [](sim::Sensor& s) { s.addr = 200; });
+    }
+
     // Told before the wire: no file of the line, a place where no PDF can be written.
     void refusedBeforeTheWire()
     {
