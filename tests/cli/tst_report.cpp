@@ -35,11 +35,13 @@ Run velduo(const QStringList& args)
     return run;
 }
 
-// The PDF's text, its line breaks and runs of spaces made single spaces.
+// The PDF's text as laid out, a row a line, its line breaks and runs of spaces made single
+// spaces.
 QString pdfText(const QString& path)
 {
     QProcess process;
-    process.start(QStringLiteral("pdftotext"), {path, QStringLiteral("-")});
+    process.start(QStringLiteral("pdftotext"),
+                  {QStringLiteral("-layout"), path, QStringLiteral("-")});
     if (!process.waitForFinished(60000) || process.exitCode() != 0)
         return QString();
     return QString::fromUtf8(process.readAllStandardOutput()).simplified();
