@@ -48,15 +48,18 @@ bool drawsPages(int argc, char* argv[])
 {
     if (argc < 2)
         return false;
-    if (std::strcmp(argv[1], "report") == 0)
-        return true;
-    if (std::strcmp(argv[1], "commission") != 0)
+    const bool report = std::strcmp(argv[1], "report") == 0;
+    if (!report && std::strcmp(argv[1], "commission") != 0)
         return false;
+    bool reportOption = false;
     for (int i = 2; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--report") == 0 || std::strncmp(argv[i], "--report=", 9) == 0)
-            return true;
+        // A page of help draws nothing.
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)
+            return false;
+        reportOption = reportOption || std::strcmp(argv[i], "--report") == 0 ||
+                       std::strncmp(argv[i], "--report=", 9) == 0;
     }
-    return false;
+    return report || reportOption;
 }
 
 QCoreApplication* makeApplication(int& argc, char* argv[])
