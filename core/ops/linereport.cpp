@@ -1,5 +1,6 @@
 #include "core/ops/linereport.h"
 #include "codec/errortext.h"
+#include "codec/rtu.h"
 #include "codec/sensortype.h"
 #include "core/ops/lineops.h"
 #include "core/sensor/format.h"
@@ -259,7 +260,9 @@ ops::Result ReadSensors::run(const QString& portName, const QVector<linefile::Se
         const ops::Result settings = ops::ReadSettings(line, host).run(&dev, 2);
         if (settings.kind == ops::Result::Ending)
             return settings;
-        Reply failed;
+        // The error of the first read that failed; the parameters and the coil only after the
+        // settings, so that a silent sensor costs one read's attempts.
+        int error = settings.error;
         if (settings.done()) {
             ops::PollSensor poll(line, host);
             const Reply params = poll.readValues(&dev, 2);
@@ -268,16 +271,13 @@ ops::Result ReadSensors::run(const QString& portName, const QVector<linefile::Se
             const Reply coil = params.ok() ? poll.readCoil(&dev) : params;
             if (coil.ending)
                 return ops::Result::ending();
-            failed = coil;
-        } else {
-            failed.error = settings.error;
+            error = coil.error;
         }
-        if (settings.done() && failed.ok())
+        if (error == rtu::NoError)
             reading.state = Reading::Answered;
         else if (dev.cmdRejected)
             reading.state = Reading::InLoader;
-        else
-            reading.error = settings.done() ? failed.error : settings.error;
+        reading.error = error;
         readings.append(reading);
         host.progress(i + 1, sensors.size());
     }
