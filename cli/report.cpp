@@ -5,7 +5,6 @@
 #include "core/ops/linereport.h"
 #include "print/reportdocument.h"
 
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QSaveFile>
 #include <QSysInfo>
