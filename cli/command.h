@@ -2,9 +2,11 @@
 
 #include "cli/session.h"
 #include "codec/firmwareimage.h"
+#include "core/ops/linereport.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
@@ -149,3 +151,31 @@ Job prepareWatch(Context& context, int* code);
 HelpPage watchHelp();
 Job prepareCommission(Context& context, int* code);
 HelpPage commissionHelp();
+Job prepareReport(Context& context, int* code);
+HelpPage reportHelp();
+
+// The commissioning report, for report and commission --report: where it goes and the names
+// the command line gives it.
+struct ReportNames
+{
+    QString pdfPath;
+    QString site;
+    QString line;
+    QString engineer;
+};
+// The options that name the site, the line and the engineer.
+QList<QCommandLineOption> reportNameOptions();
+// The names from the parser's options into names; empty, or why the PDF cannot be written there.
+QString reportNamesFault(const QCommandLineParser& parser, ReportNames* names);
+struct ReportOutcome
+{
+    linereport::Report report;
+};
+// Reads every sensor of the file (read only), makes the report and writes the PDF: 0, or the
+// exit code after telling why not.
+int makeReport(Context& context, const linefile::Line& file, const QString& fileName,
+               const ReportNames& names, ReportOutcome* outcome);
+// Whether the command line draws pages (report, commission --report), which needs a GUI
+// application; the application the command line needs.
+bool drawsPages(int argc, char* argv[]);
+QCoreApplication* makeApplication(int& argc, char* argv[]);

@@ -265,7 +265,8 @@ void tell(const Context& context, int number, const QString& status, const QStri
 
 // The plan's entries, one after the other, each sensor written to the line file once done.
 int commission(Context& context, const linefile::Line& plan, linefile::Line out,
-               const QString& outPath, const QString& imagePath, bool resume)
+               const QString& outPath, const QString& imagePath, bool resume,
+               const QString& planPath, const ReportNames& report)
 {
     Session& session = *context.session;
     out.port = session.port();
@@ -325,6 +326,18 @@ int commission(Context& context, const linefile::Line& plan, linefile::Line out,
                      .arg(commissioned)
                      .arg(failed)
                      .arg(skipped));
+    // The line as commissioned, read again and set against the plan: a position that failed
+    // is a row that says so.
+    if (!report.pdfPath.isEmpty()) {
+        ReportOutcome made;
+        if (const int code = makeReport(context, plan, planPath, report, &made))
+            return code;
+        QJsonObject object = linereport::toJson(made.report);
+        object.insert(QStringLiteral("pdf"), report.pdfPath);
+        context.result(QStringLiteral("Протокол записан: %1\nИтог: %2\n")
+                           .arg(report.pdfPath, made.report.summary),
+                       object);
+    }
     return failed > 0 ? exitcode::batch : exitcode::done;
 }
 
@@ -373,38 +386,58 @@ Job prepareCommission(Context& context, int* code)
         out = done.line;
     }
 
-    return [plan = plan.line, out, outPath, imagePath, resume](Context& context) {
-        return commission(context, plan, out, outPath, imagePath, resume);
+    ReportNames report;
+    report.pdfPath = parser.value(QStringLiteral("report"));
+    if (parser.isSet(QStringLiteral("report"))) {
+        const QString fault = reportNamesFault(parser, &report);
+        if (!fault.isEmpty())
+            return noJob(code, context.refuse(fault));
+    }
+
+    return [plan = plan.line, out, outPath, imagePath, resume, planPath = context.args.at(0),
+            report](Context& context) {
+        return commission(context, plan, out, outPath, imagePath, resume, planPath, report);
     };
 }
 
 HelpPage commissionHelp()
 {
-    return {"ввод линии в работу по плану",
-            "velduo commission PLAN --out LINEFILE [--image IMAGE] [--resume] [--yes]",
-            "PLAN - файл линии, записи которого говорят, чем станет каждая позиция:\n"
-            "address, speed, name, setpoint, по желанию \"calibrate\": [\"zero\", \"nominal\"]\n"
-            "и \"flash\": true. План, образ и файл линии проверяются целиком до первого\n"
-            "байта. Для каждой записи по порядку: проверка, что адрес записи на её скорости\n"
-            "свободен; ожидание датчика с заводскими настройками (адрес 1, 115200): запрос\n"
-            "«Подключите датчик...» и Enter, с --yes - опрос раз в секунду; перепрограммирование,\n"
-            "если задано (датчик, оставшийся в загрузчике, - только так); запись уставок\n"
-            "и адреса одним блоком, когда адрес записи на её скорости снова проверен\n"
-            "свободным; чтение обратно и сравнение с записью; калибровка, если задана (с\n"
-            "запросом подать напряжение, без запроса с --yes); датчик, как он считан,\n"
-            "дописывается в LINEFILE, который сохраняется целиком после каждого датчика.\n"
-            "Запись, что не удалась, не останавливает остальные (код 5). Подтверждения\n"
-            "операций не спрашиваются: согласие - сам план.\n",
-            {QCommandLineOption(
-                 QStringLiteral("out"),
-                 QStringLiteral("Файл линии для результата; если он уже есть, нужен --resume."),
-                 QStringLiteral("LINEFILE")),
-             QCommandLineOption(QStringLiteral("image"),
-                                QStringLiteral("Образ программы для записей с \"flash\": true."),
-                                QStringLiteral("IMAGE")),
-             QCommandLineOption(
-                 QStringLiteral("resume"),
-                 QStringLiteral("Продолжить LINEFILE: записи, что в нём уже есть, пропускаются."))},
-            "    velduo commission plan.json --out line.json --image VEL_DUO300.bin\n"
-            "    velduo commission plan.json --out line.json --resume --yes\n"};
+    return {
+        "ввод линии в работу по плану",
+        "velduo commission PLAN --out LINEFILE [--image IMAGE] [--resume] [--yes]\n"
+        "    [--report FILE [--site NAME] [--line NAME] [--engineer NAME]]",
+        "PLAN - файл линии, записи которого говорят, чем станет каждая позиция:\n"
+        "address, speed, name, setpoint, по желанию \"calibrate\": [\"zero\", \"nominal\"]\n"
+        "и \"flash\": true. План, образ и файл линии проверяются целиком до первого\n"
+        "байта. Для каждой записи по порядку: проверка, что адрес записи на её скорости\n"
+        "свободен; ожидание датчика с заводскими настройками (адрес 1, 115200): запрос\n"
+        "«Подключите датчик...» и Enter, с --yes - опрос раз в секунду; перепрограммирование,\n"
+        "если задано (датчик, оставшийся в загрузчике, - только так); запись уставок\n"
+        "и адреса одним блоком, когда адрес записи на её скорости снова проверен\n"
+        "свободным; чтение обратно и сравнение с записью; калибровка, если задана (с\n"
+        "запросом подать напряжение, без запроса с --yes); датчик, как он считан,\n"
+        "дописывается в LINEFILE, который сохраняется целиком после каждого датчика.\n"
+        "Запись, что не удалась, не останавливает остальные (код 5). Подтверждения\n"
+        "операций не спрашиваются: согласие - сам план. С --report в конце каждая\n"
+        "позиция плана считывается снова, только чтением, и записывается протокол\n"
+        "наладки (PDF, как velduo report PLAN), сверенный с планом.\n",
+        QList<QCommandLineOption>{
+            QCommandLineOption(
+                QStringLiteral("out"),
+                QStringLiteral("Файл линии для результата; если он уже есть, нужен --resume."),
+                QStringLiteral("LINEFILE")),
+            QCommandLineOption(QStringLiteral("image"),
+                               QStringLiteral("Образ программы для записей с \"flash\": true."),
+                               QStringLiteral("IMAGE")),
+            QCommandLineOption(
+                QStringLiteral("resume"),
+                QStringLiteral("Продолжить LINEFILE: записи, что в нём уже есть, пропускаются.")),
+            QCommandLineOption(
+                QStringLiteral("report"),
+                QStringLiteral("В конце записать протокол наладки линии в FILE (PDF)."),
+                QStringLiteral("FILE"))} +
+            reportNameOptions(),
+        "    velduo commission plan.json --out line.json --image VEL_DUO300.bin\n"
+        "    velduo commission plan.json --out line.json --resume --yes\n"
+        "    velduo commission plan.json --out line.json --report protokol.pdf\n"};
 }

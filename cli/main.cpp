@@ -9,6 +9,7 @@
 #include <QTranslator>
 #include <csignal>
 #include <cstring>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -29,6 +30,7 @@ const QList<Command>& commands()
         {"flash", prepareFlash, NeedsPort, flashHelp},
         {"watch", prepareWatch, NeedsPort, watchHelp},
         {"commission", prepareCommission, NeedsPort, commissionHelp},
+        {"report", prepareReport, NeedsPort, reportHelp},
     };
     return table;
 }
@@ -119,7 +121,8 @@ int main(int argc, char* argv[])
 {
     // First of all, so that Ctrl-C at any moment ends with 130.
     catchEndSignalsEarly(argc, argv);
-    QCoreApplication app(argc, argv);
+    // A GUI application only for the commands that draw pages: the others start without QtGui.
+    const std::unique_ptr<QCoreApplication> app(makeApplication(argc, argv));
     QCoreApplication::setApplicationName(QStringLiteral("velduo"));
     // Qt's own messages (the option parser's among them) in Russian, as velduo's are.
     QTranslator qtTexts;

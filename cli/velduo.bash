@@ -9,7 +9,7 @@ _velduo()
         words=("${COMP_WORDS[@]}")
         cword=$COMP_CWORD
     }
-    local commands="ports scan info read write set-address reset calibrate flash watch commission help"
+    local commands="ports scan info read write set-address reset calibrate flash watch commission report help"
     local common="--port --yes --log -v --json --help"
 
     if [[ $cword -eq 1 ]]; then
@@ -20,7 +20,7 @@ _velduo()
         --port)
             COMPREPLY=($(compgen -W "$(velduo ports 2>/dev/null | cut -f1)" -- "$cur"))
             return ;;
-        --log|--out|--image|--mqtt-password-file|--mqtt-cafile|--mqtt-cert|--mqtt-key)
+        --log|--out|--report|--image|--mqtt-password-file|--mqtt-cafile|--mqtt-cert|--mqtt-key)
             COMPREPLY=($(compgen -f -- "$cur"))
             return ;;
         --speed|--speeds)
@@ -29,7 +29,7 @@ _velduo()
         --csv-style)
             COMPREPLY=($(compgen -W "comma semicolon" -- "$cur"))
             return ;;
-        --name|--setpoint|--addresses|--interval|--mqtt|--mqtt-topic|--mqtt-user)
+        --name|--setpoint|--addresses|--interval|--mqtt|--mqtt-topic|--mqtt-user|--site|--line|--engineer)
             return ;;
     esac
     local own=""
@@ -37,9 +37,10 @@ _velduo()
         scan) own="--speeds --addresses" ;;
         write) own="--name --speed --setpoint" ;;
         watch) own="--interval --csv --csv-style --mqtt --mqtt-topic --mqtt-user --mqtt-password-file --mqtt-cafile --mqtt-cert --mqtt-key" ;;
-        commission)
-            own="--out --image --resume"
-            # The plan is a file.
+        commission|report)
+            own="--out --site --line --engineer"
+            [[ ${words[1]} == commission ]] && own="$own --image --resume --report"
+            # The plan, or the line file, is a file.
             if [[ $cur != -* ]]; then
                 COMPREPLY=($(compgen -f -- "$cur"))
                 return

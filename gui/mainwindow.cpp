@@ -154,10 +154,12 @@ MainWindow::MainWindow(QWidget* parent)
     fitToDesktop();
 
     chooseLineFile = [this](bool forSave) { return defaultLineFileChoice(forSave); };
+    chooseReportFile = [this] { return defaultReportFileChoice(); };
     connect(ui->actionOpenLine, &QAction::triggered, this, &MainWindow::openLine);
     connect(ui->actionSaveLine, &QAction::triggered, this, &MainWindow::saveLine);
     connect(ui->actionCompareLine, &QAction::triggered, this, &MainWindow::compareLine);
     connect(ui->actionRestoreSensor, &QAction::triggered, this, &MainWindow::restoreSensor);
+    connect(ui->actionLineReport, &QAction::triggered, this, &MainWindow::lineReport);
     connect(ui->actionQuit, &QAction::triggered, this, &QWidget::close);
     // Compare needs a file opened or saved first.
     ui->actionCompareLine->setEnabled(false);

@@ -58,6 +58,8 @@ public:
     // Asks for the path of a line file to open, or to save when forSave; empty when the user
     // gave none. A file dialog unless replaced, as tests do to name their own files.
     std::function<QString(bool forSave)> chooseLineFile;
+    // Asks where to save the commissioning report's PDF; a file dialog unless replaced.
+    std::function<QString()> chooseReportFile;
     // How many files the "Файл" menu lists as opened or saved last.
     static constexpr int recentFileLimit = 5;
     // How the window brings back a sensor left in its loader.
@@ -170,6 +172,8 @@ private slots:
     void saveLine();
     void compareLine();
     void restoreSensor();
+    // The commissioning report of the listed sensors or of a line file, read from them now.
+    void lineReport();
 
 private:
     // Closes and re-opens the port at the given speed, pacing the worker with short pauses.
@@ -229,6 +233,7 @@ private:
     // A dialog of the window's own; counts as a wait, as a message box does.
     int execDialog(QDialog& dialog);
     QString defaultLineFileChoice(bool forSave);
+    QString defaultReportFileChoice();
     // The port, the window's place and the recent files, from and for the next run.
     void restoreSession();
     void saveSession() const;

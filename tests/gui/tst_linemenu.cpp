@@ -494,7 +494,7 @@ private slots:
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), contents);
         QVERIFY(!b.find<QAction>("actionCompareLine")->isEnabled());
-        QCOMPARE(b.find<QMenu>("menuFile")->actions().size(), 7);
+        QCOMPARE(b.find<QMenu>("menuFile")->actions().size(), 8);
     }
 
     void savedNameEndsInJson_data()
