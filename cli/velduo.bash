@@ -29,14 +29,14 @@ _velduo()
         --csv-style)
             COMPREPLY=($(compgen -W "comma semicolon" -- "$cur"))
             return ;;
-        --name|--setpoint|--addresses|--interval|--mqtt|--mqtt-topic|--mqtt-user)
+        --name|--setpoint|--addresses|--interval|--mqtt|--mqtt-topic|--mqtt-user|--sparkplug|--sparkplug-host)
             return ;;
     esac
     local own=""
     case ${words[1]} in
         scan) own="--speeds --addresses" ;;
         write) own="--name --speed --setpoint" ;;
-        watch) own="--interval --csv --csv-style --mqtt --mqtt-topic --mqtt-user --mqtt-password-file --mqtt-cafile --mqtt-cert --mqtt-key" ;;
+        watch) own="--interval --csv --csv-style --mqtt --mqtt-topic --mqtt-user --mqtt-password-file --mqtt-cafile --mqtt-cert --mqtt-key --sparkplug --sparkplug-host" ;;
         commission)
             own="--out --image --resume"
             # The plan is a file.
