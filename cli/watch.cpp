@@ -114,7 +114,8 @@ int watch(Context& context, Watch& given)
     });
     poller.start(session.port());
     const auto refusal = [&] { return sparkplug ? sparkplug->refusal() : mqtt->refusal(); };
-    if (refusal().isEmpty())
+    // A signal may have come while the settings were read, before the loop could hear it.
+    if (refusal().isEmpty() && !session.ended())
         loop.exec();
     poller.stop();
     if (sparkplug)
