@@ -139,6 +139,8 @@ void SparkplugNode::sessionLost(const QString& reason)
     if (!storeBdSeq(settings.stateFile, sessionBdSeq, &why))
         emit commandRefused(QStringLiteral("файл состояния Sparkplug «%1» не записан: %2")
                                 .arg(settings.stateFile, why));
+    // What the old client still has queued must not reach the new session.
+    client->disconnect(this);
     client->close();
     client.release()->deleteLater();
     if (!startSession(&why))

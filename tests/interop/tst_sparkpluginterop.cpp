@@ -387,6 +387,50 @@ private slots:
         QVERIFY2(host.errors().isEmpty(), qPrintable(host.errors().join('\n')));
     }
 
+    // A broker restart ends the session without a will: the node comes back as a new session
+    // with the next bdSeq, and the readings of the outage follow its births as history.
+    void newSessionAfterABrokerRestart()
+    {
+        QTemporaryDir folder;
+        Broker broker(folder.path());
+        QVERIFY2(broker.start(), broker.log.constData());
+        qint64 bdSeq = -1;
+        {
+            Recorder before;
+            QVERIFY2(before.start(broker.url()), "recorder.js did not start: run scripts/setup");
+            velduo({}, broker.url());
+            QTRY_COMPARE_WITH_TIMEOUT(before.ofType("DBIRTH").size(), 3, 30000);
+            bdSeq = bdSeqOf(before.ofType("NBIRTH").first());
+            broker.stop();
+        }
+        // The line is polled while the broker is away.
+        bus.clearLog();
+        QVERIFY(bus.waitForReceived(30, 30000));
+        QVERIFY2(broker.start(), broker.log.constData());
+        Recorder after;
+        QVERIFY2(after.start(broker.url()), "recorder.js did not start: run scripts/setup");
+        QTRY_COMPARE_WITH_TIMEOUT(after.ofType("NBIRTH").size(), 1, 60000);
+        QCOMPARE(bdSeqOf(after.ofType("NBIRTH").first()), (bdSeq + 1) % 256);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                for (const QJsonObject& m : after.ofType("DDATA"))
+                    if (payloadOf(m)
+                            .value(QStringLiteral("metrics"))
+                            .toArray()
+                            .first()
+                            .toObject()
+                            .value(QStringLiteral("isHistorical"))
+                            .toBool())
+                        return true;
+                return false;
+            }(),
+            30000);
+        int wraps = 0;
+        QString fault;
+        QVERIFY2((fault = broken(after.messages(), &wraps)).isEmpty(), qPrintable(fault));
+        QVERIFY2(after.errors().isEmpty(), qPrintable(after.errors().join('\n')));
+    }
+
     // With a primary host the node is born only while the host is online; the readings of the
     // time it was not come afterwards, flagged historical.
     void followsThePrimaryHost()
