@@ -1,8 +1,8 @@
 // velduo watch: sensors polled until Ctrl-C, each reading printed and, with --mqtt, published.
 #include "cli/command.h"
 #include "cli/mqttwatch.h"
-#include "cli/sparkplugwatch.h"
 #include "cli/sensortext.h"
+#include "cli/sparkplugwatch.h"
 #include "codec/errortext.h"
 #include "codec/readings.h"
 #include "core/devices/registry.h"

@@ -1,14 +1,15 @@
 // A Sparkplug B client for the interop test, built on Eclipse Tahu's payload library and the
 // mqtt package, not on velduo's code: it subscribes to FILTER and prints every message, decoded,
 // as a line of JSON; each line read from its input, {"topic", "payload", "retain"}, is published
-// (a payload object encoded as Sparkplug B, a string as it is).
-//   node recorder.js URL FILTER
+// (a payload object encoded as Sparkplug B, a string as it is). With a CLIENT_ID its session is
+// persistent: what the broker kept for it while it was away comes first.
+//   node recorder.js URL FILTER [CLIENT_ID]
 'use strict';
 const mqtt = require('mqtt');
 const sparkplug = require('sparkplug-payload').get('spBv1.0');
 const readline = require('readline');
 
-const [url, filter] = process.argv.slice(2);
+const [url, filter, clientId] = process.argv.slice(2);
 
 // 64-bit fields come as Long objects: numbers are exact up to 2^53, enough for what is asserted.
 function plain(key, value) {
@@ -23,7 +24,8 @@ function print(object) {
     process.stdout.write(JSON.stringify(object, plain) + '\n');
 }
 
-const client = mqtt.connect(url, { clean: true, reconnectPeriod: 0, protocolVersion: 4 });
+const client = mqtt.connect(url, clientId ? { clean: false, clientId, reconnectPeriod: 0, protocolVersion: 4 }
+                                          : { clean: true, reconnectPeriod: 0, protocolVersion: 4 });
 client.on('connect', () => {
     client.subscribe(filter, { qos: 1 }, (error) => print({ event: error ? 'error' : 'ready',
                                                           text: String(error || '') }));
