@@ -285,6 +285,39 @@ private slots:
             });
     }
 
+    // The contract's options are checked before the port is opened: usage faults, code 2.
+    void usageFaults_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("without --mqtt") << QStringList{"--sparkplug", "Plant"} << "--mqtt";
+        QTest::newRow("host without --sparkplug")
+            << QStringList{"--mqtt", "mqtt://h", "--sparkplug-host", "scada"} << "--sparkplug";
+        QTest::newRow("with the JSON prefix")
+            << QStringList{"--mqtt", "mqtt://h", "--sparkplug", "Plant", "--mqtt-topic", "a/b"}
+            << "--mqtt-topic";
+        QTest::newRow("node with a level")
+            << QStringList{"--mqtt", "mqtt://h", "--sparkplug", "Plant/line/7"} << "«/»";
+        QTest::newRow("empty group")
+            << QStringList{"--mqtt", "mqtt://h", "--sparkplug", "/n"} << "пустое";
+        QTest::newRow("wildcard host")
+            << QStringList{"--mqtt", "mqtt://h", "--sparkplug", "Plant", "--sparkplug-host", "#"}
+            << "«#»";
+    }
+
+    void usageFaults()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, told);
+        QProcess process;
+        process.start(QStringLiteral(VEL_VELDUO),
+                      QStringList{"watch", "1@9600", "--port", "/nonexistent/tty"} + args);
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitCode(), 2);
+        const QString err = QString::fromUtf8(process.readAllStandardError());
+        QVERIFY2(err.contains(told), qPrintable(err));
+    }
+
     // A whole session: births, data, a sensor's death and return, seq wrapping, rebirth on
     // NCMD, commands refused without a write, and the will after SIGKILL with the NBIRTH's
     // bdSeq; the next run is born with the next bdSeq.
