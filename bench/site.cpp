@@ -72,9 +72,14 @@ double percentile(std::vector<qint64> values, double share)
 
 } // namespace
 
+// bench_site --sparkplug (sitesparkplug.cpp): the JSON contract against Sparkplug B.
+int benchSiteSparkplug(int seconds);
+
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
+    if (argc > 1 && QByteArray(argv[1]) == "--sparkplug")
+        return benchSiteSparkplug(argc > 2 ? QByteArray(argv[2]).toInt() : 20);
     const int seconds = argc > 1 ? QByteArray(argv[1]).toInt() : 20;
     QTemporaryDir folder;
     // It keeps every reading for the subscriber however long that one takes to reconnect.

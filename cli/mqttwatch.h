@@ -32,6 +32,9 @@ public:
     void finish();
     // The broker refused this client: the reason, empty when it did not.
     QString refusal() const { return refusedWith; }
+    // The broker as the options named it, after prepare(): for the Sparkplug B node.
+    const MqttSettings& brokerSettings() const { return settings; }
+    const broker::Url& brokerUrl() const { return url; }
 
 signals:
     // The broker refused this client: watching ends.

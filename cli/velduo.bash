@@ -29,14 +29,14 @@ _velduo()
         --csv-style)
             COMPREPLY=($(compgen -W "comma semicolon" -- "$cur"))
             return ;;
-        --name|--setpoint|--addresses|--interval|--mqtt|--mqtt-topic|--mqtt-user|--site|--line|--engineer)
+        --name|--setpoint|--addresses|--interval|--mqtt|--mqtt-topic|--mqtt-user|--sparkplug|--sparkplug-host|--site|--line|--engineer)
             return ;;
     esac
     local own=""
     case ${words[1]} in
         scan) own="--speeds --addresses" ;;
         write) own="--name --speed --setpoint" ;;
-        watch) own="--interval --csv --csv-style --mqtt --mqtt-topic --mqtt-user --mqtt-password-file --mqtt-cafile --mqtt-cert --mqtt-key" ;;
+        watch) own="--interval --csv --csv-style --mqtt --mqtt-topic --mqtt-user --mqtt-password-file --mqtt-cafile --mqtt-cert --mqtt-key --sparkplug --sparkplug-host" ;;
         commission|report)
             own="--out --site --line --engineer"
             [[ ${words[1]} == commission ]] && own="$own --image --resume --report"

@@ -2,6 +2,7 @@
 #include "cli/command.h"
 #include "cli/mqttwatch.h"
 #include "cli/sensortext.h"
+#include "cli/sparkplugwatch.h"
 #include "codec/errortext.h"
 #include "codec/readings.h"
 #include "core/devices/registry.h"
@@ -22,6 +23,8 @@ struct Watch
     csv::Style csvStyle = csv::Style::Comma;
     bool publishing = false;
     MqttWatch mqtt;
+    bool sparkplugOn = false; // Sparkplug B in place of the JSON topics
+    SparkplugWatch sparkplug;
 };
 
 int watch(Context& context, Watch& given)
@@ -29,10 +32,13 @@ int watch(Context& context, Watch& given)
     Session& session = *context.session;
     SensorRegistry& registry = given.registry;
     MqttWatch* mqtt = &given.mqtt;
+    SparkplugWatch* sparkplug = given.sparkplugOn ? &given.sparkplug : nullptr;
     const bool publishing = given.publishing;
     const bool csv = given.csv;
     const double interval = given.interval;
-    if (publishing)
+    if (sparkplug)
+        sparkplug->start(context, registry, mqtt->brokerSettings(), mqtt->brokerUrl());
+    else if (publishing)
         mqtt->start(context, registry);
     if (csv && !context.json) {
         // The name column is the sensor's own: read once, before the polls; a sensor silent
@@ -51,20 +57,25 @@ int watch(Context& context, Watch& given)
     // port is re-opened only when the speed changes.
     LinePoller poller(session.line(), session.host(), registry);
     poller.setRoundInterval(int(interval * 1000));
-    poller.setBusy([mqtt] { return mqtt->busy(); });
+    poller.setBusy([mqtt, sparkplug] { return sparkplug ? sparkplug->busy() : mqtt->busy(); });
     QEventLoop loop;
     ops::Result last;
     QString lastSensor;
     QObject::connect(&session, &Session::ending, &loop, &QEventLoop::quit);
     QObject::connect(mqtt, &MqttWatch::refused, &loop, &QEventLoop::quit);
+    QObject::connect(&given.sparkplug, &SparkplugWatch::refused, &loop, &QEventLoop::quit);
     QObject::connect(&poller, &LinePoller::reading, &loop, [&](const Reading& reading) {
         const DeviceVEL_DUO300& dev = registry[registry.find(reading.addr, reading.baudrate)];
         lastSensor = sensorText(reading.addr, reading.baudrate);
         last = reading.ok()
                    ? ops::Result::success()
                    : ops::Result::failed(reading.error, QString(), errorTextFor(reading.error));
-        if (publishing)
+        if (sparkplug)
+            sparkplug->add(reading, dev);
+        else if (publishing)
             mqtt->add(reading, dev);
+        if (sparkplug && session.portFailed())
+            sparkplug->portLost();
         if (session.ended() || session.portFailed()) {
             loop.quit();
             return;
@@ -102,13 +113,17 @@ int watch(Context& context, Watch& given)
         }
     });
     poller.start(session.port());
-    if (mqtt->refusal().isEmpty())
+    const auto refusal = [&] { return sparkplug ? sparkplug->refusal() : mqtt->refusal(); };
+    // A signal may have come while the settings were read, before the loop could hear it.
+    if (refusal().isEmpty() && !session.ended())
         loop.exec();
     poller.stop();
-    if (publishing)
+    if (sparkplug)
+        sparkplug->finish();
+    else if (publishing)
         mqtt->finish();
-    if (!mqtt->refusal().isEmpty())
-        return context.brokerRefused(mqtt->refusal());
+    if (!refusal().isEmpty())
+        return context.brokerRefused(refusal());
     if (session.ended())
         return context.report(ops::Result::ending(), QString());
     return context.report(last, lastSensor);
@@ -143,6 +158,11 @@ Job prepareWatch(Context& context, int* code)
                                                   "semicolon, дано «%1»")
                                        .arg(context.parser->value(QStringLiteral("csv-style")))));
     prepared->publishing = context.parser->isSet(QStringLiteral("mqtt"));
+    prepared->sparkplugOn = context.parser->isSet(QStringLiteral("sparkplug"));
+    if (context.parser->isSet(QStringLiteral("sparkplug-host")) && !prepared->sparkplugOn)
+        return noJob(code, context.usage(QStringLiteral("--sparkplug-host: только с --sparkplug")));
+    if (prepared->sparkplugOn && !prepared->sparkplug.prepare(context, code))
+        return Job();
     if (prepared->publishing && !prepared->mqtt.prepare(context, code))
         return Job();
     return [prepared](Context& context) { return watch(context, *prepared); };
@@ -154,7 +174,8 @@ HelpPage watchHelp()
         "опрос датчиков до Ctrl-C",
         "velduo watch SENSOR... [--interval S] [--csv] [--csv-style STYLE] [--json]\n"
         "    [--mqtt URL [--mqtt-topic PREFIX] [--mqtt-user NAME] [--mqtt-password-file FILE]\n"
-        "    [--mqtt-cafile FILE] [--mqtt-cert FILE --mqtt-key FILE]]",
+        "    [--mqtt-cafile FILE] [--mqtt-cert FILE --mqtt-key FILE]\n"
+        "    [--sparkplug GROUP[/NODE] [--sparkplug-host HOST_ID]]]",
         "Опрашивает датчики по очереди и выводит строку на каждое чтение с меткой\n"
         "времени (или строку CSV, или объект JSON на строке), пока не нажат Ctrl-C.\n"
         "Датчики одной скорости опрашиваются подряд: порт открывается заново только\n"
@@ -164,7 +185,13 @@ HelpPage watchHelp()
         "PREFIX/reading/АДРЕС (QoS 1, с порядковым номером). Пока брокер недоступен,\n"
         "показания ждут в очереди (час полной линии), затем уходят по порядку. Только\n"
         "публикация: ничто от брокера не попадает на линию. Пароль - из переменной\n"
-        "VELDUO_MQTT_PASSWORD или файла, никогда из командной строки.\n",
+        "VELDUO_MQTT_PASSWORD или файла, никогда из командной строки.\n"
+        "С --sparkplug вместо этих тем линия публикуется узлом Sparkplug B 3.0:\n"
+        "spBv1.0/GROUP/NBIRTH|NDEATH/NODE и DBIRTH|DDATA|DDEATH/NODE/sNN, датчик -\n"
+        "устройство (метрики в README). Включён один из двух контрактов: либо темы\n"
+        "PREFIX, либо Sparkplug B. Выполняется одна команда, NCMD Node Control/Rebirth;\n"
+        "остальные NCMD отклоняются, DCMD не принимаются. bdSeq хранится между\n"
+        "запусками в ~/.local/share/velduo/sparkplug/.\n",
         {
             QCommandLineOption(
                 QStringLiteral("interval"),
@@ -204,9 +231,21 @@ HelpPage watchHelp()
             QCommandLineOption(QStringLiteral("mqtt-key"),
                                QStringLiteral("Сертификат и ключ клиента (mqtts)."),
                                QStringLiteral("FILE")),
+            QCommandLineOption(
+                QStringLiteral("sparkplug"),
+                QStringLiteral("Sparkplug B вместо тем PREFIX: группа и узел; узел по умолчанию\n"
+                               "<имя узла>-<имя порта>."),
+                QStringLiteral("GROUP[/NODE]")),
+            QCommandLineOption(QStringLiteral("sparkplug-host"),
+                               QStringLiteral("Основной хост: рождения и показания - только пока "
+                                              "он на связи\n(spBv1.0/STATE/HOST_ID), "
+                                              "иначе показания ждут в очереди."),
+                               QStringLiteral("HOST_ID")),
         },
         "    velduo watch 1@9600 2@38400 --interval 0.5\n    velduo watch 5@9600 --csv > log.csv\n"
         "    velduo watch 5@9600 --csv-style semicolon > log.csv\n"
         "    velduo watch 1@9600 2@9600 --mqtt mqtts://broker.local --mqtt-cafile ca.pem \\\n"
-        "        --mqtt-user line7 --mqtt-password-file /etc/velduo/password\n"};
+        "        --mqtt-user line7 --mqtt-password-file /etc/velduo/password\n"
+        "    velduo watch 1@9600 2@9600 --mqtt mqtt://broker.local --sparkplug Plant/line7 \\\n"
+        "        --sparkplug-host scada\n"};
 }
