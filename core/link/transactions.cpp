@@ -1,4 +1,5 @@
 #include "codec/errortext.h"
+#include "codec/plural.h"
 #include "codec/rtu.h"
 #include "core/link/modbus.h"
 
@@ -93,11 +94,10 @@ void ModBus::mb_write(quint8 addr, quint16 reg_addr, quint16 reg_count, QByteArr
     const int dataBytes = 2 * reg_count;
     if (data.size() < dataBytes) {
         emit print(GetTime() + QStringLiteral("| << "),
-                   QStringLiteral("Запись не отправлена: для %1 регистров нужно %2 байт данных, "
+                   QStringLiteral("Запись не отправлена: для регистров (%1) нужно %2 данных, "
                                   "передано %3")
                        .arg(reg_count)
-                       .arg(dataBytes)
-                       .arg(data.size()));
+                       .arg(bytesText(dataBytes), bytesText(data.size())));
         emit packetReady(QByteArray(), rtu::WrongLength);
         return;
     }
