@@ -216,6 +216,7 @@ void LineClient::workerOpened(QString name)
     lost.clear();
     if (recovered)
         emit portOpened(name);
+    emit portReady(name);
 }
 
 bool LineClient::pause(int ms)

@@ -125,7 +125,10 @@ signals:
     // The same, by its kind (a PortFault) and the port's own message; comes just before it.
     void portFault(int fault, QString systemText);
     void portLost(QString name);
+    // A lost port is open again.
     void portOpened(QString name);
+    // Any opening of the port succeeded, the first or one after a fault.
+    void portReady(QString name);
     // The port sequence has started: whatever the port was open for before, it no longer is.
     void reopened();
 
