@@ -289,20 +289,32 @@ Job prepareWatch(Context& context, int* code)
 HelpPage watchHelp()
 {
     return {
-        "опрос датчиков до Ctrl-C",
-        "velduo watch SENSOR... [--interval S] [--csv] [--csv-style STYLE] [--json]\n"
+        "опрос датчиков до Ctrl-C или SIGTERM",
+        "velduo watch SENSOR|LINE.json... [--interval S] [--csv] [--csv-style STYLE] [--json]\n"
         "    [--mqtt URL [--mqtt-topic PREFIX] [--mqtt-user NAME] [--mqtt-password-file FILE]\n"
         "    [--mqtt-cafile FILE] [--mqtt-cert FILE --mqtt-key FILE]]",
         "Опрашивает датчики по очереди и выводит строку на каждое чтение с меткой\n"
-        "времени (или строку CSV, или объект JSON на строке), пока не нажат Ctrl-C.\n"
-        "Датчики одной скорости опрашиваются подряд: порт открывается заново только\n"
-        "при смене скорости.\n"
+        "времени (или строку CSV, или объект JSON на строке), пока не нажат Ctrl-C\n"
+        "или не пришёл SIGTERM. Датчики одной скорости опрашиваются подряд: порт\n"
+        "открывается заново только при смене скорости.\n"
+        "LINE.json - файл линии (от scan, commission или окна): его датчики\n"
+        "опрашиваются вместе с заданными АДРЕС@СКОРОСТЬ, а его порт берётся, если не\n"
+        "задан --port. Порт лучше называть по /dev/serial/by-id/...: это имя остаётся\n"
+        "прежним, когда адаптер возвращается под другим номером ttyUSB.\n"
+        "Потерянный порт (адаптер отключён, не найден, занят) не завершает опрос: об\n"
+        "этом одна строка на stderr (с --json - объект, event port-lost, затем\n"
+        "port-back), порт проверяется раз в секунду, опрос возобновляется сам, а\n"
+        "чтения тем временем выводятся неудавшимися, с причиной. watch завершается\n"
+        "только сигналом (код 130) или отказом брокера (код 6).\n"
         "С --mqtt каждое чтение публикуется и брокеру MQTT (темы и данные - в README):\n"
-        "PREFIX/status, PREFIX/line, PREFIX/sensor/АДРЕС (сохраняемые) и\n"
-        "PREFIX/reading/АДРЕС (QoS 1, с порядковым номером). Пока брокер недоступен,\n"
-        "показания ждут в очереди (час полной линии), затем уходят по порядку. Только\n"
-        "публикация: ничто от брокера не попадает на линию. Пароль - из переменной\n"
-        "VELDUO_MQTT_PASSWORD или файла, никогда из командной строки.\n",
+        "PREFIX/status, PREFIX/state (что делает линия: polling, port-lost, stopping),\n"
+        "PREFIX/line, PREFIX/sensor/АДРЕС (сохраняемые) и PREFIX/reading/АДРЕС\n"
+        "(QoS 1, с порядковым номером). Пока брокер недоступен, показания ждут в\n"
+        "очереди (час полной линии), затем уходят по порядку; по SIGTERM уходят\n"
+        "offline и очередь. Только публикация: ничто от брокера не попадает на линию.\n"
+        "Пароль - из переменной VELDUO_MQTT_PASSWORD или файла, никогда из командной\n"
+        "строки. Как службу systemd watch запускает velduo-watch@ЛИНИЯ.service с\n"
+        "настройками из /etc/velduo/ЛИНИЯ.conf (см. README).\n",
         {
             QCommandLineOption(
                 QStringLiteral("interval"),
@@ -344,6 +356,7 @@ HelpPage watchHelp()
                                QStringLiteral("FILE")),
         },
         "    velduo watch 1@9600 2@38400 --interval 0.5\n    velduo watch 5@9600 --csv > log.csv\n"
+        "    velduo watch line2.json 7@9600 --port /dev/serial/by-id/usb-FTDI_X-port0\n"
         "    velduo watch 5@9600 --csv-style semicolon > log.csv\n"
         "    velduo watch 1@9600 2@9600 --mqtt mqtts://broker.local --mqtt-cafile ca.pem \\\n"
         "        --mqtt-user line7 --mqtt-password-file /etc/velduo/password\n"};
