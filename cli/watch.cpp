@@ -52,7 +52,11 @@ public:
 
     bool down() const { return isDown; }
     // The reason a poll failed meanwhile; empty while the port is open.
-    QString failure() const { return isDown ? text : QString(); }
+    QString failure() const
+    {
+        // Its first sentence, the fault without what to do: every such poll repeats it.
+        return isDown ? text.section(QStringLiteral(". "), 0, 0) + QLatin1Char('.') : QString();
+    }
 
 private:
     void lost(const QString& reason, const QString& system)
