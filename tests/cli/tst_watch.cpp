@@ -3,6 +3,7 @@
 // as its sensors.
 #include "codec/linefile.h"
 #include "core/devices/mqttclient.h"
+#include "core/devices/sitemonitor.h"
 #include "sim/sensorbus.h"
 #include "support/broker.h"
 
@@ -226,6 +227,27 @@ private slots:
             QCOMPARE(sensor.value("type").toInt(), 1);
             QVERIFY(sensor.value("measure").isDouble() && sensor.contains("answeredAt") &&
                     sensor.contains("name"));
+            // A site view that opens now shows the sensor's type and the age of its value, with
+            // the failure.
+            SiteMonitor view;
+            MqttSettings settings;
+            settings.host = QStringLiteral("127.0.0.1");
+            settings.port = broker.port;
+            QString why;
+            QVERIFY2(view.open(settings, QStringLiteral("site/w/#"), &why), qPrintable(why));
+            const auto seen = [&view]() -> const SiteSensor* {
+                const auto line = view.lines().find(QStringLiteral("site/w"));
+                if (line == view.lines().end())
+                    return nullptr;
+                for (const SiteSensor& s : line->sensors)
+                    if (s.addr == 2 && s.lastError > 0)
+                        return &s;
+                return nullptr;
+            };
+            QTRY_VERIFY_WITH_TIMEOUT(seen(), 10000);
+            QCOMPARE(seen()->sensorType, quint16(1));
+            QVERIFY(seen()->answered && seen()->answeredAt > 0);
+            QVERIFY2(seen()->errorText.contains(failure), qPrintable(seen()->errorText));
         }
 
         bus = plugIn();
