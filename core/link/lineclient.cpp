@@ -10,7 +10,7 @@ LineClient::LineClient(QObject* parent) : QObject(parent)
 {
     qRegisterMetaType<int*>("int*");
     workerThread = new QThread;
-    auto* worker = new ModBus;
+    worker = new ModBus;
     worker->moveToThread(workerThread);
     worker->port->moveToThread(workerThread);
 
@@ -195,6 +195,11 @@ void LineClient::reopen(const QString& name, int baudrate)
     QThread::msleep(50);
     emit connectPort();
     QThread::msleep(50);
+}
+
+void LineClient::setTrafficShown(bool shown)
+{
+    worker->trafficShown = shown;
 }
 
 void LineClient::recoverLostPort(int baudrate)

@@ -50,7 +50,7 @@ void ModBus::transact(QByteArray request, int expectedSize, int attempNumber, in
         before_recv();
         WriteToPort(request);
         // A closed port sends nothing, and no request line pretends otherwise.
-        if (port->isOpen())
+        if (port->isOpen() && trafficShown)
             emit print(GetTime() + QStringLiteral("| << "), rtu::hexText(request));
         wait_answer();
         // What comes after the judgement belongs to no answer.
@@ -63,7 +63,7 @@ void ModBus::transact(QByteArray request, int expectedSize, int attempNumber, in
         if (error == rtu::NoError)
             break;
         // Two lines a second of the poll would soon push the loss line out of sight.
-        if (!portStillLost())
+        if (!portStillLost() && trafficShown)
             emit print(GetTime() + QStringLiteral("| << "), errorTextFor(error));
     }
     // Without any attempt the answer is empty and the code says "no answer", so that a
