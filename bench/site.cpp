@@ -1,7 +1,8 @@
 // A site: 16 simulated lines of 31 sensors, a velduo watch --mqtt for each, one Mosquitto and
 // one subscriber. Prints the delay from the end of a sensor's poll to its reading at the
 // subscriber, the CPU and resident memory of each velduo, and whether every reading arrived
-// across a restart of the broker in the middle.
+// across an outage in the middle: every line's adapter unplugged and plugged in again, and the
+// broker restarted meanwhile.
 #include "core/devices/mqttclient.h"
 #include "sim/sensorlogic.h"
 #include "support/broker.h"
@@ -101,6 +102,8 @@ int main(int argc, char* argv[])
     std::vector<qint64> delays;
     QMap<QString, qint64> lastSeq; // per line
     QMap<QString, QSet<qint64>> seen;
+    qint64 replugged = 0;  // when the adapters came back; 0 before
+    QSet<QString> resumed; // lines with an answer polled after that
     int outOfOrder = 0, outOfOrderMeasuring = 0;
     QObject::connect(
         &subscriber, &MqttClient::message, &subscriber,
@@ -125,6 +128,10 @@ int main(int argc, char* argv[])
                                  static_cast<long long>(seq), static_cast<long long>(last));
             }
             last = std::max(last, seq);
+            if (replugged && reading.value("error").toInt() == 0 &&
+                QDateTime::fromString(reading.value("readAt").toString(), Qt::ISODateWithMs)
+                        .toMSecsSinceEpoch() > replugged)
+                resumed.insert(line);
             if (measuring)
                 delays.push_back(now - QDateTime::fromString(reading.value("readAt").toString(),
                                                              Qt::ISODateWithMs)
@@ -155,16 +162,26 @@ int main(int argc, char* argv[])
     QStringList sensors;
     for (int addr = 1; addr <= sensorsPerLine; ++addr)
         sensors << QStringLiteral("%1@%2").arg(addr).arg(sim::lineSensor(quint8(addr)).baud);
-    std::vector<std::unique_ptr<QProcess>> sims, watchers;
-    for (int i = 0; i < lines; ++i) {
+    // Each line's adapter by a name of its own, as /dev/serial/by-id names one: the simulator
+    // started again behind it is the adapter plugged in again.
+    const auto adapter = [&folder](int i) {
+        return folder.filePath(QStringLiteral("adapter%1").arg(i + 1));
+    };
+    const auto plugIn = [&](int i) {
         auto sim = std::make_unique<QProcess>();
         sim->start(QStringLiteral(VEL_SIM),
-                   {QStringLiteral("--line"), QString::number(sensorsPerLine)});
-        if (!sim->waitForReadyRead(10000)) {
+                   {QStringLiteral("--line"), QString::number(sensorsPerLine),
+                    QStringLiteral("--link"), adapter(i)});
+        return sim->waitForReadyRead(10000) ? std::move(sim) : nullptr;
+    };
+    std::vector<std::unique_ptr<QProcess>> sims, watchers;
+    for (int i = 0; i < lines; ++i) {
+        auto sim = plugIn(i);
+        if (!sim) {
             std::fprintf(stderr, "bench_site: the simulated line does not start\n");
             return 1;
         }
-        const QString pty = QString::fromUtf8(sim->readLine()).trimmed();
+        const QString pty = adapter(i);
         auto watch = std::make_unique<QProcess>();
         watch->setProcessChannelMode(QProcess::SeparateChannels);
         watch->start(QStringLiteral(VEL_VELDUO),
@@ -194,10 +211,25 @@ int main(int argc, char* argv[])
         rssMax = std::max(rssMax, residentMbOf(watchers[i]->processId()));
     }
 
-    // The broker away for 5 s, then back with what it saved. It keeps every reading for the
+    // The outage: every adapter unplugged, the broker away for 5 s meanwhile, the adapters
+    // plugged in again, the broker back with what it saved. It keeps every reading for the
     // subscriber however long that one takes to reconnect (max_queued_messages 0 above).
+    for (auto& sim : sims) {
+        sim->terminate();
+        sim->waitForFinished(5000);
+    }
+    wait(2000);
     broker.stop();
-    wait(5000);
+    wait(3000);
+    for (int i = 0; i < lines; ++i) {
+        sims[size_t(i)] = plugIn(i);
+        if (!sims[size_t(i)]) {
+            std::fprintf(stderr, "bench_site: the simulated line does not start again\n");
+            return 1;
+        }
+    }
+    replugged = QDateTime::currentMSecsSinceEpoch();
+    wait(2000);
     if (!broker.start(listener)) {
         std::fprintf(stderr, "bench_site: mosquitto does not start again\n");
         return 1;
@@ -228,9 +260,11 @@ int main(int argc, char* argv[])
     std::printf("cpu of each velduo: max %.2f %%, mean %.2f %% of a core (target below 2 %%)\n",
                 100 * cpuMax, 100 * cpuSum / double(lines));
     std::printf("resident memory of each velduo: max %.1f MB\n", rssMax);
-    std::printf("across a 5 s broker restart: %lld readings printed, %lld received, %d out of "
-                "order (%d of them before the restart) (target: all received, in order)\n",
+    std::printf("across every adapter unplugged and plugged in again and a 5 s broker restart: "
+                "%lld readings printed, %lld received, %d out of order (%d of them before the "
+                "outage), %d of %d lines polling again (target: all received, in order, every "
+                "line polling)\n",
                 static_cast<long long>(published), static_cast<long long>(received), outOfOrder,
-                outOfOrderMeasuring);
+                outOfOrderMeasuring, int(resumed.size()), lines);
     return 0;
 }

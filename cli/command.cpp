@@ -48,8 +48,10 @@ QString flashWayOut(int address, int speed)
     return QStringLiteral("velduo flash %1 ОБРАЗ").arg(sensorText(address, speed));
 }
 
-bool parseSensor(const QString& text, SensorArg* sensor, QString* why)
+bool parseSensor(const QString& text, SensorArg* sensor, QString* why, bool* outOfRange)
 {
+    if (outOfRange)
+        *outOfRange = false;
     static const QRegularExpression form(QStringLiteral("^(\\d{1,3})(?:@(\\d{1,7}))?$"));
     const QRegularExpressionMatch match = form.match(text);
     if (!match.hasMatch()) {
@@ -62,6 +64,8 @@ bool parseSensor(const QString& text, SensorArg* sensor, QString* why)
         *why = QStringLiteral("датчик «%1»: адрес вне диапазона от 1 до %2")
                    .arg(text)
                    .arg(fileAddressMax);
+        if (outOfRange)
+            *outOfRange = true;
         return false;
     }
     if (!listedSpeed(sensor->speed)) {
@@ -69,6 +73,8 @@ bool parseSensor(const QString& text, SensorArg* sensor, QString* why)
                    .arg(text)
                    .arg(sensor->speed)
                    .arg(speedsText());
+        if (outOfRange)
+            *outOfRange = true;
         return false;
     }
     return true;
@@ -83,8 +89,9 @@ bool sensorArgument(Context& context, int count, SensorArg* sensor, int* code)
         return false;
     }
     QString why;
-    if (!parseSensor(context.args.at(0), sensor, &why)) {
-        *code = context.usage(why);
+    bool outOfRange = false;
+    if (!parseSensor(context.args.at(0), sensor, &why, &outOfRange)) {
+        *code = outOfRange ? context.refuse(why) : context.usage(why);
         return false;
     }
     return true;

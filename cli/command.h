@@ -102,7 +102,10 @@ constexpr int factorySpeed = 115200;
 constexpr int factoryAddress = 1;
 // The addresses a sensor may be named by: those a line file holds.
 constexpr int fileAddressMax = 247;
-bool parseSensor(const QString& text, SensorArg* sensor, QString* why);
+// False with the reason when the text is refused; *outOfRange, when asked, says whether it has
+// the form but names an address or speed no sensor can have (a refused value, not a wrong
+// command line).
+bool parseSensor(const QString& text, SensorArg* sensor, QString* why, bool* outOfRange = nullptr);
 // Whether a speed is one a sensor may be set to, and those speeds as a text.
 bool listedSpeed(int speed);
 // The image file read and checked whole; a missing file is named as the command line gave it.

@@ -1,6 +1,7 @@
 // velduo flash: a sensor's program replaced by an image.
 #include "cli/command.h"
 #include "codec/firmwareimage.h"
+#include "codec/plural.h"
 
 namespace {
 
@@ -22,9 +23,8 @@ int flash(Context& context, const SensorArg& sensor, const QString& imagePath, i
                              : QString();
     if (const int code = context.report(result, what, hint))
         return code;
-    context.result(QStringLiteral("Датчик %1 перепрограммирован: %2, %3 байт\n")
-                       .arg(what, imagePath)
-                       .arg(imageSize),
+    context.result(QStringLiteral("Датчик %1 перепрограммирован: %2, %3\n")
+                       .arg(what, imagePath, bytesText(imageSize)),
                    QJsonObject{{QStringLiteral("address"), dev.addr},
                                {QStringLiteral("speed"), dev.baudrate},
                                {QStringLiteral("image"), imagePath},

@@ -2,6 +2,7 @@
 #include "codec/blocks.h"
 #include "codec/filefault.h"
 #include "codec/linefile.h"
+#include "codec/plural.h"
 #include "core/ops/linepoller.h"
 
 #include <QDateTime>
@@ -106,11 +107,10 @@ void MqttWatch::start(Context& context, SensorRegistry& registry)
     connect(client.get(), &MqttClient::connected, this, [this] {
         if (away || !everConnected)
             tell(QStringLiteral("broker-up"),
-                 QStringLiteral("брокер %1 доступен, публикация в %2; в очереди %3 показаний, "
+                 QStringLiteral("брокер %1 доступен, публикация в %2; в очереди %3, "
                                 "отброшено %4")
-                     .arg(broker::urlText(url), prefix)
-                     .arg(publisher->queued())
-                     .arg(publisher->dropped()));
+                     .arg(broker::urlText(url), prefix, readingsText(publisher->queued()),
+                          readingsText(publisher->dropped())));
         away = false;
         everConnected = true;
     });
@@ -128,10 +128,9 @@ void MqttWatch::start(Context& context, SensorRegistry& registry)
     });
     connect(publisher.get(), &SitePublisher::dropping, this, [this] {
         tell(QStringLiteral("queue-full"),
-             QStringLiteral("очередь полна (%1 показаний): старейшие отбрасываются, "
-                            "отброшено %2")
-                 .arg(SitePublisher::defaultQueueLimit)
-                 .arg(publisher->dropped()));
+             QStringLiteral("очередь полна (%1): старейшие отбрасываются, отброшено %2")
+                 .arg(readingsText(SitePublisher::defaultQueueLimit),
+                      readingsText(publisher->dropped())));
     });
     QString why;
     if (!client->open(settings, &why)) {
@@ -145,9 +144,9 @@ void MqttWatch::start(Context& context, SensorRegistry& registry)
     readSettings();
 }
 
-void MqttWatch::add(const Reading& reading, const DeviceVEL_DUO300& dev)
+void MqttWatch::add(const Reading& reading, const DeviceVEL_DUO300& dev, const QString& failure)
 {
-    publisher->add(reading, dev);
+    publisher->add(reading, dev, failure);
     const int row = registry->find(reading.addr, reading.baudrate);
     if (!reading.ok() || row < 0)
         return;
@@ -216,7 +215,13 @@ void MqttWatch::publishLine()
             line.sensors.append(sensor);
         }
     }
-    publisher->setLine(linefile::toJson(line));
+    publisher->setLine(linefile::toCompactJson(line));
+}
+
+void MqttWatch::setState(const QString& state, const QString& text, const QString& system)
+{
+    if (publisher)
+        publisher->setState(state, text, system);
 }
 
 void MqttWatch::finish()
@@ -224,11 +229,14 @@ void MqttWatch::finish()
     if (!publisher)
         return;
     if (refusedWith.isEmpty()) {
+        // Only a signal ends watching while the broker takes this client.
+        publisher->setState(QLatin1String(broker::linestate::stopping),
+                            QStringLiteral("завершение по сигналу"));
         // Long enough for a full queue on a broker that is there; a broker away is not awaited.
         if (!publisher->finish(10000) && publisher->queued() > 0)
-            tell(QStringLiteral("unsent"), QStringLiteral("брокеру %1 не отправлено %2 показаний")
-                                               .arg(broker::urlText(url))
-                                               .arg(publisher->queued()));
+            tell(QStringLiteral("unsent"),
+                 QStringLiteral("брокеру %1 не отправлено %2")
+                     .arg(broker::urlText(url), readingsText(publisher->queued())));
     }
     client->close();
 }

@@ -24,8 +24,13 @@ public:
     bool prepare(Context& context, int* code);
     // Reads the sensors' settings for the line file and starts connecting; after open.
     void start(Context& context, SensorRegistry& registry);
-    // Called with every reading of the poller.
-    void add(const Reading& reading, const DeviceVEL_DUO300& dev);
+    // Called with every reading of the poller; failure, when given, is why it failed.
+    void add(const Reading& reading, const DeviceVEL_DUO300& dev,
+             const QString& failure = QString());
+    // What the line is doing, for PREFIX/state (a broker::linestate name); nothing before
+    // start().
+    void setState(const QString& state, const QString& text = QString(),
+                  const QString& system = QString());
     // True while settings wait to be read: the poller yields to them.
     bool busy() const { return !unread.isEmpty(); }
     // "offline", the queue sent while the broker is there; then the connection closes.

@@ -113,17 +113,24 @@ Job prepareScan(Context& context, int* code)
         for (const QString& speed : speeds) {
             if (!listedSpeed(speed.toInt()))
                 return noJob(code,
-                             context.usage(QStringLiteral("--speeds: скорости %1 нет среди %2")
-                                               .arg(speed, speedsText())));
+                             context.refuse(QStringLiteral("--speeds: скорости %1 нет среди %2")
+                                                .arg(speed, speedsText())));
         }
     }
-    if (parser.isSet(QStringLiteral("addresses")) &&
-        !parseList(parser.value(QStringLiteral("addresses")), 1, fileAddressMax, &addresses))
-        return noJob(
-            code,
-            context.usage(
-                QStringLiteral("--addresses: ожидается список адресов от 1 до %1, например 1-5,7")
-                    .arg(fileAddressMax)));
+    if (parser.isSet(QStringLiteral("addresses"))) {
+        const QString given = parser.value(QStringLiteral("addresses"));
+        // A list of numbers is well formed; one outside the range is a value refused.
+        static const QRegularExpression listForm(QStringLiteral("^\\d+(-\\d+)?(,\\d+(-\\d+)?)*$"));
+        if (!listForm.match(QString(given).remove(QLatin1Char(' '))).hasMatch())
+            return noJob(code, context.usage(QStringLiteral("--addresses: ожидается список "
+                                                            "адресов от 1 до %1, например 1-5,7")
+                                                 .arg(fileAddressMax)));
+        if (!parseList(given, 1, fileAddressMax, &addresses))
+            return noJob(code, context.refuse(QStringLiteral("--addresses: «%1»: адреса - от 1 "
+                                                             "до %2, диапазоны - по возрастанию")
+                                                  .arg(given)
+                                                  .arg(fileAddressMax)));
+    }
     return [speeds, addresses](Context& context) { return scan(context, speeds, addresses); };
 }
 

@@ -250,6 +250,8 @@ bool Session::start(const QString& logPath, QString* why)
             return false;
         }
     }
+    // Requests and answers are text only for the log and -v.
+    client->setTrafficShown(verbose || log.isOpen());
     auto* endSignals = new EndSignals(this);
     connect(endSignals, &EndSignals::arrived, this, [this] {
         endedBySignal = true;

@@ -36,7 +36,13 @@ _velduo()
     case ${words[1]} in
         scan) own="--speeds --addresses" ;;
         write) own="--name --speed --setpoint" ;;
-        watch) own="--interval --csv --csv-style --mqtt --mqtt-topic --mqtt-user --mqtt-password-file --mqtt-cafile --mqtt-cert --mqtt-key --sparkplug --sparkplug-host" ;;
+        watch)
+            own="--interval --csv --csv-style --mqtt --mqtt-topic --mqtt-user --mqtt-password-file --mqtt-cafile --mqtt-cert --mqtt-key --sparkplug --sparkplug-host"
+            # Besides sensors, line files and the folders that may hold them.
+            if [[ $cur != -* ]]; then
+                COMPREPLY=($(compgen -f -X '!*.json' -- "$cur") $(compgen -d -- "$cur"))
+                return
+            fi ;;
         commission|report)
             own="--out --site --line --engineer"
             [[ ${words[1]} == commission ]] && own="$own --image --resume --report"

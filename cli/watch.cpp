@@ -4,13 +4,19 @@
 #include "cli/sensortext.h"
 #include "cli/sparkplugwatch.h"
 #include "codec/errortext.h"
+#include "codec/linefile.h"
 #include "codec/readings.h"
 #include "core/devices/registry.h"
+#include "core/link/portfailure.h"
 #include "core/ops/linepoller.h"
 #include "core/sensor/format.h"
 
 #include <QDateTime>
 #include <QEventLoop>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QTimer>
 
 namespace {
 
@@ -27,6 +33,92 @@ struct Watch
     SparkplugWatch sparkplug;
 };
 
+// How often a port that is gone is tried again, as the window tries it.
+constexpr int portRetryMs = 1000;
+
+// The port as watch sees it: a port that cannot be used is one event on stderr, and tried
+// again once a second until it opens; then polling goes on by itself.
+class PortWatch : public QObject
+{
+public:
+    PortWatch(Context& context, SensorRegistry& registry, MqttWatch* mqtt)
+        : context(context), registry(registry), mqtt(mqtt)
+    {
+        LineClient& line = context.session->line();
+        connect(&line, &LineClient::portFault, this, [this](int fault, const QString& system) {
+            lost(pollingPortFaultText(PortFault(fault), system), system);
+        });
+        connect(&line, &LineClient::portReady, this, [this] { back(); });
+        retry.setInterval(portRetryMs);
+        connect(&retry, &QTimer::timeout, this, &PortWatch::tryAgain);
+    }
+
+    bool down() const { return isDown; }
+    // The reason a poll failed meanwhile; empty while the port is open.
+    QString failure() const
+    {
+        // Its first sentence, the fault without what to do: every such poll repeats it.
+        return isDown ? text.section(QStringLiteral(". "), 0, 0) + QLatin1Char('.') : QString();
+    }
+
+private:
+    void lost(const QString& reason, const QString& system)
+    {
+        // A port tried again gives the same fault every time: told once, unless it changes.
+        if (isDown && reason == text)
+            return;
+        isDown = true;
+        text = reason;
+        tell(QStringLiteral("port-lost"), reason, system);
+        mqtt->setState(QLatin1String(broker::linestate::portLost), reason, system);
+        retry.start();
+    }
+
+    void back()
+    {
+        if (!isDown)
+            return;
+        isDown = false;
+        retry.stop();
+        tell(QStringLiteral("port-back"), QStringLiteral("Порт снова открыт, опрос продолжается."),
+             QString());
+        mqtt->setState(QLatin1String(broker::linestate::polling));
+    }
+
+    void tryAgain()
+    {
+        LineClient& line = context.session->line();
+        // Only between exchanges; the poller re-opens the port for each speed besides.
+        if (!isDown || line.waiting() || line.ending())
+            return;
+        line.open(context.session->port(),
+                  line.baudrate() > 0 ? line.baudrate() : registry[0].baudrate);
+    }
+
+    void tell(const QString& event, const QString& reason, const QString& system)
+    {
+        const QString port = context.session->port();
+        if (context.json) {
+            QJsonObject object{{QStringLiteral("event"), event},
+                               {QStringLiteral("port"), port},
+                               {QStringLiteral("text"), reason}};
+            if (!system.isEmpty())
+                object.insert(QStringLiteral("system"), system);
+            printErr(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) +
+                     QLatin1Char('\n'));
+        } else {
+            printErr(QStringLiteral("velduo: Порт %1: %2\n").arg(port, reason));
+        }
+    }
+
+    Context& context;
+    SensorRegistry& registry;
+    MqttWatch* mqtt;
+    QTimer retry;
+    bool isDown = false;
+    QString text;
+};
+
 int watch(Context& context, Watch& given)
 {
     Session& session = *context.session;
@@ -36,18 +128,19 @@ int watch(Context& context, Watch& given)
     const bool publishing = given.publishing;
     const bool csv = given.csv;
     const double interval = given.interval;
+    PortWatch port(context, registry, mqtt);
     if (sparkplug)
         sparkplug->start(context, registry, mqtt->brokerSettings(), mqtt->brokerUrl());
     else if (publishing)
         mqtt->start(context, registry);
     if (csv && !context.json) {
         // The name column is the sensor's own: read once, before the polls; a sensor silent
-        // now keeps it empty.
-        for (int row = 0; row < registry.size(); ++row) {
+        // now, or on a port that is gone, keeps it empty.
+        for (int row = 0; row < registry.size() && !port.down(); ++row) {
             DeviceVEL_DUO300* dev = &registry[row];
             session.useSpeed(dev->baudrate);
             const ops::Result read = ops::ReadSettings(session.line(), session.host()).run(dev, 1);
-            if (read.kind == ops::Result::Ending || session.ended() || session.portFailed())
+            if (read.kind == ops::Result::Ending || session.ended())
                 return context.report(read, sensorText(dev->addr, dev->baudrate));
         }
         printOut(csv::header(given.csvStyle) + QLatin1Char('\n'));
@@ -59,24 +152,22 @@ int watch(Context& context, Watch& given)
     poller.setRoundInterval(int(interval * 1000));
     poller.setBusy([mqtt, sparkplug] { return sparkplug ? sparkplug->busy() : mqtt->busy(); });
     QEventLoop loop;
-    ops::Result last;
-    QString lastSensor;
     QObject::connect(&session, &Session::ending, &loop, &QEventLoop::quit);
     QObject::connect(mqtt, &MqttWatch::refused, &loop, &QEventLoop::quit);
     QObject::connect(&given.sparkplug, &SparkplugWatch::refused, &loop, &QEventLoop::quit);
     QObject::connect(&poller, &LinePoller::reading, &loop, [&](const Reading& reading) {
         const DeviceVEL_DUO300& dev = registry[registry.find(reading.addr, reading.baudrate)];
-        lastSensor = sensorText(reading.addr, reading.baudrate);
-        last = reading.ok()
-                   ? ops::Result::success()
-                   : ops::Result::failed(reading.error, QString(), errorTextFor(reading.error));
+        // While the port is gone a poll fails for that reason, whatever its code says.
+        const QString failure = reading.ok() ? QString() : port.failure();
+        const QString failureText = failure.isEmpty() ? errorTextFor(reading.error) : failure;
         if (sparkplug)
             sparkplug->add(reading, dev);
         else if (publishing)
-            mqtt->add(reading, dev);
-        if (sparkplug && session.portFailed())
+            mqtt->add(reading, dev, failure);
+        // Every device dies with the port; births come back with the next answers.
+        if (sparkplug && port.down())
             sparkplug->portLost();
-        if (session.ended() || session.portFailed()) {
+        if (session.ended()) {
             loop.quit();
             return;
         }
@@ -92,7 +183,7 @@ int watch(Context& context, Watch& given)
                 object.insert(QStringLiteral("type"), dev.param.sensorType);
                 object = withLiveValues(object, dev.param);
             } else {
-                object.insert(QStringLiteral("text"), errorTextFor(error));
+                object.insert(QStringLiteral("text"), failureText);
             }
             context.result(QString(), object);
         } else if (csv) {
@@ -109,12 +200,14 @@ int watch(Context& context, Watch& given)
                          : QStringLiteral("%1 %2 ошибка %3: %4\n")
                                .arg(time, who)
                                .arg(error)
-                               .arg(errorTextFor(error)));
+                               .arg(failureText));
         }
     });
     poller.start(session.port());
     const auto refusal = [&] { return sparkplug ? sparkplug->refusal() : mqtt->refusal(); };
-    // A signal may have come while the settings were read, before the loop could hear it.
+    // Only a signal or a broker's refusal ends it: a port that is gone is tried for as long as
+    // it runs. A signal may have come while the settings were read, before the loop could hear
+    // it.
     if (refusal().isEmpty() && !session.ended())
         loop.exec();
     poller.stop();
@@ -124,9 +217,43 @@ int watch(Context& context, Watch& given)
         mqtt->finish();
     if (!refusal().isEmpty())
         return context.brokerRefused(refusal());
-    if (session.ended())
-        return context.report(ops::Result::ending(), QString());
-    return context.report(last, lastSensor);
+    return context.report(ops::Result::ending(), QString());
+}
+
+// The sensors of a line file, added to the registry unless named already; false with *code
+// set after telling why. Its port is taken unless --port names one.
+bool addLineFile(Context& context, const QString& path, SensorRegistry* registry, QString* filePort,
+                 int* code)
+{
+    const linefile::ReadResult file = linefile::readFile(path, linefile::Mode::FileOrPlan);
+    if (!file.ok()) {
+        *code = context.refuse(QStringLiteral("файл линии «%1»: %2").arg(path, file.refusal));
+        return false;
+    }
+    for (int i = 0; i < file.line.sensors.size(); ++i) {
+        const linefile::Sensor& sensor = file.line.sensors.at(i);
+        if (!listedSpeed(sensor.speed)) {
+            *code = context.refuse(QStringLiteral("файл линии «%1», запись %2: скорости %3 нет "
+                                                  "среди %4")
+                                       .arg(path)
+                                       .arg(i + 1)
+                                       .arg(sensor.speed)
+                                       .arg(speedsText()));
+            return false;
+        }
+        if (registry->find(sensor.address, sensor.speed) < 0)
+            registry->add(recordFor(SensorArg{sensor.address, sensor.speed}));
+    }
+    if (context.parser->isSet(QStringLiteral("port")) || file.line.port.isEmpty())
+        return true;
+    if (!filePort->isEmpty() && *filePort != file.line.port) {
+        *code = context.usage(QStringLiteral("файлы линии называют разные порты (%1, %2): одна "
+                                             "линия - один порт, укажите --port")
+                                  .arg(*filePort, file.line.port));
+        return false;
+    }
+    *filePort = file.line.port;
+    return true;
 }
 
 } // namespace
@@ -136,13 +263,29 @@ Job prepareWatch(Context& context, int* code)
     if (context.args.isEmpty())
         return noJob(code, context.usage(QStringLiteral("не указан датчик")));
     auto prepared = std::make_shared<Watch>();
+    // A sensor is ADDRESS[@SPEED]; anything else names a line file.
+    static const QRegularExpression sensorForm(QStringLiteral("^\\d+(@\\d*)?$"));
+    QString filePort;
     for (const QString& text : context.args) {
+        if (!sensorForm.match(text).hasMatch() &&
+            (text.endsWith(QLatin1String(".json"), Qt::CaseInsensitive) ||
+             QFileInfo(text).isFile())) {
+            if (!addLineFile(context, text, &prepared->registry, &filePort, code))
+                return Job();
+            continue;
+        }
         SensorArg arg;
         QString why;
-        if (!parseSensor(text, &arg, &why))
-            return noJob(code, context.usage(why));
-        prepared->registry.add(recordFor(arg));
+        bool outOfRange = false;
+        if (!parseSensor(text, &arg, &why, &outOfRange))
+            return noJob(code, outOfRange ? context.refuse(why) : context.usage(why));
+        if (prepared->registry.find(arg.address, arg.speed) < 0)
+            prepared->registry.add(recordFor(arg));
     }
+    if (prepared->registry.size() == 0)
+        return noJob(code, context.refuse(QStringLiteral("в файлах линии нет датчиков")));
+    if (!filePort.isEmpty())
+        context.port = filePort;
     if (context.parser->isSet(QStringLiteral("interval"))) {
         bool ok = false;
         prepared->interval = context.parser->value(QStringLiteral("interval")).toDouble(&ok);
@@ -171,21 +314,33 @@ Job prepareWatch(Context& context, int* code)
 HelpPage watchHelp()
 {
     return {
-        "опрос датчиков до Ctrl-C",
-        "velduo watch SENSOR... [--interval S] [--csv] [--csv-style STYLE] [--json]\n"
+        "опрос датчиков до Ctrl-C или SIGTERM",
+        "velduo watch SENSOR|LINE.json... [--interval S] [--csv] [--csv-style STYLE] [--json]\n"
         "    [--mqtt URL [--mqtt-topic PREFIX] [--mqtt-user NAME] [--mqtt-password-file FILE]\n"
         "    [--mqtt-cafile FILE] [--mqtt-cert FILE --mqtt-key FILE]\n"
         "    [--sparkplug GROUP[/NODE] [--sparkplug-host HOST_ID]]]",
         "Опрашивает датчики по очереди и выводит строку на каждое чтение с меткой\n"
-        "времени (или строку CSV, или объект JSON на строке), пока не нажат Ctrl-C.\n"
-        "Датчики одной скорости опрашиваются подряд: порт открывается заново только\n"
-        "при смене скорости.\n"
+        "времени (или строку CSV, или объект JSON на строке), пока не нажат Ctrl-C\n"
+        "или не пришёл SIGTERM. Датчики одной скорости опрашиваются подряд: порт\n"
+        "открывается заново только при смене скорости.\n"
+        "LINE.json - файл линии (от scan, commission или окна): его датчики\n"
+        "опрашиваются вместе с заданными АДРЕС@СКОРОСТЬ, а его порт берётся, если не\n"
+        "задан --port. Порт лучше называть по /dev/serial/by-id/...: это имя остаётся\n"
+        "прежним, когда адаптер возвращается под другим номером ttyUSB.\n"
+        "Потерянный порт (адаптер отключён, не найден, занят) не завершает опрос: об\n"
+        "этом одна строка на stderr (с --json - объект, event port-lost, затем\n"
+        "port-back), порт проверяется раз в секунду, опрос возобновляется сам, а\n"
+        "чтения тем временем выводятся неудавшимися, с причиной. watch завершается\n"
+        "только сигналом (код 130) или отказом брокера (код 6).\n"
         "С --mqtt каждое чтение публикуется и брокеру MQTT (темы и данные - в README):\n"
-        "PREFIX/status, PREFIX/line, PREFIX/sensor/АДРЕС (сохраняемые) и\n"
-        "PREFIX/reading/АДРЕС (QoS 1, с порядковым номером). Пока брокер недоступен,\n"
-        "показания ждут в очереди (час полной линии), затем уходят по порядку. Только\n"
-        "публикация: ничто от брокера не попадает на линию. Пароль - из переменной\n"
-        "VELDUO_MQTT_PASSWORD или файла, никогда из командной строки.\n"
+        "PREFIX/status, PREFIX/state (что делает линия: polling, port-lost, stopping),\n"
+        "PREFIX/line, PREFIX/sensor/АДРЕС (сохраняемые) и PREFIX/reading/АДРЕС\n"
+        "(QoS 1, с порядковым номером). Пока брокер недоступен, показания ждут в\n"
+        "очереди (час полной линии), затем уходят по порядку; по SIGTERM уходят\n"
+        "offline и очередь. Только публикация: ничто от брокера не попадает на линию.\n"
+        "Пароль - из переменной VELDUO_MQTT_PASSWORD или файла, никогда из командной\n"
+        "строки. Как службу systemd watch запускает velduo-watch@ЛИНИЯ.service с\n"
+        "настройками из /etc/velduo/ЛИНИЯ.conf (см. README).\n"
         "С --sparkplug вместо этих тем линия публикуется узлом Sparkplug B 3.0:\n"
         "spBv1.0/GROUP/NBIRTH|NDEATH/NODE и DBIRTH|DDATA|DDEATH/NODE/sNN, датчик -\n"
         "устройство (метрики в README). Включён один из двух контрактов: либо темы\n"
@@ -243,6 +398,7 @@ HelpPage watchHelp()
                                QStringLiteral("HOST_ID")),
         },
         "    velduo watch 1@9600 2@38400 --interval 0.5\n    velduo watch 5@9600 --csv > log.csv\n"
+        "    velduo watch line2.json 7@9600 --port /dev/serial/by-id/usb-FTDI_X-port0\n"
         "    velduo watch 5@9600 --csv-style semicolon > log.csv\n"
         "    velduo watch 1@9600 2@9600 --mqtt mqtts://broker.local --mqtt-cafile ca.pem \\\n"
         "        --mqtt-user line7 --mqtt-password-file /etc/velduo/password\n"

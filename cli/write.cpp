@@ -147,11 +147,11 @@ Job prepareWrite(Context& context, int* code)
         setpoint.toInt(&setpointOk);
     if (!speedOk)
         return noJob(code, context.usage(QStringLiteral("--speed: ожидается число")));
-    // A speed no sensor can have is a wrong command line, as in SENSOR and --speeds.
+    // A speed no sensor can have is a value refused, as in SENSOR and --speeds.
     if (change.newSpeed && !listedSpeed(speed))
         return noJob(
             code,
-            context.usage(
+            context.refuse(
                 QStringLiteral("--speed: скорости %1 нет среди %2").arg(speed).arg(speedsText())));
     if (!setpointOk)
         return noJob(code, context.usage(QStringLiteral("--setpoint: ожидается целое число")));
@@ -185,11 +185,11 @@ Job prepareSetAddress(Context& context, int* code)
         return noJob(
             code,
             context.usage(QStringLiteral("новый адрес «%1» не число").arg(context.args.at(1))));
-    // A value the sensor cannot take is a fault of the command line, told before the port.
+    // A value the sensor cannot take is refused before the port.
     if (newAddress < 1 || newAddress > addressMax)
-        return noJob(code, context.usage(QStringLiteral("новый адрес %1 вне диапазона от 1 до %2")
-                                             .arg(newAddress)
-                                             .arg(addressMax)));
+        return noJob(code, context.refuse(QStringLiteral("новый адрес %1 вне диапазона от 1 до %2")
+                                              .arg(newAddress)
+                                              .arg(addressMax)));
     return
         [sensor, newAddress](Context& context) { return setAddress(context, sensor, newAddress); };
 }

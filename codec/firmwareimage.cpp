@@ -1,6 +1,7 @@
 #include "codec/firmwareimage.h"
 
 #include "codec/blocks.h"
+#include "codec/plural.h"
 
 #include <QFile>
 #include <QtEndian>
@@ -34,10 +35,8 @@ namespace {
 
 QString tooLarge(const QString& name, qint64 size)
 {
-    return QStringLiteral("Файл %1 слишком велик: %2 байт, допустимо не более %3 байт.")
-        .arg(name)
-        .arg(size)
-        .arg(areaSize);
+    return QStringLiteral("Файл %1 слишком велик: %2, допустимо не более %3.")
+        .arg(name, bytesText(size), bytesText(areaSize));
 }
 
 } // namespace

@@ -524,6 +524,32 @@ QByteArray toJson(const Line& line)
     return objectText(members, 0) + "\n";
 }
 
+QByteArray toCompactJson(const Line& line)
+{
+    // The indented document without the white space between its tokens; strings keep theirs
+    // (JSON strings hold no raw white space but the space itself).
+    const QByteArray indented = toJson(line);
+    QByteArray compact;
+    compact.reserve(indented.size());
+    bool inString = false;
+    for (int i = 0; i < indented.size(); ++i) {
+        const char c = indented.at(i);
+        if (inString) {
+            compact.append(c);
+            if (c == '\\' && i + 1 < indented.size())
+                compact.append(indented.at(++i));
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+            compact.append(c);
+        } else if (c != ' ' && c != '\n') {
+            compact.append(c);
+        }
+    }
+    return compact;
+}
+
 QString save(const Line& line, const QString& path)
 {
     QSaveFile file(path);

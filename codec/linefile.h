@@ -78,6 +78,9 @@ ReadResult readFile(const QString& path, Mode mode);
 // Indented JSON, known keys in a fixed order, unknown keys after them (at the top, before the
 // long list of sensors).
 QByteArray toJson(const Line& line);
+// The same document on one line, the keys in the same order: for a broker, where every payload
+// is compact.
+QByteArray toCompactJson(const Line& line);
 
 // Writes the file atomically: on failure the old file stays whole. Returns why the file could
 // not be written, empty when it was.

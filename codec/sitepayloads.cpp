@@ -17,25 +17,31 @@ QString utcText(qint64 msecs)
     return QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC).toString(Qt::ISODateWithMs);
 }
 
+// The values of an answer, shared by the reading and the state.
+void insertValues(QJsonObject& object, const Reading& answer)
+{
+    const double value = answer.value();
+    object.insert(QStringLiteral("type"), answer.sensorType);
+    object.insert(QStringLiteral("measure"),
+                  std::isnan(value) ? QJsonValue(QJsonValue::Null) : QJsonValue(value));
+    object.insert(QStringLiteral("unit"), unitOf(answer.sensorType));
+    object.insert(QStringLiteral("adc"), answer.adc);
+    object.insert(QStringLiteral("coil"), answer.coil);
+}
+
 // What a reading says, shared by both payloads.
-QJsonObject readingObject(const Reading& reading)
+QJsonObject readingObject(const Reading& reading, const QString& failure)
 {
     QJsonObject object{{QStringLiteral("v"), payloadVersion},
                        {QStringLiteral("address"), reading.addr},
                        {QStringLiteral("speed"), reading.baudrate},
                        {QStringLiteral("readAt"), utcText(reading.msecs)},
                        {QStringLiteral("error"), reading.error}};
-    if (reading.ok()) {
-        const double value = reading.value();
-        object.insert(QStringLiteral("type"), reading.sensorType);
-        object.insert(QStringLiteral("measure"),
-                      std::isnan(value) ? QJsonValue(QJsonValue::Null) : QJsonValue(value));
-        object.insert(QStringLiteral("unit"), unitOf(reading.sensorType));
-        object.insert(QStringLiteral("adc"), reading.adc);
-        object.insert(QStringLiteral("coil"), reading.coil);
-    } else {
-        object.insert(QStringLiteral("text"), errorTextFor(reading.error));
-    }
+    if (reading.ok())
+        insertValues(object, reading);
+    else
+        object.insert(QStringLiteral("text"),
+                      failure.isEmpty() ? errorTextFor(reading.error) : failure);
     return object;
 }
 
@@ -70,6 +76,45 @@ bool flatObject(const QByteArray& payload)
         } else if (c == '[' || (c == '{' && ++opened > 1)) {
             return false;
         }
+    }
+    return true;
+}
+
+// The values of an answer, as insertValues() writes them; false with the key at fault.
+bool parseValues(const QJsonObject& object, Reading* reading, const char** bad)
+{
+    double number = 0;
+    if (!wholeIn(object.value(QLatin1String("type")), 0, 65535, &number)) {
+        *bad = "type";
+        return false;
+    }
+    reading->sensorType = quint16(number);
+    const QJsonValue measure = object.value(QLatin1String("measure"));
+    // Stored as the parameters block gives it: volts, or hundredths of a degree.
+    const int typeScale = sensorTraits(sensorTypeOf(reading->sensorType)).scale;
+    const double scale = typeScale ? typeScale : 1.0;
+    *bad = "measure";
+    if (typeScale) {
+        if (!measure.isDouble())
+            return false;
+        const double raw = std::round(measure.toDouble() * scale);
+        if (!(raw >= -32768 && raw <= 32767) ||
+            (scale == 1.0 && std::floor(measure.toDouble()) != measure.toDouble()))
+            return false;
+        reading->measure = qint16(raw);
+    } else if (!measure.isNull()) {
+        return false;
+    }
+    *bad = "adc";
+    if (!wholeIn(object.value(QLatin1String("adc")), 0, 65535, &number))
+        return false;
+    reading->adc = quint16(number);
+    // Publishers before the coil was published leave it out.
+    if (object.contains(QLatin1String("coil"))) {
+        *bad = "coil";
+        if (!wholeIn(object.value(QLatin1String("coil")), 0, 255, &number))
+            return false;
+        reading->coil = quint8(number);
     }
     return true;
 }
@@ -112,33 +157,9 @@ bool parseCommon(const QByteArray& payload, QJsonObject* object, SensorReport* r
     reading.error = qint32(number);
     SensorReport result;
     if (reading.ok()) {
-        if (!wholeIn(object->value(QLatin1String("type")), 0, 65535, &number))
-            return refuse("type");
-        reading.sensorType = quint16(number);
-        const QJsonValue measure = object->value(QLatin1String("measure"));
-        // Stored as the parameters block gives it: volts, or hundredths of a degree.
-        const int typeScale = sensorTraits(sensorTypeOf(reading.sensorType)).scale;
-        const double scale = typeScale ? typeScale : 1.0;
-        if (typeScale) {
-            if (!measure.isDouble())
-                return refuse("measure");
-            const double raw = std::round(measure.toDouble() * scale);
-            if (!(raw >= -32768 && raw <= 32767) ||
-                (scale == 1.0 && std::floor(measure.toDouble()) != measure.toDouble()))
-                return refuse("measure");
-            reading.measure = qint16(raw);
-        } else if (!measure.isNull()) {
-            return refuse("measure");
-        }
-        if (!wholeIn(object->value(QLatin1String("adc")), 0, 65535, &number))
-            return refuse("adc");
-        reading.adc = quint16(number);
-        // Publishers before the coil was published leave it out.
-        if (object->contains(QLatin1String("coil"))) {
-            if (!wholeIn(object->value(QLatin1String("coil")), 0, 255, &number))
-                return refuse("coil");
-            reading.coil = quint8(number);
-        }
+        const char* bad = nullptr;
+        if (!parseValues(*object, &reading, &bad))
+            return refuse(bad);
     } else {
         const QJsonValue text = object->value(QLatin1String("text"));
         if (!text.isUndefined() && !text.isString())
@@ -207,6 +228,20 @@ bool parseSensorPayload(const QByteArray& payload, SensorReport* report, QString
             return refuse("version");
         result.version = version.toString();
     }
+    // After a failure, what the sensor answered last, when it answered before.
+    if (!result.reading.ok() && object.contains(QLatin1String("answeredAt"))) {
+        Reading answer = result.reading;
+        answer.error = 0;
+        const QDateTime at = QDateTime::fromString(
+            object.value(QLatin1String("answeredAt")).toString(), Qt::ISODateWithMs);
+        if (!at.isValid())
+            return refuse("answeredAt");
+        answer.msecs = at.toMSecsSinceEpoch();
+        const char* bad = nullptr;
+        if (!parseValues(object, &answer, &bad))
+            return refuse(bad);
+        result.lastAnswer = answer;
+    }
     if (!wholeIn(object.value(QLatin1String("dropped")), 0, 9007199254740991.0, &number))
         return refuse("dropped");
     result.dropped = qint64(number);
@@ -219,16 +254,22 @@ QString unitOf(int sensorType)
     return sensorTraits(sensorTypeOf(quint16(sensorType))).payloadUnit;
 }
 
-QByteArray readingPayload(const Reading& reading, quint64 seq)
+QByteArray readingPayload(const Reading& reading, quint64 seq, const QString& failure)
 {
-    QJsonObject object = readingObject(reading);
+    QJsonObject object = readingObject(reading, failure);
     object.insert(QStringLiteral("seq"), qint64(seq));
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
-QByteArray sensorPayload(const DeviceVEL_DUO300& dev, const Reading& reading, qint64 dropped)
+QByteArray sensorPayload(const DeviceVEL_DUO300& dev, const Reading& reading, qint64 dropped,
+                         const Reading& lastAnswer, const QString& failure)
 {
-    QJsonObject object = readingObject(reading);
+    QJsonObject object = readingObject(reading, failure);
+    if (!reading.ok() && lastAnswer.msecs != 0 && lastAnswer.ok())
+        insertValues(object, lastAnswer);
+    if (reading.ok() || (lastAnswer.msecs != 0 && lastAnswer.ok()))
+        object.insert(QStringLiteral("answeredAt"),
+                      utcText(reading.ok() ? reading.msecs : lastAnswer.msecs));
     if (dev.ustRead) {
         object.insert(QStringLiteral("name"), nameText(dev.ust));
         object.insert(QStringLiteral("setpoint"), int(dev.ust.threshold));
@@ -240,6 +281,25 @@ QByteArray sensorPayload(const DeviceVEL_DUO300& dev, const Reading& reading, qi
         object.insert(QStringLiteral("version"), versionText(param));
     }
     object.insert(QStringLiteral("dropped"), dropped);
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+QString stateTopic(const QString& prefix)
+{
+    return prefix + QStringLiteral("/state");
+}
+
+QByteArray statePayload(const LineState& state, int queued, qint64 dropped)
+{
+    QJsonObject object{{QStringLiteral("v"), payloadVersion},
+                       {QStringLiteral("state"), state.state},
+                       {QStringLiteral("since"), utcText(state.since)},
+                       {QStringLiteral("queued"), queued},
+                       {QStringLiteral("dropped"), dropped}};
+    if (!state.text.isEmpty())
+        object.insert(QStringLiteral("text"), state.text);
+    if (!state.system.isEmpty())
+        object.insert(QStringLiteral("system"), state.system);
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "codec/readings.h"
 #include "codec/device.h"
+#include "codec/readings.h"
 
 #include <QByteArray>
 #include <optional>
@@ -17,13 +17,39 @@ constexpr int payloadVersion = 1;
 QString unitOf(int sensorType);
 
 // One reading: its per-process sequence number (a QoS-1 duplicate repeats it), when the poll
-// ended, the sensor, and either its values or the poll's error code and text.
-QByteArray readingPayload(const Reading& reading, quint64 seq);
+// ended, the sensor, and either its values or the poll's error code and text. A failure's
+// text is the error code's own unless one is given (the port lost, with its reason).
+QByteArray readingPayload(const Reading& reading, quint64 seq, const QString& failure = QString());
 
 // The sensor's latest state: the reading, with what its record knows besides (name and
 // setpoint once its settings were read, operating time and version from its last good poll),
-// and how many readings the queue has dropped so far.
-QByteArray sensorPayload(const DeviceVEL_DUO300& dev, const Reading& reading, qint64 dropped);
+// and how many readings the queue has dropped so far. The values of its last answer
+// (lastAnswer, when msecs is not 0) stay in it with their time, answeredAt, after a failed
+// poll too, so that a reader that comes then still sees what the sensor is and what it last
+// measured; `error` tells a value from a failure.
+QByteArray sensorPayload(const DeviceVEL_DUO300& dev, const Reading& reading, qint64 dropped,
+                         const Reading& lastAnswer = Reading(), const QString& failure = QString());
+
+// What a line is doing, retained on PREFIX/state, so that a subscriber can tell why a line is
+// silent. `state` is one of the names below (a publisher may add others: readers show any
+// name), `since` when it was entered.
+namespace linestate {
+constexpr char polling[] = "polling";    // the port is open and the sensors are polled
+constexpr char portLost[] = "port-lost"; // the port is gone; it is tried again once a second
+constexpr char stopping[] = "stopping";  // a signal ends the publisher: offline follows
+} // namespace linestate
+
+struct LineState
+{
+    QString state;
+    qint64 since = 0; // ms since the epoch
+    QString text;     // what it means, in Russian; empty for polling
+    QString system;   // the system's own words for it, when it gave any
+};
+
+QString stateTopic(const QString& prefix);
+// With the queue as it stands when the state is published: readings waiting and dropped.
+QByteArray statePayload(const LineState& state, int queued, qint64 dropped);
 
 // What a subscriber reads back from a reading or a sensor's state. Everything comes from the
 // network, so each field is checked against what the writers above can give.
@@ -37,6 +63,9 @@ struct SensorReport
     std::optional<int> setpoint;
     std::optional<qint64> workTime;
     std::optional<QString> version;
+    // A failed poll's state: the sensor's last answer (its time and values), when it
+    // answered before.
+    std::optional<Reading> lastAnswer;
     qint64 dropped = 0;
 };
 // False with the reason when the payload is not one of this version's.

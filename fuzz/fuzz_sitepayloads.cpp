@@ -49,6 +49,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (broker::parseSensorPayload(bytes, &report, &why)) {
         checkAccepted(report);
         FUZZ_CHECK(report.dropped >= 0);
+        // Only a failed poll's state carries the last answer, and that one answered.
+        FUZZ_CHECK(!report.lastAnswer || (!report.reading.ok() && report.lastAnswer->ok() &&
+                                          report.lastAnswer->addr == report.reading.addr));
     } else {
         FUZZ_CHECK(!why.isEmpty());
     }

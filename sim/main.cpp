@@ -102,10 +102,16 @@ int main(int argc, char** argv)
         QStringLiteral("The published Modbus RTU framing instead of the sensors' own: the CRC "
                        "low byte first, and function 0x10 with its byte count, so that a common "
                        "Modbus master can talk to the bus."));
+    const QCommandLineOption linkOption(
+        QStringLiteral("link"),
+        QStringLiteral("A symbolic link at PATH names the terminal, as /dev/serial/by-id names an "
+                       "adapter: a simulator started again with the same link stands for the "
+                       "adapter plugged in again. Removed when the simulator ends."),
+        QStringLiteral("PATH"));
     const QCommandLineOption verboseOption(
         QStringLiteral("verbose"), QStringLiteral("Print every request in hexadecimal on stderr."));
     parser.addOptions({help, sensorOption, factoryOption, lineOption, wireTimeOption,
-                       standardOption, verboseOption});
+                       standardOption, linkOption, verboseOption});
 
     auto usageError = [&](const QString& message) {
         std::fprintf(stderr, "%s: %s\n\n%s", argv[0], message.toLocal8Bit().constData(),
@@ -153,7 +159,7 @@ int main(int argc, char** argv)
     bus.setRequestWireTime(parser.isSet(wireTimeOption));
     bus.setStandardFraming(parser.isSet(standardOption));
     QString error;
-    if (!bus.open(&error)) {
+    if (!bus.open(&error, parser.value(linkOption))) {
         std::fprintf(stderr, "%s: %s\n", argv[0], error.toLocal8Bit().constData());
         return 1;
     }

@@ -243,8 +243,13 @@ void SiteMonitor::take(const QString& topic, const QByteArray& payload, bool ret
         SiteSensor* sensor = sensorOf(line, reading.addr, reading.baudrate);
         if (!sensor)
             return;
-        if (reading.msecs >= sensor->lastAt)
+        if (reading.msecs >= sensor->lastAt) {
+            // A failed poll's state brings the sensor's last answer along: a view that opens
+            // then still shows what the sensor is and how old its value is.
+            if (report.lastAnswer && report.lastAnswer->msecs > sensor->answeredAt)
+                apply(*sensor, *report.lastAnswer, QString());
             apply(*sensor, reading, report.text);
+        }
         if (report.name)
             sensor->name = *report.name;
         if (report.version)

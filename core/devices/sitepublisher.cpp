@@ -2,6 +2,7 @@
 #include "codec/brokerurl.h"
 #include "codec/sitepayloads.h"
 
+#include <QDateTime>
 #include <QEventLoop>
 #include <QTimer>
 
@@ -12,6 +13,9 @@ SitePublisher::SitePublisher(MqttClient& client, const QString& prefix, int queu
     connect(&client, &MqttClient::connected, this, &SitePublisher::connected);
     connect(&client, &MqttClient::delivered, this, &SitePublisher::delivered);
     retained.insert(broker::statusTopic(prefix), QByteArrayLiteral("online"));
+    current.state = QLatin1String(broker::linestate::polling);
+    current.since = QDateTime::currentMSecsSinceEpoch();
+    retained.insert(broker::stateTopic(prefix), broker::statePayload(current, 0, 0));
 }
 
 void SitePublisher::setLine(const QByteArray& lineJson)
@@ -19,9 +23,9 @@ void SitePublisher::setLine(const QByteArray& lineJson)
     setRetained(broker::lineTopic(prefix), lineJson);
 }
 
-void SitePublisher::add(const Reading& reading, const DeviceVEL_DUO300& dev)
+void SitePublisher::add(const Reading& reading, const DeviceVEL_DUO300& dev, const QString& failure)
 {
-    queue.push_back({reading, ++seq, -1, false});
+    queue.push_back({reading, reading.ok() ? QString() : failure, ++seq, -1, false});
     if (int(queue.size()) > limit) {
         // The oldest waiting reading goes; those with the library are on their way already.
         if (handed < int(queue.size())) {
@@ -30,12 +34,29 @@ void SitePublisher::add(const Reading& reading, const DeviceVEL_DUO300& dev)
             if (!droppingReported) {
                 droppingReported = true;
                 emit dropping();
+                publishState();
             }
         }
     }
+    Reading& lastAnswer = lastAnswers[qMakePair(reading.addr, reading.baudrate)];
+    if (reading.ok())
+        lastAnswer = reading;
     setRetained(broker::sensorTopic(prefix, reading.addr),
-                broker::sensorPayload(dev, reading, droppedCount));
+                broker::sensorPayload(dev, reading, droppedCount, lastAnswer, failure));
     pump();
+}
+
+void SitePublisher::setState(const QString& state, const QString& text, const QString& system)
+{
+    if (state == current.state && text == current.text)
+        return;
+    current = {state, QDateTime::currentMSecsSinceEpoch(), text, system};
+    publishState();
+}
+
+void SitePublisher::publishState()
+{
+    setRetained(broker::stateTopic(prefix), broker::statePayload(current, queued(), droppedCount));
 }
 
 bool SitePublisher::finish(int timeoutMs)
@@ -75,6 +96,9 @@ void SitePublisher::connected()
     }
     handed = 0;
     retainedInFlight.clear();
+    // The queue as it stands now, which is what a reader of the state wants after an outage.
+    retained.insert(broker::stateTopic(prefix),
+                    broker::statePayload(current, queued(), droppedCount));
     for (auto it = retained.cbegin(); it != retained.cend(); ++it) {
         const int id = client.publish(it.key(), it.value(), 1, true);
         if (id >= 0)
@@ -96,9 +120,9 @@ void SitePublisher::pump()
 {
     while (handed < int(queue.size()) && handed < inFlightMax && client.isConnected()) {
         Pending& pending = queue[size_t(handed)];
-        const int id =
-            client.publish(broker::readingTopic(prefix, pending.reading.addr),
-                           broker::readingPayload(pending.reading, pending.seq), 1, false);
+        const int id = client.publish(
+            broker::readingTopic(prefix, pending.reading.addr),
+            broker::readingPayload(pending.reading, pending.seq, pending.failure), 1, false);
         if (id < 0)
             return;
         pending.id = id;

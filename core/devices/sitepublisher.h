@@ -1,8 +1,9 @@
 #pragma once
 
-#include "core/devices/mqttclient.h"
-#include "codec/readings.h"
 #include "codec/device.h"
+#include "codec/readings.h"
+#include "codec/sitepayloads.h"
+#include "core/devices/mqttclient.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -30,8 +31,17 @@ public:
 
     // The line file, retained; again after every reconnect.
     void setLine(const QByteArray& lineJson);
-    // One poll: the sensor's state (retained) and the reading (queued, in order).
-    void add(const Reading& reading, const DeviceVEL_DUO300& dev);
+    // One poll: the sensor's state (retained) and the reading (queued, in order). A failed
+    // poll's text is its error code's own unless failure says more (the port lost); the state
+    // keeps the values of the sensor's last answer.
+    void add(const Reading& reading, const DeviceVEL_DUO300& dev,
+             const QString& failure = QString());
+    // What the line is doing (a broker::linestate name), retained on PREFIX/state with the
+    // queue as it stands; told again, with the queue then, after every reconnect. A state of
+    // the same name and text is not told again.
+    void setState(const QString& state, const QString& text = QString(),
+                  const QString& system = QString());
+    broker::LineState state() const { return current; }
     // "offline" on the status topic, then waits up to timeoutMs for the broker to acknowledge
     // it and every queued reading; true when all was acknowledged.
     bool finish(int timeoutMs);
@@ -50,6 +60,7 @@ private:
     void connected();
     void delivered(int id);
     void setRetained(const QString& topic, const QByteArray& payload);
+    void publishState();
     void pump();
     void checkDrained();
 
@@ -63,6 +74,7 @@ private:
     struct Pending
     {
         Reading reading;
+        QString failure; // the failed poll's own text, when the error code's says too little
         quint64 seq;
         int id; // -1 until handed to the library
         bool acknowledged;
@@ -73,4 +85,7 @@ private:
     // those the broker has yet to acknowledge.
     QMap<QString, QByteArray> retained;
     QHash<int, QString> retainedInFlight;
+    broker::LineState current;
+    // Each sensor's last answer, by address and speed: its state keeps it after a failure.
+    QHash<QPair<qint32, qint32>, Reading> lastAnswers;
 };

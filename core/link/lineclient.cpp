@@ -10,7 +10,7 @@ LineClient::LineClient(QObject* parent) : QObject(parent)
 {
     qRegisterMetaType<int*>("int*");
     workerThread = new QThread;
-    auto* worker = new ModBus;
+    worker = new ModBus;
     worker->moveToThread(workerThread);
     worker->port->moveToThread(workerThread);
 
@@ -197,6 +197,11 @@ void LineClient::reopen(const QString& name, int baudrate)
     QThread::msleep(50);
 }
 
+void LineClient::setTrafficShown(bool shown)
+{
+    worker->trafficShown = shown;
+}
+
 void LineClient::recoverLostPort(int baudrate)
 {
     // By its own name: a port list refreshed after the loss no longer shows it.
@@ -216,6 +221,7 @@ void LineClient::workerOpened(QString name)
     lost.clear();
     if (recovered)
         emit portOpened(name);
+    emit portReady(name);
 }
 
 bool LineClient::pause(int ms)

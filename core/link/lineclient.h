@@ -10,6 +10,7 @@
 
 class QEventLoop;
 class QThread;
+class ModBus;
 
 // The outcome of one request: the answer as it came, its error code, and whether the wait was
 // cut short because the program is ending (then nothing more may be sent or stored).
@@ -55,6 +56,9 @@ public:
     // carry it out. Without pacing, the same as open().
     void reopen(const QString& name, int baudrate);
     void setPacedReopen(bool paced) { pacedReopen = paced; }
+    // Whether requests and answers come as monitor lines (they do unless turned off); port
+    // events always do. A caller that shows and logs nothing saves their text and hand-over.
+    void setTrafficShown(bool shown);
     // The name and speed of the last opening; empty and 0 before the first.
     QString portName() const { return openName; }
     int baudrate() const { return openBaudrate; }
@@ -125,7 +129,10 @@ signals:
     // The same, by its kind (a PortFault) and the port's own message; comes just before it.
     void portFault(int fault, QString systemText);
     void portLost(QString name);
+    // A lost port is open again.
     void portOpened(QString name);
+    // Any opening of the port succeeded, the first or one after a fault.
+    void portReady(QString name);
     // The port sequence has started: whatever the port was open for before, it no longer is.
     void reopened();
 
@@ -144,6 +151,7 @@ private:
     void waitFor(const bool& done);
 
     QThread* workerThread = nullptr;
+    ModBus* worker = nullptr; // lives until the worker thread has stopped
     QEventLoop* waitLoop = nullptr;
     bool answerReady = false;
     QByteArray answer;

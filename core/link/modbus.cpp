@@ -203,7 +203,8 @@ void ModBus::quietLine()
         waitForLine(left);
     }
     if (!recvBuf.isEmpty()) {
-        emit outPort(GetTime() + QStringLiteral("| >> "), recvBuf);
+        if (trafficShown)
+            emit outPort(GetTime() + QStringLiteral("| >> "), recvBuf);
         recvBuf.clear();
     }
 }
@@ -225,7 +226,8 @@ qint64 ModBus::slotRecvTimerOut()
         answertiming::judge(nowUs() - lastActivityUs, recvBuf, expectedAnswerSize);
     switch (step.verdict) {
     case answertiming::Verdict::Done:
-        emit outPort(GetTime() + QStringLiteral("| >> "), recvBuf);
+        if (trafficShown)
+            emit outPort(GetTime() + QStringLiteral("| >> "), recvBuf);
         recvState = RECV_DONE;
         break;
     case answertiming::Verdict::NoAnswer:

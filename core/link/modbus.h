@@ -17,6 +17,8 @@ Q_DECLARE_METATYPE(int*)
 // The serial line worker. It lives in its own thread together with its port and talks to
 // the window only through signals. Every transaction blocks this thread's event loop for its
 // duration, so requests, settings changes and connect/disconnect never interleave.
+#include <atomic>
+
 class ModBus : public QObject
 {
     Q_OBJECT
@@ -37,6 +39,9 @@ public:
 
     // Not the worker's child: the owner moves it to the worker thread together with the worker.
     QSerialPort* port;
+    // Whether each request and answer is shown as a monitor line; port events always are. Off,
+    // an exchange costs no text and no hand-over to the owner's thread beyond its answer.
+    std::atomic<bool> trafficShown{true};
 
     struct Settings
     {

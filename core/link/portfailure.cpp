@@ -67,6 +67,27 @@ QString commandLinePortFaultText(PortFault fault, const QString& systemText)
     return portFaultText(fault, systemText);
 }
 
+QString pollingPortFaultText(PortFault fault, const QString& systemText)
+{
+    const QString resumes = QStringLiteral(" Порт проверяется раз в секунду, опрос возобновится "
+                                           "сам.");
+    switch (fault) {
+    case PortFault::Missing:
+        return QStringLiteral("Порт не найден: адаптер не подключён или имя порта неверно "
+                              "(порты системы перечисляет velduo ports).") +
+               resumes;
+    case PortFault::Busy:
+        return QStringLiteral("Порт занят другой программой.") + resumes;
+    case PortFault::Unplugged:
+        return QStringLiteral("Связь с портом потеряна: адаптер отключён.") + resumes;
+    case PortFault::NoPermission:
+    case PortFault::Rejected:
+    case PortFault::Other:
+        break;
+    }
+    return portFaultText(fault, systemText) + resumes;
+}
+
 #ifdef Q_OS_UNIX
 namespace {
 

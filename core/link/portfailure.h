@@ -23,6 +23,9 @@ PortFault openFault(QSerialPort::SerialPortError error, bool userMayAccess);
 QString portFaultText(PortFault fault, const QString& systemText);
 // The same for the command line: what to do in its own terms, with no window to click in.
 QString commandLinePortFaultText(PortFault fault, const QString& systemText);
+// The same for a command that keeps polling (velduo watch): the port is tried again once a
+// second, so what to do ends in polling by itself rather than in a new command.
+QString pollingPortFaultText(PortFault fault, const QString& systemText);
 
 // Whether this user may read and write the device behind a port name; true when the system
 // does not tell (the port's own open decides then).

@@ -1,4 +1,5 @@
 #include "codec/errortext.h"
+#include "codec/plural.h"
 #include "codec/rtu.h"
 #include "core/link/modbus.h"
 
@@ -49,7 +50,7 @@ void ModBus::transact(QByteArray request, int expectedSize, int attempNumber, in
         before_recv();
         WriteToPort(request);
         // A closed port sends nothing, and no request line pretends otherwise.
-        if (port->isOpen())
+        if (port->isOpen() && trafficShown)
             emit print(GetTime() + QStringLiteral("| << "), rtu::hexText(request));
         wait_answer();
         // What comes after the judgement belongs to no answer.
@@ -62,7 +63,7 @@ void ModBus::transact(QByteArray request, int expectedSize, int attempNumber, in
         if (error == rtu::NoError)
             break;
         // Two lines a second of the poll would soon push the loss line out of sight.
-        if (!portStillLost())
+        if (!portStillLost() && trafficShown)
             emit print(GetTime() + QStringLiteral("| << "), errorTextFor(error));
     }
     // Without any attempt the answer is empty and the code says "no answer", so that a
@@ -93,11 +94,10 @@ void ModBus::mb_write(quint8 addr, quint16 reg_addr, quint16 reg_count, QByteArr
     const int dataBytes = 2 * reg_count;
     if (data.size() < dataBytes) {
         emit print(GetTime() + QStringLiteral("| << "),
-                   QStringLiteral("Запись не отправлена: для %1 регистров нужно %2 байт данных, "
+                   QStringLiteral("Запись не отправлена: для регистров (%1) нужно %2 данных, "
                                   "передано %3")
                        .arg(reg_count)
-                       .arg(dataBytes)
-                       .arg(data.size()));
+                       .arg(bytesText(dataBytes), bytesText(data.size())));
         emit packetReady(QByteArray(), rtu::WrongLength);
         return;
     }

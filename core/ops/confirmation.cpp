@@ -1,4 +1,5 @@
 #include "core/ops/confirmation.h"
+#include "codec/plural.h"
 #include "core/sensor/format.h"
 
 #include <QDateTime>
@@ -20,11 +21,11 @@ QString nameClause(const DeviceVEL_DUO300& dev)
 QString reprogConfirmationText(const DeviceVEL_DUO300& dev, const QFileInfo& image)
 {
     return QStringLiteral("Датчик: адрес %1, скорость %2, %3, %4.\n"
-                          "Файл: %5, %6 байт, изменён %7.\n\n"
+                          "Файл: %5, %6, изменён %7.\n\n"
                           "Программа датчика будет стёрта и заменена программой из этого файла. "
                           "Продолжить?")
         .arg(QString::number(dev.addr), QString::number(dev.baudrate),
              sensorTypeText(dev.param.sensorType), nameClause(dev), image.fileName(),
-             QString::number(image.size()),
+             bytesText(image.size()),
              image.lastModified().toString(QStringLiteral("dd.MM.yyyy hh:mm:ss")));
 }

@@ -598,7 +598,7 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::newRow("unknown command") << QStringList{"bogus", "--json"};
         QTest::newRow("unknown option") << QStringList{"read", "1@9600", "--bogus", "--json"};
-        QTest::newRow("bad sensor") << QStringList{"read", "1@1234", "--json"};
+        QTest::newRow("sensor not in its form") << QStringList{"read", "1@96O0", "--json"};
     }
 
     void usageErrorInJson()
@@ -629,21 +629,45 @@ private slots:
             << int(OneSensor) << QStringList{"read", "2@9600", "--port", "%port"} << false << 1
             << "Датчик 2@9600 на порту %port: ошибка 6" << false;
         QTest::newRow("2 bad arguments")
-            << int(OneSensor) << QStringList{"read", "1@1234", "--port", "%port"} << false << 2
+            << int(OneSensor) << QStringList{"read", "1@96O0", "--port", "%port"} << false << 2
+            << "1@96O0" << false;
+        // A value outside what it may be is refused (4), whichever option or argument gives it.
+        QTest::newRow("4 speed no sensor can have, in SENSOR")
+            << int(OneSensor) << QStringList{"read", "1@1234", "--port", "%port"} << false << 4
             << "1234" << false;
+        QTest::newRow("4 address no sensor can have, in SENSOR")
+            << int(OneSensor) << QStringList{"info", "300@9600", "--port", "%port"} << false << 4
+            << "адрес вне диапазона" << false;
+        QTest::newRow("4 scan speed no sensor can have")
+            << int(OneSensor) << QStringList{"scan", "--speeds", "9600,12345", "--port", "%port"}
+            << false << 4 << "12345" << false;
+        QTest::newRow("4 scan address out of range")
+            << int(OneSensor) << QStringList{"scan", "--addresses", "1-300", "--port", "%port"}
+            << false << 4 << "1-300" << false;
+        QTest::newRow("2 scan addresses not a list")
+            << int(OneSensor) << QStringList{"scan", "--addresses", "1..3", "--port", "%port"}
+            << false << 2 << "--addresses" << false;
+        QTest::newRow("4 setpoint out of range")
+            << int(OneSensor)
+            << QStringList{"write", "1@9600", "--setpoint", "99999", "--port", "%port"} << false
+            << 4 << "должно быть от -30000 до 30000" << false;
         QTest::newRow("2 help for a command there is not")
             << int(OneSensor) << QStringList{"help", "bogus"} << false << 2 << "bogus" << false;
         QTest::newRow("2 unknown option, in Russian")
             << int(OneSensor) << QStringList{"read", "1@9600", "--bogus", "--port", "%port"}
             << false << 2 << "Неизвестный параметр «bogus»" << false;
-        QTest::newRow("2 speed no sensor can have")
+        QTest::newRow("4 speed no sensor can have")
             << int(OneSensor)
-            << QStringList{"write", "1@9600", "--speed", "9601", "--port", "%port"} << false << 2
-            << "9601" << false;
-        QTest::newRow("2 new address out of range, in --json")
+            << QStringList{"write", "1@9600", "--speed", "12345", "--port", "%port"} << false << 4
+            << "12345" << false;
+        QTest::newRow("2 speed not a number")
+            << int(OneSensor)
+            << QStringList{"write", "1@9600", "--speed", "fast", "--port", "%port"} << false << 2
+            << "--speed" << false;
+        QTest::newRow("4 new address out of range, in --json")
             << int(OneSensor)
             << QStringList{"set-address", "1@9600", "40", "--yes", "--json", "--port", "%port"}
-            << false << 2 << "новый адрес 40 вне диапазона от 1 до 31" << false;
+            << false << 4 << "новый адрес 40 вне диапазона от 1 до 31" << false;
         QTest::newRow("0 the address it has already")
             << int(OneSensor)
             << QStringList{"set-address", "1@9600", "1", "--yes", "--port", "%port"} << false << 0

@@ -15,10 +15,13 @@ QString velduo(const QStringList& args)
 }
 
 // What the completion offers for the words typed so far, the last one being completed. It runs
-// in an empty folder, so that a file name offered for a value shows as nothing.
-QStringList completion(const QStringList& words)
+// in a folder of its own that holds only the files named, so that a file name offered for a
+// value shows as nothing unless it is one of them.
+QStringList completion(const QStringList& words, const QStringList& files = {})
 {
     QTemporaryDir empty;
+    for (const QString& name : files)
+        QFile(empty.filePath(name)).open(QIODevice::WriteOnly);
     QProcess bash;
     bash.setWorkingDirectory(empty.path());
     const QString script = QStringLiteral(
@@ -174,6 +177,18 @@ private slots:
             else
                 QCOMPARE(offered, longNames(options));
         }
+    }
+
+    // watch takes line files besides sensors: the JSON files and the folders are offered.
+    void watchOffersLineFiles()
+    {
+        const QStringList files{QStringLiteral("line2.json"), QStringLiteral("notes.txt")};
+        QCOMPARE(completion({QStringLiteral("velduo"), QStringLiteral("watch"), QString()}, files),
+                 QStringList{QStringLiteral("line2.json")});
+        QCOMPARE(completion({QStringLiteral("velduo"), QStringLiteral("watch"),
+                             QStringLiteral("1@9600"), QStringLiteral("l")},
+                            files),
+                 QStringList{QStringLiteral("line2.json")});
     }
 };
 

@@ -168,6 +168,7 @@ private slots:
         QTest::newRow("manual") << "share/doc/VEL_DUO300/" + manualName << 0;
         QTest::newRow("manual page velduo") << "share/man/man1/velduo.1" << 0;
         QTest::newRow("manual page window") << "share/man/man1/VEL_DUO300.1" << 0;
+        QTest::newRow("service unit") << "lib/systemd/system/velduo-watch@.service" << 0;
         for (int size : {16, 24, 32, 48, 256})
             QTest::addRow("icon %d", size)
                 << QStringLiteral("share/icons/hicolor/%1x%1/apps/VEL_DUO300.png").arg(size)
@@ -184,6 +185,38 @@ private slots:
             QVERIFY(file.isExecutable());
         if (iconSize)
             QCOMPARE(QImage(file.filePath()).size(), QSize(iconSize, iconSize));
+    }
+
+    // The service unit runs the velduo installed beside it, and systemd finds nothing wrong in
+    // it: its settings, the program it starts and the manual page it names (looked up in the
+    // installed tree).
+    void serviceUnit()
+    {
+        const QString unit =
+            QDir(prefix.path())
+                .filePath(QStringLiteral("lib/systemd/system/velduo-watch@.service"));
+        QFile file(unit);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        QVERIFY2(
+            text.contains(QStringLiteral("\nExecStart=%1 watch ")
+                              .arg(QDir(prefix.path()).filePath(QStringLiteral("bin/velduo")))),
+            qPrintable(text));
+        QVERIFY(text.contains(QStringLiteral("\nKillSignal=SIGTERM\n")));
+        QVERIFY(text.contains(QStringLiteral("\nRestart=on-failure\n")));
+        QVERIFY(text.contains(QStringLiteral("\nUser=velduo\n")));
+        QProcess verify;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("MANPATH"),
+                   QDir(prefix.path()).filePath(QStringLiteral("share/man")));
+        verify.setProcessEnvironment(env);
+        verify.setProcessChannelMode(QProcess::MergedChannels);
+        verify.start(QStringLiteral("systemd-analyze"), {QStringLiteral("verify"), unit});
+        QVERIFY2(verify.waitForStarted(), "systemd-analyze did not run (systemd)");
+        QVERIFY(verify.waitForFinished(60000));
+        const QString said = QString::fromUtf8(verify.readAll());
+        // A setting it cannot parse is only a warning: nothing at all may be said.
+        QVERIFY2(verify.exitCode() == 0 && said.trimmed().isEmpty(), qPrintable(said));
     }
 
     // Both installed programs name themselves, their version and the Qt they run on, without a

@@ -531,7 +531,7 @@ private slots:
         QCOMPARE(
             reprogConfirmationText(dev, QFileInfo(path)),
             QStringLiteral("Датчик: ") + sensor +
-                QStringLiteral(".\nФайл: image.bin, 2002 байт, изменён 05.03.2024 09:07:02.\n\n"
+                QStringLiteral(".\nФайл: image.bin, 2002 байта, изменён 05.03.2024 09:07:02.\n\n"
                                "Программа датчика будет стёрта и заменена программой из "
                                "этого файла. Продолжить?"));
     }
