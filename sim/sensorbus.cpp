@@ -1,5 +1,6 @@
 #include "sim/sensorbus.h"
 
+#include "codec/protocol.h"
 #include "sim/sensorlogic.h"
 
 #include <algorithm>
@@ -89,7 +90,7 @@ QByteArray standardSealed(const QByteArray& body)
 // The length of the standard request at the start of bytes, as requestLength counts them.
 int standardRequestLength(const QByteArray& bytes)
 {
-    if (bytes.size() >= 2 && quint8(bytes.at(1)) == 0x10) {
+    if (bytes.size() >= 2 && quint8(bytes.at(1)) == rtu::code(rtu::Function::WriteRegisters)) {
         if (bytes.size() < 7)
             return 0;
         const int length = 9 + quint8(bytes.at(6));
@@ -106,7 +107,7 @@ QByteArray fromStandard(const QByteArray& frame)
     QByteArray body = frame.left(frame.size() - 2);
     if (standardSealed(body) != frame)
         return QByteArray();
-    if (quint8(body.at(1)) == 0x10 && body.size() > 6)
+    if (quint8(body.at(1)) == rtu::code(rtu::Function::WriteRegisters) && body.size() > 6)
         body.remove(6, 1);
     return sealed(body);
 }
@@ -320,8 +321,8 @@ struct SensorBus::Impl
             fault = faults.find(addr << 8);
         FaultSpec* cue = fault != faults.end() ? &fault->second : nullptr;
         if (cue && cue->writeRegister >= 0 &&
-            (function != 0x10 || frame.size() < 4 ||
-             (quint8(frame.at(2)) << 8 | quint8(frame.at(3))) != cue->writeRegister))
+            (function != rtu::code(rtu::Function::WriteRegisters) || frame.size() < 4 ||
+             rtu::wordAt(frame, 2) != cue->writeRegister))
             cue = nullptr;
         if (cue && cue->after > 0) {
             --cue->after;
@@ -332,11 +333,10 @@ struct SensorBus::Impl
         QByteArray answer;
         if (cue && cue->kind == Fault::Exception) {
             answer = exceptionAnswer(addr, function, quint8(cue->value));
-        } else if (cue && cue->kind == Fault::EraseStatus && function == 0x11 && sensor.inLoader) {
+        } else if (cue && cue->kind == Fault::EraseStatus &&
+                   function == rtu::code(rtu::Function::ErasePages) && sensor.inLoader) {
             // A failed erase leaves the flash as it was.
-            QByteArray status;
-            status.append(char(addr)).append(char(0x11)).append(char(cue->value)).append('\0');
-            answer = sealed(status);
+            answer = sealed(rtu::eraseAnswer(addr, quint8(cue->value)));
         } else {
             const Outcome outcome = serveRequest(sensor, frame);
             answer = outcome.answer;
@@ -414,8 +414,8 @@ struct SensorBus::Impl
             return;
         refresh(*entry, at);
         // The drift is seen only through a parameters read, so it is worked out only for one.
-        if (quint8(bytes.at(1)) == 0x03 &&
-            (quint8(bytes.at(2)) << 8 | quint8(bytes.at(3))) == regmap::paramAddr)
+        if (quint8(bytes.at(1)) == rtu::code(rtu::Function::ReadRegisters) &&
+            rtu::wordAt(bytes, 2) == regmap::paramAddr)
             applyDrift(entry->sensor, at);
         bool retune = false;
         const QList<Chunk> chunks = answerFor(*entry, bytes, &retune);
