@@ -98,8 +98,6 @@ struct SensorArg
 };
 constexpr int factorySpeed = 115200;
 constexpr int factoryAddress = 1;
-// The addresses a sensor may be named by: those a line file holds.
-constexpr int fileAddressMax = 247;
 bool parseSensor(const QString& text, SensorArg* sensor, QString* why);
 // Whether a speed is one a sensor may be set to, and those speeds as a text.
 bool listedSpeed(int speed);

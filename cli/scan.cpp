@@ -68,7 +68,7 @@ int scan(Context& context, const QStringList& speeds, const QStringList& address
             text = sensorText(dev.addr, dev.baudrate).leftJustified(12);
             if (sensor.answered)
                 text += QStringLiteral("%1, версия %2, имя «%3»\n")
-                            .arg(sensorTypeText(dev.param.sensorType), versionText(dev.param),
+                            .arg(sensorTypeText(sensorTypeOf(dev.param)), versionText(dev.param),
                                  nameText(dev.ust));
             else
                 text += polled.done() ? QStringLiteral("ответил на поиск, но уставки не считаны\n")
@@ -118,12 +118,12 @@ Job prepareScan(Context& context, int* code)
         }
     }
     if (parser.isSet(QStringLiteral("addresses")) &&
-        !parseList(parser.value(QStringLiteral("addresses")), 1, fileAddressMax, &addresses))
+        !parseList(parser.value(QStringLiteral("addresses")), 1, modbusAddressMax, &addresses))
         return noJob(
             code,
             context.usage(
                 QStringLiteral("--addresses: ожидается список адресов от 1 до %1, например 1-5,7")
-                    .arg(fileAddressMax)));
+                    .arg(modbusAddressMax)));
     return [speeds, addresses](Context& context) { return scan(context, speeds, addresses); };
 }
 
