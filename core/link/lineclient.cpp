@@ -197,6 +197,18 @@ void LineClient::reopen(const QString& name, int baudrate)
     QThread::msleep(50);
 }
 
+void LineClient::use(const QString& name, int baudrate)
+{
+    if (openName != name || openBaudrate != baudrate)
+        open(name, baudrate);
+}
+
+void LineClient::useSpeed(int baudrate)
+{
+    if (openBaudrate != baudrate)
+        reopen(openName, baudrate);
+}
+
 void LineClient::recoverLostPort(int baudrate)
 {
     // By its own name: a port list refreshed after the loss no longer shows it.

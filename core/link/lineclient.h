@@ -55,6 +55,12 @@ public:
     // carry it out. Without pacing, the same as open().
     void reopen(const QString& name, int baudrate);
     void setPacedReopen(bool paced) { pacedReopen = paced; }
+    // What an operation asks for when it talks at a given speed: the port by this name open at
+    // this speed. Opens it as open() does unless the last opening was just that.
+    void use(const QString& name, int baudrate);
+    // The port of the last opening at this speed, re-opened as reopen() does when it is open at
+    // another: an operation that visits another speed for a while and comes back.
+    void useSpeed(int baudrate);
     // The name and speed of the last opening; empty and 0 before the first.
     QString portName() const { return openName; }
     int baudrate() const { return openBaudrate; }
