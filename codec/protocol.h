@@ -62,6 +62,8 @@ constexpr quint8 code(Function function)
 }
 
 constexpr int crcSize = 2;
+// An exception answer: address, function with exceptionFlag, code, CRC.
+constexpr int exceptionAnswerSize = 3 + crcSize;
 
 // Frame lengths, CRC included. count is the register (or coil) count of the reads and writes
 // and is not looked at for the other functions.

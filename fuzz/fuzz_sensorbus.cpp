@@ -44,7 +44,7 @@ void checkServed(sim::Sensor& sensor, const QByteArray& request)
 
     if (at(answer, 1) == (function | rtu::exceptionFlag)) {
         // Refused: an exception answer, and the sensor as it was.
-        FUZZ_CHECK(answer.size() == 5);
+        FUZZ_CHECK(answer.size() == rtu::exceptionAnswerSize);
         const int code = rtu::checkAnswer(answer, addr, function, expectedAnswerSize(request));
         FUZZ_CHECK(code == at(answer, 2) || code == rtu::UnknownError);
         FUZZ_CHECK(!outcome.retune);

@@ -85,6 +85,7 @@ private slots:
             rtu::exceptionAnswer(7, Function::WriteRegisters, rtu::Exception::BadSettings).toHex(),
             QByteArray("07900b"));
         QCOMPARE(rtu::exceptionAnswer(7, 0x42, 0x63).toHex(), QByteArray("07c263"));
+        QCOMPARE(rtu::exceptionAnswerSize, 5);
         QCOMPARE(rtu::eraseAnswer(7, quint8(rtu::FlashStatus::Complete)).toHex(),
                  QByteArray("07111400"));
     }
