@@ -37,7 +37,8 @@ bool parseSensor(const QString& text, sim::Sensor* sensor)
     const int addr = parts[0].toInt(&addrOk);
     const int baud = parts[1].toInt(&baudOk);
     const uint type = parts[2].toUInt(&typeOk);
-    if (!addrOk || !baudOk || !typeOk || addr < 1 || addr > modbusAddressMax || baud <= 0 || type > 0xFFFF)
+    if (!addrOk || !baudOk || !typeOk || addr < 1 || addr > modbusAddressMax || baud <= 0 ||
+        type > 0xFFFF)
         return false;
     *sensor = givenSensor(quint8(addr), baud, quint16(type));
     return true;

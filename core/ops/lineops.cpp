@@ -110,7 +110,8 @@ QString entryChoiceText(const linefile::Sensor& entry)
 {
     if (!entry.type)
         return sensorLabel(entry);
-    return QStringLiteral("%1, %2").arg(sensorLabel(entry), sensorTypeText(sensorTypeOf(quint16(*entry.type))));
+    return QStringLiteral("%1, %2").arg(sensorLabel(entry),
+                                        sensorTypeText(sensorTypeOf(quint16(*entry.type))));
 }
 
 int matchingEntry(const QVector<linefile::Sensor>& entries, const DeviceVEL_DUO300& now)

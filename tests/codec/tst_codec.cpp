@@ -1,7 +1,7 @@
 // Frame codec, error texts and register blocks: pure functions.
+#include "codec/blocks.h"
 #include "codec/errortext.h"
 #include "codec/rtu.h"
-#include "codec/blocks.h"
 
 #include "support/referencecrc.h"
 
@@ -115,10 +115,10 @@ private slots:
         QTest::newRow("011114 erase success, wrong length")
             << hex("0111140000") << 1 << 0x11 << 6 << 5;
         QTest::newRow("011112 write protected") << hex("0111120000") << 1 << 0x11 << 6 << 18;
-        QTest::newRow("011100 status 0") << hex("011100000000") << 1 << 0x11 << 6
-                                         << int(rtu::UnknownFlashStatus);
-        QTest::newRow("011190 status 0x90") << hex("011190000000") << 1 << 0x11 << 6
-                                            << int(rtu::UnknownFlashStatus);
+        QTest::newRow("011100 status 0")
+            << hex("011100000000") << 1 << 0x11 << 6 << int(rtu::UnknownFlashStatus);
+        QTest::newRow("011190 status 0x90")
+            << hex("011190000000") << 1 << 0x11 << 6 << int(rtu::UnknownFlashStatus);
     }
 
     void checkAnswer()
@@ -192,7 +192,8 @@ private slots:
         QTest::newRow("1") << 1 << QStringLiteral("Устройство ответило: несуществующая команда");
         QTest::newRow("6") << 6 << QStringLiteral("Нет ответа");
         QTest::newRow("11") << 11 << QStringLiteral("Устройство ответило: некорректные настройки");
-        QTest::newRow("12") << 12 << QStringLiteral("Загрузчик ответил неизвестным состоянием флеш");
+        QTest::newRow("12") << 12
+                            << QStringLiteral("Загрузчик ответил неизвестным состоянием флеш");
         QTest::newRow("14") << 14 << QStringLiteral("Неизвестная ошибка (14)");
         QTest::newRow("17") << 17 << QStringLiteral("FLASH_BUSY");
         QTest::newRow("18") << 18 << QStringLiteral("FLASH_ERROR_WRP");

@@ -262,7 +262,8 @@ private slots:
         QObject::connect(
             b.window->findChild<LineClient*>(), &LineClient::savesettings,
             [&steps](QString, int rate, int, int, int, int) { steps << QString::number(rate); });
-        QObject::connect(b.window->findChild<LineClient*>(), &LineClient::connectPort, [&steps] { steps << "open"; });
+        QObject::connect(b.window->findChild<LineClient*>(), &LineClient::connectPort,
+                         [&steps] { steps << "open"; });
         for (quint8 addr : {1, 2, 3})
             b.bus.addSensor(addr, 9600, 2);
         if (twoKnown) {

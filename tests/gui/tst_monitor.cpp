@@ -1,6 +1,6 @@
 // Port monitor and log, the serial port list, and the sequence that re-opens the port.
-#include "gui/buildinfo.h"
 #include "core/link/lineclient.h"
+#include "gui/buildinfo.h"
 #include "support/windowbench.h"
 
 #include <QSerialPortInfo>
@@ -400,8 +400,8 @@ private slots:
     void searchKeepsOpenPortOpen()
     {
         int opens = 0;
-        connect(bench->window->findChild<LineClient*>(), &LineClient::connectPort, bench->window.get(),
-                [&opens] { ++opens; });
+        connect(bench->window->findChild<LineClient*>(), &LineClient::connectPort,
+                bench->window.get(), [&opens] { ++opens; });
         bench->bus.addSensor(1, 9600, 2);
         bench->addByHand(1, 9600);
         QVERIFY(!bench->window->deviceRecords().first().commError);

@@ -1,7 +1,7 @@
 // The automatic search: the order of its probes, what it adds, its messages and Cancel.
-#include "gui/listtexts.h"
 #include "core/devices/searchplan.h"
 #include "core/link/lineclient.h"
+#include "gui/listtexts.h"
 #include "support/windowbench.h"
 
 #include <QtTest>
