@@ -17,7 +17,7 @@ int calibrate(Context& context, const SensorArg& sensor, bool zero)
     if (!sensorTraits(sensorTypeOf(dev.param)).calibrated)
         return context.refuse(QStringLiteral("Датчик %1: калибруются только датчики напряжения, "
                                              "а это %2")
-                                  .arg(what, sensorTypeText(dev.param.sensorType)));
+                                  .arg(what, sensorTypeText(sensorTypeOf(dev.param))));
     Session& session = *context.session;
     TerminalHost& host = session.host();
     // On a terminal the operator applies the voltage first, as the commissioning asks; a

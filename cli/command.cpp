@@ -60,10 +60,10 @@ bool parseSensor(const QString& text, SensorArg* sensor, QString* why, bool* out
     }
     sensor->address = match.captured(1).toInt();
     sensor->speed = match.captured(2).isEmpty() ? factorySpeed : match.captured(2).toInt();
-    if (sensor->address < 1 || sensor->address > fileAddressMax) {
+    if (sensor->address < 1 || sensor->address > modbusAddressMax) {
         *why = QStringLiteral("датчик «%1»: адрес вне диапазона от 1 до %2")
                    .arg(text)
-                   .arg(fileAddressMax);
+                   .arg(modbusAddressMax);
         if (outOfRange)
             *outOfRange = true;
         return false;

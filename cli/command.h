@@ -100,8 +100,6 @@ struct SensorArg
 };
 constexpr int factorySpeed = 115200;
 constexpr int factoryAddress = 1;
-// The addresses a sensor may be named by: those a line file holds.
-constexpr int fileAddressMax = 247;
 // False with the reason when the text is refused; *outOfRange, when asked, says whether it has
 // the form but names an address or speed no sensor can have (a refused value, not a wrong
 // command line).

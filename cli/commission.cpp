@@ -142,7 +142,7 @@ Outcome Commissioning::calibrate(const QString& point, const QString& position,
     const bool zero = point == QLatin1String("zero");
     if (!sensorTraits(sensorTypeOf(dev->param)).calibrated)
         return failed(QStringLiteral("калибруются только датчики напряжения, а это %1")
-                          .arg(sensorTypeText(dev->param.sensorType)));
+                          .arg(sensorTypeText(sensorTypeOf(dev->param))));
     Outcome stop;
     if (!operatorReady(
             zero ? QStringLiteral("Подайте 0 В на датчик %1, затем нажмите Enter").arg(position)

@@ -5,7 +5,8 @@
 
 namespace {
 
-int flash(Context& context, const SensorArg& sensor, const QString& imagePath, int imageSize)
+int flash(Context& context, const SensorArg& sensor, const QString& imagePath,
+          const firmware::ImageFile& image)
 {
     // What the confirmation names: type, name. A sensor that rejects the read may sit in its
     // loader and is reprogrammed all the same.
@@ -16,13 +17,14 @@ int flash(Context& context, const SensorArg& sensor, const QString& imagePath, i
     const QString what = sensorText(sensor.address, sensor.speed);
     session.host().setActivity(QStringLiteral("Перепрограммирование %1").arg(what));
     ops::Reprogram reprogram(session.line(), session.host());
-    const ops::Result result = reprogram.run(&dev, imagePath);
+    const ops::Result result = reprogram.run(&dev, imagePath, image);
     session.host().finishProgress();
     const QString hint = reprogram.leftInLoader
                              ? ops::leftInLoaderText(dev, flashWayOut(dev.addr, dev.baudrate))
                              : QString();
     if (const int code = context.report(result, what, hint))
         return code;
+    const int imageSize = image.bytes.size();
     context.result(QStringLiteral("Датчик %1 перепрограммирован: %2, %3\n")
                        .arg(what, imagePath, bytesText(imageSize)),
                    QJsonObject{{QStringLiteral("address"), dev.addr},
@@ -44,9 +46,8 @@ Job prepareFlash(Context& context, int* code)
     const firmware::ImageFile image = readImage(imagePath);
     if (!image.refusal.isEmpty())
         return noJob(code, context.refuse(image.refusal));
-    const int imageSize = image.bytes.size();
-    return [sensor, imagePath, imageSize](Context& context) {
-        return flash(context, sensor, imagePath, imageSize);
+    return [sensor, imagePath, image](Context& context) {
+        return flash(context, sensor, imagePath, image);
     };
 }
 

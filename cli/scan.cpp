@@ -68,7 +68,7 @@ int scan(Context& context, const QStringList& speeds, const QStringList& address
             text = sensorText(dev.addr, dev.baudrate).leftJustified(12);
             if (sensor.answered)
                 text += QStringLiteral("%1, версия %2, имя «%3»\n")
-                            .arg(sensorTypeText(dev.param.sensorType), versionText(dev.param),
+                            .arg(sensorTypeText(sensorTypeOf(dev.param)), versionText(dev.param),
                                  nameText(dev.ust));
             else
                 text += polled.done() ? QStringLiteral("ответил на поиск, но уставки не считаны\n")
@@ -124,12 +124,12 @@ Job prepareScan(Context& context, int* code)
         if (!listForm.match(QString(given).remove(QLatin1Char(' '))).hasMatch())
             return noJob(code, context.usage(QStringLiteral("--addresses: ожидается список "
                                                             "адресов от 1 до %1, например 1-5,7")
-                                                 .arg(fileAddressMax)));
-        if (!parseList(given, 1, fileAddressMax, &addresses))
+                                                 .arg(modbusAddressMax)));
+        if (!parseList(given, 1, modbusAddressMax, &addresses))
             return noJob(code, context.refuse(QStringLiteral("--addresses: «%1»: адреса - от 1 "
                                                              "до %2, диапазоны - по возрастанию")
                                                   .arg(given)
-                                                  .arg(fileAddressMax)));
+                                                  .arg(modbusAddressMax)));
     }
     return [speeds, addresses](Context& context) { return scan(context, speeds, addresses); };
 }

@@ -71,8 +71,8 @@ QString settingsText(const UstBlock& ust)
 
 QString liveText(const DeviceVEL_DUO300& dev)
 {
-    const SensorCaptions captions = sensorCaptions(dev.param.sensorType);
-    return row(QStringLiteral("Тип:"), sensorTypeText(dev.param.sensorType)) +
+    const SensorCaptions captions = sensorCaptions(sensorTypeOf(dev.param));
+    return row(QStringLiteral("Тип:"), sensorTypeText(sensorTypeOf(dev.param))) +
            row(captions.measureLabel + QLatin1Char(':'), measureText(dev.param)) +
            row(QStringLiteral("АЦП:"), QString::number(dev.param.adc)) +
            row(QStringLiteral("Время работы:"), workTimeText(dev.param.workTime)) +

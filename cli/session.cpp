@@ -1,12 +1,12 @@
 #include "cli/session.h"
 #include "codec/filefault.h"
 #include "core/link/endsignals.h"
+#include "core/link/monitorlog.h"
 #include "core/link/portfailure.h"
 
 #include <QEventLoop>
 #include <QSocketNotifier>
 #include <QTextCodec>
-#include <QTextStream>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -274,18 +274,12 @@ void Session::end()
 
 void Session::useSpeed(int baudrate)
 {
-    if (client->portName() != portName || client->baudrate() != baudrate)
-        client->open(portName, baudrate);
+    client->use(portName, baudrate);
 }
 
 void Session::monitor(const QString& prefix, const QString& text)
 {
-    if (log.isOpen()) {
-        QTextStream stream(&log);
-        stream.setCodec("UTF-8");
-        stream << prefix << text << '\n';
-        stream.flush();
-    }
+    appendLogLine(log, prefix + text);
     if (verbose) {
         QString line = prefix + text;
         while (line.endsWith(QLatin1Char('\r')))

@@ -1,5 +1,7 @@
 #include "codec/answertiming.h"
 
+#include "codec/protocol.h"
+
 namespace answertiming {
 
 qint64 wireUs(int bytes, int baud)
@@ -28,7 +30,8 @@ bool complete(const QByteArray& received, int expectedSize)
 {
     if (received.size() == expectedSize)
         return true;
-    return received.size() == 5 && (quint8(received.at(1)) & 0x80) != 0;
+    return received.size() == rtu::exceptionAnswerSize &&
+           (quint8(received.at(1)) & rtu::exceptionFlag) != 0;
 }
 
 Step judge(qint64 quietUs, const QByteArray& received, int expectedSize)

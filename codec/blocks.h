@@ -97,5 +97,10 @@ constexpr int thresholdMax = 30000;
 // The speeds a sensor can be set to, bit/s, fastest first.
 constexpr int listedSpeeds[] = {115200, 57600, 38400, 19200, 9600, 4800, 2400, 1200};
 
-// The largest address the address change writes; Modbus would allow up to 247.
+// The largest address the address change writes.
 constexpr int addressMax = 31;
+// The largest address the window's address fields take: a sensor added by hand may sit at 32,
+// and the address change says in words of its own why it does not write that.
+constexpr int enteredAddressMax = 32;
+// The largest address Modbus gives a slave: line files, scans and the simulator take any of them.
+constexpr int modbusAddressMax = 247;

@@ -1,6 +1,11 @@
 #include "codec/errortext.h"
 
-const QString errorText[22] = {
+#include "codec/rtu.h"
+
+namespace {
+
+// Index = code, up to the last code of the master's own.
+const QString texts[] = {
     QString(),
     QStringLiteral("Устройство ответило: несуществующая команда"),
     QStringLiteral("Устройство ответило: ошибка контрольной суммы"),
@@ -13,21 +18,19 @@ const QString errorText[22] = {
     QStringLiteral("Неизвестная ошибка"),
     QStringLiteral("Устройство ответило: ошибка записи настроек во flash"),
     QStringLiteral("Устройство ответило: некорректные настройки"),
-    QString(),
-    QString(),
-    QString(),
-    QString(),
-    QString(),
-    QStringLiteral("FLASH_BUSY"),
-    QStringLiteral("FLASH_ERROR_WRP"),
-    QStringLiteral("FLASH_ERROR_PROGRAM"),
-    QStringLiteral("FLASH_COMPLETE"),
-    QStringLiteral("FLASH_TIMEOUT"),
+    QStringLiteral("Загрузчик ответил неизвестным состоянием флеш"),
 };
+
+static_assert(sizeof(texts) / sizeof(texts[0]) == rtu::UnknownFlashStatus + 1,
+              "a text for every code up to the last of the master's own");
+
+} // namespace
 
 QString errorTextFor(int code)
 {
-    if (code >= 0 && code < int(sizeof(errorText) / sizeof(errorText[0])))
-        return errorText[code];
+    if (code >= 0 && code < int(sizeof(texts) / sizeof(texts[0])))
+        return texts[code];
+    if (code >= 0 && code <= 0xFF && rtu::isFlashStatus(quint8(code)))
+        return rtu::flashStatusName(rtu::FlashStatus(code));
     return QStringLiteral("Неизвестная ошибка (%1)").arg(code);
 }

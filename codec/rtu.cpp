@@ -57,15 +57,19 @@ int checkAnswer(const QByteArray& answer, quint8 expectedAddr, quint8 expectedCm
         return NoAnswer;
 
     const quint8 function = byteAt(answer, 1);
-    if (expectedCmd == eraseFunction && function == eraseFunction) {
-        // The loader's erase answer carries a flash status; 0x14 is its success. An answer to
-        // any other request that merely looks like one is judged as a wrong answer below.
+    const quint8 erase = code(Function::ErasePages);
+    if (expectedCmd == erase && function == erase) {
+        // The loader's erase answer carries a flash status; only "complete" says the pages are
+        // blank. An answer to any other request that merely looks like one is judged as a wrong
+        // answer below.
         if (answer.size() < 3)
             return WrongLength;
-        const int status = qint8(byteAt(answer, 2));
-        if (status != 0x14)
+        const quint8 status = byteAt(answer, 2);
+        if (!isFlashStatus(status))
+            return UnknownFlashStatus;
+        if (status != quint8(FlashStatus::Complete))
             return status;
-    } else if (function == (expectedCmd | 0x80)) {
+    } else if (function == (expectedCmd | exceptionFlag)) {
         if (answer.size() < 3)
             return UnknownError;
         switch (byteAt(answer, 2)) {

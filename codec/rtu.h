@@ -1,5 +1,7 @@
 #pragma once
 
+#include "codec/protocol.h"
+
 #include <QByteArray>
 
 // Modbus RTU framing as the VEL_DUO300 sensor and its loader speak it.
@@ -26,26 +28,29 @@ quint16 crcTableEntry(int i);
 void calcCrc(QByteArray& data, int len);
 
 // Error codes that checkAnswer and the transactions produce: the sensor's own exception codes
-// (1 to 4, 10, 11) and the master's verdicts on an answer (5 to 9).
+// (1 to 4, 10, 11), the master's verdicts on an answer (5 to 9, 12) and the loader's failed
+// flash statuses (17 to 19, 21).
 enum ErrorCode
 {
     NoError = 0,
-    // "nonexistent command": also what the loader answers a request of the application's
-    UnknownCommand = 1,
-    ChecksumError = 2,
-    RegisterAddressError = 3,
-    RegisterError = 4,
+    UnknownCommand = int(Exception::UnknownCommand),
+    ChecksumError = int(Exception::ChecksumError),
+    RegisterAddressError = int(Exception::RegisterAddressError),
+    RegisterError = int(Exception::RegisterError),
     WrongLength = 5,
     NoAnswer = 6,
     WrongAddress = 7,
     WrongFunction = 8,
     UnknownError = 9,
-    FlashWriteError = 10,
-    BadSettings = 11,
+    FlashWriteError = int(Exception::FlashWriteError),
+    BadSettings = int(Exception::BadSettings),
+    // An erase answer whose status is none of the loader's: the pages may not be blank.
+    UnknownFlashStatus = 12,
+    FlashBusy = int(FlashStatus::Busy),
+    FlashWriteProtected = int(FlashStatus::ErrorWrp),
+    FlashProgramError = int(FlashStatus::ErrorProgram),
+    FlashTimeout = int(FlashStatus::Timeout),
 };
-
-// The loader's erase function: its answer carries a flash status instead of an echo.
-constexpr quint8 eraseFunction = 0x11;
 
 // Judges an answer against the request's address and function code and the full expected
 // answer length (CRC included). Tests run in a fixed order; a byte past the end reads as 0.

@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     checkHexText(answer);
 
     const int error = rtu::checkAnswer(answer, addr, cmd, expectedSize);
-    FUZZ_CHECK(!errorTextFor(error).isEmpty() || error == 0 || (error >= 12 && error <= 16));
+    FUZZ_CHECK(!errorTextFor(error).isEmpty() || error == rtu::NoError);
     if (answer.isEmpty()) {
         FUZZ_CHECK(error == rtu::NoAnswer);
         return 0;
@@ -57,10 +57,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(rtu::checkAnswer(otherCrc, addr, cmd, expectedSize) == error);
     }
 
-    // Only a request for the loader's erase reads the flash status of an erase answer.
-    if (cmd == 0x11)
+    // Only a request for the loader's erase reads the flash status of an erase answer, and
+    // only "complete" is its success.
+    const quint8 erase = rtu::code(rtu::Function::ErasePages);
+    if (cmd == erase) {
+        if (at(answer, 1) == erase && answer.size() >= 3) {
+            const quint8 status = at(answer, 2);
+            if (!rtu::isFlashStatus(status))
+                FUZZ_CHECK(error == rtu::UnknownFlashStatus);
+            else if (status != quint8(rtu::FlashStatus::Complete))
+                FUZZ_CHECK(error == status);
+            else
+                FUZZ_CHECK(error != rtu::UnknownFlashStatus && error != status);
+        }
         return 0;
-    const bool exception = at(answer, 1) == (cmd | 0x80);
+    }
+    const bool exception = at(answer, 1) == (cmd | rtu::exceptionFlag);
     // The exception codes the sensor names, passed on as they are.
     static const std::set<int> namedExceptions = {1, 2, 3, 4, 10, 11};
     if (namedExceptions.count(error) != 0) {

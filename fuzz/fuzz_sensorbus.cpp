@@ -2,6 +2,7 @@
 // sensor's state, then the bytes on the line, cut into requests as the bus cuts them; the
 // last piece stands for a burst that ended with line silence.
 #include "check.h"
+#include "codec/protocol.h"
 #include "codec/rtu.h"
 #include "sim/sensorlogic.h"
 
@@ -17,27 +18,14 @@ quint8 at(const QByteArray& bytes, int i)
     return quint8(bytes.at(i));
 }
 
-int bigEndianAt(const QByteArray& bytes, int i)
-{
-    return at(bytes, i) << 8 | at(bytes, i + 1);
-}
+using rtu::Function;
 
 // The full answer length the program's transactions expect for a request.
 int expectedAnswerSize(const QByteArray& request)
 {
-    switch (at(request, 1)) {
-    case 0x01:
-        return (bigEndianAt(request, 4) + 7) / 8 + 5;
-    case 0x03:
-        return 2 * bigEndianAt(request, 4) + 5;
-    case 0x10:
-        return 8;
-    case 0x11:
-    case 0x50:
-        return 6;
-    default:
-        return 5;
-    }
+    const Function function = Function(at(request, 1));
+    const bool counted = function == Function::ReadCoils || function == Function::ReadRegisters;
+    return rtu::answerSize(function, counted ? rtu::wordAt(request, 4) : 0);
 }
 
 void checkServed(sim::Sensor& sensor, const QByteArray& request)
@@ -54,9 +42,9 @@ void checkServed(sim::Sensor& sensor, const QByteArray& request)
     FUZZ_CHECK(sensor.flash.size() == sim::flashSize);
     FUZZ_CHECK(sensor.addr == before.addr && sensor.baud == before.baud);
 
-    if (at(answer, 1) == (function | 0x80)) {
+    if (at(answer, 1) == (function | rtu::exceptionFlag)) {
         // Refused: an exception answer, and the sensor as it was.
-        FUZZ_CHECK(answer.size() == 5);
+        FUZZ_CHECK(answer.size() == rtu::exceptionAnswerSize);
         const int code = rtu::checkAnswer(answer, addr, function, expectedAnswerSize(request));
         FUZZ_CHECK(code == at(answer, 2) || code == rtu::UnknownError);
         FUZZ_CHECK(!outcome.retune);
@@ -68,37 +56,38 @@ void checkServed(sim::Sensor& sensor, const QByteArray& request)
     // Accepted: the program judges the answer good.
     FUZZ_CHECK(at(answer, 1) == function);
     FUZZ_CHECK(rtu::checkAnswer(answer, addr, function, expectedAnswerSize(request)) == 0);
-    FUZZ_CHECK(outcome.retune == (function == 0x10 && !before.inLoader));
+    FUZZ_CHECK(outcome.retune ==
+               (function == rtu::code(Function::WriteRegisters) && !before.inLoader));
     if (outcome.retune)
         FUZZ_CHECK(sensor.ust.checksum == ustChecksum(sensor.ust));
-    switch (function) {
-    case 0x03: {
-        const int count = bigEndianAt(request, 4);
-        const QByteArray image = bigEndianAt(request, 2) == regmap::ustAddr
+    switch (Function(function)) {
+    case Function::ReadRegisters: {
+        const int count = rtu::wordAt(request, 4);
+        const QByteArray image = rtu::wordAt(request, 2) == regmap::ustAddr
                                      ? blockBytes(sensor.ust)
                                      : blockBytes(sensor.param);
         FUZZ_CHECK(at(answer, 2) == 2 * count && answer.mid(3, 2 * count) == image.left(2 * count));
         break;
     }
-    case 0x10:
+    case Function::WriteRegisters:
         if (before.inLoader) {
-            const int offset = bigEndianAt(request, 2) - sim::flashStart;
+            const int offset = rtu::wordAt(request, 2) - sim::flashStart;
             const QByteArray data = request.mid(6, request.size() - 8);
             FUZZ_CHECK(offset >= 0 && sensor.flash.mid(offset, data.size()) == data);
         } else {
             FUZZ_CHECK(blockBytes(sensor.ust) == request.mid(6, int(sizeof(UstBlock))));
         }
         break;
-    case 0x40:
+    case Function::GoToLoader:
         FUZZ_CHECK(sensor.inLoader && sensor.ust.loaderCode == regmap::loaderRequest);
         break;
-    case 0x41:
+    case Function::GoToApplication:
         FUZZ_CHECK(!sensor.inLoader && sensor.ust.loaderCode == 0);
         break;
-    case 0x50:
+    case Function::ReadPotentiometer:
         FUZZ_CHECK(at(answer, 3) == sensor.potent);
         break;
-    case 0x51:
+    case Function::WritePotentiometer:
         FUZZ_CHECK(sensor.potent == at(request, 3));
         break;
     default:

@@ -113,6 +113,6 @@ void MainWindow::showSelection(bool rebuilt)
     takePortBack(!rebuilt);
     setViewParam(dev);
     setViewSettings(dev);
-    ui->groupBox_11->setVisible(sensorCaptions(dev->param.sensorType).calibration);
+    ui->groupBox_11->setVisible(sensorCaptions(sensorTypeOf(dev->param)).calibration);
     enableSensorButtons(true);
 }

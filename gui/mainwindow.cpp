@@ -1,6 +1,7 @@
 #include "gui/mainwindow.h"
 #include "core/devices/searchplan.h"
 #include "core/link/lineclient.h"
+#include "core/link/monitorlog.h"
 #include "core/ops/linepoller.h"
 #include "core/sensor/ustform.h"
 #include "gui/notices.h"
@@ -55,18 +56,6 @@ MainWindow::MainWindow(QWidget* parent)
     connect(line.get(), &LineClient::print, this, &MainWindow::Print);
     connect(line.get(), &LineClient::outPort, this, &MainWindow::PrintRead);
     connect(line.get(), &LineClient::portOpened, this, &MainWindow::portOpened);
-    // Port sequence and requests as they go to the line.
-    connect(line.get(), &LineClient::savesettings, this, &MainWindow::savesettings);
-    connect(line.get(), &LineClient::connectPort, this, &MainWindow::connectPort);
-    connect(line.get(), &LineClient::disconnectPort, this, &MainWindow::disconnectPort);
-    connect(line.get(), &LineClient::mb_read, this, &MainWindow::mb_read);
-    connect(line.get(), &LineClient::mb_readCoil, this, &MainWindow::mb_readCoil);
-    connect(line.get(), &LineClient::mb_write, this, &MainWindow::mb_write);
-    connect(line.get(), &LineClient::mb_erasePage, this, &MainWindow::mb_erasePage);
-    connect(line.get(), &LineClient::mb_goToLoader, this, &MainWindow::mb_goToLoader);
-    connect(line.get(), &LineClient::mb_goToMainAppl, this, &MainWindow::mb_goToMainAppl);
-    connect(line.get(), &LineClient::mb_readPotent, this, &MainWindow::mb_readPotent);
-    connect(line.get(), &LineClient::mb_writePotent, this, &MainWindow::mb_writePotent);
     // Whatever the port was open for, it is now open for the speed of this sequence.
     connect(line.get(), &LineClient::reopened, this, [this] { portUse = PortUse(); });
     // What the operations on the line tell of the sensors: the list and the forms show it.
@@ -83,8 +72,8 @@ MainWindow::MainWindow(QWidget* parent)
     connect(sendTimer, &QTimer::timeout, this, &MainWindow::slotSendTimerOut);
     emit startTimer();
 
-    addrValidator = new QIntValidator(1, 32, this);
-    ustValidator = new QIntValidator(-30000, 30000, this);
+    addrValidator = new QIntValidator(1, enteredAddressMax, this);
+    ustValidator = new QIntValidator(thresholdMin, thresholdMax, this);
     ui->lineEditAddrMB->setValidator(addrValidator);
     ui->lineEditAddrDevice->setValidator(addrValidator);
     ui->lineEditUstThreshold->setValidator(ustValidator);
@@ -187,7 +176,7 @@ void MainWindow::openLog()
 {
     logFile.setFileName(QStringLiteral("log.txt"));
     if (logFile.open(QIODevice::Append))
-        appendToLog(sessionStartLine(QDateTime::currentDateTime()));
+        appendLogLine(logFile, sessionStartLine(QDateTime::currentDateTime()));
     else
         Print(QStringLiteral("Warning: "),
               logUnavailableText(QFileInfo(logFile).absoluteFilePath(), logFile.errorString()));

@@ -66,20 +66,6 @@ public:
     static const QString reflashWayOut;
 
 signals:
-    void savesettings(QString name, int baudrate, int DataBits, int Parity, int StopBits,
-                      int FlowControl);
-    void connectPort();
-    void disconnectPort();
-    void mb_read(quint8 addr, quint16 reg_addr, quint16 reg_count, int attempNumber = 1,
-                 int* errCode = nullptr);
-    void mb_readCoil(quint8 addr, quint16 reg_addr, quint16 reg_count, int attempNumber = 1);
-    void mb_write(quint8 addr, quint16 reg_addr, quint16 reg_count, QByteArray data,
-                  int attempNumber = 1);
-    void mb_erasePage(quint8 addr, quint8 startPage, quint8 countPage, int attempNumber = 1);
-    void mb_goToLoader(quint8 addr, int attempNumber = 1);
-    void mb_goToMainAppl(quint8 addr, int attempNumber = 1);
-    void mb_readPotent(quint8 addr, int attempNumber = 1);
-    void mb_writePotent(quint8 addr, quint8 A, int attempNumber = 1);
     void startTimer();
     void stopTimer();
 
@@ -207,8 +193,6 @@ private:
         Reset
     };
     void setLocked(Lock pair, bool locked);
-    // One line to the log file only, when it is open.
-    void appendToLog(const QString& line);
     // Opens the log for appending and starts the session's line in it; when it cannot be
     // opened, the monitor says so.
     void openLog();

@@ -1,9 +1,9 @@
 #include "codec/rtu.h"
+#include "core/link/monitorlog.h"
 #include "gui/mainwindow.h"
 #include "ui_mainwindow.h"
 
 #include <QTextCursor>
-#include <QTextStream>
 
 void MainWindow::Print(QString prefix, QString data)
 {
@@ -13,23 +13,13 @@ void MainWindow::Print(QString prefix, QString data)
     cursor.insertText(prefix + data + QLatin1Char('\r'));
     ui->consol->setTextCursor(cursor); // scrolls the newest line into view
 
-    appendToLog(prefix + data);
+    appendLogLine(logFile, prefix + data);
 }
 
 void MainWindow::PrintRead(QString prefix, QByteArray data)
 {
     // No bytes give a line of the prefix alone.
     Print(prefix, rtu::hexText(data));
-}
-
-void MainWindow::appendToLog(const QString& line)
-{
-    if (!logFile.isOpen())
-        return;
-    QTextStream stream(&logFile);
-    stream.setCodec("UTF-8");
-    stream << line << '\n';
-    stream.flush();
 }
 
 void MainWindow::errorComPort(QString prefix, QString data)

@@ -23,7 +23,7 @@ void MainWindow::slotSendTimerOut()
         }
         if (permitCommunication()) {
             takePortBack();
-            const SensorCaptions captions = sensorCaptions(dev->param.sensorType);
+            const SensorCaptions captions = sensorCaptions(sensorTypeOf(dev->param));
             ui->groupBox_11->setVisible(captions.calibration);
             ui->LMeasure->setText(captions.measureLabel);
             if (!captions.thresholdLabel.isEmpty())

@@ -1,5 +1,6 @@
 // A simulated VEL_DUO300 sensor bus for trying the program without sensors: open the
 // printed device path as the program's serial port.
+#include "codec/sensortype.h"
 #include "sim/sensorbus.h"
 #include "sim/sensorlogic.h"
 
@@ -19,7 +20,7 @@ namespace {
 sim::Sensor givenSensor(quint8 addr, int baud, quint16 type)
 {
     sim::Sensor sensor = sim::makeSensor(addr, baud, type);
-    if (type == 2) {
+    if (sensorTypeOf(type) == SensorType::Voltage) {
         sensor.adcPerStep = sim::gainAdcPerStep;
         sim::followPotentiometer(sensor);
     }
@@ -36,7 +37,8 @@ bool parseSensor(const QString& text, sim::Sensor* sensor)
     const int addr = parts[0].toInt(&addrOk);
     const int baud = parts[1].toInt(&baudOk);
     const uint type = parts[2].toUInt(&typeOk);
-    if (!addrOk || !baudOk || !typeOk || addr < 1 || addr > 247 || baud <= 0 || type > 0xFFFF)
+    if (!addrOk || !baudOk || !typeOk || addr < 1 || addr > modbusAddressMax || baud <= 0 ||
+        type > 0xFFFF)
         return false;
     *sensor = givenSensor(quint8(addr), baud, quint16(type));
     return true;

@@ -1,6 +1,10 @@
 #include "sim/sensorbus.h"
 
+#include "codec/protocol.h"
+#include "sim/faults.h"
+#include "sim/framing.h"
 #include "sim/sensorlogic.h"
+#include "sim/terminal.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,13 +14,10 @@
 #include <cstring>
 #include <ctime>
 #include <deque>
-#include <fcntl.h>
 #include <map>
 #include <mutex>
 #include <poll.h>
-#include <stdlib.h>
 #include <sys/eventfd.h>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -44,78 +45,10 @@ constexpr qint64 burstSilenceUs = 5000;
 // A sensor's own turnaround before it answers.
 constexpr int answerDelayMs = 2;
 
-int baudOf(speed_t speed)
-{
-    static const std::pair<speed_t, int> table[] = {
-        {B50, 50},         {B75, 75},         {B110, 110},         {B134, 134},
-        {B150, 150},       {B200, 200},       {B300, 300},         {B600, 600},
-        {B1200, 1200},     {B1800, 1800},     {B2400, 2400},       {B4800, 4800},
-        {B9600, 9600},     {B19200, 19200},   {B38400, 38400},     {B57600, 57600},
-        {B115200, 115200}, {B230400, 230400}, {B460800, 460800},   {B500000, 500000},
-        {B576000, 576000}, {B921600, 921600}, {B1000000, 1000000},
-    };
-    for (const auto& entry : table) {
-        if (entry.first == speed)
-            return entry.second;
-    }
-    return 0;
-}
-
 // Ten bits a character: start, 8 data bits, stop.
 qint64 wireTimeUs(int bytes, int baud)
 {
     return baud > 0 ? (qint64(bytes) * 10 * 1000000 + baud - 1) / baud : 0;
-}
-
-// The sensors put the CRC high byte first, the published framing low byte first.
-void swapCrcBytes(QByteArray& frame)
-{
-    const int n = frame.size();
-    if (n < 2)
-        return;
-    const char last = frame.at(n - 1);
-    frame[n - 1] = frame.at(n - 2);
-    frame[n - 2] = last;
-}
-
-// With the standard framing: the CRC low byte first, and function 0x10 with its byte count.
-QByteArray standardSealed(const QByteArray& body)
-{
-    QByteArray frame = sealed(body);
-    swapCrcBytes(frame);
-    return frame;
-}
-
-// The length of the standard request at the start of bytes, as requestLength counts them.
-int standardRequestLength(const QByteArray& bytes)
-{
-    if (bytes.size() >= 2 && quint8(bytes.at(1)) == 0x10) {
-        if (bytes.size() < 7)
-            return 0;
-        const int length = 9 + quint8(bytes.at(6));
-        return bytes.size() >= length ? length : 0;
-    }
-    return requestLength(bytes);
-}
-
-// A standard request as the sensor frames it; empty when its CRC is wrong.
-QByteArray fromStandard(const QByteArray& frame)
-{
-    if (frame.size() < 4)
-        return frame;
-    QByteArray body = frame.left(frame.size() - 2);
-    if (standardSealed(body) != frame)
-        return QByteArray();
-    if (quint8(body.at(1)) == 0x10 && body.size() > 6)
-        body.remove(6, 1);
-    return sealed(body);
-}
-
-void closeFd(int& fd)
-{
-    if (fd >= 0)
-        ::close(fd);
-    fd = -1;
 }
 
 } // namespace
@@ -231,14 +164,6 @@ struct SensorBus::Impl
         }
     }
 
-    int lineBaud() const
-    {
-        termios settings;
-        if (slave < 0 || tcgetattr(slave, &settings) != 0)
-            return 0;
-        return baudOf(cfgetospeed(&settings));
-    }
-
     void send(const QByteArray& bytes, qint64 nowUs)
     {
         if (master < 0)
@@ -320,8 +245,8 @@ struct SensorBus::Impl
             fault = faults.find(addr << 8);
         FaultSpec* cue = fault != faults.end() ? &fault->second : nullptr;
         if (cue && cue->writeRegister >= 0 &&
-            (function != 0x10 || frame.size() < 4 ||
-             (quint8(frame.at(2)) << 8 | quint8(frame.at(3))) != cue->writeRegister))
+            (function != rtu::code(rtu::Function::WriteRegisters) || frame.size() < 4 ||
+             rtu::wordAt(frame, 2) != cue->writeRegister))
             cue = nullptr;
         if (cue && cue->after > 0) {
             --cue->after;
@@ -332,11 +257,10 @@ struct SensorBus::Impl
         QByteArray answer;
         if (cue && cue->kind == Fault::Exception) {
             answer = exceptionAnswer(addr, function, quint8(cue->value));
-        } else if (cue && cue->kind == Fault::EraseStatus && function == 0x11 && sensor.inLoader) {
+        } else if (cue && cue->kind == Fault::EraseStatus &&
+                   function == rtu::code(rtu::Function::ErasePages) && sensor.inLoader) {
             // A failed erase leaves the flash as it was.
-            QByteArray status;
-            status.append(char(addr)).append(char(0x11)).append(char(cue->value)).append('\0');
-            answer = sealed(status);
+            answer = sealed(rtu::eraseAnswer(addr, quint8(cue->value)));
         } else {
             const Outcome outcome = serveRequest(sensor, frame);
             answer = outcome.answer;
@@ -348,44 +272,8 @@ struct SensorBus::Impl
 
         QList<Chunk> chunks{{answerDelayMs, answer}};
         if (spoiled) {
-            const int value = cue->value;
-            switch (cue->kind) {
-            case Fault::Silence:
-                chunks.clear();
-                break;
-            case Fault::Delay:
-                chunks[0].delayMs += value;
-                break;
-            case Fault::Chunks:
-                chunks = {{answerDelayMs, answer.left(answer.size() / 2)},
-                          {value, answer.mid(answer.size() / 2)}};
-                break;
-            case Fault::WrongAddress:
-                answer[0] = char(addr + 1);
-                chunks[0].bytes = seal(answer.left(answer.size() - 2));
-                break;
-            case Fault::WrongFunction:
-                answer[1] = char(value);
-                chunks[0].bytes = seal(answer.left(answer.size() - 2));
-                break;
-            case Fault::Short:
-                chunks[0].bytes.chop(value);
-                break;
-            case Fault::Long:
-                chunks[0].bytes.append(garbage(value));
-                break;
-            case Fault::Garbage:
-                chunks[0].bytes = garbage(value);
-                break;
-            case Fault::BitFlip:
-                if (value >= 0 && value < chunks[0].bytes.size())
-                    chunks[0].bytes[value] = char(chunks[0].bytes.at(value) ^ 0x01);
-                break;
-            case Fault::None:
-            case Fault::Exception:
-            case Fault::EraseStatus:
-                break;
-            }
+            chunks = spoiledAnswer(answer, addr, *cue, answerDelayMs,
+                                   [this](const QByteArray& body) { return seal(body); });
             if (cue->times > 0 && --cue->times == 0)
                 faults.erase(fault);
         }
@@ -395,7 +283,7 @@ struct SensorBus::Impl
     // One request: a whole frame, or a burst that ended with line silence.
     void take(const QByteArray& received, qint64 atUs, bool framed)
     {
-        const int baud = lineBaud();
+        const int baud = lineBaud(slave);
         const qint64 at = atUs / 1000;
         receivedLog.append({received, at, baud});
         receivedChanged.notify_all();
@@ -414,8 +302,8 @@ struct SensorBus::Impl
             return;
         refresh(*entry, at);
         // The drift is seen only through a parameters read, so it is worked out only for one.
-        if (quint8(bytes.at(1)) == 0x03 &&
-            (quint8(bytes.at(2)) << 8 | quint8(bytes.at(3))) == regmap::paramAddr)
+        if (quint8(bytes.at(1)) == rtu::code(rtu::Function::ReadRegisters) &&
+            rtu::wordAt(bytes, 2) == regmap::paramAddr)
             applyDrift(entry->sensor, at);
         bool retune = false;
         const QList<Chunk> chunks = answerFor(*entry, bytes, &retune);
@@ -548,48 +436,31 @@ bool SensorBus::open(QString* error, const QString& linkPath)
             *error = QStringLiteral("the bus is open already");
         return false;
     }
-    auto fail = [&](const char* what) {
+    auto fail = [&](const QString& why) {
         if (error)
-            *error = QStringLiteral("%1: %2").arg(QLatin1String(what),
-                                                  QString::fromLocal8Bit(std::strerror(errno)));
+            *error = why;
         d->hangUp();
         closeFd(d->wake);
         return false;
     };
 
-    d->master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (d->master < 0)
-        return fail("posix_openpt");
-    if (grantpt(d->master) != 0 || unlockpt(d->master) != 0)
-        return fail("unlockpt");
-    char name[128];
-    if (ptsname_r(d->master, name, sizeof name) != 0)
-        return fail("ptsname");
-    d->slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (d->slave < 0)
-        return fail(name);
-    // Raw before the program opens it: no echo of requests back to the master.
-    termios settings;
-    if (tcgetattr(d->slave, &settings) != 0)
-        return fail("tcgetattr");
-    cfmakeraw(&settings);
-    if (tcsetattr(d->slave, TCSANOW, &settings) != 0)
-        return fail("tcsetattr");
+    Terminal terminal;
+    QString why;
+    if (!openTerminal(terminal, &why))
+        return fail(why);
+    d->master = terminal.master;
+    d->slave = terminal.slave;
     d->wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (d->wake < 0)
-        return fail("eventfd");
-
+        return fail(systemFault("eventfd"));
     if (!linkPath.isEmpty()) {
-        // Made beside the link and renamed over it, so that the name is never missing.
         const QByteArray link = linkPath.toLocal8Bit();
-        const QByteArray fresh = link + ".new";
-        ::unlink(fresh.constData());
-        if (::symlink(name, fresh.constData()) != 0 || ::rename(fresh.constData(), link) != 0)
-            return fail("symlink");
+        if (!linkTerminal(terminal.slavePath, link, &why))
+            return fail(why);
         d->linkPath = link;
     }
 
-    d->slavePath = QString::fromLocal8Bit(name);
+    d->slavePath = terminal.slavePath;
     d->thread = std::thread([impl = d.get()] { impl->serve(); });
     return true;
 }

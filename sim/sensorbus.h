@@ -1,6 +1,7 @@
 #pragma once
 
 #include "codec/blocks.h"
+#include "codec/sensortype.h"
 
 #include <QByteArray>
 #include <QList>
@@ -130,7 +131,7 @@ public:
     // speed, as soon as no sensor answers there, that is at once for the first and then when
     // the one before has moved away (to another address or speed). Once on the line a sensor
     // is like any other: the functions that take an address find it where it answers now.
-    void queueFactorySensors(int count, quint16 type = 2);
+    void queueFactorySensors(int count, quint16 type = quint16(SensorType::Voltage));
     // How many of them are still waiting to be plugged in.
     int factorySensorsWaiting() const;
     bool hasSensor(quint8 addr) const;

@@ -1,6 +1,8 @@
 #include "sim/sensorlogic.h"
 
+#include "codec/protocol.h"
 #include "codec/rtu.h"
+#include "codec/sensortype.h"
 
 #include <cmath>
 #include <cstring>
@@ -13,31 +15,26 @@ quint8 byteAt(const QByteArray& bytes, int i)
     return quint8(bytes.at(i));
 }
 
-quint16 bigEndianAt(const QByteArray& bytes, int i)
-{
-    return quint16(byteAt(bytes, i) << 8 | byteAt(bytes, i + 1));
-}
+using rtu::Exception;
+using rtu::Function;
 
-QByteArray head(quint8 addr, quint8 function)
+QByteArray refused(quint8 addr, Function function, Exception exception)
 {
-    QByteArray bytes;
-    bytes.append(char(addr));
-    bytes.append(char(function));
-    return bytes;
+    return sealed(rtu::exceptionAnswer(addr, function, exception));
 }
 
 Outcome readRegisters(const Sensor& sensor, quint8 addr, const QByteArray& frame)
 {
-    const quint16 reg = bigEndianAt(frame, 2);
-    const quint16 count = bigEndianAt(frame, 4);
+    const quint16 reg = rtu::wordAt(frame, 2);
+    const quint16 count = rtu::wordAt(frame, 4);
     QByteArray image;
     if (reg == regmap::paramAddr && count >= 1 && count <= regmap::paramCount)
         image = blockBytes(sensor.param);
     else if (reg == regmap::ustAddr && count >= 1 && count <= regmap::ustCount)
         image = blockBytes(sensor.ust);
     else
-        return {exceptionAnswer(addr, 0x03, 3)};
-    QByteArray answer = head(addr, 0x03);
+        return {refused(addr, Function::ReadRegisters, Exception::RegisterAddressError)};
+    QByteArray answer = rtu::answerHead(addr, Function::ReadRegisters);
     answer.append(char(2 * count));
     answer.append(image.left(2 * count));
     return {sealed(answer)};
@@ -45,9 +42,9 @@ Outcome readRegisters(const Sensor& sensor, quint8 addr, const QByteArray& frame
 
 Outcome readCoils(const Sensor& sensor, quint8 addr, const QByteArray& frame)
 {
-    if (bigEndianAt(frame, 2) != 0 || bigEndianAt(frame, 4) != 1)
-        return {exceptionAnswer(addr, 0x01, 3)};
-    QByteArray answer = head(addr, 0x01);
+    if (rtu::wordAt(frame, 2) != 0 || rtu::wordAt(frame, 4) != 1)
+        return {refused(addr, Function::ReadCoils, Exception::RegisterAddressError)};
+    QByteArray answer = rtu::answerHead(addr, Function::ReadCoils);
     answer.append(char(1));
     answer.append(char(sensor.coil));
     return {sealed(answer)};
@@ -55,25 +52,25 @@ Outcome readCoils(const Sensor& sensor, quint8 addr, const QByteArray& frame)
 
 Outcome writeRegisters(Sensor& sensor, quint8 addr, const QByteArray& frame)
 {
-    const int reg = bigEndianAt(frame, 2);
-    const int count = bigEndianAt(frame, 4);
+    const int reg = rtu::wordAt(frame, 2);
+    const int count = rtu::wordAt(frame, 4);
     const QByteArray data = frame.mid(6, 2 * count);
     const QByteArray echo = sealed(frame.left(6));
 
     if (sensor.inLoader) {
         // The register field is a byte offset into flash here.
         if (count < 1 || reg < flashStart || reg + 2 * count > flashStart + flashSize)
-            return {exceptionAnswer(addr, 0x10, 3)};
+            return {refused(addr, Function::WriteRegisters, Exception::RegisterAddressError)};
         sensor.flash.replace(reg - flashStart, data.size(), data);
         return {echo};
     }
 
     if (reg != regmap::ustAddr || count != regmap::ustCount)
-        return {exceptionAnswer(addr, 0x10, 3)};
+        return {refused(addr, Function::WriteRegisters, Exception::RegisterAddressError)};
     UstBlock ust;
     std::memcpy(&ust, data.constData(), sizeof ust);
     if (ust.checksum != ustChecksum(ust))
-        return {exceptionAnswer(addr, 0x10, 11)};
+        return {refused(addr, Function::WriteRegisters, Exception::BadSettings)};
     sensor.ust = ust;
     return {echo, true};
 }
@@ -87,10 +84,7 @@ Outcome erasePages(Sensor& sensor, quint8 addr, const QByteArray& frame)
         if (offset >= 0 && offset < flashSize)
             sensor.flash.replace(offset, flashPageSize, QByteArray(flashPageSize, char(0xFF)));
     }
-    QByteArray answer = head(addr, 0x11);
-    answer.append(char(0x14)); // the flash controller's "complete"
-    answer.append(char(0));
-    return {sealed(answer)};
+    return {sealed(rtu::eraseAnswer(addr, quint8(rtu::FlashStatus::Complete)))};
 }
 
 } // namespace
@@ -99,29 +93,17 @@ int requestLength(const QByteArray& bytes)
 {
     if (bytes.size() < 2)
         return 0;
-    int length = 0;
-    switch (byteAt(bytes, 1)) {
-    case 0x01:
-    case 0x03:
-        length = 8;
-        break;
-    case 0x10:
+    if (!rtu::isFunction(byteAt(bytes, 1)))
+        return -1;
+    const Function function = Function(byteAt(bytes, 1));
+    int count = 0;
+    if (function == Function::WriteRegisters) {
+        // The data's length follows from the register count.
         if (bytes.size() < 6)
             return 0;
-        length = 8 + 2 * bigEndianAt(bytes, 4);
-        break;
-    case 0x11:
-    case 0x51:
-        length = 6;
-        break;
-    case 0x40:
-    case 0x41:
-    case 0x50:
-        length = 5;
-        break;
-    default:
-        return -1;
+        count = rtu::wordAt(bytes, 4);
     }
+    const int length = rtu::requestSize(function, count);
     return bytes.size() >= length ? length : 0;
 }
 
@@ -155,56 +137,58 @@ QByteArray sealed(QByteArray body)
 
 QByteArray exceptionAnswer(quint8 addr, quint8 function, quint8 code)
 {
-    QByteArray answer = head(addr, quint8(function | 0x80));
-    answer.append(char(code));
-    return sealed(answer);
+    return sealed(rtu::exceptionAnswer(addr, function, code));
 }
 
 Outcome serveRequest(Sensor& sensor, const QByteArray& frame)
 {
     const quint8 addr = byteAt(frame, 0);
-    const quint8 function = byteAt(frame, 1);
+    const quint8 code = byteAt(frame, 1);
+    if (!rtu::isFunction(code))
+        return {exceptionAnswer(addr, code, quint8(Exception::UnknownCommand))};
+    const Function function = Function(code);
     const bool applicationOnly =
-        function == 0x01 || function == 0x03 || function == 0x50 || function == 0x51;
-    if ((applicationOnly && sensor.inLoader) || (function == 0x11 && !sensor.inLoader))
-        return {exceptionAnswer(addr, function, 1)};
+        function == Function::ReadCoils || function == Function::ReadRegisters ||
+        function == Function::ReadPotentiometer || function == Function::WritePotentiometer;
+    if ((applicationOnly && sensor.inLoader) ||
+        (function == Function::ErasePages && !sensor.inLoader))
+        return {refused(addr, function, Exception::UnknownCommand)};
 
-    QByteArray answer = head(addr, function);
+    QByteArray answer = rtu::answerHead(addr, function);
     switch (function) {
-    case 0x01:
+    case Function::ReadCoils:
         return readCoils(sensor, addr, frame);
-    case 0x03:
+    case Function::ReadRegisters:
         return readRegisters(sensor, addr, frame);
-    case 0x10:
+    case Function::WriteRegisters:
         return writeRegisters(sensor, addr, frame);
-    case 0x11:
+    case Function::ErasePages:
         return erasePages(sensor, addr, frame);
-    case 0x40:
+    case Function::GoToLoader:
         if (sensor.ust.loaderCode != regmap::loaderRequest)
-            return {exceptionAnswer(addr, function, 1)};
+            return {refused(addr, function, Exception::UnknownCommand)};
         sensor.inLoader = true;
         answer.append(char(0));
         return {sealed(answer)};
-    case 0x41:
+    case Function::GoToApplication:
         // Cleared so that the next start does not land in the loader again.
         sensor.inLoader = false;
         sensor.ust.loaderCode = 0;
         sealChecksum(sensor.ust);
         answer.append(char(0));
         return {sealed(answer)};
-    case 0x50:
+    case Function::ReadPotentiometer:
         answer.append(char(0));
         answer.append(char(sensor.potent));
         return {sealed(answer)};
-    case 0x51:
+    case Function::WritePotentiometer:
         if (!sensor.potentStuck)
             sensor.potent = byteAt(frame, 3);
         followPotentiometer(sensor);
         answer.append(char(0));
         return {sealed(answer)};
-    default:
-        return {exceptionAnswer(addr, function, 1)};
     }
+    return {refused(addr, function, Exception::UnknownCommand)};
 }
 
 void retune(Sensor& sensor)
@@ -230,7 +214,16 @@ Sensor makeSensor(quint8 addr, int baud, quint16 type)
     sensor.ust.speed = quint16(baud / 100);
     sealChecksum(sensor.ust);
     sensor.param.sensorType = type;
-    sensor.param.measure = type == 2 ? 230 : type == 1 ? 2345 : 0;
+    switch (sensorTypeOf(type)) {
+    case SensorType::Voltage:
+        sensor.param.measure = 230;
+        break;
+    case SensorType::Temperature:
+        sensor.param.measure = 2345;
+        break;
+    case SensorType::Undetermined:
+        break;
+    }
     sensor.param.adc = 2048;
     std::strncpy(sensor.param.version, "VEL-1.0.2", sizeof sensor.param.version);
     sensor.flash = QByteArray(flashSize, char(0xFF));
@@ -241,7 +234,7 @@ Sensor factorySensor(quint16 type)
 {
     const UstBlock factory = defaultUstBlock();
     Sensor sensor = makeSensor(quint8(factory.mbAddr), factory.speed * 100, type);
-    if (type == 2) {
+    if (sensorTypeOf(type) == SensorType::Voltage) {
         sensor.adcPerStep = gainAdcPerStep;
         followPotentiometer(sensor);
     }
@@ -251,17 +244,18 @@ Sensor factorySensor(quint16 type)
 Sensor lineSensor(quint8 addr)
 {
     static const int bauds[] = {115200, 38400, 9600};
-    const quint16 type = addr % 2 ? 2 : 1;
-    Sensor sensor = makeSensor(addr, bauds[(addr + 2) % 3], type);
+    const SensorType type = addr % 2 ? SensorType::Voltage : SensorType::Temperature;
+    Sensor sensor = makeSensor(addr, bauds[(addr + 2) % 3], quint16(type));
     Drift& drift = sensor.drift;
     drift.periodMs = (3 + addr % 3) * 60000;
     drift.phaseMs = addr * drift.periodMs / 7;
     drift.measureMid = sensor.param.measure;
-    drift.measureSwing = type == 2 ? 12 : 250; // volts, hundredths of a degree
+    const bool voltage = type == SensorType::Voltage;
+    drift.measureSwing = voltage ? 12 : 250; // volts, hundredths of a degree
     drift.adcMid = sensor.param.adc;
     // A voltage sensor's reading is proportional to the voltage; a temperature sensor's is no
     // figure the program shows.
-    drift.adcSwing = type == 2 ? drift.adcMid * drift.measureSwing / drift.measureMid : 0;
+    drift.adcSwing = voltage ? drift.adcMid * drift.measureSwing / drift.measureMid : 0;
     return sensor;
 }
 

@@ -50,7 +50,8 @@ void retune(Sensor& sensor);
 // The ADC reading when it follows the potentiometer.
 void followPotentiometer(Sensor& sensor);
 
-// A new sensor as addSensor makes it.
+// A new sensor as addSensor makes it. Types here are the parameters block's word, so that a
+// sensor may name one the program does not know.
 Sensor makeSensor(quint8 addr, int baud, quint16 type);
 
 // ADC counts per potentiometer position of a voltage sensor whose reading follows its gain:

@@ -202,6 +202,18 @@ void LineClient::setTrafficShown(bool shown)
     worker->trafficShown = shown;
 }
 
+void LineClient::use(const QString& name, int baudrate)
+{
+    if (openName != name || openBaudrate != baudrate)
+        open(name, baudrate);
+}
+
+void LineClient::useSpeed(int baudrate)
+{
+    if (openBaudrate != baudrate)
+        reopen(openName, baudrate);
+}
+
 void LineClient::recoverLostPort(int baudrate)
 {
     // By its own name: a port list refreshed after the loss no longer shows it.

@@ -59,6 +59,12 @@ public:
     // Whether requests and answers come as monitor lines (they do unless turned off); port
     // events always do. A caller that shows and logs nothing saves their text and hand-over.
     void setTrafficShown(bool shown);
+    // What an operation asks for when it talks at a given speed: the port by this name open at
+    // this speed. Opens it as open() does unless the last opening was just that.
+    void use(const QString& name, int baudrate);
+    // The port of the last opening at this speed, re-opened as reopen() does when it is open at
+    // another: an operation that visits another speed for a while and comes back.
+    void useSpeed(int baudrate);
     // The name and speed of the last opening; empty and 0 before the first.
     QString portName() const { return openName; }
     int baudrate() const { return openBaudrate; }

@@ -5,24 +5,6 @@
 
 #include <QThread>
 
-namespace {
-
-void appendWord(QByteArray& frame, quint16 value)
-{
-    frame.append(char(value >> 8));
-    frame.append(char(value & 0xFF));
-}
-
-QByteArray header(quint8 addr, quint8 function)
-{
-    QByteArray frame;
-    frame.append(char(addr));
-    frame.append(char(function));
-    return frame;
-}
-
-} // namespace
-
 void ModBus::calcCrc(QByteArray& data, int len)
 {
     rtu::calcCrc(data, len);
@@ -73,19 +55,15 @@ void ModBus::transact(QByteArray request, int expectedSize, int attempNumber, in
 
 void ModBus::mb_readCoil(quint8 addr, quint16 reg_addr, quint16 reg_count, int attempNumber)
 {
-    QByteArray frame = header(addr, 0x01);
-    appendWord(frame, reg_addr);
-    appendWord(frame, reg_count);
-    transact(frame, (reg_count + 7) / 8 + 5, attempNumber);
+    transact(rtu::readRequest(addr, rtu::Function::ReadCoils, reg_addr, reg_count),
+             rtu::answerSize(rtu::Function::ReadCoils, reg_count), attempNumber);
 }
 
 void ModBus::mb_read(quint8 addr, quint16 reg_addr, quint16 reg_count, int attempNumber,
                      int* errCode)
 {
-    QByteArray frame = header(addr, 0x03);
-    appendWord(frame, reg_addr);
-    appendWord(frame, reg_count);
-    transact(frame, 2 * reg_count + 5, attempNumber, errCode);
+    transact(rtu::readRequest(addr, rtu::Function::ReadRegisters, reg_addr, reg_count),
+             rtu::answerSize(rtu::Function::ReadRegisters, reg_count), attempNumber, errCode);
 }
 
 void ModBus::mb_write(quint8 addr, quint16 reg_addr, quint16 reg_count, QByteArray data,
@@ -101,47 +79,36 @@ void ModBus::mb_write(quint8 addr, quint16 reg_addr, quint16 reg_count, QByteArr
         emit packetReady(QByteArray(), rtu::WrongLength);
         return;
     }
-    // No byte-count byte: the sensor takes the data right after the register count.
-    QByteArray frame = header(addr, 0x10);
-    appendWord(frame, reg_addr);
-    appendWord(frame, reg_count);
-    frame.append(data.left(dataBytes));
-    transact(frame, 8, attempNumber);
+    transact(rtu::writeRequest(addr, reg_addr, reg_count, data),
+             rtu::answerSize(rtu::Function::WriteRegisters), attempNumber);
 }
 
 void ModBus::mb_erasePage(quint8 addr, quint8 startPage, quint8 countPage, int attempNumber)
 {
-    QByteArray frame = header(addr, rtu::eraseFunction);
-    frame.append(char(startPage));
-    frame.append(char(countPage));
-    transact(frame, 6, attempNumber);
+    transact(rtu::eraseRequest(addr, startPage, countPage),
+             rtu::answerSize(rtu::Function::ErasePages), attempNumber);
 }
 
 void ModBus::mb_goToLoader(quint8 addr, int attempNumber)
 {
-    QByteArray frame = header(addr, 0x40);
-    frame.append('\0');
-    transact(frame, 5, attempNumber);
+    transact(rtu::plainRequest(addr, rtu::Function::GoToLoader),
+             rtu::answerSize(rtu::Function::GoToLoader), attempNumber);
 }
 
 void ModBus::mb_goToMainAppl(quint8 addr, int attempNumber)
 {
-    QByteArray frame = header(addr, 0x41);
-    frame.append('\0');
-    transact(frame, 5, attempNumber);
+    transact(rtu::plainRequest(addr, rtu::Function::GoToApplication),
+             rtu::answerSize(rtu::Function::GoToApplication), attempNumber);
 }
 
 void ModBus::mb_readPotent(quint8 addr, int attempNumber)
 {
-    QByteArray frame = header(addr, 0x50);
-    frame.append('\0');
-    transact(frame, 6, attempNumber);
+    transact(rtu::plainRequest(addr, rtu::Function::ReadPotentiometer),
+             rtu::answerSize(rtu::Function::ReadPotentiometer), attempNumber);
 }
 
 void ModBus::mb_writePotent(quint8 addr, quint8 A, int attempNumber)
 {
-    QByteArray frame = header(addr, 0x51);
-    frame.append('\0');
-    frame.append(char(A));
-    transact(frame, 5, attempNumber);
+    transact(rtu::writePotentiometerRequest(addr, A),
+             rtu::answerSize(rtu::Function::WritePotentiometer), attempNumber);
 }

@@ -25,7 +25,7 @@ QString reprogConfirmationText(const DeviceVEL_DUO300& dev, const QFileInfo& ima
                           "Программа датчика будет стёрта и заменена программой из этого файла. "
                           "Продолжить?")
         .arg(QString::number(dev.addr), QString::number(dev.baudrate),
-             sensorTypeText(dev.param.sensorType), nameClause(dev), image.fileName(),
+             sensorTypeText(sensorTypeOf(dev.param)), nameClause(dev), image.fileName(),
              bytesText(image.size()),
              image.lastModified().toString(QStringLiteral("dd.MM.yyyy hh:mm:ss")));
 }

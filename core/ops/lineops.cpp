@@ -110,7 +110,8 @@ QString entryChoiceText(const linefile::Sensor& entry)
 {
     if (!entry.type)
         return sensorLabel(entry);
-    return QStringLiteral("%1, %2").arg(sensorLabel(entry), sensorTypeText(quint16(*entry.type)));
+    return QStringLiteral("%1, %2").arg(sensorLabel(entry),
+                                        sensorTypeText(sensorTypeOf(quint16(*entry.type))));
 }
 
 int matchingEntry(const QVector<linefile::Sensor>& entries, const DeviceVEL_DUO300& now)
@@ -145,8 +146,7 @@ Result ReadLine::run(const QString& portName, const QVector<DeviceVEL_DUO300*>& 
         if (host.cancelled())
             return Result::cancelled();
         DeviceVEL_DUO300* dev = devs[i];
-        if (line.portName() != portName || line.baudrate() != dev->baudrate)
-            line.open(portName, dev->baudrate);
+        line.use(portName, dev->baudrate);
 
         const Result settings = ReadSettings(line, host).run(dev, 2);
         if (settings.kind == Result::Ending)
@@ -199,8 +199,7 @@ Result RestoreSensor::run(DeviceVEL_DUO300* dev, const linefile::Sensor& entry, 
     host.progress(2, steps);
 
     // Read back where nothing else answered before the write: only the restored sensor can.
-    if (line.baudrate() != dev->baudrate)
-        line.open(line.portName(), dev->baudrate);
+    line.use(line.portName(), dev->baudrate);
     const Result back = ReadSettings(line, host).run(dev, 3);
     if (back.kind == Result::Ending)
         return back;

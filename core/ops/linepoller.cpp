@@ -105,8 +105,7 @@ void LinePoller::step()
     inStep = true;
     // The port of this exchange: start() may name another while it waits.
     const QString polledPort = port;
-    if (line.portName() != polledPort || line.baudrate() != planned.baudrate)
-        line.open(polledPort, planned.baudrate);
+    line.use(polledPort, planned.baudrate);
     // The registry does not change while an exchange waits: the owner defers such changes.
     DeviceVEL_DUO300* dev = &registry[row];
     const ops::Result result = ops::PollSensor(line, host).run(dev);

@@ -57,12 +57,6 @@ Result Operation::claimTarget(DeviceVEL_DUO300* dev, const Place& to, const QStr
     return CheckTarget(line, host).run({dev->addr, dev->baudrate}, to, title);
 }
 
-void Operation::useSpeed(int baudrate)
-{
-    if (line.baudrate() != baudrate)
-        line.reopen(line.portName(), baudrate);
-}
-
 Result ReadSettings::run(DeviceVEL_DUO300* dev, int attempts)
 {
     const Reply reply = line.read(quint8(dev->addr), regmap::ustAddr, regmap::ustCount, attempts);
@@ -107,7 +101,7 @@ Result CheckTarget::run(const Place& from, const Place& to, const QString& title
     Probe probe;
     if (from != to) {
         const int speed = line.baudrate();
-        useSpeed(to.speed);
+        line.useSpeed(to.speed);
         // Each probe alone, so that the first answer of any kind ends the probing.
         for (int i = 0; i < attempts && !line.ending(); ++i) {
             const Reply reply = line.read(quint8(to.address), regmap::ustAddr, regmap::ustCount, 1);
@@ -119,7 +113,7 @@ Result CheckTarget::run(const Place& from, const Place& to, const QString& title
                 break;
         }
         probe.portLost = !line.lostPort().isEmpty();
-        useSpeed(speed);
+        line.useSpeed(speed);
     }
     if (line.ending())
         return Result::ending();

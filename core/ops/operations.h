@@ -78,8 +78,6 @@ protected:
     // record takes the block and the place it names.
     Result writeBlock(DeviceVEL_DUO300* dev, const UstBlock& block, const QString& title,
                       bool claimed = false);
-    // Opens the port at this speed unless it is open at it already.
-    void useSpeed(int baudrate);
 
     LineClient& line;
     OperationHost& host;
@@ -219,6 +217,8 @@ public:
     // Reads and checks the image, asks, and runs the procedure. Without a record (the caller
     // may not use the line) the image is checked all the same and nothing is sent.
     Result run(DeviceVEL_DUO300* dev, const QString& imagePath);
+    // The same with the image as read from imagePath by the caller, who checked it already.
+    Result run(DeviceVEL_DUO300* dev, const QString& imagePath, const firmware::ImageFile& image);
     // The run ended with the sensor in its loader, its application erased or half written:
     // it answers no application request until it is reprogrammed.
     bool leftInLoader = false;

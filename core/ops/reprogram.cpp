@@ -60,7 +60,12 @@ Result Reprogram::run(DeviceVEL_DUO300* dev, const QString& imagePath)
 {
     // Read and checked whole before the first byte goes out: a bad image found after the
     // erase would leave the sensor without an application.
-    const firmware::ImageFile image = firmware::readImageFile(imagePath);
+    return run(dev, imagePath, firmware::readImageFile(imagePath));
+}
+
+Result Reprogram::run(DeviceVEL_DUO300* dev, const QString& imagePath,
+                      const firmware::ImageFile& image)
+{
     if (!image.refusal.isEmpty()) {
         line.note(QStringLiteral("Warning: "), image.refusal);
         return Result::refused(QStringLiteral("Warning"), image.refusal);

@@ -1,5 +1,4 @@
 #include "core/sensor/format.h"
-#include "codec/sensortype.h"
 
 QString deviceRowText(const DeviceVEL_DUO300& dev)
 {
@@ -18,14 +17,13 @@ QString measureText(const ParamBlock& param)
     return QString::number(measuredValue(param), 'g', 6);
 }
 
-QString sensorTypeText(quint16 sensorType)
+QString sensorTypeText(SensorType type)
 {
-    return sensorTraits(sensorTypeOf(sensorType)).text;
+    return sensorTraits(type).text;
 }
 
-SensorCaptions sensorCaptions(quint16 sensorType)
+SensorCaptions sensorCaptions(SensorType type)
 {
-    const SensorType type = sensorTypeOf(sensorType);
     if (type == SensorType::Undetermined)
         return {false, QStringLiteral("Сбой определения типа датчика"), QString()};
     const SensorTypeTraits& traits = sensorTraits(type);

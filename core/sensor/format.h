@@ -1,6 +1,7 @@
 #pragma once
 
 #include "codec/device.h"
+#include "codec/sensortype.h"
 
 #include <QString>
 
@@ -15,7 +16,7 @@ QString deviceRowText(const DeviceVEL_DUO300& dev);
 QString measureText(const ParamBlock& param);
 
 // The sensor type in words, as the reprogramming confirmation names it.
-QString sensorTypeText(quint16 sensorType);
+QString sensorTypeText(SensorType type);
 
 // Captions that follow the sensor type.
 struct SensorCaptions
@@ -24,4 +25,9 @@ struct SensorCaptions
     QString measureLabel;   // caption of the measured value
     QString thresholdLabel; // caption of the setpoint; empty: keep the present one
 };
-SensorCaptions sensorCaptions(quint16 sensorType);
+SensorCaptions sensorCaptions(SensorType type);
+// The same for the parameters block's word as velduo watch still passes it.
+inline SensorCaptions sensorCaptions(quint16 typeWord)
+{
+    return sensorCaptions(sensorTypeOf(typeWord));
+}

@@ -1,4 +1,5 @@
 // The list of known sensors: adding by hand, removing, selecting.
+#include "core/link/lineclient.h"
 #include "support/windowbench.h"
 
 #include <QComboBox>
@@ -256,12 +257,13 @@ private slots:
         QFETCH(int, sequences);
         WindowBench b;
         QStringList steps;
-        QObject::connect(b.window.get(), &MainWindow::disconnectPort,
+        QObject::connect(b.window->findChild<LineClient*>(), &LineClient::disconnectPort,
                          [&steps] { steps << "close"; });
         QObject::connect(
-            b.window.get(), &MainWindow::savesettings,
+            b.window->findChild<LineClient*>(), &LineClient::savesettings,
             [&steps](QString, int rate, int, int, int, int) { steps << QString::number(rate); });
-        QObject::connect(b.window.get(), &MainWindow::connectPort, [&steps] { steps << "open"; });
+        QObject::connect(b.window->findChild<LineClient*>(), &LineClient::connectPort,
+                         [&steps] { steps << "open"; });
         for (quint8 addr : {1, 2, 3})
             b.bus.addSensor(addr, 9600, 2);
         if (twoKnown) {

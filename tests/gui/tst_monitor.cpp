@@ -1,4 +1,5 @@
 // Port monitor and log, the serial port list, and the sequence that re-opens the port.
+#include "core/link/lineclient.h"
 #include "gui/buildinfo.h"
 #include "support/windowbench.h"
 
@@ -350,19 +351,20 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         MainWindow* window = bench->window.get();
-        connect(window, &MainWindow::disconnectPort, window, [&] {
+        auto* line = window->findChild<LineClient*>();
+        connect(line, &LineClient::disconnectPort, window, [&] {
             steps.append({"disconnectPort", {}, clock.elapsed()});
         });
-        connect(window, &MainWindow::savesettings, window,
+        connect(line, &LineClient::savesettings, window,
                 [&](QString name, int baud, int dataBits, int parity, int stopBits, int flow) {
                     steps.append({"savesettings",
                                   {name, baud, dataBits, parity, stopBits, flow},
                                   clock.elapsed()});
                 });
-        connect(window, &MainWindow::connectPort, window, [&] {
+        connect(line, &LineClient::connectPort, window, [&] {
             steps.append({"connectPort", {}, clock.elapsed()});
         });
-        connect(window, &MainWindow::mb_read, window, [&] {
+        connect(line, &LineClient::mb_read, window, [&] {
             steps.append({"mb_read", {}, clock.elapsed()});
         });
 
@@ -398,8 +400,8 @@ private slots:
     void searchKeepsOpenPortOpen()
     {
         int opens = 0;
-        connect(bench->window.get(), &MainWindow::connectPort, bench->window.get(),
-                [&opens] { ++opens; });
+        connect(bench->window->findChild<LineClient*>(), &LineClient::connectPort,
+                bench->window.get(), [&opens] { ++opens; });
         bench->bus.addSensor(1, 9600, 2);
         bench->addByHand(1, 9600);
         QVERIFY(!bench->window->deviceRecords().first().commError);

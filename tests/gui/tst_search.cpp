@@ -1,6 +1,7 @@
 // The automatic search: the order of its probes, what it adds, its messages and Cancel.
-#include "gui/listtexts.h"
 #include "core/devices/searchplan.h"
+#include "core/link/lineclient.h"
+#include "gui/listtexts.h"
 #include "support/windowbench.h"
 
 #include <QtTest>
@@ -153,7 +154,7 @@ private slots:
         auto* progress = b.window->findChild<QProgressBar*>();
         QStringList progressAtProbes;
         QObject::connect(
-            b.window.get(), &MainWindow::mb_read,
+            b.window->findChild<LineClient*>(), &LineClient::mb_read,
             [&](quint8, quint16 reg, quint16 count, int attempts, int*) {
                 if (reg == 0 && count == 2) {
                     QCOMPARE(attempts, 1);
@@ -254,7 +255,7 @@ private slots:
         b.bus.clearLog();
         QStringList opened;
         QObject::connect(
-            b.window.get(), &MainWindow::savesettings,
+            b.window->findChild<LineClient*>(), &LineClient::savesettings,
             [&opened](QString, int rate, int, int, int, int) { opened << QString::number(rate); });
 
         b.find<QPushButton>("BtnAutoSearch")->click();
@@ -314,9 +315,9 @@ private slots:
         int baud = 0;
         bool armed = true;
         int rowsAtClick = -1;
-        QObject::connect(b.window.get(), &MainWindow::savesettings,
+        QObject::connect(b.window->findChild<LineClient*>(), &LineClient::savesettings,
                          [&baud](QString, int rate, int, int, int, int) { baud = rate; });
-        QObject::connect(b.window.get(), &MainWindow::mb_read,
+        QObject::connect(b.window->findChild<LineClient*>(), &LineClient::mb_read,
                          [&](quint8 addr, quint16 reg, quint16 count, int, int*) {
                              if (!armed || reg != 0 || count != 2 ||
                                  QStringLiteral("%1@%2").arg(addr).arg(baud) != cancelAt)

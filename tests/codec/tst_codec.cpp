@@ -1,9 +1,7 @@
-// Frame codec, error texts, register blocks and the texts built from them: pure functions.
-#include "gui/colours.h"
+// Frame codec, error texts and register blocks: pure functions.
+#include "codec/blocks.h"
 #include "codec/errortext.h"
 #include "codec/rtu.h"
-#include "codec/blocks.h"
-#include "core/sensor/format.h"
 
 #include "support/referencecrc.h"
 
@@ -117,8 +115,10 @@ private slots:
         QTest::newRow("011114 erase success, wrong length")
             << hex("0111140000") << 1 << 0x11 << 6 << 5;
         QTest::newRow("011112 write protected") << hex("0111120000") << 1 << 0x11 << 6 << 18;
-        QTest::newRow("011100 status 0") << hex("011100000000") << 1 << 0x11 << 6 << 0;
-        QTest::newRow("011190 negative status") << hex("011190000000") << 1 << 0x11 << 6 << -112;
+        QTest::newRow("011100 status 0")
+            << hex("011100000000") << 1 << 0x11 << 6 << int(rtu::UnknownFlashStatus);
+        QTest::newRow("011190 status 0x90")
+            << hex("011190000000") << 1 << 0x11 << 6 << int(rtu::UnknownFlashStatus);
     }
 
     void checkAnswer()
@@ -154,8 +154,31 @@ private slots:
                 << hex("011100") + QByteArray(r.size - 3, '\x22') << 1 << r.cmd << r.size << 8;
         }
         QTest::newRow("erase: 011114 success") << hex("011114000000") << 1 << 0x11 << 6 << 0;
-        QTest::newRow("erase: 011100 status 0") << hex("011100000000") << 1 << 0x11 << 6 << 0;
+        // Only "complete" is a success; any status but the loader's five is a failure of its own.
+        const struct
+        {
+            const char* name;
+            int status;
+            int code;
+        } statuses[] = {
+            {"busy", 0x11, rtu::FlashBusy},
+            {"write protected", 0x12, rtu::FlashWriteProtected},
+            {"program error", 0x13, rtu::FlashProgramError},
+            {"time-out", 0x15, rtu::FlashTimeout},
+            {"status 0", 0x00, rtu::UnknownFlashStatus},
+            {"an exception code's value", 0x03, rtu::UnknownFlashStatus},
+            {"one below the loader's", 0x10, rtu::UnknownFlashStatus},
+            {"one above the loader's", 0x16, rtu::UnknownFlashStatus},
+            {"status 0xff", 0xFF, rtu::UnknownFlashStatus},
+        };
+        for (const auto& s : statuses) {
+            QByteArray answer = hex("0111");
+            answer.append(char(s.status)).append(QByteArray(3, '\0'));
+            QTest::addRow("erase: %s", s.name) << answer << 1 << 0x11 << 6 << s.code;
+        }
         QTest::newRow("erase: 011115 time-out") << hex("011115") << 1 << 0x11 << 6 << 21;
+        QTest::newRow("erase: 011100 status 0, short")
+            << hex("011100") << 1 << 0x11 << 6 << int(rtu::UnknownFlashStatus);
         QTest::newRow("erase: 0111 has no status") << twoBytes << 1 << 0x11 << 6 << 5;
     }
 
@@ -169,8 +192,12 @@ private slots:
         QTest::newRow("1") << 1 << QStringLiteral("Устройство ответило: несуществующая команда");
         QTest::newRow("6") << 6 << QStringLiteral("Нет ответа");
         QTest::newRow("11") << 11 << QStringLiteral("Устройство ответило: некорректные настройки");
-        QTest::newRow("14") << 14 << QString();
+        QTest::newRow("12") << 12
+                            << QStringLiteral("Загрузчик ответил неизвестным состоянием флеш");
+        QTest::newRow("14") << 14 << QStringLiteral("Неизвестная ошибка (14)");
+        QTest::newRow("17") << 17 << QStringLiteral("FLASH_BUSY");
         QTest::newRow("18") << 18 << QStringLiteral("FLASH_ERROR_WRP");
+        QTest::newRow("19") << 19 << QStringLiteral("FLASH_ERROR_PROGRAM");
         QTest::newRow("21") << 21 << QStringLiteral("FLASH_TIMEOUT");
         QTest::newRow("22") << 22 << QStringLiteral("Неизвестная ошибка (22)");
         QTest::newRow("-112") << -112 << QStringLiteral("Неизвестная ошибка (-112)");
@@ -282,66 +309,6 @@ private slots:
         QCOMPARE(versionText(param), QStringLiteral("0123456789ABCDEF"));
         param.version[4] = '\0';
         QCOMPARE(versionText(param), QStringLiteral("0123"));
-    }
-
-    void rowText()
-    {
-        DeviceVEL_DUO300 dev{};
-        dev.addr = 5;
-        dev.baudrate = 9600;
-        setNameText(dev.ust, QStringLiteral("Ф1"));
-        QCOMPARE(deviceRowText(dev), QStringLiteral("5\t9600\tФ1") + QString(14, QChar(0)));
-        dev.commError = true;
-        QCOMPARE(deviceRowText(dev), QStringLiteral("5\t9600"));
-        dev.addr = -3;
-        QCOMPARE(deviceRowText(dev), QStringLiteral("-3\t9600"));
-        // It answered "nonexistent command", as a sensor left in its loader does.
-        dev.cmdRejected = true;
-        QCOMPARE(deviceRowText(dev),
-                 QStringLiteral("-3\t9600\tв загрузчике: «Перепрограммирование»"));
-    }
-
-    void measure_data()
-    {
-        QTest::addColumn<int>("type");
-        QTest::addColumn<int>("measure");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("voltage -12") << 2 << -12 << QStringLiteral("-12");
-        QTest::newRow("temperature 2345") << 1 << 2345 << QStringLiteral("23.45");
-        QTest::newRow("temperature -50") << 1 << -50 << QStringLiteral("-0.5");
-        QTest::newRow("temperature 12345678 rounds to 6 digits")
-            << 1 << 32767 << QStringLiteral("327.67");
-        QTest::newRow("unknown type") << 7 << 100 << QStringLiteral("Ошибка!");
-    }
-
-    void measure()
-    {
-        QFETCH(int, type);
-        QFETCH(int, measure);
-        QFETCH(QString, text);
-        ParamBlock param{};
-        param.sensorType = quint16(type);
-        param.measure = qint16(measure);
-        QCOMPARE(measureText(param), text);
-    }
-
-    void colours_data()
-    {
-        QTest::addColumn<int>("error");
-        QTest::addColumn<int>("coil");
-        QTest::addColumn<QColor>("colour");
-        QTest::newRow("rejected command") << 1 << 0 << QColor(0x1E90FF);
-        QTest::newRow("no answer") << 6 << 1 << QColor(0xC0C0C0);
-        QTest::newRow("coil set") << 0 << 1 << QColor(0xFF9980);
-        QTest::newRow("coil clear") << 0 << 0 << QColor(0xFFFFFF);
-    }
-
-    void colours()
-    {
-        QFETCH(int, error);
-        QFETCH(int, coil);
-        QFETCH(QColor, colour);
-        QCOMPARE(exchangeColour(error, quint8(coil)), colour);
     }
 };
 
