@@ -102,7 +102,8 @@ int watch(Context& context, Watch& given)
         }
     });
     poller.start(session.port());
-    if (mqtt->refusal().isEmpty())
+    // A signal taken while the broker's connection started has ended the session already.
+    if (mqtt->refusal().isEmpty() && !session.ended())
         loop.exec();
     poller.stop();
     if (publishing)

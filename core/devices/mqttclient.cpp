@@ -77,8 +77,8 @@ const Mosquitto* mosquittoLibrary(QString* why)
         VEL_MOSQUITTO_FUNCTIONS(VEL_RESOLVE)
 #undef VEL_RESOLVE
         // Looked up among the library's dependencies, which are loaded with it.
-        functions.SSL_get_verify_result = reinterpret_cast<long (*)(const void*)>(
-            library.resolve("SSL_get_verify_result"));
+        functions.SSL_get_verify_result =
+            reinterpret_cast<long (*)(const void*)>(library.resolve("SSL_get_verify_result"));
         functions.X509_verify_cert_error_string = reinterpret_cast<const char* (*)(long)>(
             library.resolve("X509_verify_cert_error_string"));
         functions.mosquitto_lib_init();
@@ -205,17 +205,20 @@ Fault diagnose(const Outcome& outcome, const MqttSettings& settings)
     const int error = outcome.error;
 
     if (attempt.connack > 0) {
-        const QString library = english(QString::fromUtf8(m.mosquitto_connack_string(attempt.connack)));
+        const QString library =
+            english(QString::fromUtf8(m.mosquitto_connack_string(attempt.connack)));
         switch (attempt.connack) {
         case 1:
             return {QStringLiteral("брокер не поддерживает протокол MQTT 3.1.1") + library,
                     Verdict::Refused};
         case 2:
-            return {QStringLiteral("брокер отверг идентификатор клиента «%1»").arg(settings.clientId) +
-                        library,
-                    Verdict::Refused};
+            return {
+                QStringLiteral("брокер отверг идентификатор клиента «%1»").arg(settings.clientId) +
+                    library,
+                Verdict::Refused};
         case 3:
-            return {QStringLiteral("брокер сейчас не принимает клиентов") + library, Verdict::Retry};
+            return {QStringLiteral("брокер сейчас не принимает клиентов") + library,
+                    Verdict::Retry};
         case 4:
             return {QStringLiteral("брокер не принял пользователя «%1» или его пароль")
                             .arg(settings.user) +
@@ -312,7 +315,8 @@ Fault diagnose(const Outcome& outcome, const MqttSettings& settings)
                 Verdict::Retry};
     }
 
-    if (outcome.ending == Ending::NoAnswer)
+    // Before the broker's answer, the library's keepalive running out means the same.
+    if (outcome.ending == Ending::NoAnswer || (rc == MOSQ_ERR_KEEPALIVE && attempt.upAfterMs < 0))
         return {settings.tls
                     ? QStringLiteral("%1 принимает соединение, но не отвечает ни на рукопожатие "
                                      "TLS, ни на подключение: брокер завис, это порт без TLS "
@@ -386,10 +390,9 @@ bool MqttClient::open(const MqttSettings& wanted, QString* why)
         return false;
     }
     if (wanted.tls) {
-        for (const auto& [path, what] :
-             {std::pair<QString, const char*>{wanted.caFile, "файл CA"},
-              {wanted.certFile, "сертификат"},
-              {wanted.keyFile, "ключ"}}) {
+        for (const auto& [path, what] : {std::pair<QString, const char*>{wanted.caFile, "файл CA"},
+                                         {wanted.certFile, "сертификат"},
+                                         {wanted.keyFile, "ключ"}}) {
             if (path.isEmpty())
                 continue;
             *why = readable(path, what);
@@ -400,8 +403,8 @@ bool MqttClient::open(const MqttSettings& wanted, QString* why)
     if (!mosquittoLibrary(why))
         return false;
     settings = wanted;
-    handle = mosq().mosquitto_new(settings.clientId.toUtf8().constData(), settings.cleanSession,
-                                  this);
+    handle =
+        mosq().mosquitto_new(settings.clientId.toUtf8().constData(), settings.cleanSession, this);
     if (!handle) {
         *why = QStringLiteral("клиент MQTT не создан: нет памяти");
         return false;
