@@ -165,7 +165,10 @@ HelpPage watchHelp()
         "PREFIX/reading/АДРЕС (QoS 1, с порядковым номером). Пока брокер недоступен,\n"
         "показания ждут в очереди (час полной линии), затем уходят по порядку. Только\n"
         "публикация: ничто от брокера не попадает на линию. Пароль - из переменной\n"
-        "VELDUO_MQTT_PASSWORD или файла, никогда из командной строки.\n",
+        "VELDUO_MQTT_PASSWORD или файла, никогда из командной строки. Связь\n"
+        "проверяется каждые 5 с; с -v в начале выводится идентификатор клиента (сеанс\n"
+        "линии на брокере). Отказ брокера (пароль, сертификат, порт другого протокола)\n"
+        "завершает команду с кодом 6 и причиной; недоступный брокер ждут.\n",
         {
             QCommandLineOption(
                 QStringLiteral("interval"),
@@ -191,14 +194,16 @@ HelpPage watchHelp()
                 QStringLiteral("Начало тем; по умолчанию velduo/<имя узла>/<имя порта>."),
                 QStringLiteral("PREFIX")),
             QCommandLineOption(QStringLiteral("mqtt-user"),
-                               QStringLiteral("Имя пользователя на брокере."),
+                               QStringLiteral("Имя пользователя на брокере; пароль к нему "
+                                              "обязателен."),
                                QStringLiteral("NAME")),
             QCommandLineOption(QStringLiteral("mqtt-password-file"),
                                QStringLiteral("Пароль - первая строка файла."),
                                QStringLiteral("FILE")),
             QCommandLineOption(
                 QStringLiteral("mqtt-cafile"),
-                QStringLiteral("Сертификат CA брокера (mqtts); без него - системные."),
+                QStringLiteral("Единственный CA брокера (mqtts); без него - CA системы\n"
+                               "(/etc/ssl/certs). Имя брокера сверяется с его сертификатом."),
                 QStringLiteral("FILE")),
             // Told together with the key.
             QCommandLineOption(QStringLiteral("mqtt-cert"), QString(), QStringLiteral("FILE")),
