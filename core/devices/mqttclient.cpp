@@ -240,6 +240,15 @@ Fault diagnose(const Outcome& outcome, const MqttSettings& settings)
         }
     }
 
+    // Once the broker had answered, its certificate and protocol were right: whatever ends
+    // the connection now (a restart closing TLS abruptly, say) is a loss.
+    if (attempt.upAfterMs >= 0 && rc == MOSQ_ERR_KEEPALIVE)
+        return {QStringLiteral("брокер %1 перестал отвечать на проверку связи").arg(where),
+                Verdict::Retry};
+    if (attempt.upAfterMs >= 0)
+        return {QStringLiteral("соединение с брокером %1 потеряно").arg(where) +
+                    english(!attempt.sslError.isEmpty() ? attempt.sslError : systemError(error)),
+                Verdict::Retry};
     if (attempt.nameMismatch)
         return {QStringLiteral("имени «%1» нет в сертификате брокера: подключайтесь по имени, на "
                                "которое выписан сертификат (host name verification failed)")
@@ -350,15 +359,8 @@ Fault diagnose(const Outcome& outcome, const MqttSettings& settings)
                         .arg(where) +
                     english(systemError(error == ECONNRESET ? error : 0)),
                 Verdict::Mismatch};
-    if (rc == MOSQ_ERR_KEEPALIVE)
-        return {QStringLiteral("брокер %1 перестал отвечать на проверку связи").arg(where),
-                Verdict::Retry};
     const bool closedByPeer =
         rc == MOSQ_ERR_CONN_LOST || error == ECONNRESET || error == EPIPE || error == 0;
-    if (attempt.upAfterMs >= 0)
-        return {QStringLiteral("соединение с брокером %1 потеряно").arg(where) +
-                    english(systemError(error)),
-                Verdict::Retry};
     if (!settings.tls && closedByPeer && (rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_ERRNO))
         return {QStringLiteral("%1 закрыл соединение, не ответив на подключение: возможно, это "
                                "порт TLS (тогда mqtts://)")

@@ -962,6 +962,40 @@ private slots:
         QCOMPARE(exitCode, code);
     }
 
+    // A TLS broker that restarts ends its connections abruptly: a loss, waited for, not a port
+    // of the other protocol.
+    void tlsBrokerRestartIsALoss()
+    {
+        QVERIFY(pki.make());
+        QTemporaryDir folder;
+        Broker broker(folder.path());
+        QVERIFY2(broker.start(pki.listener("server", false)), broker.log.constData());
+        QProcess* velduo =
+            startVelduo(this, {"watch", "1@9600", "--port", port(), "--mqtt",
+                               QStringLiteral("mqtts://localhost:%1").arg(broker.port),
+                               "--mqtt-cafile", pki.file("ca", ".pem")});
+        QString err;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (err += QString::fromUtf8(velduo->readAllStandardError()), err.contains("доступен,")),
+            20000);
+        broker.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (err += QString::fromUtf8(velduo->readAllStandardError()), err.contains("недоступен")),
+            20000);
+        QVERIFY2(
+            err.contains(
+                QStringLiteral("соединение с брокером localhost:%1 потеряно").arg(broker.port)),
+            qPrintable(err));
+        QVERIFY2(broker.start(pki.listener("server", false)), broker.log.constData());
+        QTRY_VERIFY_WITH_TIMEOUT((err += QString::fromUtf8(velduo->readAllStandardError()),
+                                  err.count(QStringLiteral("доступен,")) >= 2),
+                                 40000);
+        ::kill(pid_t(velduo->processId()), SIGINT);
+        QVERIFY(finishes(velduo, &err, 20000));
+        QCOMPARE(velduo->exitCode(), 130);
+        QVERIFY2(!err.contains(QStringLiteral("без TLS")), qPrintable(err));
+    }
+
     // Faults of the connection itself: a port of the other protocol, a listener that resets or
     // closes the handshake, one that never answers, nobody listening, a name that is not
     // found, a broker that wants a user. Refused or tried again, each is told by what it is,
