@@ -89,6 +89,14 @@ bool MqttWatch::prepare(Context& context, int* code)
         *code = context.usage(QStringLiteral("пароль MQTT задан без --mqtt-user"));
         return false;
     }
+    // Refused here rather than by the broker, whose answer would read as a wrong password.
+    if (!settings.user.isEmpty() && settings.password.isNull()) {
+        *code = context.usage(QStringLiteral("--mqtt-user %1: пароль не задан; дайте его первой "
+                                             "строкой файла --mqtt-password-file ФАЙЛ или в "
+                                             "переменной VELDUO_MQTT_PASSWORD")
+                                  .arg(settings.user));
+        return false;
+    }
     return true;
 }
 
@@ -126,12 +134,25 @@ void MqttWatch::start(Context& context, SensorRegistry& registry)
         refusedWith = QStringLiteral("брокер %1: %2").arg(broker::urlText(url), reason);
         emit refused();
     });
+    connect(client.get(), &MqttClient::sessionTakenOver, this, [this](const QString& reason) {
+        tell(QStringLiteral("session-taken-over"),
+             QStringLiteral("брокер %1: %2").arg(broker::urlText(url), reason));
+    });
     connect(publisher.get(), &SitePublisher::dropping, this, [this] {
         tell(QStringLiteral("queue-full"),
              QStringLiteral("очередь полна (%1): старейшие отбрасываются, отброшено %2")
                  .arg(readingsText(SitePublisher::defaultQueueLimit),
                       readingsText(publisher->dropped())));
     });
+    // The broker's ACL may tie this id to the line's user: it is shown for setting that up.
+    if (context.verbose)
+        tell(QStringLiteral("client-id"),
+             QStringLiteral("клиент MQTT %1%2, публикация в %3")
+                 .arg(settings.clientId,
+                      settings.user.isEmpty()
+                          ? QString()
+                          : QStringLiteral(", пользователь %1").arg(settings.user),
+                      prefix));
     QString why;
     if (!client->open(settings, &why)) {
         refusedWith = QStringLiteral("брокер %1: %2").arg(broker::urlText(url), why);

@@ -340,7 +340,10 @@ HelpPage watchHelp()
         "offline и очередь. Только публикация: ничто от брокера не попадает на линию.\n"
         "Пароль - из переменной VELDUO_MQTT_PASSWORD или файла, никогда из командной\n"
         "строки. Как службу systemd watch запускает velduo-watch@ЛИНИЯ.service с\n"
-        "настройками из /etc/velduo/ЛИНИЯ.conf (см. README).\n"
+        "настройками из /etc/velduo/ЛИНИЯ.conf (см. README). Связь проверяется каждые\n"
+        "5 с; с -v в начале выводится идентификатор клиента (сеанс линии на брокере).\n"
+        "Отказ брокера (пароль, сертификат, порт другого протокола) завершает команду\n"
+        "с кодом 6 и причиной; недоступный брокер ждут.\n"
         "С --sparkplug вместо этих тем линия публикуется узлом Sparkplug B 3.0:\n"
         "spBv1.0/GROUP/NBIRTH|NDEATH/NODE и DBIRTH|DDATA|DDEATH/NODE/sNN, датчик -\n"
         "устройство (метрики в README). Включён один из двух контрактов: либо темы\n"
@@ -372,14 +375,16 @@ HelpPage watchHelp()
                 QStringLiteral("Начало тем; по умолчанию velduo/<имя узла>/<имя порта>."),
                 QStringLiteral("PREFIX")),
             QCommandLineOption(QStringLiteral("mqtt-user"),
-                               QStringLiteral("Имя пользователя на брокере."),
+                               QStringLiteral("Имя пользователя на брокере; пароль к нему "
+                                              "обязателен."),
                                QStringLiteral("NAME")),
             QCommandLineOption(QStringLiteral("mqtt-password-file"),
                                QStringLiteral("Пароль - первая строка файла."),
                                QStringLiteral("FILE")),
             QCommandLineOption(
                 QStringLiteral("mqtt-cafile"),
-                QStringLiteral("Сертификат CA брокера (mqtts); без него - системные."),
+                QStringLiteral("Единственный CA брокера (mqtts); без него - CA системы\n"
+                               "(/etc/ssl/certs). Имя брокера сверяется с его сертификатом."),
                 QStringLiteral("FILE")),
             // Told together with the key.
             QCommandLineOption(QStringLiteral("mqtt-cert"), QString(), QStringLiteral("FILE")),

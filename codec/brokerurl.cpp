@@ -34,10 +34,25 @@ QString topicLevel(const QString& text)
 
 bool parseUrl(const QString& text, Url* url, QString* why)
 {
+    // A password in the URL is refused without being repeated: the text is told with what
+    // lies between the scheme and the last @ hidden, but for a user name before a colon.
+    QString shown = text;
+    const int scheme = text.indexOf(QLatin1String("://"));
+    const int at = text.lastIndexOf(QLatin1Char('@'));
+    if (scheme >= 0 && at > scheme) {
+        const QString userInfo = text.mid(scheme + 3, at - scheme - 3);
+        const int colon = userInfo.indexOf(QLatin1Char(':'));
+        shown = text.left(scheme + 3) + (colon >= 0 ? userInfo.left(colon + 1) : QString()) +
+                QStringLiteral("***") + text.mid(at);
+    }
     const auto refuse = [&](const QString& problem) {
-        *why = QStringLiteral("адрес брокера «%1»: %2").arg(text, problem);
+        *why = QStringLiteral("адрес брокера «%1»: %2").arg(shown, problem);
         return false;
     };
+    if (shown != text)
+        return refuse(QStringLiteral("имя пользователя и пароль в адресе не указываются: имя "
+                                     "задаётся отдельно, пароль - из файла или переменной "
+                                     "окружения"));
     static const QRegularExpression form(
         QStringLiteral("^(mqtts?)://(\\[[^\\]]*\\]|[^:/\\[\\]@?#]*)(?::([0-9]{1,5}))?$"));
     const QRegularExpressionMatch match = form.match(text);

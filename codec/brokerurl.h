@@ -18,7 +18,7 @@ struct Url
 
 // mqtt://host[:port] or mqtts://host[:port]; IPv6 addresses in brackets. Nothing after the
 // port: no user, path, query or fragment, so that a password never rides in the URL. False
-// with the reason, in Russian, when the text is refused.
+// with the reason, in Russian, when the text is refused; a password in it is not repeated.
 bool parseUrl(const QString& text, Url* url, QString* why);
 // The URL as the messages name the broker.
 QString urlText(const Url& url);

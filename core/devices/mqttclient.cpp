@@ -1,14 +1,18 @@
 #include "core/devices/mqttclient.h"
 #include "codec/filefault.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLibrary>
 #include <QMetaObject>
-#include <QTimer>
+#include <QVector>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <mosquitto.h>
 #include <mutex>
+#include <netdb.h>
+#include <poll.h>
 
 namespace {
 
@@ -21,20 +25,20 @@ namespace {
     X(mosquitto_connect_callback_set)                                                              \
     X(mosquitto_destroy)                                                                           \
     X(mosquitto_disconnect)                                                                        \
-    X(mosquitto_disconnect_callback_set)                                                           \
     X(mosquitto_int_option)                                                                        \
     X(mosquitto_lib_init)                                                                          \
     X(mosquitto_log_callback_set)                                                                  \
-    X(mosquitto_loop_start)                                                                        \
-    X(mosquitto_loop_stop)                                                                         \
+    X(mosquitto_loop)                                                                              \
     X(mosquitto_message_callback_set)                                                              \
     X(mosquitto_new)                                                                               \
     X(mosquitto_publish)                                                                           \
     X(mosquitto_publish_callback_set)                                                              \
     X(mosquitto_reconnect_async)                                                                   \
-    X(mosquitto_reconnect_delay_set)                                                               \
+    X(mosquitto_socket)                                                                            \
+    X(mosquitto_ssl_get)                                                                           \
     X(mosquitto_strerror)                                                                          \
     X(mosquitto_subscribe)                                                                         \
+    X(mosquitto_threaded_set)                                                                      \
     X(mosquitto_tls_set)                                                                           \
     X(mosquitto_username_pw_set)                                                                   \
     X(mosquitto_will_set)
@@ -44,6 +48,10 @@ struct Mosquitto
 #define VEL_POINTER(name) decltype(&::name) name = nullptr;
     VEL_MOSQUITTO_FUNCTIONS(VEL_POINTER)
 #undef VEL_POINTER
+    // OpenSSL's verdict on the broker's certificate, from the libraries libmosquitto brought
+    // along; null when they are not found, and the reason is then told less precisely.
+    long (*SSL_get_verify_result)(const void* ssl) = nullptr;
+    const char* (*X509_verify_cert_error_string)(long code) = nullptr;
 };
 
 // The library's functions, or null with the reason when it cannot be opened.
@@ -68,6 +76,11 @@ const Mosquitto* mosquittoLibrary(QString* why)
     }
         VEL_MOSQUITTO_FUNCTIONS(VEL_RESOLVE)
 #undef VEL_RESOLVE
+        // Looked up among the library's dependencies, which are loaded with it.
+        functions.SSL_get_verify_result =
+            reinterpret_cast<long (*)(const void*)>(library.resolve("SSL_get_verify_result"));
+        functions.X509_verify_cert_error_string = reinterpret_cast<const char* (*)(long)>(
+            library.resolve("X509_verify_cert_error_string"));
         functions.mosquitto_lib_init();
     });
     if (!failure.isEmpty()) {
@@ -93,14 +106,273 @@ QString readable(const QString& path, const char* what)
     return QString();
 }
 
-// CONNACK codes after which a new attempt would be refused the same way: wrong protocol,
-// identifier rejected, bad user name or password, not authorised.
-bool refusedForGood(int rc)
+// The network thread's view of one connection attempt; its callbacks reach it through
+// `current`, which no other thread sees.
+struct Attempt
 {
-    return rc == 1 || rc == 2 || rc == 4 || rc == 5;
+    QElapsedTimer since;
+    qint64 upAfterMs = -1; // when the broker accepted the connection
+    int connack = -1;      // the broker's refusal, when it refused
+    QString sslError;      // OpenSSL's first error, without the library's prefix
+    long verify = 0;       // OpenSSL's verdict on the broker's certificate (0: none or good)
+    bool nameMismatch = false;
+};
+thread_local Attempt* current = nullptr;
+
+// How an attempt ended, besides the library's code.
+enum class Ending
+{
+    Library,
+    HungUp,  // the socket closed while libmosquitto still waited for the TLS handshake
+    NoAnswer // the broker took the connection and never answered it
+};
+
+enum class Verdict
+{
+    Retry,
+    // The port seems to speak another protocol (TLS or not): refused when it repeats before
+    // any connection succeeded, since a broker that restarts can look the same once.
+    Mismatch,
+    Refused
+};
+
+struct Fault
+{
+    QString text;
+    Verdict verdict = Verdict::Retry;
+};
+
+constexpr int firstBackoffMs = 1000;
+constexpr int longestBackoffMs = 30000;
+// Long enough for a TLS handshake and the broker's answer on a slow, busy machine.
+constexpr int answerWaitMs = 10000;
+// The network thread's longest sleep on a quiet connection: it checks the answer deadline.
+constexpr int loopWaitMs = 1000;
+constexpr int mismatchesToRefuse = 3;
+// Three drops by the broker within two minutes, each soon after connecting: a session taken
+// over by another client under the same id.
+constexpr int takeoverDrops = 3;
+constexpr qint64 takeoverWindowMs = 120000;
+constexpr qint64 shortSessionMs = 30000;
+
+// X509_V_ERR_* codes of OpenSSL's verdicts told apart.
+enum : long
+{
+    certNotYetValid = 9,
+    certExpired = 10,
+    unknownIssuer = 2,
+    selfSignedLeaf = 18,
+    selfSignedInChain = 19,
+    noLocalIssuer = 20,
+    leafUnverifiable = 21
+};
+
+bool hungUp(int fd)
+{
+    if (fd < 0)
+        return false;
+    pollfd watched{fd, POLLIN, 0};
+    return ::poll(&watched, 1, 0) > 0 && (watched.revents & (POLLHUP | POLLERR));
 }
 
-constexpr int retryAfterTlsMs = 5000;
+QString english(const QString& text)
+{
+    return text.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(text);
+}
+
+QString systemError(int error)
+{
+    return error > 0 ? QString::fromLocal8Bit(std::strerror(error)) : QString();
+}
+
+struct Outcome
+{
+    int rc = MOSQ_ERR_SUCCESS;
+    int error = 0; // errno after the call
+    Ending ending = Ending::Library;
+    const Attempt* attempt = nullptr;
+};
+
+Fault diagnose(const Outcome& outcome, const MqttSettings& settings)
+{
+    const Mosquitto& m = mosq();
+    const Attempt& attempt = *outcome.attempt;
+    const QString host = settings.host.contains(QLatin1Char(':'))
+                             ? QStringLiteral("[%1]").arg(settings.host)
+                             : settings.host;
+    const QString where = QStringLiteral("%1:%2").arg(host).arg(settings.port);
+    const int rc = outcome.rc;
+    const int error = outcome.error;
+
+    if (attempt.connack > 0) {
+        const QString library =
+            english(QString::fromUtf8(m.mosquitto_connack_string(attempt.connack)));
+        switch (attempt.connack) {
+        case 1:
+            return {QStringLiteral("брокер не поддерживает протокол MQTT 3.1.1") + library,
+                    Verdict::Refused};
+        case 2:
+            return {
+                QStringLiteral("брокер отверг идентификатор клиента «%1»").arg(settings.clientId) +
+                    library,
+                Verdict::Refused};
+        case 3:
+            return {QStringLiteral("брокер сейчас не принимает клиентов") + library,
+                    Verdict::Retry};
+        case 4:
+            return {QStringLiteral("брокер не принял пользователя «%1» или его пароль")
+                            .arg(settings.user) +
+                        library,
+                    Verdict::Refused};
+        case 5:
+            // Mosquitto answers a wrong password with this code as well.
+            return {settings.user.isEmpty()
+                        ? QStringLiteral("брокер не пускает без имени пользователя и пароля") +
+                              library
+                        : QStringLiteral("брокер не принял пользователя «%1» или его пароль, либо "
+                                         "этому пользователю нельзя подключаться")
+                                  .arg(settings.user) +
+                              library,
+                    Verdict::Refused};
+        default:
+            return {QStringLiteral("брокер отказал (%1)").arg(attempt.connack) + library,
+                    Verdict::Refused};
+        }
+    }
+
+    // Once the broker had answered, its certificate and protocol were right: whatever ends
+    // the connection now (a restart closing TLS abruptly, say) is a loss.
+    if (attempt.upAfterMs >= 0 && rc == MOSQ_ERR_KEEPALIVE)
+        return {QStringLiteral("брокер %1 перестал отвечать на проверку связи").arg(where),
+                Verdict::Retry};
+    if (attempt.upAfterMs >= 0)
+        return {QStringLiteral("соединение с брокером %1 потеряно").arg(where) +
+                    english(!attempt.sslError.isEmpty() ? attempt.sslError : systemError(error)),
+                Verdict::Retry};
+    if (attempt.nameMismatch)
+        return {QStringLiteral("имени «%1» нет в сертификате брокера: подключайтесь по имени, на "
+                               "которое выписан сертификат (host name verification failed)")
+                    .arg(settings.host),
+                Verdict::Refused};
+    if (attempt.verify != 0) {
+        const QString library =
+            english(m.X509_verify_cert_error_string
+                        ? QString::fromUtf8(m.X509_verify_cert_error_string(attempt.verify))
+                        : QString());
+        switch (attempt.verify) {
+        case certExpired:
+            return {QStringLiteral("срок действия сертификата брокера истёк") + library,
+                    Verdict::Refused};
+        case certNotYetValid:
+            return {QStringLiteral("сертификат брокера ещё не действует: проверьте часы этого "
+                                   "компьютера") +
+                        library,
+                    Verdict::Refused};
+        case unknownIssuer:
+        case selfSignedLeaf:
+        case selfSignedInChain:
+        case noLocalIssuer:
+        case leafUnverifiable:
+            return {settings.caFile.isEmpty()
+                        ? QStringLiteral("сертификат брокера не подписан ни одним из CA, которым "
+                                         "доверяет система: укажите файл CA брокера") +
+                              library
+                        : QStringLiteral("сертификат брокера не подписан указанным CA «%1»")
+                                  .arg(settings.caFile) +
+                              library,
+                    Verdict::Refused};
+        default:
+            return {QStringLiteral("сертификат брокера не принят") + library, Verdict::Refused};
+        }
+    }
+    if (!attempt.sslError.isEmpty()) {
+        const QString& ssl = attempt.sslError;
+        const auto has = [&](const char* words) { return ssl.contains(QLatin1String(words)); };
+        if (has("certificate required"))
+            return {QStringLiteral("брокер требует сертификат клиента: укажите сертификат и ключ "
+                                   "этого клиента") +
+                        english(ssl),
+                    Verdict::Refused};
+        if (has("alert certificate expired"))
+            return {QStringLiteral("брокер не принял сертификат этого клиента: срок его действия "
+                                   "истёк") +
+                        english(ssl),
+                    Verdict::Refused};
+        if (has("alert bad certificate") || has("alert unknown ca") ||
+            has("alert certificate unknown") || has("alert certificate revoked") ||
+            has("alert unsupported certificate"))
+            return {QStringLiteral("брокер не принял сертификат этого клиента") + english(ssl),
+                    Verdict::Refused};
+        if (has("handshake failure"))
+            return {QStringLiteral("брокер прервал рукопожатие TLS: возможно, он требует "
+                                   "сертификат клиента, или у сторон нет общих шифров") +
+                        english(ssl),
+                    Verdict::Refused};
+        if (has("certificate verify failed"))
+            return {QStringLiteral("сертификат брокера не принят: он не подписан доверенным CA, "
+                                   "выписан на другое имя или просрочен") +
+                        english(ssl),
+                    Verdict::Refused};
+        if (has("unexpected eof") || has("wrong version number") || has("record layer") ||
+            has("packet length too long") || has("http request") || has("unknown protocol"))
+            return {QStringLiteral("%1 не отвечает по TLS: возможно, это порт без TLS (тогда "
+                                   "mqtt://)")
+                            .arg(where) +
+                        english(ssl),
+                    Verdict::Mismatch};
+        return {QStringLiteral("ошибка TLS при связи с брокером %1").arg(where) + english(ssl),
+                Verdict::Retry};
+    }
+
+    // Before the broker's answer, the library's keepalive running out means the same.
+    if (outcome.ending == Ending::NoAnswer || (rc == MOSQ_ERR_KEEPALIVE && attempt.upAfterMs < 0))
+        return {settings.tls
+                    ? QStringLiteral("%1 принимает соединение, но не отвечает ни на рукопожатие "
+                                     "TLS, ни на подключение: брокер завис, это порт без TLS "
+                                     "(тогда mqtt://) или на нём не брокер MQTT")
+                          .arg(where)
+                    : QStringLiteral("%1 принимает соединение, но не отвечает на подключение: "
+                                     "брокер завис, это порт TLS (тогда mqtts://) или на нём не "
+                                     "брокер MQTT")
+                          .arg(where),
+                Verdict::Retry};
+    if (rc == MOSQ_ERR_EAI)
+        return {QStringLiteral("адрес брокера «%1» не найден: проверьте имя узла и DNS")
+                        .arg(settings.host) +
+                    english(error < 0 ? QString::fromLocal8Bit(gai_strerror(error))
+                                      : systemError(error)),
+                Verdict::Retry};
+    if (error == ECONNREFUSED)
+        return {QStringLiteral("%1 не принимает соединений: брокер не запущен или порт не тот")
+                        .arg(where) +
+                    english(systemError(error)),
+                Verdict::Retry};
+    if (rc == MOSQ_ERR_TLS)
+        return {QStringLiteral("%1 не отвечает по TLS: возможно, это порт без TLS (тогда "
+                               "mqtt://)")
+                        .arg(where) +
+                    english(QString::fromUtf8(m.mosquitto_strerror(rc))),
+                Verdict::Mismatch};
+    if (outcome.ending == Ending::HungUp)
+        return {QStringLiteral("%1 сбросил соединение во время рукопожатия TLS: возможно, это "
+                               "порт без TLS (тогда mqtt://)")
+                        .arg(where) +
+                    english(systemError(error == ECONNRESET ? error : 0)),
+                Verdict::Mismatch};
+    const bool closedByPeer =
+        rc == MOSQ_ERR_CONN_LOST || error == ECONNRESET || error == EPIPE || error == 0;
+    if (!settings.tls && closedByPeer && (rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_ERRNO))
+        return {QStringLiteral("%1 закрыл соединение, не ответив на подключение: возможно, это "
+                               "порт TLS (тогда mqtts://)")
+                        .arg(where) +
+                    english(systemError(error)),
+                Verdict::Mismatch};
+    return {QStringLiteral("брокер %1 недоступен").arg(where) +
+                english(rc == MOSQ_ERR_ERRNO && error > 0
+                            ? systemError(error)
+                            : QString::fromUtf8(m.mosquitto_strerror(rc))),
+            Verdict::Retry};
+}
 
 } // namespace
 
@@ -113,24 +385,16 @@ MqttClient::~MqttClient()
         mosq().mosquitto_destroy(handle);
 }
 
-QString MqttClient::errorText(int code)
-{
-    const Mosquitto* library = mosquittoLibrary(nullptr);
-    return library ? QString::fromUtf8(library->mosquitto_strerror(code))
-                   : QStringLiteral("ошибка MQTT %1").arg(code);
-}
-
-bool MqttClient::open(const MqttSettings& settings, QString* why)
+bool MqttClient::open(const MqttSettings& wanted, QString* why)
 {
     if (handle) {
         *why = QStringLiteral("соединение с брокером уже открыто");
         return false;
     }
-    if (settings.tls) {
-        for (const auto& [path, what] :
-             {std::pair<QString, const char*>{settings.caFile, "файл CA"},
-              {settings.certFile, "сертификат"},
-              {settings.keyFile, "ключ"}}) {
+    if (wanted.tls) {
+        for (const auto& [path, what] : {std::pair<QString, const char*>{wanted.caFile, "файл CA"},
+                                         {wanted.certFile, "сертификат"},
+                                         {wanted.keyFile, "ключ"}}) {
             if (path.isEmpty())
                 continue;
             *why = readable(path, what);
@@ -140,21 +404,22 @@ bool MqttClient::open(const MqttSettings& settings, QString* why)
     }
     if (!mosquittoLibrary(why))
         return false;
+    settings = wanted;
     handle =
         mosq().mosquitto_new(settings.clientId.toUtf8().constData(), settings.cleanSession, this);
     if (!handle) {
-        *why = QStringLiteral("клиент MQTT не создан: %1").arg(errorText(MOSQ_ERR_NOMEM));
+        *why = QStringLiteral("клиент MQTT не создан: нет памяти");
         return false;
     }
+    // Calls from this thread only queue their packets; the network thread sends them.
+    mosq().mosquitto_threaded_set(handle, true);
     mosq().mosquitto_int_option(handle, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
     mosq().mosquitto_connect_callback_set(handle, onConnect);
-    mosq().mosquitto_disconnect_callback_set(handle, onDisconnect);
     mosq().mosquitto_publish_callback_set(handle, onPublish);
     mosq().mosquitto_message_callback_set(handle, onMessage);
     mosq().mosquitto_log_callback_set(handle, onLog);
-    mosq().mosquitto_reconnect_delay_set(handle, 1, 30, true);
     const auto fail = [&](int rc, const QString& what) {
-        *why = QStringLiteral("%1: %2").arg(what, errorText(rc));
+        *why = QStringLiteral("%1: %2").arg(what, QString::fromUtf8(mosq().mosquitto_strerror(rc)));
         mosq().mosquitto_destroy(handle);
         handle = nullptr;
         return false;
@@ -175,50 +440,42 @@ bool MqttClient::open(const MqttSettings& settings, QString* why)
         const QByteArray ca = QFile::encodeName(settings.caFile);
         const QByteArray cert = QFile::encodeName(settings.certFile);
         const QByteArray key = QFile::encodeName(settings.keyFile);
-        // Without a CA file the system's certificates are trusted.
-        if (settings.caFile.isEmpty())
+        if (settings.caFile.isEmpty()) {
+            // The system's CAs, where OpenSSL looks by default (SSL_CERT_DIR and SSL_CERT_FILE
+            // override it); the library takes a client certificate only along with a CA
+            // location, so the system's folder is named then as well.
             rc = mosq().mosquitto_int_option(handle, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
-        if (rc == MOSQ_ERR_SUCCESS)
-            rc = mosq().mosquitto_tls_set(handle,
-                                          settings.caFile.isEmpty() ? nullptr : ca.constData(),
-                                          nullptr, cert.isEmpty() ? nullptr : cert.constData(),
+            if (rc == MOSQ_ERR_SUCCESS && !cert.isEmpty())
+                rc = mosq().mosquitto_tls_set(handle, nullptr, "/etc/ssl/certs", cert.constData(),
+                                              key.constData(), nullptr);
+        } else {
+            rc = mosq().mosquitto_tls_set(handle, ca.constData(), nullptr,
+                                          cert.isEmpty() ? nullptr : cert.constData(),
                                           key.isEmpty() ? nullptr : key.constData(), nullptr);
+        }
         if (rc != MOSQ_ERR_SUCCESS)
             return fail(rc, QStringLiteral("TLS"));
     }
-    rc = mosq().mosquitto_loop_start(handle);
-    if (rc != MOSQ_ERR_SUCCESS)
-        return fail(rc, QStringLiteral("поток MQTT"));
-    threadRunning = true;
-    // A broker that cannot be reached now is tried again by the network thread.
-    rc = mosq().mosquitto_connect_async(handle, settings.host.toUtf8().constData(), settings.port,
-                                        settings.keepaliveSeconds);
-    if (rc == MOSQ_ERR_INVAL) {
-        close();
-        mosq().mosquitto_destroy(handle);
-        handle = nullptr;
-        *why = QStringLiteral("адрес брокера: %1").arg(errorText(rc));
-        return false;
-    }
-    if (rc != MOSQ_ERR_SUCCESS) {
-        const QString reason =
-            rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(strerror(errno)) : errorText(rc);
-        QMetaObject::invokeMethod(
-            this, [this, reason] { emit connectionLost(reason); }, Qt::QueuedConnection);
-    }
+    closing = false;
+    network = std::thread([this] { run(); });
     return true;
 }
 
 void MqttClient::close()
 {
     stopped = true;
-    if (!handle || !threadRunning)
-        return;
-    mosq().mosquitto_disconnect(handle);
-    // Wakes the thread from its wait, even between reconnect attempts.
-    mosq().mosquitto_loop_stop(handle, false);
-    threadRunning = false;
     up = false;
+    if (!network.joinable())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(pauseMutex);
+        closing = true;
+    }
+    pauseWake.notify_all();
+    // Queues a DISCONNECT, so that the broker drops the will; queuing it also wakes the network
+    // thread from its wait on the connection. That thread ends the connection itself.
+    mosq().mosquitto_disconnect(handle);
+    network.join();
 }
 
 int MqttClient::publish(const QString& topic, const QByteArray& payload, int qos, bool retain)
@@ -238,20 +495,137 @@ void MqttClient::subscribe(const QString& filter, int qos)
         mosq().mosquitto_subscribe(handle, nullptr, filter.toUtf8().constData(), qos);
 }
 
-// The callbacks run in the network thread: each hands its news to this object's thread.
+bool MqttClient::pause(int ms)
+{
+    std::unique_lock<std::mutex> lock(pauseMutex);
+    return !pauseWake.wait_for(lock, std::chrono::milliseconds(ms),
+                               [this] { return closing.load(); });
+}
+
+void MqttClient::post(void (MqttClient::*what)(const QString&), const QString& reason)
+{
+    QMetaObject::invokeMethod(
+        this, [this, what, reason] { (this->*what)(reason); }, Qt::QueuedConnection);
+}
+
+void MqttClient::run()
+{
+    const Mosquitto& m = mosq();
+    const QByteArray host = settings.host.toUtf8();
+    QElapsedTimer clock;
+    clock.start();
+    int backoffMs = firstBackoffMs;
+    int mismatches = 0;
+    bool everUp = false;
+    bool first = true;
+    QVector<qint64> drops; // when the broker dropped a short session
+    bool takeoverTold = false;
+    Attempt attempt;
+    current = &attempt;
+    while (!closing) {
+        attempt = Attempt();
+        attempt.since.start();
+        Outcome outcome;
+        outcome.attempt = &attempt;
+        errno = 0;
+        // Connecting again keeps the library's queue and in-flight messages, and its wake-up
+        // pair: connect_async, which makes a new pair, is called once.
+        outcome.rc = first ? m.mosquitto_connect_async(handle, host.constData(), settings.port,
+                                                       settings.keepaliveSeconds)
+                           : m.mosquitto_reconnect_async(handle);
+        outcome.error = errno;
+        first = false;
+        while (outcome.rc == MOSQ_ERR_SUCCESS && !closing) {
+            errno = 0;
+            outcome.rc = m.mosquitto_loop(handle, loopWaitMs, 1);
+            if (outcome.rc != MOSQ_ERR_SUCCESS) {
+                outcome.error = errno;
+                break;
+            }
+            if (attempt.upAfterMs >= 0)
+                continue;
+            // libmosquitto keeps calling a TLS handshake whose socket was refused or reset, at
+            // once and for ever: such a socket is given up here.
+            if (hungUp(m.mosquitto_socket(handle))) {
+                outcome.ending = Ending::HungUp;
+                break;
+            }
+            if (attempt.since.hasExpired(answerWaitMs)) {
+                outcome.ending = Ending::NoAnswer;
+                break;
+            }
+        }
+        if (closing)
+            break;
+        const Fault fault = diagnose(outcome, settings);
+        if (attempt.upAfterMs >= 0) {
+            everUp = true;
+            mismatches = 0;
+            backoffMs = firstBackoffMs;
+            const qint64 now = clock.elapsed();
+            if (attempt.since.elapsed() - attempt.upAfterMs < shortSessionMs &&
+                outcome.rc != MOSQ_ERR_KEEPALIVE) {
+                drops.append(now);
+            } else {
+                drops.clear();
+                takeoverTold = false;
+            }
+            while (!drops.isEmpty() && now - drops.first() > takeoverWindowMs)
+                drops.removeFirst();
+            post(&MqttClient::lost, fault.text);
+            if (drops.size() >= takeoverDrops && !takeoverTold) {
+                takeoverTold = true;
+                post(&MqttClient::takenOver,
+                     QStringLiteral("брокер раз за разом разрывает соединение сразу после "
+                                    "подключения: похоже, другой клиент подключается с тем же "
+                                    "идентификатором «%1» и вытесняет этот. Дайте каждой линии "
+                                    "своего пользователя на брокере и свяжите идентификатор с "
+                                    "пользователем (use_username_as_clientid)")
+                         .arg(settings.clientId));
+            }
+            if (!pause(firstBackoffMs))
+                break;
+            continue;
+        }
+        if (fault.verdict == Verdict::Refused ||
+            (fault.verdict == Verdict::Mismatch && !everUp && ++mismatches >= mismatchesToRefuse)) {
+            post(&MqttClient::refusedWith, fault.text);
+            break;
+        }
+        if (fault.verdict != Verdict::Mismatch)
+            mismatches = 0;
+        post(&MqttClient::lost, fault.text);
+        if (!pause(backoffMs))
+            break;
+        backoffMs = std::min(backoffMs * 2, longestBackoffMs);
+    }
+    // Closed while connected: the DISCONNECT queued by close() goes out before the socket
+    // closes.
+    if (closing && attempt.upAfterMs >= 0) {
+        QElapsedTimer flushing;
+        flushing.start();
+        while (m.mosquitto_socket(handle) >= 0 && !flushing.hasExpired(2000) &&
+               m.mosquitto_loop(handle, 100, 1) == MOSQ_ERR_SUCCESS) {
+        }
+    }
+    current = nullptr;
+}
+
+// The callbacks run in the network thread (the log's also in others): each hands its news to
+// this object's thread.
 
 void MqttClient::onConnect(mosquitto*, void* self, int rc)
 {
+    if (current) {
+        current->connack = rc;
+        if (rc == 0)
+            current->upAfterMs = current->since.elapsed();
+    }
+    if (rc != 0)
+        return;
     auto* client = static_cast<MqttClient*>(self);
     QMetaObject::invokeMethod(
-        client, [client, rc] { client->connectAnswered(rc); }, Qt::QueuedConnection);
-}
-
-void MqttClient::onDisconnect(mosquitto*, void* self, int rc)
-{
-    auto* client = static_cast<MqttClient*>(self);
-    QMetaObject::invokeMethod(
-        client, [client, rc] { client->disconnectedWith(rc); }, Qt::QueuedConnection);
+        client, [client] { client->connectAnswered(); }, Qt::QueuedConnection);
 }
 
 void MqttClient::onPublish(mosquitto*, void* self, int mid)
@@ -273,79 +647,56 @@ void MqttClient::onMessage(mosquitto*, void* self, const mosquitto_message* mess
         Qt::QueuedConnection);
 }
 
-// A failed TLS handshake ends the library's network thread without a callback; its log is
-// where it says so.
-void MqttClient::onLog(mosquitto*, void* self, int level, const char* text)
+// A failed TLS handshake is told in the library's log, while the handshake's state can still
+// be asked why.
+void MqttClient::onLog(mosquitto* handle, void*, int level, const char* text)
 {
-    if (level != MOSQ_LOG_ERR || !std::strstr(text, "OpenSSL Error"))
+    if (!current || level != MOSQ_LOG_ERR)
         return;
-    auto* client = static_cast<MqttClient*>(self);
-    const QString message = QString::fromUtf8(text);
-    QMetaObject::invokeMethod(
-        client, [client, message] { client->tlsFailed(message); }, Qt::QueuedConnection);
-}
-
-void MqttClient::tlsFailed(const QString& text)
-{
-    if (stopped || up)
-        return;
-    // A certificate refused, by either side, stays refused.
-    if (text.contains(QLatin1String("certificate")) || text.contains(QLatin1String("alert"))) {
-        close();
-        emit refused(QStringLiteral("TLS: %1").arg(text));
+    if (std::strstr(text, "host name verification failed")) {
+        current->nameMismatch = true;
         return;
     }
-    // Anything else (a broker gone in the middle of the handshake) is tried again, in a new
-    // network thread.
-    emit connectionLost(text);
-    mosq().mosquitto_disconnect(handle);
-    mosq().mosquitto_loop_stop(handle, false);
-    threadRunning = false;
-    QTimer::singleShot(retryAfterTlsMs, this, [this] {
-        if (stopped || threadRunning)
-            return;
-        if (mosq().mosquitto_loop_start(handle) == MOSQ_ERR_SUCCESS) {
-            threadRunning = true;
-            mosq().mosquitto_reconnect_async(handle);
-        }
-    });
+    static const char prefix[] = "OpenSSL Error[";
+    if (std::strncmp(text, prefix, sizeof(prefix) - 1) != 0 || !current->sslError.isEmpty())
+        return;
+    const char* colon = std::strstr(text, "]: ");
+    current->sslError = QString::fromUtf8(colon ? colon + 3 : text);
+    const Mosquitto& m = mosq();
+    if (void* ssl = m.mosquitto_ssl_get(handle); ssl && m.SSL_get_verify_result)
+        current->verify = m.SSL_get_verify_result(ssl);
 }
 
-void MqttClient::connectAnswered(int rc)
+void MqttClient::connectAnswered()
 {
     if (stopped)
         return;
-    if (rc == 0) {
-        up = true;
-        for (const Subscription& subscription : qAsConst(subscriptions))
-            mosq().mosquitto_subscribe(handle, nullptr, subscription.filter.toUtf8().constData(),
-                                       subscription.qos);
-        emit connected();
-        return;
-    }
-    const QString reason = QStringLiteral("брокер отказал (%1): %2")
-                               .arg(rc)
-                               .arg(QString::fromUtf8(mosq().mosquitto_connack_string(rc)));
-    if (refusedForGood(rc)) {
-        close();
-        emit refused(reason);
-    } else {
-        emit connectionLost(reason);
-    }
+    up = true;
+    for (const Subscription& subscription : qAsConst(subscriptions))
+        mosq().mosquitto_subscribe(handle, nullptr, subscription.filter.toUtf8().constData(),
+                                   subscription.qos);
+    emit connected();
 }
 
-void MqttClient::disconnectedWith(int rc)
+void MqttClient::lost(const QString& reason)
 {
     if (stopped)
         return;
     up = false;
-    // A failed handshake or certificate ends the network thread: trying again would not help.
-    if (rc == MOSQ_ERR_TLS) {
-        close();
-        emit refused(QStringLiteral("TLS: %1").arg(errorText(rc)));
+    emit connectionLost(reason);
+}
+
+void MqttClient::refusedWith(const QString& reason)
+{
+    if (stopped)
         return;
-    }
-    emit connectionLost(rc == MOSQ_ERR_ERRNO || rc == MOSQ_ERR_CONN_LOST
-                            ? QStringLiteral("соединение потеряно")
-                            : errorText(rc));
+    close();
+    emit refused(reason);
+}
+
+void MqttClient::takenOver(const QString& reason)
+{
+    if (stopped)
+        return;
+    emit sessionTakenOver(reason);
 }

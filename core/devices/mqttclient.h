@@ -4,6 +4,10 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 struct mosquitto;
 struct mosquitto_message;
@@ -14,7 +18,8 @@ struct MqttSettings
     QString host;
     int port = 1883;
     bool tls = false;
-    QString caFile;   // with tls: the CA the broker's certificate must chain to
+    QString caFile;   // with tls: the CA the broker's certificate must chain to; empty: the
+                      // system's CAs (OpenSSL's default paths, SSL_CERT_DIR and SSL_CERT_FILE)
     QString certFile; // with tls, optional: this client's certificate and key
     QString keyFile;
     QString user; // empty: none
@@ -23,7 +28,9 @@ struct MqttSettings
     // false: the broker keeps the session, its subscriptions and QoS-1 messages, across
     // reconnects under the same client id.
     bool cleanSession = false;
-    int keepaliveSeconds = 30;
+    // The broker declares a client dead after 1.5 times this without a word from it: a hung
+    // publisher is "offline" within 8 s.
+    int keepaliveSeconds = 5;
     // Published by the broker when the connection ends without a clean disconnect.
     QString willTopic; // empty: no will
     QByteArray willPayload;
@@ -31,9 +38,11 @@ struct MqttSettings
 };
 
 // One connection to an MQTT broker, for any part of the program: publishing and
-// subscribing, with signals in the thread that owns it. libmosquitto runs its network loop
-// in its own thread, where it also reconnects with a back-off from 1 s to 30 s; what that
-// thread reports is queued here. No widgets.
+// subscribing, with signals in the thread that owns it. A network thread of this class owns
+// the connection: it alone connects, runs libmosquitto's loop, tears the connection down and
+// reconnects with a back-off from 1 s to 30 s; the owner's thread only hands messages and
+// subscriptions to the library, which queues them. What the network thread finds is queued
+// here, every fault told in Russian with what to do. No widgets.
 class MqttClient : public QObject
 {
     Q_OBJECT
@@ -55,33 +64,45 @@ public:
     // Subscribes now and after every reconnect.
     void subscribe(const QString& filter, int qos);
 
-    // The text of a libmosquitto error code.
-    static QString errorText(int code);
-
 signals:
     void connected();
-    // The connection ended or could not be made; the library tries again.
+    // The connection ended or could not be made; the client tries again.
     void connectionLost(const QString& reason);
-    // The broker refused this client's credentials or identity, or TLS failed: trying again
-    // would not help, so the client stops.
+    // The broker refused this client's credentials or identity, its certificate was not
+    // accepted, or the port speaks another protocol: trying again would not help, so the
+    // client stops.
     void refused(const QString& reason);
+    // The broker dropped this client again and again right after it connected: another client
+    // connects under the same client id and takes the session over. The client keeps trying.
+    void sessionTakenOver(const QString& reason);
     // The broker acknowledged a QoS-1 message (or a QoS-0 one went out).
     void delivered(int id);
     void message(const QString& topic, const QByteArray& payload, bool retained);
 
 private:
     static void onConnect(mosquitto*, void* self, int rc);
-    static void onDisconnect(mosquitto*, void* self, int rc);
     static void onPublish(mosquitto*, void* self, int mid);
     static void onMessage(mosquitto*, void* self, const mosquitto_message* message);
     static void onLog(mosquitto*, void* self, int level, const char* text);
 
-    void connectAnswered(int rc);
-    void disconnectedWith(int rc);
-    void tlsFailed(const QString& text);
+    // In the owner's thread.
+    void connectAnswered();
+    void lost(const QString& reason);
+    void refusedWith(const QString& reason);
+    void takenOver(const QString& reason);
+
+    // In the network thread.
+    void run();
+    // Waits the back-off; false when the client is closed meanwhile.
+    bool pause(int ms);
+    void post(void (MqttClient::*what)(const QString&), const QString& reason);
 
     mosquitto* handle = nullptr;
-    bool threadRunning = false;
+    MqttSettings settings;
+    std::thread network;
+    std::mutex pauseMutex;
+    std::condition_variable pauseWake;
+    std::atomic<bool> closing{false};
     bool up = false;
     bool stopped = false;
     struct Subscription
