@@ -34,7 +34,9 @@ namespace {
     X(mosquitto_reconnect_async)                                                                   \
     X(mosquitto_reconnect_delay_set)                                                               \
     X(mosquitto_strerror)                                                                          \
+    X(mosquitto_sub_topic_check)                                                                   \
     X(mosquitto_subscribe)                                                                         \
+    X(mosquitto_subscribe_callback_set)                                                            \
     X(mosquitto_tls_set)                                                                           \
     X(mosquitto_username_pw_set)                                                                   \
     X(mosquitto_will_set)
@@ -151,6 +153,7 @@ bool MqttClient::open(const MqttSettings& settings, QString* why)
     mosq().mosquitto_disconnect_callback_set(handle, onDisconnect);
     mosq().mosquitto_publish_callback_set(handle, onPublish);
     mosq().mosquitto_message_callback_set(handle, onMessage);
+    mosq().mosquitto_subscribe_callback_set(handle, onSubscribe);
     mosq().mosquitto_log_callback_set(handle, onLog);
     mosq().mosquitto_reconnect_delay_set(handle, 1, 30, true);
     const auto fail = [&](int rc, const QString& what) {
@@ -231,11 +234,35 @@ int MqttClient::publish(const QString& topic, const QByteArray& payload, int qos
     return rc == MOSQ_ERR_SUCCESS ? mid : -1;
 }
 
-void MqttClient::subscribe(const QString& filter, int qos)
+bool MqttClient::subscribe(const QString& filter, int qos, QString* why)
 {
+    QString reason;
+    if (!mosquittoLibrary(&reason)) {
+        if (why)
+            *why = reason;
+        return false;
+    }
+    const int rc = mosq().mosquitto_sub_topic_check(filter.toUtf8().constData());
+    if (rc != MOSQ_ERR_SUCCESS) {
+        if (why)
+            *why = QStringLiteral("фильтр «%1» неверен: %2").arg(filter, errorText(rc));
+        return false;
+    }
     subscriptions.append({filter, qos});
     if (handle && up)
-        mosq().mosquitto_subscribe(handle, nullptr, filter.toUtf8().constData(), qos);
+        sendSubscription(subscriptions.last());
+    return true;
+}
+
+void MqttClient::sendSubscription(const Subscription& subscription)
+{
+    int mid = 0;
+    const int rc = mosq().mosquitto_subscribe(
+        handle, &mid, subscription.filter.toUtf8().constData(), subscription.qos);
+    if (rc == MOSQ_ERR_SUCCESS)
+        pendingSubscriptions.insert(mid, subscription.filter);
+    else
+        emit subscriptionRefused(subscription.filter, errorText(rc));
 }
 
 // The callbacks run in the network thread: each hands its news to this object's thread.
@@ -270,6 +297,22 @@ void MqttClient::onMessage(mosquitto*, void* self, const mosquitto_message* mess
     QMetaObject::invokeMethod(
         client,
         [client, topic, payload, retained] { emit client->message(topic, payload, retained); },
+        Qt::QueuedConnection);
+}
+
+void MqttClient::onSubscribe(mosquitto*, void* self, int mid, int count, const int* granted)
+{
+    auto* client = static_cast<MqttClient*>(self);
+    // One filter a request: its one answer is the granted QoS, or 0x80 for a refusal.
+    const bool refused = count < 1 || granted[0] == 0x80;
+    QMetaObject::invokeMethod(
+        client,
+        [client, mid, refused] {
+            const QString filter = client->pendingSubscriptions.take(mid);
+            if (refused && !filter.isEmpty())
+                emit client->subscriptionRefused(filter,
+                                                 QStringLiteral("брокер отказал в подписке"));
+        },
         Qt::QueuedConnection);
 }
 
@@ -318,8 +361,7 @@ void MqttClient::connectAnswered(int rc)
     if (rc == 0) {
         up = true;
         for (const Subscription& subscription : qAsConst(subscriptions))
-            mosq().mosquitto_subscribe(handle, nullptr, subscription.filter.toUtf8().constData(),
-                                       subscription.qos);
+            sendSubscription(subscription);
         emit connected();
         return;
     }
