@@ -621,6 +621,7 @@ SiteView::SiteView(QWidget* parent) : QWidget(parent, Qt::Window)
     view->setAllColumnsShowFocus(true);
     view->header()->setSectionResizeMode(overview::Name, QHeaderView::Stretch);
     view->header()->setStretchLastSection(false);
+    view->setMinimumHeight(120);
     view->setContextMenuPolicy(Qt::ActionsContextMenu);
     auto* hideLine = new QAction(QStringLiteral("Скрыть линию"), view);
     hideLine->setObjectName(QStringLiteral("actionHideLine"));

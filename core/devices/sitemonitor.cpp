@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QLockFile>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QSysInfo>
 #include <QTimer>
 #include <algorithm>
@@ -206,10 +205,9 @@ bool SiteMonitor::open(const MqttSettings& wanted, const QStringList& topicFilte
     // two never take each other's session.
     settings.cleanSession = false;
     const QString stem = idStem();
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     for (int slot = 1; slot <= 64 && !idLock; ++slot) {
         auto lock = std::make_unique<QLockFile>(
-            QDir(folder.isEmpty() ? QDir::tempPath() : folder)
+            QDir(QDir::tempPath())
                 .filePath(QStringLiteral("velduo-view-%1-%2.lock").arg(stem).arg(slot)));
         lock->setStaleLockTime(0);
         if (lock->tryLock(0)) {
