@@ -97,14 +97,16 @@ QVariant lineColour(SiteLine::State state)
     return QVariant();
 }
 
+} // namespace
+
 QString percentText(double received, double expected)
 {
     if (expected <= 0)
         return QStringLiteral("—");
-    return QStringLiteral("%1 %").arg(100.0 * std::min(1.0, received / expected), 0, 'f', 1);
+    return QStringLiteral("%1 %").arg(
+        QString::number(100.0 * std::min(1.0, received / expected), 'f', 1)
+            .replace(QLatin1Char('.'), QLatin1Char(',')));
 }
-
-} // namespace
 
 // The lines as a tree: a row for each line, its sensors under it. The rows follow the
 // monitor's lines by the changes it reports, a row inserted or removed at a time; their values
@@ -1054,5 +1056,30 @@ void SiteView::exportCsv()
         QMessageBox::warning(this, QStringLiteral("Экспорт CSV"),
                              QStringLiteral("Файл не записан: %1").arg(error));
     else
-        csvexport::confirm(this, path, readings, style);
+        csvexport::confirm(this, path, readings, style, completenessSummary());
+}
+
+QString SiteView::completenessSummary() const
+{
+    // Whoever reads the file learns what it lacks: each line's share of its readings, its holes.
+    QStringList rows;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    for (const SiteLine& line : lines->lines()) {
+        if (line.ledger.expected() == 0)
+            continue;
+        double received = 0;
+        double expected = 0;
+        line.ledger.countSince(now - 3600 * 1000, &received, &expected);
+        QString row = QStringLiteral("%1: получено %2 за час, %3 с открытия; пропусков: %4")
+                          .arg(broker::shownText(line.name, SiteMonitor::maxTextChars),
+                               site::percentText(received, expected),
+                               site::percentText(double(line.ledger.received()),
+                                                 double(line.ledger.expected())))
+                          .arg(line.ledger.holes().size());
+        if (line.dropped > 0)
+            row += QStringLiteral(", отброшено очередью: %1").arg(line.dropped);
+        rows << row;
+    }
+    return rows.isEmpty() ? QString()
+                          : QStringLiteral("Полнота показаний по линиям:\n") + rows.join('\n');
 }

@@ -66,6 +66,7 @@ private:
     void rememberLines(const QSet<QString>& changed);
     void hideCurrentLine();
     void openJournalFile();
+    QString completenessSummary() const;
     void addToJournal(const QString& line, const QString& event);
 
     SiteMonitor* lines = nullptr;

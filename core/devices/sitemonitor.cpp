@@ -3,6 +3,7 @@
 #include "codec/linefile.h"
 #include "codec/sitepayloads.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
@@ -31,12 +32,13 @@ QString idStem()
 }
 
 // Ends a view's session on the broker: a clean session under the same id replaces it. Lives on
-// after the view closed, until the broker answered or a while passed; holds the id meanwhile.
+// after the view closed, until the broker answered or a while passed, holding the id meanwhile;
+// the application's child, so that a program ending first stops its connection cleanly.
 class SessionEnd : public QObject
 {
 public:
     SessionEnd(const MqttSettings& settings, std::unique_ptr<QLockFile> lock)
-        : lock(std::move(lock))
+        : QObject(QCoreApplication::instance()), lock(std::move(lock))
     {
         MqttSettings clean = settings;
         clean.cleanSession = true;
@@ -552,7 +554,9 @@ void SiteMonitor::take(const QString& topic, const QByteArray& payload, bool ret
 void SiteMonitor::takeLineFile(SiteLine& line, const linefile::Line& file)
 {
     line.port = broker::shownText(file.port, maxTextChars);
-    portOfLine.insert(line.name, line.port);
+    // Kept for the export after the line left; bounded as the lines are.
+    if (portOfLine.size() < 4 * maxLines || portOfLine.contains(line.name))
+        portOfLine.insert(line.name, line.port);
     line.listed = true;
     QVector<SiteSensor> sensors;
     for (const linefile::Sensor& entry : file.sensors) {
