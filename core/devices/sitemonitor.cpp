@@ -186,7 +186,18 @@ QStringList SiteMonitor::splitFilters(const QString& text)
 
 bool SiteMonitor::open(const MqttSettings& wanted, const QStringList& topicFilters, QString* reason)
 {
-    close();
+    // The same broker, user and filters: the session goes on under the same id. Otherwise the
+    // old one ends, its subscriptions with it.
+    if (idLock && wanted.host == settings.host && wanted.port == settings.port &&
+        wanted.user == settings.user && topicFilters == filters) {
+        retry->stop();
+        if (client) {
+            client->close();
+            client.reset();
+        }
+    } else {
+        close();
+    }
     // Another broker or filters: the lines shown were another site's, unless the site should
     // have them. Their readings stay.
     if (wanted.host != settings.host || wanted.port != settings.port || topicFilters != filters) {
@@ -218,6 +229,7 @@ bool SiteMonitor::open(const MqttSettings& wanted, const QStringList& topicFilte
         }
     }
     if (!idLock) {
+        id.clear();
         *reason = QStringLiteral("открыто слишком много обзоров площадки");
         setState(Connection::Closed, *reason);
         return false;
