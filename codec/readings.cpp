@@ -35,6 +35,30 @@ bool ReadingBuffer::append(const Reading& reading)
     return true;
 }
 
+bool ReadingBuffer::insert(const Reading& reading)
+{
+    if (samples.empty() || reading.msecs > samples.back().msecs)
+        return append(reading);
+    if (reading.addr != address || reading.baudrate != speed || reading.port != portName)
+        return false;
+    const auto it = std::lower_bound(samples.begin(), samples.end(), reading.msecs,
+                                     [](const Sample& s, qint64 t) { return s.msecs < t; });
+    if (it != samples.end() && it->msecs == reading.msecs)
+        return false;
+    // Full, the oldest goes; a reading older than all kept is not worth keeping then.
+    if (size() >= limit) {
+        if (it == samples.begin())
+            return false;
+        samples.pop_front();
+    }
+    const auto at = std::lower_bound(samples.begin(), samples.end(), reading.msecs,
+                                     [](const Sample& s, qint64 t) { return s.msecs < t; });
+    samples.insert(at, {reading.msecs, reading.measure, reading.adc,
+                        quint8(std::min<int>(reading.sensorType, 255)),
+                        quint8(std::clamp(reading.error, 0, 255)), reading.coil, 0});
+    return true;
+}
+
 Reading ReadingBuffer::at(int i) const
 {
     const Sample& s = samples[size_t(i)];
@@ -71,6 +95,18 @@ bool ReadingStore::add(const Reading& reading, bool* first)
     if (buffer.size() > 0 && reading.msecs <= buffer.timeAt(buffer.size() - 1))
         return false;
     return buffer.append(reading);
+}
+
+bool ReadingStore::insert(const Reading& reading, bool* first)
+{
+    const std::tuple<QString, int, int> key{reading.port, reading.addr, reading.baudrate};
+    auto it = buffers.find(key);
+    if (first)
+        *first = it == buffers.end();
+    if (it == buffers.end())
+        it =
+            buffers.emplace(key, ReadingBuffer(reading.port, reading.addr, reading.baudrate)).first;
+    return it->second.insert(reading);
 }
 
 const ReadingBuffer* ReadingStore::find(const QString& port, int addr, int baudrate) const
@@ -166,7 +202,7 @@ namespace {
 // Every reading of the buffers, merged by time, one row each.
 bool writeMerged(const QString& path, const QVector<const ReadingBuffer*>& buffers,
                  const QString& headerLine, const std::function<QString(const Reading&)>& rowOf,
-                 QString* error)
+                 QString* error, bool byteOrderMark = false)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
@@ -175,6 +211,8 @@ bool writeMerged(const QString& path, const QVector<const ReadingBuffer*>& buffe
         return false;
     }
     QByteArray chunk = (headerLine + QLatin1Char('\n')).toUtf8();
+    if (byteOrderMark)
+        chunk.prepend("\xEF\xBB\xBF");
 
     // Merged by time: the buffer whose next reading is the oldest goes first.
     struct Cursor
@@ -238,10 +276,16 @@ bool writeSite(const QString& path, const QVector<const ReadingBuffer*>& buffers
         [&](const Reading& reading) {
             Reading onPort = reading;
             onPort.port = portOfLine.value(reading.port);
-            return row(onPort, nameOf(reading), style) + separator(style) +
-                   field(reading.port, style);
+            QString text = row(onPort, nameOf(reading), style);
+            // Spreadsheets take a local time without its offset for a date and time; with the
+            // offset it stays text.
+            if (style == Style::Semicolon)
+                text.replace(0, text.indexOf(separator(style)),
+                             QDateTime::fromMSecsSinceEpoch(reading.msecs)
+                                 .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")));
+            return text + separator(style) + field(reading.port, style);
         },
-        error);
+        error, style == Style::Semicolon);
 }
 
 } // namespace csv

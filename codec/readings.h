@@ -46,6 +46,9 @@ public:
 
     // Readings come in time order; one of another sensor (port, address or speed) is refused.
     bool append(const Reading& reading);
+    // A reading that came late (held by a broker while its subscriber was away) takes its place
+    // by time; false for another sensor's, or when one of the same time is kept already.
+    bool insert(const Reading& reading);
     int size() const { return int(samples.size()); }
     int capacity() const { return limit; }
     QString port() const { return portName; }
@@ -93,6 +96,8 @@ public:
     // newer than the last one kept (a message delivered twice, or late), so that each buffer
     // stays in time order.
     bool add(const Reading& reading, bool* first = nullptr);
+    // The same, but a reading older than the last one kept takes its place by time.
+    bool insert(const Reading& reading, bool* first = nullptr);
     // Null before the sensor's first reading.
     const ReadingBuffer* find(const QString& port, int addr, int baudrate) const;
     QVector<const ReadingBuffer*> all() const;
@@ -133,7 +138,9 @@ bool write(const QString& path, const QVector<const ReadingBuffer*>& buffers, co
            Style style, QString* error = nullptr);
 // A site's readings: the same columns, then the line's name (its topic prefix, which is each
 // buffer's port here); the port column gives the serial port that the line's own file names,
-// empty when none is known.
+// empty when none is known. The ";" style is the spreadsheets': its file starts with a UTF-8
+// byte-order mark, its time is local without the offset ("2025-03-05 07:08:09.045"), as
+// spreadsheets read a date and time.
 QString siteHeader(Style style);
 bool writeSite(const QString& path, const QVector<const ReadingBuffer*>& buffers,
                const QHash<QString, QString>& portOfLine, const NameOf& nameOf, Style style,

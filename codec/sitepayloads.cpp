@@ -6,7 +6,9 @@
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 
 namespace broker {
 
@@ -144,7 +146,10 @@ bool parseCommon(const QByteArray& payload, QJsonObject* object, SensorReport* r
     if (!wholeIn(object->value(QLatin1String("address")), 1, 247, &number))
         return refuse("address");
     reading.addr = qint32(number);
-    if (!wholeIn(object->value(QLatin1String("speed")), 1, 4000000, &number))
+    // Only the speeds a sensor can be set to: a line holds at most 247 × 8 sensors.
+    if (!wholeIn(object->value(QLatin1String("speed")), 1, 115200, &number) ||
+        std::find(std::begin(listedSpeeds), std::end(listedSpeeds), int(number)) ==
+            std::end(listedSpeeds))
         return refuse("speed");
     reading.baudrate = qint32(number);
     const QDateTime at =
@@ -247,6 +252,64 @@ bool parseSensorPayload(const QByteArray& payload, SensorReport* report, QString
     result.dropped = qint64(number);
     *report = result;
     return true;
+}
+
+bool parseStatePayload(const QByteArray& payload, PublisherState* state)
+{
+    if (payload.size() > 4096 || !flatObject(payload))
+        return false;
+    const QJsonDocument document = QJsonDocument::fromJson(payload);
+    if (!document.isObject())
+        return false;
+    const QJsonObject object = document.object();
+    const QJsonValue name = object.value(QLatin1String("state"));
+    if (!name.isString())
+        return false;
+    PublisherState result;
+    result.state = shownText(name.toString(), 32);
+    const QJsonValue reason = object.value(QLatin1String("reason"));
+    if (reason.isString())
+        result.reason = shownText(reason.toString(), 160);
+    const QDateTime since =
+        QDateTime::fromString(object.value(QLatin1String("since")).toString(), Qt::ISODateWithMs);
+    if (since.isValid())
+        result.since = since.toMSecsSinceEpoch();
+    *state = result;
+    return true;
+}
+
+QString shownText(const QString& text, int maxChars)
+{
+    QString shown;
+    bool cut = false;
+    for (int i = 0; i < text.size(); ++i) {
+        if (shown.size() >= maxChars) {
+            cut = true;
+            break;
+        }
+        const QChar c = text.at(i);
+        const QChar::Category category = c.category();
+        const bool pair =
+            c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate();
+        // Controls, format characters (the bidirectional overrides and isolates among them),
+        // separators and lone surrogates would move or hide the row's text: shown by code.
+        if (category == QChar::Other_Control || category == QChar::Other_Format ||
+            category == QChar::Separator_Line || category == QChar::Separator_Paragraph ||
+            (c.isSurrogate() && !pair)) {
+            shown += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+            continue;
+        }
+        shown += c;
+        if (pair)
+            shown += text.at(++i);
+    }
+    if (cut) {
+        shown.truncate(std::max(0, maxChars - 1));
+        if (!shown.isEmpty() && shown.at(shown.size() - 1).isHighSurrogate())
+            shown.chop(1);
+        shown += QChar(0x2026);
+    }
+    return shown;
 }
 
 QString unitOf(int sensorType)

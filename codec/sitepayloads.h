@@ -72,4 +72,19 @@ struct SensorReport
 bool parseReadingPayload(const QByteArray& payload, SensorReport* report, QString* why);
 bool parseSensorPayload(const QByteArray& payload, SensorReport* report, QString* why);
 
+// What the publisher says of itself under PREFIX/state, read by key: whatever else the object
+// holds is left aside, and a state this version does not know is kept as its text.
+struct PublisherState
+{
+    QString state;    // "polling", "port-lost", "stopping" or one to come
+    QString reason;   // empty when none was given
+    qint64 since = 0; // ms since the epoch; 0 when not given
+};
+bool parseStatePayload(const QByteArray& payload, PublisherState* state);
+
+// A text from the network as a row may show it: at most maxChars characters (an ellipsis
+// ends a longer one), control, format and bidirectional characters written by their code (a
+// backslash, u and four hex digits), so that none can hide or reorder what the row says.
+QString shownText(const QString& text, int maxChars);
+
 } // namespace broker

@@ -4,6 +4,10 @@
 #include "check.h"
 #include "codec/brokerurl.h"
 #include "codec/sitepayloads.h"
+#include "codec/blocks.h"
+
+#include <algorithm>
+#include <iterator>
 
 #include <QByteArray>
 #include <QString>
@@ -23,7 +27,7 @@ void checkAccepted(const broker::SensorReport& report)
 {
     const Reading& r = report.reading;
     FUZZ_CHECK(r.addr >= 1 && r.addr <= 247);
-    FUZZ_CHECK(r.baudrate >= 1);
+    FUZZ_CHECK(std::count(std::begin(listedSpeeds), std::end(listedSpeeds), r.baudrate) == 1);
     FUZZ_CHECK(r.error >= 0 && r.error <= 255);
     FUZZ_CHECK(r.ok() || !report.text.isEmpty());
 }
@@ -56,7 +60,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(!why.isEmpty());
     }
 
+    broker::PublisherState state;
+    if (broker::parseStatePayload(bytes, &state)) {
+        FUZZ_CHECK(state.state.size() <= 32 && state.reason.size() <= 160);
+    }
+
+    // Shown, a text holds no character that could reorder or hide the row, and stays short.
     const QString topic = QString::fromUtf8(bytes);
+    const QString shown = broker::shownText(topic, 40);
+    FUZZ_CHECK(shown.size() <= 40);
+    for (const QChar c : shown)
+        FUZZ_CHECK(c.category() != QChar::Other_Control && c.category() != QChar::Other_Format);
     broker::Topic parsed;
     if (broker::parseTopic(topic, &parsed)) {
         FUZZ_CHECK(!parsed.prefix.isEmpty());

@@ -45,13 +45,16 @@ QString askFile(QWidget* parent, const QString& suggestedName, csv::Style* style
     return path;
 }
 
-void confirm(QWidget* parent, const QString& path, int readings, csv::Style style)
+void confirm(QWidget* parent, const QString& path, int readings, csv::Style style,
+             const QString& note)
 {
     auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Экспорт CSV"),
                                 QStringLiteral("Записано показаний: %1 (%2) в файл\n%3")
                                     .arg(readings)
                                     .arg(styleText(style), QDir::toNativeSeparators(path)),
                                 QMessageBox::Ok, parent);
+    if (!note.isEmpty())
+        box->setDetailedText(note);
     box->setAttribute(Qt::WA_DeleteOnClose);
     // Not exec(): the polls and the plot go on while it is read.
     box->open();

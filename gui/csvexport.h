@@ -14,6 +14,8 @@ namespace csvexport {
 // offered first and remembered again; empty when the user cancels.
 QString askFile(QWidget* parent, const QString& suggestedName, csv::Style* style);
 // Tells what was written where, in a box that does not hold the window's work up.
-void confirm(QWidget* parent, const QString& path, int readings, csv::Style style);
+// A note, when given, follows.
+void confirm(QWidget* parent, const QString& path, int readings, csv::Style style,
+             const QString& note = QString());
 
 } // namespace csvexport

@@ -15,6 +15,7 @@
 #include <QIntValidator>
 #include <QKeyEvent>
 #include <QProgressBar>
+#include <QShortcut>
 #include <QPushButton>
 #include <QTimer>
 
@@ -125,6 +126,11 @@ MainWindow::MainWindow(QWidget* parent)
     connect(ui->actionAboutApplication, &QAction::triggered, this, &MainWindow::openMsgAboutAppl);
     connect(ui->actionLineOverview, &QAction::triggered, this, &MainWindow::showLineOverview);
     connect(ui->actionSiteView, &QAction::triggered, this, &MainWindow::showSiteView);
+    // F10 opens the menus from the keyboard, as Alt does with the letters underlined.
+    auto* menus = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    connect(menus, &QShortcut::activated, this, [this] {
+        menuBar()->setActiveAction(ui->menuFile->menuAction());
+    });
 
     searchProgress = new QProgressBar(this);
     searchProgress->setRange(0, 100);
@@ -232,8 +238,10 @@ void MainWindow::showLineOverview()
 
 void MainWindow::showSiteView()
 {
-    if (!siteView)
+    if (!siteView) {
         siteView = new SiteView(this);
+        connect(siteView, &SiteView::helpRequested, this, &MainWindow::openHelpPdfFile);
+    }
     siteView->show();
     siteView->raise();
     siteView->activateWindow();

@@ -2,8 +2,10 @@
 
 #include "codec/readings.h"
 
+#include <QFile>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <functional>
 
@@ -12,6 +14,8 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSortFilterProxyModel;
+class QSplitter;
+class QTreeWidget;
 class QSpinBox;
 class QTimer;
 class QTreeView;
@@ -44,7 +48,12 @@ public:
     void connectToBroker();
     void disconnectFromBroker();
 
+signals:
+    // F1: the manual, at the site view's chapter.
+    void helpRequested();
+
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -54,12 +63,22 @@ private:
     void refresh();
     void exportCsv();
     void remember() const;
+    void rememberLines(const QSet<QString>& changed);
+    void hideCurrentLine();
+    void openJournalFile();
+    QString completenessSummary() const;
+    void addToJournal(const QString& line, const QString& event);
 
     SiteMonitor* lines = nullptr;
     site::LineTree* tree = nullptr;
     QSortFilterProxyModel* sorted = nullptr;
     QTreeView* view = nullptr;
     TrendPlot* plot = nullptr;
+    QSplitter* split = nullptr;
+    QTreeWidget* journal = nullptr;
+    QFile journalFile;
+    QStringList remembered; // the lines seen, remembered between runs
+    QByteArray headerState;
     QTimer* clock = nullptr;
     int ticks = 0;
     bool fitted = false;

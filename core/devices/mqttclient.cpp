@@ -37,8 +37,10 @@ namespace {
     X(mosquitto_socket)                                                                            \
     X(mosquitto_ssl_get)                                                                           \
     X(mosquitto_strerror)                                                                          \
+    X(mosquitto_sub_topic_check)                                                                   \
     X(mosquitto_subscribe)                                                                         \
     X(mosquitto_threaded_set)                                                                      \
+    X(mosquitto_subscribe_callback_set)                                                            \
     X(mosquitto_tls_set)                                                                           \
     X(mosquitto_username_pw_set)                                                                   \
     X(mosquitto_will_set)
@@ -417,6 +419,7 @@ bool MqttClient::open(const MqttSettings& wanted, QString* why)
     mosq().mosquitto_connect_callback_set(handle, onConnect);
     mosq().mosquitto_publish_callback_set(handle, onPublish);
     mosq().mosquitto_message_callback_set(handle, onMessage);
+    mosq().mosquitto_subscribe_callback_set(handle, onSubscribe);
     mosq().mosquitto_log_callback_set(handle, onLog);
     const auto fail = [&](int rc, const QString& what) {
         *why = QStringLiteral("%1: %2").arg(what, QString::fromUtf8(mosq().mosquitto_strerror(rc)));
@@ -488,11 +491,40 @@ int MqttClient::publish(const QString& topic, const QByteArray& payload, int qos
     return rc == MOSQ_ERR_SUCCESS ? mid : -1;
 }
 
-void MqttClient::subscribe(const QString& filter, int qos)
+bool MqttClient::subscribe(const QString& filter, int qos, QString* why)
 {
+    QString reason;
+    if (!mosquittoLibrary(&reason)) {
+        if (why)
+            *why = reason;
+        return false;
+    }
+    const int rc = mosq().mosquitto_sub_topic_check(filter.toUtf8().constData());
+    if (rc != MOSQ_ERR_SUCCESS) {
+        if (why)
+            *why = QStringLiteral("фильтр «%1» неверен: «+» и «#» стоят только отдельным уровнем, «#» - "
+                                  "последним%2")
+                       .arg(filter, english(QString::fromUtf8(mosq().mosquitto_strerror(rc))));
+        return false;
+    }
     subscriptions.append({filter, qos});
     if (handle && up)
-        mosq().mosquitto_subscribe(handle, nullptr, filter.toUtf8().constData(), qos);
+        sendSubscription(subscriptions.last());
+    return true;
+}
+
+void MqttClient::sendSubscription(const Subscription& subscription)
+{
+    int mid = 0;
+    const int rc = mosq().mosquitto_subscribe(
+        handle, &mid, subscription.filter.toUtf8().constData(), subscription.qos);
+    if (rc == MOSQ_ERR_SUCCESS)
+        pendingSubscriptions.insert(mid, subscription.filter);
+    else
+        emit subscriptionRefused(
+            subscription.filter,
+            QStringLiteral("подписка не отправлена%1")
+                .arg(english(QString::fromUtf8(mosq().mosquitto_strerror(rc)))));
 }
 
 bool MqttClient::pause(int ms)
@@ -647,6 +679,22 @@ void MqttClient::onMessage(mosquitto*, void* self, const mosquitto_message* mess
         Qt::QueuedConnection);
 }
 
+void MqttClient::onSubscribe(mosquitto*, void* self, int mid, int count, const int* granted)
+{
+    auto* client = static_cast<MqttClient*>(self);
+    // One filter a request: its one answer is the granted QoS, or 0x80 for a refusal.
+    const bool refused = count < 1 || granted[0] == 0x80;
+    QMetaObject::invokeMethod(
+        client,
+        [client, mid, refused] {
+            const QString filter = client->pendingSubscriptions.take(mid);
+            if (refused && !filter.isEmpty())
+                emit client->subscriptionRefused(filter,
+                                                 QStringLiteral("брокер отказал в подписке"));
+        },
+        Qt::QueuedConnection);
+}
+
 // A failed TLS handshake is told in the library's log, while the handshake's state can still
 // be asked why.
 void MqttClient::onLog(mosquitto* handle, void*, int level, const char* text)
@@ -673,8 +721,7 @@ void MqttClient::connectAnswered()
         return;
     up = true;
     for (const Subscription& subscription : qAsConst(subscriptions))
-        mosq().mosquitto_subscribe(handle, nullptr, subscription.filter.toUtf8().constData(),
-                                   subscription.qos);
+        sendSubscription(subscription);
     emit connected();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -61,8 +62,9 @@ public:
     // now (not connected). QoS-1 messages handed over are kept by the library until the
     // broker acknowledges them, across reconnects.
     int publish(const QString& topic, const QByteArray& payload, int qos, bool retain);
-    // Subscribes now and after every reconnect.
-    void subscribe(const QString& filter, int qos);
+    // Subscribes now and after every reconnect; false with the reason for a filter that MQTT
+    // does not allow. A filter the broker refuses is told by subscriptionRefused().
+    bool subscribe(const QString& filter, int qos, QString* why = nullptr);
 
 signals:
     void connected();
@@ -78,11 +80,14 @@ signals:
     // The broker acknowledged a QoS-1 message (or a QoS-0 one went out).
     void delivered(int id);
     void message(const QString& topic, const QByteArray& payload, bool retained);
+    // The broker refused a subscription (its access list, say), or it could not be sent.
+    void subscriptionRefused(const QString& filter, const QString& reason);
 
 private:
     static void onConnect(mosquitto*, void* self, int rc);
     static void onPublish(mosquitto*, void* self, int mid);
     static void onMessage(mosquitto*, void* self, const mosquitto_message* message);
+    static void onSubscribe(mosquitto*, void* self, int mid, int count, const int* granted);
     static void onLog(mosquitto*, void* self, int level, const char* text);
 
     // In the owner's thread.
@@ -111,4 +116,6 @@ private:
         int qos;
     };
     QList<Subscription> subscriptions;
+    QHash<int, QString> pendingSubscriptions; // by message id, until the broker answers
+    void sendSubscription(const Subscription& subscription);
 };

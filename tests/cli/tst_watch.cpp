@@ -234,7 +234,7 @@ private slots:
             settings.host = QStringLiteral("127.0.0.1");
             settings.port = broker.port;
             QString why;
-            QVERIFY2(view.open(settings, QStringLiteral("site/w/#"), &why), qPrintable(why));
+            QVERIFY2(view.open(settings, {QStringLiteral("site/w/#")}, &why), qPrintable(why));
             const auto seen = [&view]() -> const SiteSensor* {
                 const auto line = view.lines().find(QStringLiteral("site/w"));
                 if (line == view.lines().end())

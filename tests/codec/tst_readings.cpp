@@ -236,6 +236,26 @@ private slots:
         QVERIFY(!store.find(port, 6, 9600));
     }
 
+    // A reading a broker held while its subscriber was away comes late: it takes its place by
+    // time; one of a time kept already (a duplicate) is refused; a full buffer keeps its newest.
+    void storeInsertsLateReadings()
+    {
+        ReadingStore store;
+        for (qint64 at : {1000, 3000, 2000, 500})
+            QVERIFY(store.insert(reading(at)));
+        QVERIFY(!store.insert(reading(2000)));
+        const ReadingBuffer* kept = store.find(port, 5, 9600);
+        QCOMPARE(kept->size(), 4);
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(kept->timeAt(i), qint64(QList<qint64>{500, 1000, 2000, 3000}.at(i)));
+        ReadingBuffer full(port, 5, 9600, 2);
+        QVERIFY(full.insert(reading(1000)) && full.insert(reading(3000)));
+        QVERIFY(!full.insert(reading(500)));
+        QVERIFY(full.insert(reading(2000)));
+        QCOMPARE(full.size(), 2);
+        QCOMPARE(full.timeAt(0), qint64(2000));
+    }
+
     // A site's CSV: the line's name last, the serial port its line file names in the port
     // column, empty when none is known.
     void siteCsvFile()

@@ -499,6 +499,7 @@ private slots:
         QTest::newRow("address 0") << "address" << QJsonValue(0) << true;
         QTest::newRow("address 248") << "address" << QJsonValue(248) << false;
         QTest::newRow("speed as text") << "speed" << QJsonValue("9600") << true;
+        QTest::newRow("speed not listed") << "speed" << QJsonValue(4000) << false;
         QTest::newRow("time not ISO") << "readAt" << QJsonValue("01.03.2026 10:00") << true;
         QTest::newRow("negative error") << "error" << QJsonValue(-1) << true;
         QTest::newRow("fractional error") << "error" << QJsonValue(0.5) << true;

@@ -231,9 +231,21 @@ private slots:
     void menus()
     {
         auto* view = bench->find<QMenu>("menuView");
-        QCOMPARE(view->title(), QStringLiteral("Вид"));
+        // Each opens with Alt and its underlined letter.
+        QCOMPARE(view->title(), QStringLiteral("&Вид"));
         auto* menu = bench->find<QMenu>("menu");
-        QCOMPARE(menu->title(), QStringLiteral("Справка"));
+        QCOMPARE(menu->title(), QStringLiteral("&Справка"));
+        QCOMPARE(bench->find<QMenu>("menuFile")->title(), QStringLiteral("&Файл"));
+        QCOMPARE(bench->find<QAction>("actionSiteView")->shortcut(),
+                 QKeySequence(QStringLiteral("Ctrl+Shift+L")));
+        // F10 opens the first.
+        bench->window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(bench->window.get()));
+        bench->window->activateWindow();
+        QTest::keyClick(bench->window.get(), Qt::Key_F10);
+        QTRY_COMPARE(bench->window->menuBar()->activeAction(),
+                     bench->find<QMenu>("menuFile")->menuAction());
+        QTest::keyClick(bench->window->menuBar(), Qt::Key_Escape);
         const QList<QAction*> bar = bench->window->menuBar()->actions();
         // "Файл" first, "Вид" after it, "Справка" last.
         QCOMPARE(bar.size(), 3);

@@ -38,7 +38,8 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     app.setStyle(QStringLiteral("Fusion"));
     if (argc < 4) {
-        std::fprintf(stderr, "usage: %s VELDUO SIMULATOR OUTPUT.png [seconds]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s VELDUO SIMULATOR OUTPUT.png [seconds] [WIDTHxHEIGHT]\n",
+                     argv[0]);
         return 2;
     }
     const int seconds = argc > 4 ? QByteArray(argv[4]).toInt() : 180;
@@ -75,8 +76,10 @@ int main(int argc, char* argv[])
     window.show();
     window.findChild<QAction*>(QStringLiteral("actionSiteView"))->trigger();
     auto* view = window.findChild<SiteView*>();
-    view->resize(1280, 900);
-    view->move(40, 20);
+    // Another size shows the layout as a smaller screen has it.
+    const QList<QByteArray> size = QByteArray(argc > 5 ? argv[5] : "1280x900").split('x');
+    view->resize(size.value(0).toInt(), size.value(1).toInt());
+    view->move(argc > 5 ? 0 : 40, argc > 5 ? 0 : 20);
     view->findChild<QLineEdit*>(QStringLiteral("lineEditHost"))
         ->setText(QStringLiteral("127.0.0.1"));
     view->findChild<QSpinBox*>(QStringLiteral("spinBoxPort"))->setValue(broker.port);
