@@ -137,7 +137,19 @@ void MqttWatch::start(Context& context, SensorRegistry& registry)
     connect(client.get(), &MqttClient::sessionTakenOver, this, [this](const QString& reason) {
         tell(QStringLiteral("session-taken-over"),
              QStringLiteral("брокер %1: %2").arg(broker::urlText(url), reason));
+        publisher->setState(QLatin1String(broker::linestate::sessionTaken), reason);
+        takenOver.start();
     });
+    // Each drop while taken over keeps the state; a window without one gives the line's own
+    // state back.
+    takenOver.setSingleShot(true);
+    takenOver.setInterval(int(MqttClient::takeoverWindowMs));
+    connect(client.get(), &MqttClient::connectionLost, this, [this] {
+        if (takenOver.isActive())
+            takenOver.start();
+    });
+    connect(&takenOver, &QTimer::timeout, this,
+            [this] { publisher->setState(lineState.state, lineState.text, lineState.system); });
     connect(publisher.get(), &SitePublisher::dropping, this, [this] {
         tell(QStringLiteral("queue-full"),
              QStringLiteral("очередь полна (%1): старейшие отбрасываются, отброшено %2")
@@ -241,6 +253,9 @@ void MqttWatch::publishLine()
 
 void MqttWatch::setState(const QString& state, const QString& text, const QString& system)
 {
+    lineState.state = state;
+    lineState.text = text;
+    lineState.system = system;
     if (publisher)
         publisher->setState(state, text, system);
 }

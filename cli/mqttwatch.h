@@ -12,6 +12,7 @@
 #include <QHash>
 #include <QList>
 #include <QSet>
+#include <QTimer>
 #include <memory>
 
 // watch --mqtt: the line's sensors published to a broker while the poller reads them.
@@ -58,6 +59,9 @@ private:
     std::unique_ptr<MqttClient> client;
     std::unique_ptr<SitePublisher> publisher;
     QSet<int> unread; // rows of sensors that answered and whose settings were not read
+    // The line's own state, published again once the session has been its own for a while.
+    broker::LineState lineState{QLatin1String(broker::linestate::polling), 0, {}, {}};
+    QTimer takenOver;
     // Per row: when its settings were read, and the type and version the line file told.
     QHash<int, QDateTime> settingsReadAt;
     QHash<int, QString> toldIdentity;

@@ -194,7 +194,7 @@ int watch(Context& context, Watch& given)
             const QString who = sensorText(dev.addr, dev.baudrate);
             printOut(error == 0
                          ? QStringLiteral("%1 %2 %3 %4, АЦП %5\n")
-                               .arg(time, who, sensorCaptions(dev.param.sensorType).measureLabel,
+                               .arg(time, who, sensorCaptions(sensorTypeOf(dev.param)).measureLabel,
                                     measureText(dev.param))
                                .arg(dev.param.adc)
                          : QStringLiteral("%1 %2 ошибка %3: %4\n")

@@ -267,7 +267,8 @@ bool parseStatePayload(const QByteArray& payload, PublisherState* state)
         return false;
     PublisherState result;
     result.state = shownText(name.toString(), 32);
-    const QJsonValue reason = object.value(QLatin1String("reason"));
+    // The writer's own words for it (statePayload above).
+    const QJsonValue reason = object.value(QLatin1String("text"));
     if (reason.isString())
         result.reason = shownText(reason.toString(), 160);
     const QDateTime since =

@@ -37,6 +37,8 @@ namespace linestate {
 constexpr char polling[] = "polling";    // the port is open and the sensors are polled
 constexpr char portLost[] = "port-lost"; // the port is gone; it is tried again once a second
 constexpr char stopping[] = "stopping";  // a signal ends the publisher: offline follows
+// Another client under this line's id keeps taking its session on the broker.
+constexpr char sessionTaken[] = "session-taken";
 } // namespace linestate
 
 struct LineState

@@ -154,7 +154,6 @@ constexpr int mismatchesToRefuse = 3;
 // Three drops by the broker within two minutes, each soon after connecting: a session taken
 // over by another client under the same id.
 constexpr int takeoverDrops = 3;
-constexpr qint64 takeoverWindowMs = 120000;
 constexpr qint64 shortSessionMs = 30000;
 
 // X509_V_ERR_* codes of OpenSSL's verdicts told apart.
@@ -355,10 +354,14 @@ Fault diagnose(const Outcome& outcome, const MqttSettings& settings)
                         .arg(where) +
                     english(QString::fromUtf8(m.mosquitto_strerror(rc))),
                 Verdict::Mismatch};
+    // A broker that wants a client certificate may close before its alert is read: without
+    // one of ours, that is as likely as a plain port.
     if (outcome.ending == Ending::HungUp)
         return {QStringLiteral("%1 сбросил соединение во время рукопожатия TLS: возможно, это "
-                               "порт без TLS (тогда mqtt://)")
-                        .arg(where) +
+                               "порт без TLS (тогда mqtt://)%2")
+                        .arg(where, settings.certFile.isEmpty()
+                                        ? QStringLiteral(", или брокер требует сертификат клиента")
+                                        : QString()) +
                     english(systemError(error == ECONNRESET ? error : 0)),
                 Verdict::Mismatch};
     const bool closedByPeer =
@@ -502,8 +505,9 @@ bool MqttClient::subscribe(const QString& filter, int qos, QString* why)
     const int rc = mosq().mosquitto_sub_topic_check(filter.toUtf8().constData());
     if (rc != MOSQ_ERR_SUCCESS) {
         if (why)
-            *why = QStringLiteral("фильтр «%1» неверен: «+» и «#» стоят только отдельным уровнем, «#» - "
-                                  "последним%2")
+            *why = QStringLiteral(
+                       "фильтр «%1» неверен: «+» и «#» стоят только отдельным уровнем, «#» - "
+                       "последним%2")
                        .arg(filter, english(QString::fromUtf8(mosq().mosquitto_strerror(rc))));
         return false;
     }
@@ -602,7 +606,7 @@ void MqttClient::run()
                 drops.clear();
                 takeoverTold = false;
             }
-            while (!drops.isEmpty() && now - drops.first() > takeoverWindowMs)
+            while (!drops.isEmpty() && now - drops.first() > MqttClient::takeoverWindowMs)
                 drops.removeFirst();
             post(&MqttClient::lost, fault.text);
             if (drops.size() >= takeoverDrops && !takeoverTold) {

@@ -58,6 +58,10 @@ public:
     void close();
     bool isConnected() const { return up; }
 
+    // A session told as taken over when the broker dropped it three times, each soon after
+    // connecting, within this time.
+    static constexpr qint64 takeoverWindowMs = 120000;
+
     // Hands a message to the library: its id for delivered(), or -1 when it cannot be sent
     // now (not connected). QoS-1 messages handed over are kept by the library until the
     // broker acknowledges them, across reconnects.

@@ -26,8 +26,3 @@ struct SensorCaptions
     QString thresholdLabel; // caption of the setpoint; empty: keep the present one
 };
 SensorCaptions sensorCaptions(SensorType type);
-// The same for the parameters block's word as velduo watch still passes it.
-inline SensorCaptions sensorCaptions(quint16 typeWord)
-{
-    return sensorCaptions(sensorTypeOf(typeWord));
-}

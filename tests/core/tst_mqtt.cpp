@@ -1122,6 +1122,8 @@ private slots:
         Broker broker(folder.path());
         QVERIFY2(broker.start(), broker.log.constData());
         const QString id = broker::clientId(QStringLiteral("site/t"));
+        Subscriber live(broker.port, QStringLiteral("site/t/state"));
+        QTRY_VERIFY(live.client.isConnected());
         QProcess* velduo = startVelduo(this, {"watch", "1@9600", "--port", port(), "--mqtt",
                                               broker.url(), "--mqtt-topic", "site/t", "-v"});
         QString err;
@@ -1139,6 +1141,15 @@ private slots:
         QVERIFY2(intruder.open(settings, &why), qPrintable(why));
         // Each pushes the other out as it connects again.
         QTRY_VERIFY_WITH_TIMEOUT(!intruderTold.isEmpty(), 60000);
+        // The line's retained state says it too, whenever the publisher holds the session.
+        const auto stateTold = [&live] {
+            for (const Message& message : live.on(QStringLiteral("site/t/state")))
+                if (QJsonDocument::fromJson(message.payload).object().value("state") ==
+                    QLatin1String("session-taken"))
+                    return true;
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(stateTold(), 60000);
         const QString words = QStringLiteral("с тем же идентификатором «%1»").arg(id);
         QCOMPARE(toldThenInterrupted(velduo, words, &err, 60000), 130);
         QVERIFY2(err.contains(words), qPrintable(err.right(2000)));

@@ -285,7 +285,8 @@ private slots:
                                     .arg(lostOf(i).join(QLatin1Char('\n')))
                                     .arg(monitor.lines().value(names[i]).ledger.holes().size())
                                     .arg(stops.join(QLatin1Char(' ')))));
-            QVERIFY(checked[i] > 40);
+            // At least the readings printed while the broker was away.
+            QVERIFY2(checked[i] >= 2 * 12, qPrintable(QString::number(checked[i])));
             // Each reading taken once: the numbers received are the readings held.
             QCOMPARE(monitor.lines().value(names[i]).ledger.received(), quint64(held(names[i])));
         }
@@ -298,7 +299,7 @@ private slots:
                                  10000);
         const QList<QByteArray> logRows = broker->log.split('\n');
         QVERIFY(std::any_of(logRows.begin(), logRows.end(), [&id](const QByteArray& row) {
-            return row.contains(id.toUtf8()) && row.contains("(p2, c0, k30");
+            return row.contains(id.toUtf8()) && row.contains("(p2, c0");
         }));
     }
 
@@ -611,7 +612,9 @@ private slots:
             << QByteArray("offline") << false << int(S::Offline) << QString();
         QTest::newRow("offline, adapter lost")
             << true
-            << QByteArray(R"({"v":1,"state":"port-lost","reason":"/dev/ttyUSB0 пропал","x":1})")
+            << broker::statePayload({QStringLiteral("port-lost"), 0,
+                                     QStringLiteral("/dev/ttyUSB0 пропал"), QString()},
+                                    0, 0)
             << QByteArray("offline") << false << int(S::Offline)
             << QStringLiteral("адаптер потерян: /dev/ttyUSB0 пропал");
         QTest::newRow("offline, a state to come")
