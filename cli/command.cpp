@@ -7,6 +7,7 @@
 
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <algorithm>
 #include <iterator>
@@ -257,4 +258,19 @@ int Context::report(const ops::Result& outcome, const QString& what, const QStri
         printErr(QStringLiteral("velduo: ") + text + QLatin1Char('\n'));
     }
     return code;
+}
+
+void tellBrokerEvent(const Context& context, const QString& event, const QString& broker,
+                     int queued, qint64 dropped, const QString& text)
+{
+    if (context.json)
+        printErr(QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("event"), event},
+                                                             {QStringLiteral("broker"), broker},
+                                                             {QStringLiteral("queued"), queued},
+                                                             {QStringLiteral("dropped"), dropped},
+                                                             {QStringLiteral("text"), text}})
+                                       .toJson(QJsonDocument::Compact)) +
+                 QLatin1Char('\n'));
+    else
+        printErr(QStringLiteral("velduo: ") + text + QLatin1Char('\n'));
 }

@@ -113,6 +113,10 @@ QString speedsText();
 bool sensorArgument(Context& context, int count, SensorArg* sensor, int* code);
 // How a sensor left in its loader is brought back from the command line.
 QString flashWayOut(int address, int speed);
+// An event of a publisher to a broker on stderr: a line of text, or with --json an object
+// with the queue as it stands.
+void tellBrokerEvent(const Context& context, const QString& event, const QString& broker,
+                     int queued, qint64 dropped, const QString& text);
 
 // The port at the sensor's speed, and the sensor's record as the library keeps it.
 DeviceVEL_DUO300 atSensor(Context& context, const SensorArg& sensor);

@@ -279,15 +279,6 @@ void MqttWatch::finish()
 
 void MqttWatch::tell(const QString& event, const QString& text)
 {
-    if (context->json)
-        printErr(QString::fromUtf8(
-                     QJsonDocument(QJsonObject{{QStringLiteral("event"), event},
-                                               {QStringLiteral("broker"), broker::urlText(url)},
-                                               {QStringLiteral("queued"), publisher->queued()},
-                                               {QStringLiteral("dropped"), publisher->dropped()},
-                                               {QStringLiteral("text"), text}})
-                         .toJson(QJsonDocument::Compact)) +
-                 QLatin1Char('\n'));
-    else
-        printErr(QStringLiteral("velduo: ") + text + QLatin1Char('\n'));
+    tellBrokerEvent(*context, event, broker::urlText(url), publisher->queued(),
+                    publisher->dropped(), text);
 }

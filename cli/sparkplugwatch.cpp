@@ -171,15 +171,5 @@ void SparkplugWatch::finish()
 
 void SparkplugWatch::tell(const QString& event, const QString& text)
 {
-    if (context->json)
-        printErr(QString::fromUtf8(
-                     QJsonDocument(QJsonObject{{QStringLiteral("event"), event},
-                                               {QStringLiteral("broker"), broker::urlText(url)},
-                                               {QStringLiteral("queued"), edge->queued()},
-                                               {QStringLiteral("dropped"), edge->dropped()},
-                                               {QStringLiteral("text"), text}})
-                         .toJson(QJsonDocument::Compact)) +
-                 QLatin1Char('\n'));
-    else
-        printErr(QStringLiteral("velduo: ") + text + QLatin1Char('\n'));
+    tellBrokerEvent(*context, event, broker::urlText(url), edge->queued(), edge->dropped(), text);
 }

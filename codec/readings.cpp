@@ -82,7 +82,7 @@ int ReadingBuffer::firstAtOrAfter(qint64 msecs) const
     return int(it - samples.begin());
 }
 
-bool ReadingStore::add(const Reading& reading, bool* first)
+ReadingBuffer& ReadingStore::bufferFor(const Reading& reading, bool* first)
 {
     const std::tuple<QString, int, int> key{reading.port, reading.addr, reading.baudrate};
     auto it = buffers.find(key);
@@ -91,7 +91,12 @@ bool ReadingStore::add(const Reading& reading, bool* first)
     if (it == buffers.end())
         it =
             buffers.emplace(key, ReadingBuffer(reading.port, reading.addr, reading.baudrate)).first;
-    ReadingBuffer& buffer = it->second;
+    return it->second;
+}
+
+bool ReadingStore::add(const Reading& reading, bool* first)
+{
+    ReadingBuffer& buffer = bufferFor(reading, first);
     if (buffer.size() > 0 && reading.msecs <= buffer.timeAt(buffer.size() - 1))
         return false;
     return buffer.append(reading);
@@ -99,14 +104,7 @@ bool ReadingStore::add(const Reading& reading, bool* first)
 
 bool ReadingStore::insert(const Reading& reading, bool* first)
 {
-    const std::tuple<QString, int, int> key{reading.port, reading.addr, reading.baudrate};
-    auto it = buffers.find(key);
-    if (first)
-        *first = it == buffers.end();
-    if (it == buffers.end())
-        it =
-            buffers.emplace(key, ReadingBuffer(reading.port, reading.addr, reading.baudrate)).first;
-    return it->second.insert(reading);
+    return bufferFor(reading, first).insert(reading);
 }
 
 const ReadingBuffer* ReadingStore::find(const QString& port, int addr, int baudrate) const

@@ -104,6 +104,9 @@ public:
     int sensorCount() const { return int(buffers.size()); }
 
 private:
+    // The reading's sensor's buffer, made when it is the first; *first says whether it was.
+    ReadingBuffer& bufferFor(const Reading& reading, bool* first);
+
     std::map<std::tuple<QString, int, int>, ReadingBuffer> buffers;
 };
 
