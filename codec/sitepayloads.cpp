@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QVector>
 #include <algorithm>
 #include <cmath>
 #include <iterator>
@@ -282,33 +283,31 @@ bool parseStatePayload(const QByteArray& payload, PublisherState* state)
 QString shownText(const QString& text, int maxChars)
 {
     QString shown;
-    bool cut = false;
+    QVector<int> starts; // where each character's shown form starts: a cut falls between them
     for (int i = 0; i < text.size(); ++i) {
-        if (shown.size() >= maxChars) {
-            cut = true;
-            break;
-        }
         const QChar c = text.at(i);
         const QChar::Category category = c.category();
         const bool pair =
             c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate();
         // Controls, format characters (the bidirectional overrides and isolates among them),
         // separators and lone surrogates would move or hide the row's text: shown by code.
-        if (category == QChar::Other_Control || category == QChar::Other_Format ||
-            category == QChar::Separator_Line || category == QChar::Separator_Paragraph ||
-            (c.isSurrogate() && !pair)) {
-            shown += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
-            continue;
+        const bool byCode = category == QChar::Other_Control || category == QChar::Other_Format ||
+                            category == QChar::Separator_Line ||
+                            category == QChar::Separator_Paragraph || (c.isSurrogate() && !pair);
+        const QString piece =
+            byCode ? QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'))
+            : pair ? text.mid(i, 2)
+                   : QString(c);
+        if (shown.size() + piece.size() > maxChars) {
+            // Whole characters go until the ellipsis fits: never half of one written by code.
+            while (!starts.isEmpty() && shown.size() > maxChars - 1)
+                shown.truncate(starts.takeLast());
+            return shown + QChar(0x2026);
         }
-        shown += c;
+        starts.append(shown.size());
+        shown += piece;
         if (pair)
-            shown += text.at(++i);
-    }
-    if (cut) {
-        shown.truncate(std::max(0, maxChars - 1));
-        if (!shown.isEmpty() && shown.at(shown.size() - 1).isHighSurrogate())
-            shown.chop(1);
-        shown += QChar(0x2026);
+            ++i;
     }
     return shown;
 }

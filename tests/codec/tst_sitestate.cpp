@@ -109,6 +109,28 @@ private slots:
     }
 
     // The line file on one line reads back as the same line, strings' spaces and escapes kept.
+    // What a row shows of a text from the network: within its room, nothing that reorders it.
+    void shownText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("short") << QStringLiteral("line7") << QStringLiteral("line7");
+        QTest::newRow("long") << QStringLiteral("abcdefghijk")
+                              << QStringLiteral("abcdefghi") + QChar(0x2026);
+        QTest::newRow("override") << QStringLiteral("a") + QChar(0x202E) + QStringLiteral("b")
+                                  << QStringLiteral("a\\u202eb");
+        QTest::newRow("an escape past the room at the end")
+            << QStringLiteral("abcdefgh") + QChar(0x0001)
+            << QStringLiteral("abcdefgh") + QChar(0x2026);
+    }
+
+    void shownText()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        QCOMPARE(broker::shownText(text, 10), shown);
+    }
+
     void compactLineFile()
     {
         linefile::Line line;
