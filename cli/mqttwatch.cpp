@@ -207,9 +207,7 @@ void MqttWatch::readSettings()
         if (session.ended())
             return;
         DeviceVEL_DUO300* dev = &(*registry)[row];
-        if (session.line().portName() != session.port() ||
-            session.line().baudrate() != dev->baudrate)
-            session.line().reopen(session.port(), dev->baudrate);
+        session.useSpeed(dev->baudrate);
         if (ops::ReadSettings(session.line(), session.host()).run(dev, 1).done()) {
             settingsReadAt.insert(row, QDateTime::currentDateTimeUtc());
             changed = true;

@@ -143,9 +143,7 @@ void SparkplugWatch::readSettings()
         if (session.ended())
             return;
         DeviceVEL_DUO300* dev = &(*registry)[row];
-        if (session.line().portName() != session.port() ||
-            session.line().baudrate() != dev->baudrate)
-            session.line().reopen(session.port(), dev->baudrate);
+        session.useSpeed(dev->baudrate);
         ops::ReadSettings(session.line(), session.host()).run(dev, 1);
     }
     unread.subtract(rows);
