@@ -68,7 +68,8 @@ QString lineStateText(const SiteLine& line)
     case SiteLine::State::Online:
         return QStringLiteral("online");
     case SiteLine::State::Stale:
-        return QStringLiteral("online, нет показаний");
+        return line.doubt.isEmpty() ? QStringLiteral("online, нет показаний")
+                                    : QStringLiteral("недостоверно: %1").arg(line.doubt);
     case SiteLine::State::Offline:
         return line.reason.isEmpty() ? QStringLiteral("offline")
                                      : QStringLiteral("offline (%1)").arg(line.reason);
@@ -411,7 +412,7 @@ private:
     {
         QString text =
             broker::shownText(line.name, 120) + QStringLiteral(" — ") + lineStateText(line);
-        if (line.state == SiteLine::State::Stale)
+        if (line.state == SiteLine::State::Stale && line.doubt.isEmpty())
             text += QStringLiteral(" %1").arg(ageText(now() - line.lastArrived));
         // The publisher's own trouble, while its status still says online.
         if (line.state != SiteLine::State::Offline && !line.reason.isEmpty())

@@ -2,6 +2,7 @@
 #include "codec/brokerurl.h"
 #include "codec/linefile.h"
 #include "codec/sitepayloads.h"
+#include "core/devices/sparkplugsite.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -159,7 +160,8 @@ QVector<SeqLedger::Hole> SeqLedger::holes() const
     return list;
 }
 
-SiteMonitor::SiteMonitor(QObject* parent) : QObject(parent)
+SiteMonitor::SiteMonitor(QObject* parent)
+    : QObject(parent), sparkplug(std::make_unique<SparkplugSite>(*this))
 {
     retry = new QTimer(this);
     retry->setSingleShot(true);
@@ -489,6 +491,10 @@ void SiteMonitor::oversized(const QString& topic, int size)
 
 void SiteMonitor::take(const QString& topic, const QByteArray& payload, bool retained)
 {
+    if (SparkplugSite::covers(topic)) {
+        sparkplug->take(topic, payload, retained);
+        return;
+    }
     // The publisher's account of itself: read tolerantly, by key.
     static const QString stateLevel = QStringLiteral("/state");
     if (topic.endsWith(stateLevel)) {
@@ -666,14 +672,22 @@ void SiteMonitor::updateStates(qint64 now)
         if (state != Connection::Connected) {
             next = State::Unknown;
         } else if (!line.seen) {
-            next = now - connectedAt >= missingAfterMs ? State::Missing : State::Unknown;
+            // A Sparkplug node retains nothing: one not heard since the connect may be there,
+            // quiet.
+            next = now - connectedAt >= missingAfterMs && !SparkplugSite::isNodeLine(line.name)
+                       ? State::Missing
+                       : State::Unknown;
         } else if (line.status == SiteLine::Status::Offline) {
             next = State::Offline;
-        } else if (line.status == SiteLine::Status::Online || line.lastArrived > 0) {
+        } else if (line.status == SiteLine::Status::Online || line.lastArrived > 0 ||
+                   !line.doubt.isEmpty()) {
             const qint64 round =
                 line.roundMs > 0 ? std::max<qint64>(line.roundMs, 1000) : assumedRoundMs;
             const qint64 since = std::max(line.lastArrived, connectedAt);
-            next = now - since > staleRounds * round ? State::Stale : State::Online;
+            // A Sparkplug node sends only what changed: its silence says nothing.
+            const bool silent =
+                !SparkplugSite::isNodeLine(line.name) && now - since > staleRounds * round;
+            next = silent || !line.doubt.isEmpty() ? State::Stale : State::Online;
         }
         line.state = next;
         // The view's own loss of the broker is told once, by the view's line.
@@ -686,7 +700,9 @@ void SiteMonitor::updateStates(qint64 now)
             event = QStringLiteral("online");
             break;
         case State::Stale:
-            event = QStringLiteral("нет показаний дольше %1 циклов опроса").arg(staleRounds);
+            event = line.doubt.isEmpty()
+                        ? QStringLiteral("нет показаний дольше %1 циклов опроса").arg(staleRounds)
+                        : line.doubt;
             break;
         case State::Offline:
             event = line.reason.isEmpty() ? QStringLiteral("offline")

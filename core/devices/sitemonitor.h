@@ -13,6 +13,7 @@
 #include <memory>
 
 class QLockFile;
+class SparkplugSite;
 namespace linefile {
 struct Line;
 }
@@ -112,6 +113,9 @@ struct SiteLine
     bool seen = false;           // something of it came from the broker since the view connected
     bool expected = false;       // remembered or loaded: the site should have it
     qint64 dropped = 0;          // readings the publisher's queue dropped, as its last state says
+    // Why its values cannot be trusted whole until its Sparkplug node is born again (a gap in
+    // seq, data the view could not place): stale while set.
+    QString doubt;
     SeqLedger ledger;
     QVector<SiteSensor> sensors; // by address, then speed
 };
@@ -202,6 +206,8 @@ signals:
     void journal(const QString& line, const QString& event);
 
 private:
+    // Sparkplug B nodes are read there, into these lines, sensors and readings.
+    friend class SparkplugSite;
     // What a message on a topic brings; called for every message the client receives.
     void take(const QString& topic, const QByteArray& payload, bool retained);
     bool makeClient(QString* reason);
@@ -236,6 +242,7 @@ private:
     QHash<QString, QString> portOfLine;
     QSet<QString> changes;
     ReadingStore store;
+    std::unique_ptr<SparkplugSite> sparkplug;
     // Oversized payloads and refused lines are told at most once a minute.
     qint64 oversizedToldAt = 0;
     int oversizedSince = 0;
