@@ -195,10 +195,8 @@ void SparkplugSite::take(const QString& topic, const QByteArray& bytes, bool ret
         for (const Metric& m : payload.metrics) {
             const bool port = m.name == QLatin1String("Port") ||
                               (m.name.isEmpty() && m.alias && m.alias == node->portAlias);
-            if (port && textOf(m.value)) {
-                line->port = broker::shownText(m.value.toString(), SiteMonitor::maxTextChars);
-                monitor.portOfLine.insert(line->name, line->port);
-            }
+            if (port)
+                setPort(*line, m.value);
         }
     } else if (parsed.type == QLatin1String("DBIRTH")) {
         deviceBirth(*line, *node, parsed.device, payload);
@@ -207,6 +205,14 @@ void SparkplugSite::take(const QString& topic, const QByteArray& bytes, bool ret
     } else if (parsed.type == QLatin1String("DDEATH")) {
         deviceDeath(*line, *node, parsed.device, payload);
     }
+}
+
+SparkplugSite::Column SparkplugSite::Device::columnOfAlias(quint64 alias) const
+{
+    for (Column c = SparkplugNode::Measure; c <= SparkplugNode::Address; ++c)
+        if (aliasOf[c] == alias)
+            return c;
+    return 0;
 }
 
 SparkplugSite::Node* SparkplugSite::nodeFor(SiteLine& line)
@@ -231,7 +237,7 @@ void SparkplugSite::nodeBirth(SiteLine& line, Node& node, const Payload& payload
     // Every device is born anew in this session, with aliases of its own.
     for (Device& device : node.devices) {
         device.born = false;
-        device.aliases.clear();
+        std::fill(std::begin(device.aliasOf), std::end(device.aliasOf), std::nullopt);
     }
     line.status = SiteLine::Status::Online;
     line.reason.clear();
@@ -239,14 +245,19 @@ void SparkplugSite::nodeBirth(SiteLine& line, Node& node, const Payload& payload
     line.lastArrived = now();
     if (const Metric* port = named(payload, QStringLiteral("Port"))) {
         node.portAlias = port->alias;
-        if (textOf(port->value)) {
-            line.port = broker::shownText(port->value.toString(), SiteMonitor::maxTextChars);
-            // Kept for the export after the line left; bounded as the lines are.
-            if (monitor.portOfLine.size() < 4 * SiteMonitor::maxLines ||
-                monitor.portOfLine.contains(line.name))
-                monitor.portOfLine.insert(line.name, line.port);
-        }
+        setPort(line, port->value);
     }
+}
+
+void SparkplugSite::setPort(SiteLine& line, const QVariant& value)
+{
+    if (!textOf(value))
+        return;
+    line.port = broker::shownText(value.toString(), SiteMonitor::maxTextChars);
+    // Kept for the export after the line left; bounded as the lines are.
+    if (monitor.portOfLine.size() < 4 * SiteMonitor::maxLines ||
+        monitor.portOfLine.contains(line.name))
+        monitor.portOfLine.insert(line.name, line.port);
 }
 
 void SparkplugSite::nodeDeath(SiteLine& line, Node& node, const Payload& payload)
@@ -284,6 +295,11 @@ void SparkplugSite::doubt(SiteLine& line, const QString& why)
 void SparkplugSite::deviceBirth(SiteLine& line, Node& node, const QString& id,
                                 const Payload& payload)
 {
+    if (id.size() > maxDeviceId) {
+        refuse(line.name + QLatin1Char('/') + id,
+               QStringLiteral("DBIRTH: id устройства длиннее %1 знаков").arg(maxDeviceId));
+        return;
+    }
     auto found = node.devices.find(id);
     if (found == node.devices.end() && node.devices.size() >= maxDevices) {
         refuse(line.name + QLatin1Char('/') + id,
@@ -330,10 +346,8 @@ void SparkplugSite::deviceBirth(SiteLine& line, Node& node, const QString& id,
     device.addr = key[0];
     device.baudrate = key[1];
     device.born = true;
-    device.aliases.clear();
     for (const auto& [column, m] : metrics)
-        if (m->alias)
-            device.aliases.insert(*m->alias, column);
+        device.aliasOf[column] = m->alias;
     if (!hasName)
         sensor->name = broker::shownText(id, SiteMonitor::maxTextChars);
     line.lastArrived = now();
@@ -353,7 +367,7 @@ void SparkplugSite::deviceData(SiteLine& line, Node& node, const QString& id,
     for (const Metric& m : payload.metrics) {
         Column column = 0;
         if (m.alias) {
-            column = found->aliases.value(*m.alias);
+            column = found->columnOfAlias(*m.alias);
             if (!column && m.name.isEmpty()) {
                 doubt(line, QStringLiteral("неизвестный псевдоним %1 устройства «%2», %3")
                                 .arg(*m.alias)

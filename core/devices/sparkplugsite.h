@@ -1,19 +1,20 @@
 #pragma once
 
+#include "core/devices/sparkplugnode.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QString>
+#include <QVariant>
 #include <QVector>
 #include <optional>
 #include <utility>
 
 class SiteMonitor;
 struct SiteLine;
-struct SiteSensor;
 namespace sparkplug {
 struct Metric;
 struct Payload;
-struct Topic;
 } // namespace sparkplug
 
 // A site's Sparkplug B edge nodes as the site view shows them: each node a line named
@@ -34,6 +35,8 @@ public:
     static constexpr int maxMetrics = 2000;
     // A node holds at most the sensors a line may have.
     static constexpr int maxDevices = 247 * 8;
+    // A device id longer than a row can show names no sensor of ours.
+    static constexpr int maxDeviceId = 200;
 
     // Whether a topic is read here rather than as the JSON contract.
     static bool covers(const QString& topic);
@@ -51,7 +54,9 @@ private:
         int addr = 0; // the sensor's row, once born: by Address and Speed, or a number of its own
         int baudrate = 0;
         bool born = false;
-        QHash<quint64, Column> aliases; // as its birth gave them
+        // Each column's alias as its birth gave it: one a column, however many it named.
+        std::optional<quint64> aliasOf[SparkplugNode::metricCount + 1];
+        Column columnOfAlias(quint64 alias) const;
     };
     struct Node
     {
@@ -67,6 +72,8 @@ private:
 
     Node* nodeFor(SiteLine& line);
     void nodeBirth(SiteLine& line, Node& node, const sparkplug::Payload& payload);
+    // The serial port the node's Port metric names, for the row and the export.
+    void setPort(SiteLine& line, const QVariant& value);
     void nodeDeath(SiteLine& line, Node& node, const sparkplug::Payload& payload);
     // A message that cannot be placed after the ones before leaves the line stale.
     void checkSeq(SiteLine& line, Node& node, quint64 seq);

@@ -353,6 +353,12 @@ private slots:
         QTest::newRow("a birth without bdSeq: no row")
             << Steps{{"NBIRTH", payload(0, t, {})}} << -1 << QString() << QString() << QStringList()
             << QString() << "нет bdSeq";
+        QTest::newRow("a payload over the size: no row")
+            << Steps{{"NBIRTH", payload(0, t,
+                                        {bdSeq(1), metric(QStringLiteral("Blob"), 3, String,
+                                                          QString(300 * 1024, QLatin1Char('x')))})}}
+            << -1 << QString() << QString() << QStringList() << QString()
+            << "сверх допустимого размера";
         QTest::newRow("a host's state: no line")
             << Steps{{"STATE", hostStatePayload({true, t})}} << -1 << QString() << QString()
             << QStringList() << QString() << QString();
