@@ -1,5 +1,6 @@
 // "Обзор площадки" reading Sparkplug B from a Mosquitto of the test's own: a real velduo watch
-// --sparkplug on a simulated line shown as a line with its sensors, offline once it is killed;
+// --sparkplug on a simulated line shown as a line with its sensors, not trusted after data its
+// births never named, offline once it is killed;
 // then message sequences crafted with the codec, read by the monitor: births, data, gaps in
 // seq, deaths of this session and an older one, a device's death, another vendor's node,
 // historical data, payloads refused.
@@ -160,8 +161,8 @@ private slots:
     void cleanupTestCase() { broker.reset(); }
 
     // velduo watch --sparkplug on a simulated line: the node a line with its port, each device
-    // a sensor with every column, the trend of a ticked one fed by the node's data; killed, the
-    // will marks it offline.
+    // a sensor with every column, the trend of a ticked one fed by the node's data; data by an
+    // alias never born leaves it not trusted, told in its row; killed, the will marks it offline.
     void liveNode()
     {
         sim::SensorBus bus;
@@ -242,6 +243,33 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(plot->curveCount(), 1, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(plot->pointCount(0) >= 3, 20000);
         QCOMPARE(int(monitor.lines().value(line).state), int(SiteLine::State::Online));
+
+        // Data the node's births never named: the line is not trusted, and says why.
+        {
+            MqttClient out;
+            MqttSettings settings;
+            settings.host = QStringLiteral("127.0.0.1");
+            settings.port = broker->port;
+            settings.clientId = QStringLiteral("tst-sitesparkplug-live");
+            QString why;
+            QVERIFY2(out.open(settings, &why), qPrintable(why));
+            QSignalSpy up(&out, &MqttClient::connected);
+            QVERIFY(up.wait(10000));
+            out.publish(QStringLiteral("spBv1.0/plant/DDATA/line1/s01"),
+                        ownData(0, QDateTime::currentMSecsSinceEpoch(), 1.0f, false, 9999), 1,
+                        false);
+            QTRY_VERIFY_WITH_TIMEOUT(lineRow(tree, line)
+                                         .data()
+                                         .toString()
+                                         .startsWith(line + QStringLiteral(" — недостоверно: ")),
+                                     10000);
+            QVERIFY2(lineRow(tree, line)
+                         .data()
+                         .toString()
+                         .contains(QStringLiteral("ждём новое рождение узла")),
+                     qPrintable(lineRow(tree, line).data().toString()));
+            out.close();
+        }
 
         // Killed: the broker delivers its will, NDEATH of the session it was born in.
         ::kill(pid_t(velduo.processId()), SIGKILL);
