@@ -1,9 +1,8 @@
 // "Обзор площадки" reading Sparkplug B from a Mosquitto of the test's own: a real velduo watch
 // --sparkplug on a simulated line shown as a line with its sensors, not trusted after data its
-// births never named, offline once it is killed;
-// then message sequences crafted with the codec, read by the monitor: births, data, gaps in
-// seq, deaths of this session and an older one, a device's death, another vendor's node,
-// historical data, payloads refused.
+// births never named, offline once it is killed; then message sequences crafted with the codec,
+// read by the monitor: births, data, gaps in seq, deaths of this session and an older one, a
+// device's death, another vendor's node, historical data, payloads refused.
 #include "codec/blocks.h"
 #include "codec/sparkplug.h"
 #include "core/devices/mqttclient.h"
