@@ -2,6 +2,7 @@
 
 #include "codec/device.h"
 #include "codec/readings.h"
+#include "codec/sensortype.h"
 #include "codec/sparkplug.h"
 #include "core/devices/mqttclient.h"
 
@@ -108,7 +109,7 @@ private:
     struct Device
     {
         bool born = false;
-        quint16 type = 0;
+        SensorType type = SensorType::Undetermined;
         QVariant values[metricCount + 1]; // as last published, by DeviceMetric
     };
 
