@@ -443,5 +443,6 @@ HelpPage commissionHelp()
             reportNameOptions(),
         "    velduo commission plan.json --out line.json --image VEL_DUO300.bin\n"
         "    velduo commission plan.json --out line.json --resume --yes\n"
-        "    velduo commission plan.json --out line.json --report protokol.pdf\n"};
+        "    velduo commission plan.json --out line.json --report protokol.pdf\n",
+        {{}, {}, Completion::AnyFile}};
 }
