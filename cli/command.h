@@ -121,8 +121,6 @@ struct SensorArg
     int address = 0;
     int speed = 0;
 };
-constexpr int factorySpeed = 115200;
-constexpr int factoryAddress = 1;
 // False with the reason when the text is refused; *outOfRange, when asked, says whether it has
 // the form but names an address or speed no sensor can have (a refused value, not a wrong
 // command line).

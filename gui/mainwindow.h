@@ -237,9 +237,9 @@ private:
 
     // The settings form's values and captions.
     UstForm ustForm() const;
-    // The addresses the manual addition accepts (0 is the broadcast address).
+    // The lowest address the manual addition accepts (0 is the broadcast address); the highest
+    // is enteredAddressMax.
     static constexpr int manualAddrMin = 1;
-    static constexpr int manualAddrMax = 32;
 
     // Locks the window and probes the listed addresses at the listed speeds; false when the
     // program is ending.

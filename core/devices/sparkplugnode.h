@@ -1,5 +1,6 @@
 #pragma once
 
+#include "codec/blocks.h"
 #include "codec/device.h"
 #include "codec/readings.h"
 #include "codec/sensortype.h"
@@ -65,7 +66,7 @@ public:
     }
 
     // Readings kept while the node is not born: an hour of a full line at one round a second.
-    static constexpr int defaultQueueLimit = 31 * 3600;
+    static constexpr int defaultQueueLimit = addressMax * 3600;
     // Refused commands are told at most this often.
     static constexpr int refusalLogMs = 60000;
 
