@@ -5,7 +5,9 @@
 // and its ratio to the bound: the wire time of every frame at 10 bits a byte plus 3.5
 // characters, and the waits the procedure itself requires (the loader's 1 s, the calibration's
 // 50 ms pauses, 400 ms for each unanswered occupancy probe).
+#include "codec/blocks.h"
 #include "codec/linefile.h"
+#include "codec/protocol.h"
 #include "sim/sensorbus.h"
 
 #include <QCoreApplication>
@@ -17,7 +19,8 @@
 
 namespace {
 
-constexpr int lineSize = 31;
+// A full line: a sensor at every address the address change gives.
+constexpr int lineSize = addressMax;
 constexpr double loaderPauseS = 1.0;
 constexpr double calibrationPauseS = 0.05;
 constexpr double unansweredS = 0.4;
@@ -67,9 +70,9 @@ Bound boundOf(const sim::SensorBus& bus)
         }
         if (!answered)
             ++bound.unanswered;
-        if (function(request.bytes) == 0x40)
+        if (function(request.bytes) == rtu::code(rtu::Function::GoToLoader))
             ++bound.loaderPauses;
-        if (function(request.bytes) == 0x50)
+        if (function(request.bytes) == rtu::code(rtu::Function::ReadPotentiometer))
             ++bound.calibrationPauses;
     }
     return bound;

@@ -1,5 +1,6 @@
 // CPU time of the program while it polls a sensor that never answers, as a share of wall
 // time. A wait that spun instead of waiting for events would show 50 % or more.
+#include "codec/protocol.h"
 #include "support/cputime.h"
 #include "support/windowbench.h"
 
@@ -33,7 +34,7 @@ int main(int argc, char* argv[])
     const double cpu = processCpuSeconds() - cpuStart;
     const double elapsed = double(wall.elapsed()) / 1000.0;
 
-    const int polls = bench.requests(0x03).size();
+    const int polls = bench.requests(rtu::code(rtu::Function::ReadRegisters)).size();
     std::printf("idle poll of a silent sensor: %d read requests in %.1f s\n", polls, elapsed);
     std::printf("cpu/wall = %.4f (%.2f %%; target below 3 %%)\n", cpu / elapsed,
                 100.0 * cpu / elapsed);

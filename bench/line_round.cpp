@@ -6,6 +6,7 @@
 // line split across 115200, 38400 and 9600 Bd.
 // Usage: bench_line_round [rounds], 3 by default; the median round is taken.
 #include "codec/answertiming.h"
+#include "codec/blocks.h"
 #include "core/link/lineclient.h"
 #include "core/ops/linepoller.h"
 #include "sim/sensorbus.h"
@@ -57,7 +58,7 @@ int main(int argc, char* argv[])
         SensorRegistry registry;
         double boundMs = 0;
         QSet<int> speeds;
-        for (int addr = 1; addr <= 31; ++addr) {
+        for (int addr = 1; addr <= addressMax; ++addr) {
             sim::Sensor sensor = c.mixed ? sim::lineSensor(quint8(addr))
                                          : sim::makeSensor(quint8(addr), 9600, addr % 2 ? 2 : 1);
             bus.addSensor(sensor);

@@ -2,6 +2,7 @@
 // the run. The port monitor is filled to its line limit first, as it is after the first twenty
 // minutes of a long run, so that what is measured is the steady state of a week of polling.
 // Usage: bench_monitor_memory [seconds], 600 by default.
+#include "codec/protocol.h"
 #include "support/residentmemory.h"
 #include "support/windowbench.h"
 
@@ -37,7 +38,7 @@ int main(int argc, char* argv[])
     int polls = 0;
     QTimer drain;
     QObject::connect(&drain, &QTimer::timeout, [&] {
-        polls += bench.requests(0x03).size();
+        polls += bench.requests(rtu::code(rtu::Function::ReadRegisters)).size();
         bench.bus.clearLog();
     });
     drain.start(1000);

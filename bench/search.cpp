@@ -1,6 +1,7 @@
 // A search with the lists as the program starts, against a bus where nobody answers: 93
 // silent probes at 3 speeds. Each probe should cost one answer time-out and each speed the
 // pauses of the port change, nothing more; and waiting should cost no CPU.
+#include "codec/protocol.h"
 #include "support/cputime.h"
 #include "support/windowbench.h"
 
@@ -28,7 +29,7 @@ int main(int argc, char* argv[])
     const double elapsed = double(wall.elapsed()) / 1000.0;
     const double cpu = processCpuSeconds() - cpuStart;
 
-    const int sent = bench.requests(0x03).size();
+    const int sent = bench.requests(rtu::code(rtu::Function::ReadRegisters)).size();
     if (sent != probes) {
         std::fprintf(stderr, "expected %d probes, %d reached the bus\n", probes, sent);
         return 1;

@@ -3,6 +3,8 @@
 // subscriber, the CPU and resident memory of each velduo, and whether every reading arrived
 // across an outage in the middle: every line's adapter unplugged and plugged in again, and the
 // broker restarted meanwhile.
+#include "codec/blocks.h"
+#include "codec/rtu.h"
 #include "core/devices/mqttclient.h"
 #include "sim/sensorlogic.h"
 #include "support/broker.h"
@@ -30,7 +32,8 @@
 namespace {
 
 constexpr int lines = 16;
-constexpr int sensorsPerLine = 31;
+// A full line: a sensor at every address the address change gives.
+constexpr int sensorsPerLine = addressMax;
 
 void wait(int ms)
 {
@@ -128,7 +131,7 @@ int main(int argc, char* argv[])
                                  static_cast<long long>(seq), static_cast<long long>(last));
             }
             last = std::max(last, seq);
-            if (replugged && reading.value("error").toInt() == 0 &&
+            if (replugged && reading.value("error").toInt() == rtu::NoError &&
                 QDateTime::fromString(reading.value("readAt").toString(), Qt::ISODateWithMs)
                         .toMSecsSinceEpoch() > replugged)
                 resumed.insert(line);

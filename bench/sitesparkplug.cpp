@@ -2,6 +2,7 @@
 // Mosquitto, one subscriber) published in turn by the JSON contract and by Sparkplug B, in one
 // run: for each, the delay from the end of a poll to its message at the subscriber, the CPU of
 // each velduo, and the bytes the broker carried to the subscriber per reading.
+#include "codec/blocks.h"
 #include "codec/sparkplug.h"
 #include "core/devices/mqttclient.h"
 #include "sim/sensorlogic.h"
@@ -27,7 +28,8 @@
 namespace {
 
 constexpr int lines = 16;
-constexpr int sensorsPerLine = 31;
+// A full line: a sensor at every address the address change gives.
+constexpr int sensorsPerLine = addressMax;
 
 void pause(int ms)
 {

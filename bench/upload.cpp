@@ -2,6 +2,7 @@
 // and answers take their time on the wire: the time from the first chunk request (when it
 // reached the line) to the end of the checksum write's answer, against the wire time of every
 // request and answer in that stretch at 10 bits a byte.
+#include "codec/protocol.h"
 #include "support/windowbench.h"
 
 #include <QApplication>
@@ -21,7 +22,7 @@ double wireMs(const QByteArray& bytes)
 
 bool isWriteTo(const QByteArray& frame, int reg)
 {
-    return frame.size() > 4 && quint8(frame.at(1)) == 0x10 &&
+    return frame.size() > 4 && quint8(frame.at(1)) == rtu::code(rtu::Function::WriteRegisters) &&
            (quint8(frame.at(2)) << 8 | quint8(frame.at(3))) == reg;
 }
 

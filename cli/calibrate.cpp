@@ -8,6 +8,10 @@
 
 namespace {
 
+// The points, as the command line names them.
+const QString zeroPoint = QStringLiteral("zero");
+const QString nominalPoint = QStringLiteral("nominal");
+
 int calibrate(Context& context, const SensorArg& sensor, bool zero)
 {
     DeviceVEL_DUO300 dev;
@@ -57,10 +61,11 @@ int calibrate(Context& context, const SensorArg& sensor, bool zero)
 
 Job prepareCalibrate(Context& context, int* code)
 {
-    if (context.args.isEmpty() || (context.args.at(0) != QLatin1String("zero") &&
-                                   context.args.at(0) != QLatin1String("nominal")))
-        return noJob(code, context.usage(QStringLiteral("ожидается zero или nominal")));
-    const bool zero = context.args.takeFirst() == QLatin1String("zero");
+    if (context.args.isEmpty() ||
+        (context.args.at(0) != zeroPoint && context.args.at(0) != nominalPoint))
+        return noJob(code, context.usage(
+                               QStringLiteral("ожидается %1 или %2").arg(zeroPoint, nominalPoint)));
+    const bool zero = context.args.takeFirst() == zeroPoint;
     SensorArg sensor;
     if (!sensorArgument(context, 1, &sensor, code))
         return Job();
@@ -77,5 +82,6 @@ HelpPage calibrateHelp()
             "номинала (подайте номинальное напряжение). На терминале velduo сначала\n"
             "просит подать напряжение и ждёт Enter; с --yes или без терминала не ждёт.\n",
             {},
-            "    velduo calibrate zero 5@9600\n    velduo calibrate nominal 5@9600\n"};
+            "    velduo calibrate zero 5@9600\n    velduo calibrate nominal 5@9600\n",
+            {{}, {zeroPoint, nominalPoint}}};
 }

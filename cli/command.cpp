@@ -36,12 +36,17 @@ bool listedSpeed(int speed)
            std::end(listedSpeeds);
 }
 
-QString speedsText()
+QStringList speedWords()
 {
     QStringList speeds;
     for (int speed : listedSpeeds)
         speeds << QString::number(speed);
-    return speeds.join(QStringLiteral(", "));
+    return speeds;
+}
+
+QString speedsText()
+{
+    return speedWords().join(QStringLiteral(", "));
 }
 
 QString flashWayOut(int address, int speed)

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QJsonObject>
 #include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -56,8 +57,27 @@ inline Job noJob(int* code, int exitCode)
     return Job();
 }
 
+// What the bash completion offers for a command's words besides the names of its options. An
+// option whose value is named FILE, LINEFILE or IMAGE takes a file name; any other value not
+// listed here is the user's own, and nothing is offered for it.
+struct Completion
+{
+    // The words an option's value is one of, by the option's name.
+    QList<QPair<QString, QStringList>> values = {};
+    // The words the first argument is one of; any word when empty.
+    QStringList firstArgument = {};
+    enum Files
+    {
+        NoFiles,
+        AnyFile,   // the arguments are files
+        LineFiles, // line files (*.json) and the folders that may hold them, besides sensors
+    };
+    Files files = NoFiles;
+};
+
 // A command's manual page. Its own options, each with its description, are the ones its parser
-// takes; an option without a description is told together with the next one.
+// takes; an option without a description is told together with the next one. The completion
+// is made from the same options.
 struct HelpPage
 {
     const char* summary;
@@ -65,6 +85,7 @@ struct HelpPage
     const char* description;
     QList<QCommandLineOption> options;
     const char* examples;
+    Completion completion = {};
 };
 
 // Whether the dispatcher opens the port for a command.
@@ -91,6 +112,8 @@ QList<QCommandLineOption> commonOptions();
 // The texts of --help: the program's, listing the commands, and one command's.
 QString programHelp(const QList<Command>& commands);
 QString commandHelp(const Command& command);
+// The bash completion of the commands of the table (and help), their options and values.
+QString bashCompletion(const QList<Command>& commands);
 
 // A sensor as the command line names it: ADDRESS@SPEED, or ADDRESS at the factory speed.
 struct SensorArg
@@ -98,14 +121,13 @@ struct SensorArg
     int address = 0;
     int speed = 0;
 };
-constexpr int factorySpeed = 115200;
-constexpr int factoryAddress = 1;
 // False with the reason when the text is refused; *outOfRange, when asked, says whether it has
 // the form but names an address or speed no sensor can have (a refused value, not a wrong
 // command line).
 bool parseSensor(const QString& text, SensorArg* sensor, QString* why, bool* outOfRange = nullptr);
-// Whether a speed is one a sensor may be set to, and those speeds as a text.
+// Whether a speed is one a sensor may be set to, and those speeds as a text or as words.
 bool listedSpeed(int speed);
+QStringList speedWords();
 // The image file read and checked whole; a missing file is named as the command line gave it.
 firmware::ImageFile readImage(const QString& path);
 QString speedsText();

@@ -31,9 +31,9 @@ struct Outcome
 class Commissioning
 {
 public:
-    Commissioning(Context& context, const QString& imagePath)
+    Commissioning(Context& context, const QString& imagePath, const firmware::ImageFile& image)
         : context(context), session(*context.session), line(session.line()), host(session.host()),
-          imagePath(imagePath)
+          imagePath(imagePath), image(image)
     {
     }
 
@@ -58,6 +58,9 @@ private:
     LineClient& line;
     TerminalHost& host;
     QString imagePath;
+    // As read and checked before the first byte: every sensor gets these very bytes, whatever
+    // becomes of the file during the run.
+    firmware::ImageFile image;
 };
 
 Outcome Commissioning::lineState()
@@ -194,7 +197,7 @@ Outcome Commissioning::run(const linefile::Sensor& entry, int number)
     // At the factory speed, before anything else changes.
     if (entry.flash) {
         host.setActivity(QStringLiteral("Позиция %1, перепрограммирование").arg(number));
-        step = judge(ops::Reprogram(line, host).run(&dev, imagePath),
+        step = judge(ops::Reprogram(line, host).run(&dev, imagePath, image),
                      QStringLiteral("Перепрограммирование"));
         host.setActivity(QStringLiteral("Позиция %1, %2").arg(number).arg(target));
         if (step.kind != Outcome::Done)
@@ -265,14 +268,14 @@ void tell(const Context& context, int number, const QString& status, const QStri
 
 // The plan's entries, one after the other, each sensor written to the line file once done.
 int commission(Context& context, const linefile::Line& plan, linefile::Line out,
-               const QString& outPath, const QString& imagePath, bool resume,
-               const QString& planPath, const ReportNames& report)
+               const QString& outPath, const QString& imagePath, const firmware::ImageFile& image,
+               bool resume, const QString& planPath, const ReportNames& report)
 {
     Session& session = *context.session;
     out.port = session.port();
     // The plan is the operator's consent: the operations' own confirmations are not asked.
     session.host().yes = true;
-    Commissioning commissioning(context, imagePath);
+    Commissioning commissioning(context, imagePath, image);
     int commissioned = 0, failed = 0, skipped = 0;
     for (int i = 0; i < plan.sensors.size(); ++i) {
         const linefile::Sensor& entry = plan.sensors[i];
@@ -369,8 +372,9 @@ Job prepareCommission(Context& context, int* code)
                                  "указан (--image IMAGE)");
     if (!faults.isEmpty())
         return noJob(code, context.refuse(faults.join(QLatin1Char('\n'))));
+    firmware::ImageFile image;
     if (flashing) {
-        const firmware::ImageFile image = readImage(imagePath);
+        image = readImage(imagePath);
         if (!image.refusal.isEmpty())
             return noJob(code, context.refuse(image.refusal));
     }
@@ -394,9 +398,9 @@ Job prepareCommission(Context& context, int* code)
             return noJob(code, context.refuse(fault));
     }
 
-    return [plan = plan.line, out, outPath, imagePath, resume, planPath = context.args.at(0),
+    return [plan = plan.line, out, outPath, imagePath, image, resume, planPath = context.args.at(0),
             report](Context& context) {
-        return commission(context, plan, out, outPath, imagePath, resume, planPath, report);
+        return commission(context, plan, out, outPath, imagePath, image, resume, planPath, report);
     };
 }
 
@@ -439,5 +443,6 @@ HelpPage commissionHelp()
             reportNameOptions(),
         "    velduo commission plan.json --out line.json --image VEL_DUO300.bin\n"
         "    velduo commission plan.json --out line.json --resume --yes\n"
-        "    velduo commission plan.json --out line.json --report protokol.pdf\n"};
+        "    velduo commission plan.json --out line.json --report protokol.pdf\n",
+        {{}, {}, Completion::AnyFile}};
 }

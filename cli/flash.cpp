@@ -61,5 +61,6 @@ HelpPage flashHelp()
             "датчик и образ. Так же возвращается датчик, оставшийся в загрузчике после\n"
             "прерванного перепрограммирования.\n",
             {},
-            "    velduo flash 5@9600 VEL_DUO300.bin --yes\n"};
+            "    velduo flash 5@9600 VEL_DUO300.bin --yes\n",
+            {{}, {}, Completion::AnyFile}};
 }

@@ -139,6 +139,13 @@ int main(int argc, char* argv[])
                      .arg(QStringLiteral(VEL_VERSION), QString::fromLatin1(qVersion())));
         return exitcode::done;
     }
+    // Not in the help: the build asks for it to write the completion it installs.
+    if (name == QLatin1String("--completion")) {
+        if (arguments.size() != 3 || arguments.at(2) != QLatin1String("bash"))
+            return usageError(QStringLiteral("--completion: ожидается bash"));
+        printOut(bashCompletion(commands()));
+        return exitcode::done;
+    }
     if (name == QLatin1String("--help") || name == QLatin1String("-h") ||
         name == QLatin1String("help")) {
         const Command* command = arguments.size() > 2 ? findCommand(arguments.at(2)) : nullptr;

@@ -165,5 +165,6 @@ HelpPage reportHelp()
             options,
             "    velduo report line.json --out protokol.pdf --site \"ПС Северная\" \\\n"
             "        --engineer \"Иванов И. И.\"\n"
-            "    velduo report plan.json --out protokol.pdf --json > protokol.json\n"};
+            "    velduo report plan.json --out protokol.pdf --json > protokol.json\n",
+            {{}, {}, Completion::AnyFile}};
 }

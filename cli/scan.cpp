@@ -154,5 +154,6 @@ HelpPage scanHelp()
                                     .arg(defaultSearchAddresses().last()),
                                 QStringLiteral("LIST"))},
             "    velduo scan --port /dev/ttyUSB0\n    velduo scan --speeds 9600 --addresses 1-10 "
-            "--json\n"};
+            "--json\n",
+            {{{QStringLiteral("speeds"), speedWords()}}}};
 }

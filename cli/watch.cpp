@@ -408,5 +408,9 @@ HelpPage watchHelp()
         "    velduo watch 1@9600 2@9600 --mqtt mqtts://broker.local --mqtt-cafile ca.pem \\\n"
         "        --mqtt-user line7 --mqtt-password-file /etc/velduo/password\n"
         "    velduo watch 1@9600 2@9600 --mqtt mqtt://broker.local --sparkplug Plant/line7 \\\n"
-        "        --sparkplug-host scada\n"};
+        "        --sparkplug-host scada\n",
+        {{{QStringLiteral("csv-style"),
+           {csv::styleName(csv::Style::Comma), csv::styleName(csv::Style::Semicolon)}}},
+         {},
+         Completion::LineFiles}};
 }

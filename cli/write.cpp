@@ -219,7 +219,8 @@ HelpPage writeHelp()
              QCommandLineOption(QStringLiteral("setpoint"), QStringLiteral("Уставка, В или °C."),
                                 QStringLiteral("V"))},
             "    velduo write 5@9600 --name \"Ввод 1\" --setpoint 250\n"
-            "    velduo write 1 --speed 9600\n"};
+            "    velduo write 1 --speed 9600\n",
+            {{{QStringLiteral("speed"), speedWords()}}}};
 }
 
 HelpPage setAddressHelp()

@@ -25,9 +25,9 @@ void sealChecksum(UstBlock& ust)
 UstBlock defaultUstBlock()
 {
     UstBlock ust{};
-    ust.speed = 1152;
+    ust.speed = factorySpeed / 100; // the block holds hundreds of bit/s
     ust.threshold = 100;
-    ust.mbAddr = 1;
+    ust.mbAddr = factoryAddress;
     ust.zeroAdc = 2048;
     ust.nomAdc = 4096;
     sealChecksum(ust);

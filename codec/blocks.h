@@ -70,6 +70,10 @@ inline quint32 invertedSum(quint32 sum)
 quint32 ustChecksum(const UstBlock& ust);
 void sealChecksum(UstBlock& ust);
 
+// Where a sensor answers as it leaves the factory, as its factory settings block says.
+constexpr int factoryAddress = 1;
+constexpr int factorySpeed = 115200;
+
 // The factory settings block, checksum included.
 UstBlock defaultUstBlock();
 

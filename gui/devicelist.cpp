@@ -29,12 +29,12 @@ void MainWindow::btnAddDevice()
     // 0 is the broadcast address: a write to it would reach every sensor on the line.
     bool number = false;
     const int addr = ui->lineEditAddrMB->text().toInt(&number);
-    if (!number || addr < manualAddrMin || addr > manualAddrMax) {
+    if (!number || addr < manualAddrMin || addr > enteredAddressMax) {
         askUser(QMessageBox::Warning, QStringLiteral("Добавление устройства"),
                 QStringLiteral("Введено недопустимое значение Адреса Modbus\nВведите значение "
                                "от %1 до %2")
                     .arg(manualAddrMin)
-                    .arg(manualAddrMax),
+                    .arg(enteredAddressMax),
                 QMessageBox::Ok);
         return;
     }

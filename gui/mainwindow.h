@@ -162,12 +162,11 @@ private slots:
     void lineReport();
 
 private:
-    // Closes and re-opens the port at the given speed, pacing the worker with short pauses.
-    void reopenPort(int baudrate);
-    // Re-opens the port at the selected sensor's speed when another job (the search, the
-    // line's poller, the line file's reading, a restore) left it open for another, or anew when
-    // the user selected the sensor. Every exchange of the window's with the selected sensor is
-    // preceded by it: the port is never left as someone else opened it.
+    // Asks the line client for the chosen port at the selected sensor's speed, by the window's
+    // port sequence, when another job (the search, the line's poller, the line file's reading,
+    // a restore) left it open for another, or anew when the user selected the sensor. Every
+    // exchange of the window's with the selected sensor is preceded by it: the port is never
+    // left as someone else opened it.
     void takePortBack(bool anew = false);
     // The record of the current row, or null.
     DeviceVEL_DUO300* selectedDevice();
@@ -238,9 +237,9 @@ private:
 
     // The settings form's values and captions.
     UstForm ustForm() const;
-    // The addresses the manual addition accepts (0 is the broadcast address).
+    // The lowest address the manual addition accepts (0 is the broadcast address); the highest
+    // is enteredAddressMax.
     static constexpr int manualAddrMin = 1;
-    static constexpr int manualAddrMax = 32;
 
     // Locks the window and probes the listed addresses at the listed speeds; false when the
     // program is ending.
@@ -286,16 +285,11 @@ private:
     SiteView* siteView = nullptr; // made when first opened
 
     // Port re-opening: the port is closed and opened again when the selected sensor changes,
-    // not when the device list is merely rebuilt around the same record.
+    // not when the device list is merely rebuilt around the same record. The speed it is open
+    // at is the line client's to tell.
     struct PortUse
     {
         int row = -1; // the row whose selection last ran the port sequence; -1: none since
-        int baudrate = 0;
-        // A rebuild that lands on this row at this speed leaves the port as it is.
-        bool keeps(int currentRow, int rate) const
-        {
-            return row >= 0 && row == currentRow && baudrate == rate;
-        }
     };
     PortUse portUse;
     // Rebuilds the device list, makes row current and shows it; the port sequence runs only

@@ -19,7 +19,7 @@ void MainWindow::slotSendTimerOut()
         const int row = ui->listWidgetDevices->currentRow();
         if (dev && !line->lostPort().isEmpty()) {
             line->recoverLostPort(dev->baudrate);
-            portUse = PortUse{row, dev->baudrate};
+            portUse = PortUse{row};
         }
         if (permitCommunication()) {
             takePortBack();

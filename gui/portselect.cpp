@@ -11,11 +11,6 @@ void MainWindow::searchComPort()
         ui->PortNameBox->addItem(port.name);
 }
 
-void MainWindow::reopenPort(int baudrate)
-{
-    line->reopen(ui->PortNameBox->currentText(), baudrate);
-}
-
 void MainWindow::takePortBack(bool anew)
 {
     const int row = ui->listWidgetDevices->currentRow();
@@ -24,9 +19,12 @@ void MainWindow::takePortBack(bool anew)
         return;
     // A selection runs the port sequence even without a port: the worker then says why it
     // cannot open one.
-    if (anew || (permitCommunication() && !portUse.keeps(row, dev->baudrate))) {
-        reopenPort(dev->baudrate);
-        portUse = PortUse{row, dev->baudrate};
+    // A rebuild that lands on the row the port was opened for, still at its sensor's speed,
+    // leaves the port as it is.
+    const bool kept = portUse.row >= 0 && portUse.row == row && line->baudrate() == dev->baudrate;
+    if (anew || (permitCommunication() && !kept)) {
+        line->reopen(ui->PortNameBox->currentText(), dev->baudrate);
+        portUse = PortUse{row};
     }
 }
 

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 #include <mutex>
 #include <netdb.h>
 #include <poll.h>
@@ -114,7 +115,7 @@ struct Attempt
 {
     QElapsedTimer since;
     qint64 upAfterMs = -1; // when the broker accepted the connection
-    int connack = -1;      // the broker's refusal, when it refused
+    int connack = -1;      // the broker's refusal (mqtt311_connack_codes), when it refused
     QString sslError;      // OpenSSL's first error, without the library's prefix
     long verify = 0;       // OpenSSL's verdict on the broker's certificate (0: none or good)
     bool nameMismatch = false;
@@ -205,27 +206,27 @@ Fault diagnose(const Outcome& outcome, const MqttSettings& settings)
     const int rc = outcome.rc;
     const int error = outcome.error;
 
-    if (attempt.connack > 0) {
+    if (attempt.connack > CONNACK_ACCEPTED) {
         const QString library =
             english(QString::fromUtf8(m.mosquitto_connack_string(attempt.connack)));
         switch (attempt.connack) {
-        case 1:
+        case CONNACK_REFUSED_PROTOCOL_VERSION:
             return {QStringLiteral("брокер не поддерживает протокол MQTT 3.1.1") + library,
                     Verdict::Refused};
-        case 2:
+        case CONNACK_REFUSED_IDENTIFIER_REJECTED:
             return {
                 QStringLiteral("брокер отверг идентификатор клиента «%1»").arg(settings.clientId) +
                     library,
                 Verdict::Refused};
-        case 3:
+        case CONNACK_REFUSED_SERVER_UNAVAILABLE:
             return {QStringLiteral("брокер сейчас не принимает клиентов") + library,
                     Verdict::Retry};
-        case 4:
+        case CONNACK_REFUSED_BAD_USERNAME_PASSWORD:
             return {QStringLiteral("брокер не принял пользователя «%1» или его пароль")
                             .arg(settings.user) +
                         library,
                     Verdict::Refused};
-        case 5:
+        case CONNACK_REFUSED_NOT_AUTHORIZED:
             // Mosquitto answers a wrong password with this code as well.
             return {settings.user.isEmpty()
                         ? QStringLiteral("брокер не пускает без имени пользователя и пароля") +
@@ -654,10 +655,10 @@ void MqttClient::onConnect(mosquitto*, void* self, int rc)
 {
     if (current) {
         current->connack = rc;
-        if (rc == 0)
+        if (rc == CONNACK_ACCEPTED)
             current->upAfterMs = current->since.elapsed();
     }
-    if (rc != 0)
+    if (rc != CONNACK_ACCEPTED)
         return;
     auto* client = static_cast<MqttClient*>(self);
     QMetaObject::invokeMethod(
@@ -686,8 +687,9 @@ void MqttClient::onMessage(mosquitto*, void* self, const mosquitto_message* mess
 void MqttClient::onSubscribe(mosquitto*, void* self, int mid, int count, const int* granted)
 {
     auto* client = static_cast<MqttClient*>(self);
-    // One filter a request: its one answer is the granted QoS, or 0x80 for a refusal.
-    const bool refused = count < 1 || granted[0] == 0x80;
+    // One filter a request: its one answer is the granted QoS, or 0x80 for a refusal (Failure
+    // in MQTT 3.1.1, the code MQTT 5 calls Unspecified error).
+    const bool refused = count < 1 || granted[0] == MQTT_RC_UNSPECIFIED;
     QMetaObject::invokeMethod(
         client,
         [client, mid, refused] {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "codec/blocks.h"
 #include "codec/device.h"
 #include "codec/readings.h"
 #include "codec/sitepayloads.h"
@@ -21,8 +22,9 @@ class SitePublisher : public QObject
 {
     Q_OBJECT
 public:
-    // An hour of a full line (31 sensors) at one round a second.
-    static constexpr int defaultQueueLimit = 31 * 3600;
+    // An hour of a full line (a sensor at each address the address change gives) at one round
+    // a second.
+    static constexpr int defaultQueueLimit = addressMax * 3600;
     // Readings handed to the library and not yet acknowledged, at most.
     static constexpr int inFlightMax = 20;
 

@@ -266,7 +266,7 @@ void SparkplugNode::deviceBirth(int address, const DeviceVEL_DUO300& dev, qint64
             one.properties.append({QStringLiteral("engUnit"), String, QStringLiteral("s")});
         payload.metrics.append(one);
     }
-    device.type = reading.sensorType;
+    device.type = sensorTypeOf(reading.sensorType);
     device.born = true;
     publish(deviceTopic("DBIRTH", address), payload);
 }
@@ -316,7 +316,7 @@ void SparkplugNode::add(const Reading& reading, const DeviceVEL_DUO300& dev)
     }
     if (!typed)
         return;
-    if (!device.born || device.type != reading.sensorType) {
+    if (!device.born || device.type != sensorTypeOf(reading.sensorType)) {
         deviceBirth(address, dev, reading.msecs);
         return;
     }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "codec/blocks.h"
 #include "codec/device.h"
 #include "codec/readings.h"
+#include "codec/sensortype.h"
 #include "codec/sparkplug.h"
 #include "core/devices/mqttclient.h"
 
@@ -64,7 +66,7 @@ public:
     }
 
     // Readings kept while the node is not born: an hour of a full line at one round a second.
-    static constexpr int defaultQueueLimit = 31 * 3600;
+    static constexpr int defaultQueueLimit = addressMax * 3600;
     // Refused commands are told at most this often.
     static constexpr int refusalLogMs = 60000;
 
@@ -108,7 +110,7 @@ private:
     struct Device
     {
         bool born = false;
-        quint16 type = 0;
+        SensorType type = SensorType::Undetermined;
         QVariant values[metricCount + 1]; // as last published, by DeviceMetric
     };
 

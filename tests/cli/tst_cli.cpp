@@ -1019,6 +1019,35 @@ private slots:
         }
     }
 
+    // The image is read once, before the first byte: taken away once the first sensor is done,
+    // the second is flashed all the same, with the bytes read at the start.
+    void commissionFlashesTheImageReadAtTheStart()
+    {
+        QTemporaryDir scratch;
+        const QByteArray bytes = image(2000);
+        QVERIFY(writeFile(scratch.filePath("app.bin"), bytes));
+        QVERIFY(writeFile(scratch.filePath("plan.json"), R"({"format": "velduo-line",
+            "version": 1, "sensors": [
+            {"address": 5, "speed": 115200, "name": "A", "setpoint": 1, "flash": true},
+            {"address": 6, "speed": 115200, "name": "B", "setpoint": 2, "flash": true}]})"));
+        const QString out = scratch.filePath("line.json");
+        bus.queueFactorySensors(1);
+        QProcess process;
+        prepare(process, {"commission", scratch.filePath("plan.json"), "--out", out, "--image",
+                          scratch.filePath("app.bin"), "--yes", "--port", port()});
+        process.start();
+        process.closeWriteChannel();
+        // The line file is saved after each sensor; the second is plugged in only then.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            linefile::readFile(out, linefile::Mode::File).line.sensors.size() == 1, 60000);
+        QVERIFY(QFile::remove(scratch.filePath("app.bin")));
+        bus.queueFactorySensors(1);
+        const Run run = finished(process);
+        QVERIFY2(run.code == 0, qPrintable(run.all()));
+        for (quint8 address : {5, 6})
+            QCOMPARE(bus.sensor(address).flash.left(bytes.size()), bytes);
+    }
+
     void commissionChecksThePlanBeforeTheFirstByte()
     {
         QVERIFY(writeFile(path("bad.json"), R"({"format": "velduo-line", "version": 1,

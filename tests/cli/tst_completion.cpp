@@ -1,5 +1,8 @@
 // The command table, the manual pages and the bash completion name the same commands and
-// options: the pages as velduo prints them, the completion as bash runs it.
+// options: the pages as velduo prints them, the completion as the build made it from velduo and
+// bash runs it.
+#include "codec/blocks.h"
+
 #include <QtTest>
 
 namespace {
@@ -24,6 +27,12 @@ QStringList completion(const QStringList& words, const QStringList& files = {})
         QFile(empty.filePath(name)).open(QIODevice::WriteOnly);
     QProcess bash;
     bash.setWorkingDirectory(empty.path());
+    // The ports offered for --port are the ones velduo lists, this one among them.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("PATH"), QFileInfo(QStringLiteral(VEL_VELDUO)).path() +
+                                           QLatin1Char(':') + env.value(QStringLiteral("PATH")));
+    env.insert(QStringLiteral("VEL_DUO300_EXTRA_PORTS"), QStringLiteral("/dev/vel-completion"));
+    bash.setProcessEnvironment(env);
     const QString script = QStringLiteral(
         "source \"$1\"; shift; COMP_WORDS=(\"$@\"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); "
         "_velduo; printf '%s\\n' \"${COMPREPLY[@]}\"");
@@ -177,6 +186,49 @@ private slots:
             else
                 QCOMPARE(offered, longNames(options));
         }
+    }
+
+    // What is offered for a value or an argument: files where a file is named, the ports velduo
+    // lists, the speeds codec lists, the words a command takes.
+    void valuesAndArguments_data()
+    {
+        QTest::addColumn<QStringList>("typed");
+        QTest::addColumn<QStringList>("offered");
+        const QStringList file{QStringLiteral("a.bin")};
+        QStringList speeds;
+        for (int speed : listedSpeeds)
+            speeds << QString::number(speed);
+        speeds.sort();
+
+        QTest::newRow("--log") << QStringList{"velduo", "info", "1", "--log", ""} << file;
+        for (const char* option :
+             {"--mqtt-password-file", "--mqtt-cafile", "--mqtt-cert", "--mqtt-key"})
+            QTest::newRow(option) << QStringList{"velduo", "watch", "1", option, ""} << file;
+        for (const char* option : {"--out", "--image", "--report"})
+            QTest::newRow(qPrintable(QStringLiteral("commission %1").arg(option)))
+                << QStringList{"velduo", "commission", "plan.json", option, ""} << file;
+        QTest::newRow("report --out")
+            << QStringList{"velduo", "report", "line.json", "--out", ""} << file;
+        QTest::newRow("flash image") << QStringList{"velduo", "flash", "1@9600", ""} << file;
+        QTest::newRow("commission plan") << QStringList{"velduo", "commission", ""} << file;
+        QTest::newRow("report line file") << QStringList{"velduo", "report", ""} << file;
+        QTest::newRow("--port") << QStringList{"velduo", "scan", "--port", "/dev/vel-c"}
+                                << QStringList{"/dev/vel-completion"};
+        QTest::newRow("write --speed")
+            << QStringList{"velduo", "write", "1", "--speed", ""} << speeds;
+        QTest::newRow("scan --speeds") << QStringList{"velduo", "scan", "--speeds", ""} << speeds;
+        QTest::newRow("--csv-style") << QStringList{"velduo", "watch", "1", "--csv-style", ""}
+                                     << QStringList{"comma", "semicolon"};
+        QTest::newRow("calibrate point")
+            << QStringList{"velduo", "calibrate", ""} << QStringList{"nominal", "zero"};
+        QTest::newRow("a sensor is typed") << QStringList{"velduo", "read", ""} << QStringList();
+    }
+
+    void valuesAndArguments()
+    {
+        QFETCH(QStringList, typed);
+        QFETCH(QStringList, offered);
+        QCOMPARE(completion(typed, {QStringLiteral("a.bin")}), offered);
     }
 
     // watch takes line files besides sensors: the JSON files and the folders are offered.

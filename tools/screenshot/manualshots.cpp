@@ -4,6 +4,7 @@
 // ticked, lets the trends run, and saves the overview and its plot. Nothing is remembered in
 // the user's settings. Run by scripts/screenshots.
 // Usage: manualshots SIMULATOR DOCS_FOLDER [seconds]
+#include "codec/blocks.h"
 #include "gui/mainwindow.h"
 
 #include <QAction>
@@ -57,14 +58,15 @@ int main(int argc, char* argv[])
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
 
     QProcess sim;
-    sim.start(QString::fromLocal8Bit(argv[1]),
-              {QStringLiteral("--line"), QStringLiteral("31"), QStringLiteral("--wire-time")});
+    sim.start(
+        QString::fromLocal8Bit(argv[1]),
+        {QStringLiteral("--line"), QString::number(addressMax), QStringLiteral("--wire-time")});
     // The terminal's path, a header, then address, speed and type of each sensor.
     QList<QByteArray> lines;
-    while (lines.size() < 2 + 31 && sim.waitForReadyRead(5000))
+    while (lines.size() < 2 + addressMax && sim.waitForReadyRead(5000))
         while (sim.canReadLine())
             lines.append(sim.readLine().trimmed());
-    if (lines.size() < 2 + 31) {
+    if (lines.size() < 2 + addressMax) {
         std::fprintf(stderr, "the simulator did not start\n");
         return 1;
     }
