@@ -9,16 +9,13 @@
 #include <QWidget>
 #include <functional>
 
-class QCheckBox;
-class QLabel;
-class QLineEdit;
-class QPushButton;
 class QSortFilterProxyModel;
 class QSplitter;
-class QTreeWidget;
-class QSpinBox;
+class QTabWidget;
 class QTimer;
 class QTreeView;
+class QTreeWidget;
+class SiteControls;
 class SiteMonitor;
 class TrendPlot;
 
@@ -53,16 +50,24 @@ signals:
     void helpRequested();
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // The constructor's steps.
+    void makeAsks();
+    void makeControls();
+    void makeLineView();
+    QTabWidget* makeTrendsAndJournal();
+    void layOut(QWidget* below);
+    void makeShortcuts();
+    void followMonitor();
+    void restore();
+
     void showConnection();
     void showTrends();
     void refresh();
     void exportCsv();
-    void remember() const;
     void rememberLines(const QSet<QString>& changed);
     void hideCurrentLine();
     void openJournalFile();
@@ -70,6 +75,7 @@ private:
     void addToJournal(const QString& line, const QString& event);
 
     SiteMonitor* lines = nullptr;
+    SiteControls* controls = nullptr;
     site::LineTree* tree = nullptr;
     QSortFilterProxyModel* sorted = nullptr;
     QTreeView* view = nullptr;
@@ -83,16 +89,6 @@ private:
     int ticks = 0;
     bool fitted = false;
     QSet<QString> folded; // the lines the user folded, kept folded when the rows are made anew
-
-    QLineEdit* host = nullptr;
-    QSpinBox* port = nullptr;
-    QCheckBox* tls = nullptr;
-    QLineEdit* caFile = nullptr;
-    QLineEdit* user = nullptr;
-    QLineEdit* topics = nullptr;
-    QPushButton* connectButton = nullptr;
-    QPushButton* disconnectButton = nullptr;
-    QLabel* status = nullptr;
 
     QString password;        // in memory only; null until asked
     QString shownBroker;     // the broker's address as the status names it
