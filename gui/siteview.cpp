@@ -1,5 +1,6 @@
 #include "gui/siteview.h"
 #include "codec/brokerurl.h"
+#include "codec/linefile.h"
 #include "codec/sitepayloads.h"
 #include "core/devices/mqttclient.h"
 #include "core/devices/sitemonitor.h"
@@ -13,6 +14,7 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -59,8 +61,8 @@ SiteView::SiteView(QWidget* parent) : QWidget(parent, Qt::Window)
     layOut(makeTrendsAndJournal());
     makeShortcuts();
     followMonitor();
-    restore();
     openJournalFile();
+    restore();
     showConnection();
 }
 
@@ -84,6 +86,16 @@ void SiteView::makeAsks()
             Remembered().setValue(QStringLiteral("site/exportFolder"),
                                   QFileInfo(path).absolutePath());
         return path;
+    };
+    chooseLineFiles = [this] {
+        const QString folder = Remembered().value(QStringLiteral("site/filesFolder")).toString();
+        const QStringList paths =
+            QFileDialog::getOpenFileNames(this, QStringLiteral("Линии площадки из файлов"), folder,
+                                          QStringLiteral("Файлы линии (*.json);;Все файлы (*)"));
+        if (!paths.isEmpty())
+            Remembered().setValue(QStringLiteral("site/filesFolder"),
+                                  QFileInfo(paths.first()).absolutePath());
+        return paths;
     };
 }
 
@@ -121,6 +133,12 @@ void SiteView::makeLineView()
     view->header()->setStretchLastSection(false);
     view->setMinimumHeight(120);
     view->setContextMenuPolicy(Qt::ActionsContextMenu);
+    auto* loadLines = new QAction(QStringLiteral("Загрузить файлы линий…"), view);
+    loadLines->setObjectName(QStringLiteral("actionLoadLineFiles"));
+    loadLines->setShortcut(QKeySequence::Open);
+    loadLines->setShortcutContext(Qt::WindowShortcut);
+    connect(loadLines, &QAction::triggered, this, &SiteView::loadLineFiles);
+    view->addAction(loadLines);
     auto* hideLine = new QAction(QStringLiteral("Скрыть линию"), view);
     hideLine->setObjectName(QStringLiteral("actionHideLine"));
     hideLine->setShortcut(QKeySequence::Delete);
@@ -229,6 +247,16 @@ void SiteView::restore()
         lines->expect(
             line,
             settings.value(QStringLiteral("ports/") + QString::number(qHash(line))).toString());
+    // The files loaded before, read anew: one no longer readable is still a line the site
+    // should have, shown as missing until it is hidden.
+    loadedFiles = settings.value(QStringLiteral("files")).toStringList();
+    for (const QString& path : qAsConst(loadedFiles)) {
+        const linefile::ReadResult file = linefile::readFile(path, linefile::Mode::FileOrPlan);
+        if (!file.ok())
+            addToJournal(broker::shownText(path, SiteMonitor::maxTextChars),
+                         QStringLiteral("файл линии не прочитан: %1").arg(file.refusal));
+        lines->expectFile(path, file.line);
+    }
     std::set<site::LineTree::Key> curves;
     for (const QString& key : settings.value(QStringLiteral("curves")).toStringList()) {
         const QStringList parts = key.split(QLatin1Char('|'));
@@ -288,6 +316,9 @@ void SiteView::rememberLines(const QSet<QString>& changed)
     for (const QString& name : changed) {
         const auto line = lines->lines().constFind(name);
         const bool shown = line != lines->lines().constEnd();
+        // A loaded file's own row is remembered as the file.
+        if (shown && line->name == line->file)
+            continue;
         if (shown && !remembered.contains(name) && remembered.size() < SiteMonitor::maxLines) {
             remembered.append(name);
             any = true;
@@ -309,7 +340,42 @@ void SiteView::hideCurrentLine()
         return;
     addToJournal(broker::shownText(name, SiteMonitor::maxTextChars),
                  QStringLiteral("скрыта пользователем"));
+    // The file it was loaded from, or that it stood for, is forgotten with it.
+    const QString file = lines->lines().value(name).file;
+    if (!file.isEmpty() && loadedFiles.removeAll(file))
+        Remembered().setValue(QStringLiteral("site/files"), loadedFiles);
     lines->hide(name);
+}
+
+void SiteView::loadLineFiles()
+{
+    QStringList refused;
+    for (const QString& chosen : chooseLineFiles()) {
+        const QString path = QFileInfo(chosen).absoluteFilePath();
+        const linefile::ReadResult file = linefile::readFile(path, linefile::Mode::FileOrPlan);
+        if (!file.ok()) {
+            refused << QStringLiteral("%1: %2").arg(QFileInfo(path).fileName(), file.refusal);
+            continue;
+        }
+        if (loadedFiles.contains(path))
+            continue;
+        if (loadedFiles.size() >= SiteMonitor::maxLines) {
+            refused << QStringLiteral("%1: линий уже %2")
+                           .arg(QFileInfo(path).fileName())
+                           .arg(SiteMonitor::maxLines);
+            continue;
+        }
+        loadedFiles << path;
+        lines->expectFile(path, file.line);
+        addToJournal(broker::shownText(path, SiteMonitor::maxTextChars),
+                     QStringLiteral("загружен файл линии: порт %1, датчиков: %2")
+                         .arg(broker::shownText(file.line.port, SiteMonitor::maxTextChars))
+                         .arg(file.line.sensors.size()));
+    }
+    Remembered().setValue(QStringLiteral("site/files"), loadedFiles);
+    if (!refused.isEmpty())
+        QMessageBox::warning(this, title,
+                             QStringLiteral("Не загружены:\n") + refused.join(QLatin1Char('\n')));
 }
 
 void SiteView::connectToBroker()

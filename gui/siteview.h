@@ -27,7 +27,8 @@ class LineTree;
 // its sensors in the line overview's columns and colours, and the trends of the ticked ones.
 // It only subscribes: it publishes nothing and talks to no serial port. The broker's address,
 // TLS, CA file, user name and topic filter are remembered between runs; the password is
-// asked when needed and kept in memory only.
+// asked when needed and kept in memory only. The lines seen and the line files loaded are the
+// lines the site should have: one not on the broker is listed as missing.
 class SiteView : public QWidget
 {
     Q_OBJECT
@@ -38,6 +39,8 @@ public:
     std::function<QString(const QString& user)> askPassword;
     // Asks where the CSV goes and with which separators; empty when the user cancels.
     std::function<QString(csv::Style* style)> chooseCsvFile;
+    // Asks for line files to load as lines the site should have; empty when the user cancels.
+    std::function<QStringList()> chooseLineFiles;
 
     const SiteMonitor& monitor() const { return *lines; }
     // Connects with the form's settings and remembers them; asks for the password first when
@@ -70,6 +73,7 @@ private:
     void exportCsv();
     void rememberLines(const QSet<QString>& changed);
     void hideCurrentLine();
+    void loadLineFiles();
     void openJournalFile();
     QString completenessSummary() const;
     void addToJournal(const QString& line, const QString& event);
@@ -83,7 +87,8 @@ private:
     QSplitter* split = nullptr;
     QTreeWidget* journal = nullptr;
     QFile journalFile;
-    QStringList remembered; // the lines seen, remembered between runs
+    QStringList remembered;  // the lines seen, remembered between runs
+    QStringList loadedFiles; // the line files loaded, by their paths, remembered between runs
     QByteArray headerState;
     QTimer* clock = nullptr;
     int ticks = 0;
