@@ -205,7 +205,7 @@ void SiteView::makeShortcuts()
     auto* closing = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(closing, &QShortcut::activated, this, &QWidget::close);
     auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
-    connect(help, &QShortcut::activated, this, [this] { emit helpRequested(); });
+    connect(help, &QShortcut::activated, this, [this] { emit helpRequested(title); });
 }
 
 void SiteView::followMonitor()

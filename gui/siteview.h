@@ -49,8 +49,8 @@ public:
     void disconnectFromBroker();
 
 signals:
-    // F1: the manual, at the site view's chapter.
-    void helpRequested();
+    // F1: the manual, at the chapter of this title.
+    void helpRequested(const QString& chapter);
 
 protected:
     void showEvent(QShowEvent* event) override;
