@@ -5,6 +5,7 @@
 
 #include <QDesktopServices>
 #include <QMessageBox>
+#include <QProcess>
 #include <QUrl>
 
 namespace {
@@ -38,4 +39,16 @@ void MainWindow::openHelpPdfFile()
             QMessageBox::Ok);
     else if (!QDesktopServices::openUrl(QUrl::fromLocalFile(manual)))
         askUser(QMessageBox::Warning, title, helpNoViewerText(manual), QMessageBox::Ok);
+}
+
+void MainWindow::openManualAt(const QString& chapter)
+{
+    const QString manual = helpManualPath(installedManualDir());
+    const int page = manual.isEmpty() ? 0 : manualPage(manual, chapter);
+    if (page > 0) {
+        const ViewerCommand viewer = viewerAtPage(defaultPdfViewer(), manual, page);
+        if (!viewer.program.isEmpty() && QProcess::startDetached(viewer.program, viewer.arguments))
+            return;
+    }
+    openHelpPdfFile();
 }

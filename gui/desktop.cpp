@@ -5,11 +5,15 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QLibraryInfo>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTranslator>
+#include <QUrl>
 
 QStringList helpManualDirs(const QString& installedDir)
 {
@@ -34,6 +38,59 @@ QString installedManualDir()
 {
     return QDir::cleanPath(QDir(QCoreApplication::applicationDirPath())
                                .filePath(QString::fromLatin1(buildinfo::manualFromBin)));
+}
+
+int manualPage(const QString& manualPath, const QString& title)
+{
+    QString path = manualPath;
+    if (path.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive))
+        path.chop(4);
+    QFile index(path + QStringLiteral(".pages"));
+    if (!index.open(QIODevice::ReadOnly | QIODevice::Text))
+        return 0;
+    // "<page>\t<number>. <title>" a line.
+    const QRegularExpression entry(
+        QStringLiteral("^(\\d+)\t[\\d.]+\\s+%1$").arg(QRegularExpression::escape(title)));
+    while (!index.atEnd()) {
+        const QRegularExpressionMatch match =
+            entry.match(QString::fromUtf8(index.readLine()).trimmed());
+        if (match.hasMatch())
+            return match.captured(1).toInt();
+    }
+    return 0;
+}
+
+ViewerCommand viewerAtPage(const QString& desktopEntry, const QString& pdfPath, int page)
+{
+    const QString entry = desktopEntry.toLower();
+    const QString number = QString::number(page);
+    // Evince and its forks take the page's index from 1; the browsers take a fragment.
+    for (const char* program : {"evince", "atril", "xreader"})
+        if (entry.contains(QLatin1String(program)))
+            return {QString::fromLatin1(program),
+                    {QStringLiteral("--page-index=") + number, pdfPath}};
+    if (entry.contains(QLatin1String("okular")))
+        return {QStringLiteral("okular"), {QStringLiteral("--page"), number, pdfPath}};
+    if (entry.contains(QLatin1String("zathura")))
+        return {QStringLiteral("zathura"), {QStringLiteral("--page=") + number, pdfPath}};
+    for (const char* program : {"firefox-esr", "firefox", "chromium"})
+        if (entry.startsWith(QLatin1String(program))) {
+            QUrl url = QUrl::fromLocalFile(pdfPath);
+            url.setFragment(QStringLiteral("page=") + number);
+            return {QString::fromLatin1(program), {url.toString(QUrl::FullyEncoded)}};
+        }
+    return {};
+}
+
+QString defaultPdfViewer()
+{
+    QProcess query;
+    query.start(QStringLiteral("xdg-mime"), {QStringLiteral("query"), QStringLiteral("default"),
+                                             QStringLiteral("application/pdf")});
+    if (!query.waitForFinished(3000) || query.exitStatus() != QProcess::NormalExit ||
+        query.exitCode() != 0)
+        return QString();
+    return QString::fromUtf8(query.readAllStandardOutput()).trimmed();
 }
 
 QIcon applicationIcon()

@@ -18,6 +18,24 @@ QString helpManualPath(const QString& installedDir);
 // The folder of the installed manual, as seen from the running program.
 QString installedManualDir();
 
+// The page (from 1) where the manual's chapter or section of this title starts, its number left
+// aside ("Обзор площадки" finds "14. Обзор площадки"), from the page index the build writes
+// beside the manual (manual.pages); 0 when the index is missing or names no such heading.
+int manualPage(const QString& manualPath, const QString& title);
+
+// How to open a PDF at a page with the viewer a desktop entry names ("org.gnome.Evince.desktop"):
+// the program and its arguments, for the viewers known to take a page; an empty program for
+// any other, which is then handed the whole file.
+struct ViewerCommand
+{
+    QString program;
+    QStringList arguments;
+};
+ViewerCommand viewerAtPage(const QString& desktopEntry, const QString& pdfPath, int page);
+// The desktop entry of the desktop's PDF viewer, as xdg-mime tells it; empty where there is
+// none or no xdg-mime (Windows, macOS).
+QString defaultPdfViewer();
+
 // True when every character of the font is as wide as the next, so that columns line up.
 bool evenWidths(const QFont& font);
 // The system's fixed-width font, for the port monitor.

@@ -15,8 +15,8 @@
 #include <QIntValidator>
 #include <QKeyEvent>
 #include <QProgressBar>
-#include <QShortcut>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTimer>
 
 namespace {
@@ -128,9 +128,8 @@ MainWindow::MainWindow(QWidget* parent)
     connect(ui->actionSiteView, &QAction::triggered, this, &MainWindow::showSiteView);
     // F10 opens the menus from the keyboard, as Alt does with the letters underlined.
     auto* menus = new QShortcut(QKeySequence(Qt::Key_F10), this);
-    connect(menus, &QShortcut::activated, this, [this] {
-        menuBar()->setActiveAction(ui->menuFile->menuAction());
-    });
+    connect(menus, &QShortcut::activated, this,
+            [this] { menuBar()->setActiveAction(ui->menuFile->menuAction()); });
 
     searchProgress = new QProgressBar(this);
     searchProgress->setRange(0, 100);
@@ -240,7 +239,7 @@ void MainWindow::showSiteView()
 {
     if (!siteView) {
         siteView = new SiteView(this);
-        connect(siteView, &SiteView::helpRequested, this, &MainWindow::openHelpPdfFile);
+        connect(siteView, &SiteView::helpRequested, this, &MainWindow::openManualAt);
     }
     siteView->show();
     siteView->raise();

@@ -183,6 +183,9 @@ private:
                 bool informs);
     // Shows why an operation was refused or failed, when it says so itself.
     void showRefusal(const ops::Result& result);
+    // The manual at the chapter of this title, in the desktop's PDF viewer when it is one that
+    // can be told a page; else the whole manual, as the help action opens it.
+    void openManualAt(const QString& chapter);
     void enableSensorButtons(bool enable);
     // The three lock pairs differ in what they disable and whether they show the status bar.
     enum class Lock

@@ -400,6 +400,28 @@ void SiteMonitor::expect(const QString& name, const QString& port,
     }
 }
 
+void SiteMonitor::expectFile(const QString& path, const linefile::Line& file)
+{
+    if (std::any_of(known.cbegin(), known.cend(),
+                    [&path](const SiteLine& line) { return line.file == path; }))
+        return;
+    const QString port = broker::shownText(file.port, maxTextChars);
+    for (SiteLine& line : known)
+        if (line.file.isEmpty() && !port.isEmpty() && line.port == port) {
+            line.file = path;
+            line.expected = true;
+            return;
+        }
+    if (known.size() >= maxLines)
+        return;
+    hidden.remove(path);
+    SiteLine line;
+    line.name = path;
+    line.file = path;
+    line.expected = true;
+    takeLineFile(*known.insert(path, line), file);
+}
+
 void SiteMonitor::hide(const QString& name)
 {
     if (known.remove(name)) {
@@ -609,6 +631,18 @@ void SiteMonitor::takeLineFile(SiteLine& line, const linefile::Line& file)
                   sensors.end());
     line.sensors = sensors;
     changed(line.name);
+    // A line file loaded for this port: this line stands for it, the file's own row goes.
+    if (!line.file.isEmpty() || line.port.isEmpty())
+        return;
+    for (auto it = known.cbegin(); it != known.cend(); ++it)
+        if (it->name == it->file && it->port == line.port) {
+            const QString loaded = it.key();
+            line.file = loaded;
+            line.expected = true;
+            known.remove(loaded);
+            changed(loaded);
+            return;
+        }
 }
 
 void SiteMonitor::takeReport(const QString& prefix, int address, bool isReading,

@@ -118,6 +118,9 @@ struct SiteLine
     QString doubt;
     SeqLedger ledger;
     QVector<SiteSensor> sensors; // by address, then speed
+    // The line file loaded for the line, by its path. Until a line on the broker names the
+    // file's port, the file is a line of its own, under its path for a name.
+    QString file;
 };
 
 // The lines of a site, from a broker: subscribes to topic filters and keeps every line's
@@ -190,6 +193,10 @@ public:
     // it is on the broker. The port and sensors a line file gives are kept for it.
     void expect(const QString& line, const QString& port = QString(),
                 const QVector<SiteSensor>& sensors = {});
+    // A line file loaded as a line the site should have. A line on the broker whose own file
+    // names the same port stands for it from then on; until one does, the file is a line of its
+    // own, missing, with the file's port and sensors. Loading a file again changes nothing.
+    void expectFile(const QString& path, const linefile::Line& file);
     // Out of the view, until it publishes a reading again; nothing is sent to the broker.
     void hide(const QString& line);
     // Every line's state anew at this time; the changes go to the journal.

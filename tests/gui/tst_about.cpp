@@ -2,6 +2,7 @@
 // why it cannot.
 #include "gui/buildinfo.h"
 #include "gui/desktop.h"
+#include "gui/siteview.h"
 #include "support/windowbench.h"
 
 #include <QtTest>
@@ -234,6 +235,83 @@ private slots:
         QCOMPARE(desktop.opened.size(), 1);
         QCOMPARE(QFileInfo(desktop.opened.first().toLocalFile()).canonicalFilePath(),
                  QFileInfo(manual).canonicalFilePath());
+    }
+
+    // F1 in the site view: the desktop's PDF viewer opened at the page the manual's page index
+    // gives the site chapter, when it is a viewer that takes a page; else the whole manual.
+    void siteHelp_data()
+    {
+        QTest::addColumn<QString>("viewer"); // the desktop entry xdg-mime names
+        QTest::addColumn<bool>("indexed");
+        QTest::addColumn<QStringList>("arguments"); // the viewer's; empty: the whole manual
+        const QString page = QStringLiteral("13");
+        QTest::newRow("evince") << "org.gnome.Evince.desktop" << true
+                                << QStringList{"--page-index=" + page, "MANUAL"};
+        QTest::newRow("okular") << "okularApplication_pdf.desktop" << true
+                                << QStringList{"--page", page, "MANUAL"};
+        QTest::newRow("a viewer that takes no page") << "gimp.desktop" << true << QStringList();
+        QTest::newRow("no page index") << "org.gnome.Evince.desktop" << false << QStringList();
+    }
+
+    void siteHelp()
+    {
+        QFETCH(QString, viewer);
+        QFETCH(bool, indexed);
+        QFETCH(QStringList, arguments);
+        const QString manual = QDir::current().filePath(manualName);
+        writeFile(manual);
+        QString pagesPath = manual;
+        pagesPath.replace(QRegularExpression(QStringLiteral("\\.pdf$")), QStringLiteral(".pages"));
+        QFile pages(pagesPath);
+        if (indexed) {
+            QVERIFY(pages.open(QIODevice::WriteOnly));
+            pages.write(QStringLiteral("3\t1. Назначение\n12\t13. Экспорт показаний в CSV\n"
+                                       "13\t14. Обзор площадки\n13\t14.1. Ничего не теряется\n")
+                            .toUtf8());
+            pages.close();
+        }
+        // The desktop: xdg-mime names the viewer, the viewers write down how they were called.
+        QTemporaryDir bin;
+        const QString called = bin.filePath(QStringLiteral("called"));
+        const auto script = [&bin](const QString& name, const QString& body) {
+            QFile file(bin.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(("#!/bin/sh\n" + body + "\n").toUtf8());
+            file.close();
+            QVERIFY(file.setPermissions(file.permissions() | QFileDevice::ExeOwner));
+        };
+        script(QStringLiteral("xdg-mime"), QStringLiteral("echo %1").arg(viewer));
+        for (const char* program : {"evince", "okular"})
+            script(QString::fromLatin1(program),
+                   QStringLiteral("printf '%s\\n' \"$@\" > %1.tmp && mv %1.tmp %1").arg(called));
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin.path()) + ':' + path);
+        auto tidy = qScopeGuard([&] {
+            qputenv("PATH", path);
+            QFile::remove(manual);
+            pages.remove();
+        });
+
+        bench->window->findChild<QAction*>(QStringLiteral("actionSiteView"))->trigger();
+        auto* view = bench->window->findChild<SiteView*>();
+        QApplication::setActiveWindow(view);
+        QVERIFY(QTest::qWaitForWindowActive(view));
+        desktop.opened.clear();
+        QTest::keyClick(view, Qt::Key_F1);
+        if (arguments.isEmpty()) {
+            QCOMPARE(desktop.opened.size(), 1);
+            QCOMPARE(QFileInfo(desktop.opened.first().toLocalFile()).canonicalFilePath(),
+                     QFileInfo(manual).canonicalFilePath());
+        } else {
+            arguments.replaceInStrings(QStringLiteral("MANUAL"),
+                                       QFileInfo(manual).absoluteFilePath());
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(called), 10000);
+            QFile file(called);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts), arguments);
+            QVERIFY(desktop.opened.isEmpty());
+        }
+        view->close();
     }
 
     // A search or an upload locks the window, but never the help menu.

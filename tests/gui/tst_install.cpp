@@ -133,6 +133,31 @@ private slots:
                  qPrintable(manualPageTexts.at(page)));
     }
 
+    // The page index installed beside the manual, by which F1 opens a viewer at a chapter,
+    // names the page each chapter's heading stands on.
+    void manualPageIndex_data() { manualSections_data(); }
+
+    void manualPageIndex()
+    {
+        QFETCH(QString, title);
+        QString name = manualName;
+        name.replace(QRegularExpression(QStringLiteral("\\.pdf$")), QStringLiteral(".pages"));
+        QFile index(QDir(prefix.path()).filePath("share/doc/VEL_DUO300/" + name));
+        QVERIFY2(index.open(QIODevice::ReadOnly), qPrintable(index.fileName()));
+        const QRegularExpression entry(
+            QStringLiteral("^(\\d+)\t(\\d+\\.\\s+%1)$").arg(QRegularExpression::escape(title)),
+            QRegularExpression::MultilineOption);
+        const QRegularExpressionMatch match = entry.match(QString::fromUtf8(index.readAll()));
+        QVERIFY2(match.hasMatch(), qPrintable(title));
+        const int page = match.captured(1).toInt() - 1;
+        QVERIFY(page >= 0 && page < manualPageTexts.size());
+        QVERIFY2(
+            manualPageTexts.at(page).contains(QRegularExpression(
+                QStringLiteral("^\\s*%1\\s*$").arg(QRegularExpression::escape(match.captured(2))),
+                QRegularExpression::MultilineOption)),
+            qPrintable(manualPageTexts.at(page)));
+    }
+
     // Every figure the manual names is in the installed PDF, whole: as many images of a
     // figure's size as the manual has figures of that size.
     void manualFigures_data()

@@ -4,6 +4,7 @@
 // publisher can send, and a broker that refuses or is not there.
 #include "codec/blocks.h"
 #include "codec/brokerurl.h"
+#include "codec/linefile.h"
 #include "codec/sitepayloads.h"
 #include "core/devices/mqttclient.h"
 #include "core/devices/sitemonitor.h"
@@ -685,6 +686,146 @@ private slots:
         QCOMPARE(line().reason, reason);
         if (published)
             QCOMPARE(line().lastPublished, lastReading);
+    }
+
+    // Line files loaded as lines the site should have: a file whose port no line on the broker
+    // names is a missing line with its sensors; a publisher whose own file names that port
+    // stands for it, one row, whether it came before or after; hidden, either forgets the file.
+    // The view opened anew has the files it had.
+    void loadedLines_data()
+    {
+        QTest::addColumn<QString>("publishedPort"); // the publisher's own file's; empty: none
+        QTest::addColumn<bool>("publishedFirst");
+        QTest::addColumn<bool>("matched");
+        QTest::addColumn<bool>("hide");
+        const QString same = QStringLiteral("/dev/ttyLINE7");
+        QTest::newRow("absent: missing") << QString() << false << false << false;
+        QTest::newRow("the publisher comes") << same << false << true << false;
+        QTest::newRow("the publisher was there") << same << true << true << false;
+        QTest::newRow("another port") << QStringLiteral("/dev/ttyLINE8") << false << false << false;
+        QTest::newRow("missing, hidden") << QString() << false << false << true;
+        QTest::newRow("matched, hidden") << same << false << true << true;
+    }
+
+    void loadedLines()
+    {
+        QFETCH(QString, publishedPort);
+        QFETCH(bool, publishedFirst);
+        QFETCH(bool, matched);
+        QFETCH(bool, hide);
+        QTemporaryDir folder;
+        Broker own(folder.path());
+        QVERIFY2(own.start(), own.log.constData());
+        WindowBench b;
+        linefile::Line file;
+        file.port = QStringLiteral("/dev/ttyLINE7");
+        for (quint8 addr = 1; addr <= 3; ++addr) {
+            const sim::Sensor sensor = sim::lineSensor(addr);
+            file.sensors << linefile::fromBlocks(addr, sensor.baud, sensor.ust, sensor.param,
+                                                 QDateTime::currentDateTime());
+        }
+        const QString path = b.dir.filePath(QStringLiteral("line7.json"));
+        QCOMPARE(linefile::save(file, path), QString());
+        const QString prefix = QStringLiteral("site/line7");
+        std::unique_ptr<MqttClient> out;
+        const auto publish = [&] {
+            linefile::Line published = file;
+            published.port = publishedPort;
+            out = publisher(own.port);
+            out->publish(broker::statusTopic(prefix), "online", 1, true);
+            out->publish(broker::lineTopic(prefix), linefile::toCompactJson(published), 1, true);
+        };
+        if (!publishedPort.isEmpty() && publishedFirst)
+            publish();
+
+        SiteView* view = openSiteView(b);
+        const SiteMonitor& monitor = view->monitor();
+        auto* tree = view->findChild<QTreeView*>();
+        connectTo(view, own.port);
+        QTRY_VERIFY_WITH_TIMEOUT(statusText(view).startsWith(QStringLiteral("Подключено")), 10000);
+        if (publishedFirst)
+            QTRY_VERIFY_WITH_TIMEOUT(monitor.lines().value(prefix).port == publishedPort, 10000);
+        view->chooseLineFiles = [path] { return QStringList{path}; };
+        QApplication::setActiveWindow(view);
+        tree->setFocus();
+        QTest::keyClick(tree, Qt::Key_O, Qt::ControlModifier);
+        if (!publishedPort.isEmpty() && !publishedFirst)
+            publish();
+        if (matched) {
+            QTRY_COMPARE_WITH_TIMEOUT(monitor.lines().value(prefix).file, path, 10000);
+            QCOMPARE(monitor.lines().keys(), QStringList{prefix});
+            QTRY_VERIFY_WITH_TIMEOUT(
+                lineRow(tree, prefix).isValid() && tree->model()->rowCount() == 1, 5000);
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(int(monitor.lines().value(path).state),
+                                      int(SiteLine::State::Missing), 15000);
+            const QString text = lineRow(tree, path).data().toString();
+            QVERIFY2(text.startsWith(path + QStringLiteral(" — нет на брокере")) &&
+                         text.contains(file.port),
+                     qPrintable(text));
+            QCOMPARE(tree->model()->rowCount(lineRow(tree, path)), file.sensors.size());
+            for (int row = 0; row < file.sensors.size(); ++row) {
+                QCOMPARE(cell(tree, path, row, Address), QString::number(row + 1));
+                QCOMPARE(cell(tree, path, row, Name), *file.sensors[row].name);
+            }
+            if (!publishedPort.isEmpty()) {
+                QTRY_COMPARE_WITH_TIMEOUT(monitor.lines().value(prefix).port, publishedPort, 10000);
+                QCOMPARE(monitor.lines().value(prefix).file, QString());
+                QCOMPARE(tree->model()->rowCount(), 2);
+            }
+        }
+        if (hide) {
+            tree->setCurrentIndex(lineRow(tree, matched ? prefix : path));
+            QTest::keyClick(tree, Qt::Key_Delete);
+            QTRY_COMPARE_WITH_TIMEOUT(tree->model()->rowCount(), 0, 5000);
+        }
+        view->close();
+
+        // Opened anew, with what the last one remembered.
+        SiteView again;
+        const auto& lines = again.monitor().lines();
+        const bool withFile =
+            std::any_of(lines.begin(), lines.end(),
+                        [&path](const SiteLine& line) { return line.file == path; });
+        QCOMPARE(withFile, !hide);
+        QCOMPARE(lines.contains(path), !hide && !matched);
+        if (!hide && !matched)
+            QCOMPARE(lines.value(path).sensors.size(), file.sensors.size());
+        const QStringList files =
+            QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("VEL_DUO300"),
+                      QStringLiteral("VEL_DUO300"))
+                .value(QStringLiteral("site/files"))
+                .toStringList();
+        QCOMPARE(files.contains(path), !hide);
+        if (out)
+            out->close();
+    }
+
+    // A file that is no line file is told by its name and the reason, and neither shown nor
+    // remembered; the good ones chosen with it are loaded.
+    void refusedLineFile()
+    {
+        WindowBench b;
+        SiteView* view = openSiteView(b);
+        const QString bad = b.dir.filePath(QStringLiteral("notes.json"));
+        QFile notes(bad);
+        QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("{\"format\": ") > 0);
+        notes.close();
+        linefile::Line good;
+        good.port = QStringLiteral("/dev/ttyLINE9");
+        const QString fine = b.dir.filePath(QStringLiteral("line9.json"));
+        QCOMPARE(linefile::save(good, fine), QString());
+        view->chooseLineFiles = [&] { return QStringList{bad, fine}; };
+        view->findChild<QAction*>(QStringLiteral("actionLoadLineFiles"))->trigger();
+        QCOMPARE(b.boxes.boxes().size(), 1);
+        QVERIFY2(b.boxes.boxes().first().text.contains(QStringLiteral("notes.json: ")),
+                 qPrintable(b.boxes.boxes().first().text));
+        QCOMPARE(view->monitor().lines().keys(), QStringList{fine});
+        QCOMPARE(QSettings(QSettings::NativeFormat, QSettings::UserScope,
+                           QStringLiteral("VEL_DUO300"), QStringLiteral("VEL_DUO300"))
+                     .value(QStringLiteral("site/files"))
+                     .toStringList(),
+                 QStringList{fine});
     }
 
     // What anyone allowed to publish can send: a huge payload, many fake sensors and lines,

@@ -3,6 +3,10 @@
 //
 //     mdtopdf <manual.md> <manual.pdf> <title>
 //
+// Beside the PDF goes its page index, <manual>.pages: a line for each chapter and section, its
+// page (from 1), a tab and its heading, in UTF-8. Qt's PDF writer makes no named destinations,
+// so the program opens a viewer at a chapter by its page from this index.
+//
 // Images are named relative to the manual's folder; one that cannot be read stops the build
 // rather than leave a hole in the manual.
 
@@ -17,6 +21,7 @@
 #include <QPageLayout>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QSaveFile>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -155,19 +160,23 @@ QList<Entry> insertContents(QTextDocument& document, qreal textWidth)
     return entries;
 }
 
+// The page (from 1) a heading stands on.
+int pageOf(const QTextDocument& document, const QTextBlock& heading)
+{
+    // Where its first line stands: the block's own top may be the margin above it, left at the
+    // foot of the page before when the heading moved on to the next.
+    const qreal top = document.documentLayout()->blockBoundingRect(heading).top() +
+                      heading.layout()->lineAt(0).y();
+    return int(top / document.pageSize().height()) + 1;
+}
+
 // Writes each heading's page into its line; true when none changed. The pages are all taken
 // from the layout before the first line changes.
 bool numberContents(QTextDocument& document, const QList<Entry>& entries)
 {
-    const qreal pageHeight = document.pageSize().height();
     QStringList pages;
-    for (const Entry& entry : entries) {
-        // Where its first line stands: the block's own top may be the margin above it, left
-        // at the foot of the page before when the heading moved on to the next.
-        const qreal top = document.documentLayout()->blockBoundingRect(entry.heading).top() +
-                          entry.heading.layout()->lineAt(0).y();
-        pages << QString::number(int(top / pageHeight) + 1);
-    }
+    for (const Entry& entry : entries)
+        pages << QString::number(pageOf(document, entry.heading));
     bool settled = true;
     for (int i = 0; i < entries.size(); ++i) {
         const QTextBlock& line = entries.at(i).line;
@@ -181,6 +190,24 @@ bool numberContents(QTextDocument& document, const QList<Entry>& entries)
         cursor.insertText(pages.at(i));
     }
     return settled;
+}
+
+// The page index beside the PDF, written whole or not at all.
+bool writePageIndex(const QTextDocument& document, const QList<Entry>& entries,
+                    const QString& pdfPath)
+{
+    QString path = pdfPath;
+    if (path.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive))
+        path.chop(4);
+    QSaveFile index(path + QStringLiteral(".pages"));
+    if (!index.open(QIODevice::WriteOnly | QIODevice::Text))
+        return fail(QStringLiteral("cannot write %1").arg(index.fileName()));
+    for (const Entry& entry : entries)
+        index.write(QStringLiteral("%1\t%2\n")
+                        .arg(pageOf(document, entry.heading))
+                        .arg(entry.heading.text())
+                        .toUtf8());
+    return index.commit() || fail(QStringLiteral("cannot write %1").arg(index.fileName()));
 }
 
 } // namespace
@@ -229,6 +256,8 @@ int main(int argc, char* argv[])
     // A number that grows by a digit may move the headings after it; a few rounds settle it.
     for (int round = 0; round < 4 && !numberContents(document, entries); ++round)
         document.setPageSize(page);
+    if (!writePageIndex(document, entries, target))
+        return 1;
 
     QPainter painter;
     if (!painter.begin(&pdf)) {
