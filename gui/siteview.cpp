@@ -238,7 +238,7 @@ public:
         if (!line || index.row() >= rows[lineRow].sensors.size())
             return QVariant();
         const auto [addr, baudrate] = rows[lineRow].sensors[index.row()];
-        const SiteSensor* sensor = sensorAt(*line, addr, baudrate);
+        const SensorState* sensor = sensorAt(*line, addr, baudrate);
         if (!sensor)
             return QVariant();
         // Values not current (the line is not online, or the view has no broker) are paled.
@@ -248,15 +248,15 @@ public:
             // A failed poll shows its error, no number from an earlier answer beside it.
             if (index.column() == Adc && sensor->lastError > 0)
                 return QString();
-            return cellText(cellsOf(*sensor), index.column(), now());
+            return cellText(*sensor, index.column(), now());
         case Qt::UserRole:
-            return sortKey(cellsOf(*sensor), index.column(), now());
+            return sortKey(*sensor, index.column(), now());
         case Qt::CheckStateRole:
             if (index.column() == Address)
                 return ticked.count({line->name, addr, baudrate}) ? Qt::Checked : Qt::Unchecked;
             return QVariant();
         case Qt::BackgroundRole: {
-            QVariant colour = background(cellsOf(*sensor));
+            QVariant colour = background(*sensor);
             if (dimmed && colour.isValid()) {
                 QColor paled = colour.value<QColor>();
                 paled.setAlpha(90);
@@ -317,7 +317,7 @@ private:
         QVector<QPair<int, int>>& shown = rows[row].sensors;
         if (shown.isEmpty() && !line.sensors.isEmpty()) {
             beginInsertRows(parent, 0, line.sensors.size() - 1);
-            for (const SiteSensor& sensor : line.sensors)
+            for (const SensorState& sensor : line.sensors)
                 shown.append({sensor.addr, sensor.baudrate});
             endInsertRows();
             return;
@@ -353,34 +353,15 @@ private:
         return it == monitor.lines().constEnd() ? nullptr : &it.value();
     }
 
-    static const SiteSensor* sensorAt(const SiteLine& line, int addr, int baudrate)
+    static const SensorState* sensorAt(const SiteLine& line, int addr, int baudrate)
     {
         const std::pair<int, int> key{addr, baudrate};
         const auto it = std::lower_bound(line.sensors.begin(), line.sensors.end(), key,
-                                         [](const SiteSensor& s, const std::pair<int, int>& k) {
+                                         [](const SensorState& s, const std::pair<int, int>& k) {
                                              return std::make_pair(s.addr, s.baudrate) < k;
                                          });
         return it != line.sensors.end() && it->addr == addr && it->baudrate == baudrate ? &*it
                                                                                         : nullptr;
-    }
-
-    static SensorCells cellsOf(const SiteSensor& sensor)
-    {
-        SensorCells cells;
-        cells.addr = sensor.addr;
-        cells.baudrate = sensor.baudrate;
-        cells.name = sensor.name;
-        cells.answered = sensor.answered;
-        cells.sensorType = sensor.sensorType;
-        cells.measure = sensor.measure;
-        cells.adc = sensor.adc;
-        cells.workTime = sensor.workTime;
-        cells.version = sensor.version;
-        cells.answeredAt = sensor.answeredAt;
-        cells.lastError = sensor.lastError;
-        cells.coil = sensor.coil;
-        cells.errorText = sensor.errorText;
-        return cells;
     }
 
     QVariant lineData(int row, int column, int role) const
@@ -988,7 +969,7 @@ void SiteView::showTrends()
         QString name;
         const auto known = lines->lines().constFind(line);
         if (known != lines->lines().constEnd())
-            for (const SiteSensor& sensor : known->sensors)
+            for (const SensorState& sensor : known->sensors)
                 if (sensor.addr == addr && sensor.baudrate == baudrate)
                     name = sensor.name;
         const QString shownLine = broker::shownText(line, SiteMonitor::maxTextChars);
@@ -1013,7 +994,7 @@ void SiteView::refresh()
     if (!fitted) {
         for (const SiteLine& line : lines->lines())
             fitted = fitted || std::any_of(line.sensors.begin(), line.sensors.end(),
-                                           [](const SiteSensor& s) { return s.answered; });
+                                           [](const SensorState& s) { return s.answered; });
         if (fitted) {
             for (int column = 0; column < overview::ColumnCount; ++column)
                 if (column != overview::Name)
@@ -1041,7 +1022,7 @@ void SiteView::exportCsv()
         return;
     std::map<std::tuple<QString, int, int>, QString> names;
     for (const SiteLine& line : lines->lines())
-        for (const SiteSensor& sensor : line.sensors)
+        for (const SensorState& sensor : line.sensors)
             names[{line.name, sensor.addr, sensor.baudrate}] = sensor.name;
     const auto nameOf = [&names](const Reading& reading) {
         const auto found = names.find({reading.port, reading.addr, reading.baudrate});

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "codec/readings.h"
+#include "codec/sensorstate.h"
 #include "core/devices/mqttclient.h"
 
+#include <QHash>
 #include <QMap>
 #include <QObject>
 #include <QSet>
@@ -17,26 +19,6 @@ namespace linefile {
 struct Line;
 }
 class QTimer;
-
-// One sensor of a line as its topics tell it.
-struct SiteSensor
-{
-    int addr = 0;
-    int baudrate = 0;
-    QString name;          // once the line's file or the sensor's state named it
-    bool answered = false; // a reading or state with values came: those below are known
-    quint16 sensorType = 0;
-    qint16 measure = 0; // as the parameters block gives it
-    quint16 adc = 0;
-    quint8 coil = 0;
-    quint32 workTime = 0;
-    QString version;
-    qint64 answeredAt = 0; // ms since the epoch of its last answer
-    int lastError = -1;    // outcome of its last poll; -1: none came yet
-    QString errorText;     // the last poll's error, as the publisher named it
-    qint64 lastAt = 0;     // time of the newest poll taken in: an older one changes nothing
-    qint64 readingAt = 0;  // time of its newest reading: the round is measured from it
-};
 
 // Which of a line's readings came, by their sequence numbers: runs of numbers received, with the
 // times of their first and last readings. A publisher that starts anew counts from 1 again: the
@@ -113,7 +95,9 @@ struct SiteLine
     bool expected = false;       // remembered or loaded: the site should have it
     qint64 dropped = 0;          // readings the publisher's queue dropped, as its last state says
     SeqLedger ledger;
-    QVector<SiteSensor> sensors; // by address, then speed
+    QVector<SensorState> sensors; // by address, then speed
+    // Each sensor's newest reading, by address and speed: the round is measured from it.
+    QHash<QPair<int, int>, qint64> readingAt;
 };
 
 // The lines of a site, from a broker: subscribes to topic filters and keeps every line's
@@ -185,7 +169,7 @@ public:
     // A line the site should have (remembered, or from a line file): listed as missing until
     // it is on the broker. The port and sensors a line file gives are kept for it.
     void expect(const QString& line, const QString& port = QString(),
-                const QVector<SiteSensor>& sensors = {});
+                const QVector<SensorState>& sensors = {});
     // Out of the view, until it publishes a reading again; nothing is sent to the broker.
     void hide(const QString& line);
     // Every line's state anew at this time; the changes go to the journal.
@@ -210,12 +194,11 @@ private:
     void setState(Connection next, const QString& reason = QString());
     void endSession();
     SiteLine* lineFor(const QString& prefix);
-    SiteSensor* sensorOf(SiteLine& line, int addr, int baudrate);
+    SensorState* sensorOf(SiteLine& line, int addr, int baudrate);
     void takeLineFile(SiteLine& line, const linefile::Line& file);
     void takeReport(const QString& prefix, int address, bool isReading, const QByteArray& payload);
     void oversized(const QString& topic, int size);
     void changed(const QString& line);
-    static void apply(SiteSensor& sensor, const Reading& reading, const QString& text);
 
     MqttSettings settings;
     QStringList filters;

@@ -108,7 +108,7 @@ private:
     struct Device
     {
         bool born = false;
-        quint16 type = 0;
+        SensorType type = SensorType::Undetermined;
         QVariant values[metricCount + 1]; // as last published, by DeviceMetric
     };
 
