@@ -155,8 +155,8 @@ class TestWatch : public QObject
         QString error;
         if (!bus->open(&error, adapterPath()))
             return nullptr;
-        bus->addSensor(1, 9600, 2);
-        bus->addSensor(2, 9600, 1);
+        bus->addSensor(1, 9600, SensorType::Voltage);
+        bus->addSensor(2, 9600, SensorType::Temperature);
         return bus;
     }
 
@@ -286,7 +286,7 @@ private slots:
     {
         auto bus = plugIn();
         QVERIFY(bus);
-        bus->addSensor(3, 38400, 2);
+        bus->addSensor(3, 38400, SensorType::Voltage);
         linefile::Line line;
         line.port = adapterPath();
         for (int address : {1, 2}) {

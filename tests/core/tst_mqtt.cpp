@@ -265,9 +265,9 @@ private slots:
         QString error;
         QVERIFY2(bus.open(&error), qPrintable(error));
         QVERIFY(dir.isValid());
-        bus.addSensor(1, 9600, 2);
-        bus.addSensor(2, 9600, 1);
-        bus.addSensor(3, 38400, 2);
+        bus.addSensor(1, 9600, SensorType::Voltage);
+        bus.addSensor(2, 9600, SensorType::Temperature);
+        bus.addSensor(3, 38400, SensorType::Voltage);
     }
 
     void init() { bus.clearLog(); }
