@@ -27,7 +27,7 @@ struct SensorState
     QString version;
     qint64 answeredAt = 0; // ms since the epoch of its last answer
     int lastError = -1;    // outcome of its last poll; -1: none came yet
-    QString errorText;     // the last poll's failure as it is shown; empty: its code's own
+    QString errorText;     // the last failed poll's own text; empty when only its code tells it
     qint64 lastAt = 0;     // time of the newest poll taken in: an older one changes nothing
 
     // One poll's result. A failed poll keeps the values of the last answer and sets the error
