@@ -88,7 +88,7 @@ bool run(int speed, const QString& dir)
     }
     bus.setWireTime(true);
     bus.setRequestWireTime(true);
-    bus.queueFactorySensors(lineSize, 2);
+    bus.queueFactorySensors(lineSize, SensorType::Voltage);
 
     // Addresses 2 to 31, then 1: a sensor left at the factory address and speed would keep the
     // next one off the line, so the one that stays there comes last.

@@ -37,7 +37,7 @@ int main(int argc, char* argv[])
     const Run runs[] = {{1, 9600, 1.3}, {2, 115200, 2.5}};
     int failures = 0;
     for (const Run& run : runs) {
-        bench.bus.addSensor(run.addr, run.baud, 2);
+        bench.bus.addSensor(run.addr, run.baud, SensorType::Voltage);
         bench.addByHand(run.addr, run.baud);
         const int row = bench.find<QListWidget>("listWidgetDevices")->currentRow();
         if (row < 0 || bench.window->deviceRecords().at(row).commError) {

@@ -32,7 +32,7 @@ int main(int argc, char* argv[])
     };
     const Run runs[] = {{1, 9600, 1.3}, {2, 115200, 2.5}};
     for (const Run& run : runs) {
-        bus.addSensor(run.addr, run.baud, 2);
+        bus.addSensor(run.addr, run.baud, SensorType::Voltage);
         line.reopen(bus.slavePath(), run.baud);
         DeviceVEL_DUO300 dev{};
         dev.addr = run.addr;

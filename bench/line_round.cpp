@@ -59,8 +59,10 @@ int main(int argc, char* argv[])
         double boundMs = 0;
         QSet<int> speeds;
         for (int addr = 1; addr <= addressMax; ++addr) {
-            sim::Sensor sensor = c.mixed ? sim::lineSensor(quint8(addr))
-                                         : sim::makeSensor(quint8(addr), 9600, addr % 2 ? 2 : 1);
+            sim::Sensor sensor =
+                c.mixed ? sim::lineSensor(quint8(addr))
+                        : sim::makeSensor(quint8(addr), 9600,
+                                          addr % 2 ? SensorType::Voltage : SensorType::Temperature);
             bus.addSensor(sensor);
             DeviceVEL_DUO300 dev{};
             dev.addr = addr;

@@ -35,7 +35,7 @@ int main(int argc, char* argv[])
     WindowBench bench;
     bench.bus.setWireTime(true);
     for (int addr = 1; addr <= additions; ++addr)
-        bench.bus.addSensor(quint8(addr), baud, 2);
+        bench.bus.addSensor(quint8(addr), baud, SensorType::Voltage);
     auto* rates = bench.find<QComboBox>("BaudRateBox");
     rates->setCurrentIndex(rates->findText(QString::number(baud)));
     auto* threshold = bench.find<QLineEdit>("lineEditUstThreshold");

@@ -21,7 +21,7 @@ int main(int argc, char* argv[])
     constexpr double targetMbPerHour = 1.0;
 
     WindowBench bench;
-    bench.bus.addSensor(1, 9600, 2);
+    bench.bus.addSensor(1, 9600, SensorType::Voltage);
     bench.addByHand(1, 9600);
     if (bench.find<QListWidget>("listWidgetDevices")->currentRow() != 0) {
         std::fprintf(stderr, "the sensor is not selected\n");

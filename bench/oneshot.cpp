@@ -51,8 +51,8 @@ int main(int argc, char* argv[])
     sim::SensorBus bus;
     bus.setWireTime(true);
     bus.setRequestWireTime(true);
-    bus.addSensor(1, 9600, 2);
-    bus.addSensor(2, 115200, 2);
+    bus.addSensor(1, 9600, SensorType::Voltage);
+    bus.addSensor(2, 115200, SensorType::Voltage);
     QString error;
     if (!bus.open(&error)) {
         std::fprintf(stderr, "simulated bus: %s\n", qPrintable(error));

@@ -70,8 +70,8 @@ bool openBus(sim::SensorBus& bus, bool standard)
     bus.setStandardFraming(standard);
     bus.setWireTime(true);
     bus.setRequestWireTime(true);
-    bus.addSensor(1, 9600, 2);
-    bus.addSensor(1, 115200, 2);
+    bus.addSensor(1, 9600, SensorType::Voltage);
+    bus.addSensor(1, 115200, SensorType::Voltage);
     QString error;
     if (!bus.open(&error)) {
         std::fprintf(stderr, "simulated bus: %s\n", qPrintable(error));

@@ -7,13 +7,13 @@
 // the delay from a reading's publication to the view's rows showing it, the broker's hop
 // included (target below 1 s).
 // Usage: bench_site_view [seconds], 60 by default.
-#include "gui/sensorcells.h"
-#include "gui/siteview.h"
 #include "codec/brokerurl.h"
 #include "codec/linefile.h"
+#include "codec/sitepayloads.h"
 #include "core/devices/mqttclient.h"
 #include "core/devices/sitemonitor.h"
-#include "codec/sitepayloads.h"
+#include "gui/sensorcells.h"
+#include "gui/siteview.h"
 #include "support/broker.h"
 #include "support/residentmemory.h"
 
@@ -120,7 +120,7 @@ private:
         DeviceVEL_DUO300 dev{};
         dev.addr = addr;
         dev.baudrate = 9600;
-        dev.param.sensorType = addr % 2 ? 2 : 1;
+        dev.param.sensorType = quint16(addr % 2 ? SensorType::Voltage : SensorType::Temperature);
         dev.param.workTime = 3600;
         std::memcpy(dev.param.version, "VEL-1.0", 8);
         setNameText(dev.ust, QStringLiteral("Датчик %1").arg(addr));
@@ -156,14 +156,17 @@ private:
             reading.msecs = now;
             reading.addr = addr;
             reading.baudrate = dev.baudrate;
-            reading.sensorType = dev.param.sensorType;
+            reading.sensorType = sensorTypeOf(dev.param);
             // A value of its own each second, so that each reading changes its row.
-            reading.measure = qint16(dev.param.sensorType == 2 ? 10000 + (now / 1000) % 100
-                                                               : 2000 + (now / 1000) % 500);
+            reading.measure =
+                qint16(reading.sensorType == SensorType::Voltage ? 10000 + (now / 1000) % 100
+                                                                 : 2000 + (now / 1000) % 500);
             reading.adc = quint16(2000 + line);
+            SensorState state{addr, dev.baudrate};
+            state.take(reading);
             MqttClient& client = *clients[size_t(line)];
             client.publish(broker::sensorTopic(prefixOf(line), addr),
-                           broker::sensorPayload(dev, reading, 0), 1, true);
+                           broker::sensorPayload(dev, state, 0), 1, true);
             client.publish(broker::readingTopic(prefixOf(line), addr),
                            broker::readingPayload(reading, ++seq[line]), 1, false);
         }
@@ -258,7 +261,7 @@ int main(int argc, char* argv[])
         ++paints;
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
         for (const SiteLine& line : monitor.lines())
-            for (const SiteSensor& sensor : line.sensors) {
+            for (const SensorState& sensor : line.sensors) {
                 qint64& last = shown[{line.name, sensor.addr}];
                 if (sensor.answeredAt > last) {
                     if (last > 0)

@@ -36,7 +36,7 @@ int main(int argc, char* argv[])
     WindowBench bench;
     bench.bus.setWireTime(true);
     bench.bus.setRequestWireTime(true);
-    bench.bus.addSensor(1, baud, 2);
+    bench.bus.addSensor(1, baud, SensorType::Voltage);
     bench.addByHand(1, baud);
     QByteArray image(10240, '\0');
     for (int i = 0; i < image.size(); ++i)

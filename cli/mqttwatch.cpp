@@ -232,7 +232,7 @@ void MqttWatch::publishLine()
             linefile::Sensor sensor = linefile::fromBlocks(dev.addr, dev.baudrate, dev.ust,
                                                            dev.param, settingsReadAt.value(row));
             // Before its first poll the sensor's type and version are not known.
-            if (dev.param.sensorType == 0 && versionText(dev.param).isEmpty()) {
+            if (!paramsAnswered(dev.param)) {
                 sensor.type.reset();
                 sensor.version.reset();
             }

@@ -86,3 +86,9 @@ QString versionText(const ParamBlock& param)
 {
     return QString::fromLatin1(param.version, int(qstrnlen(param.version, sizeof param.version)));
 }
+
+bool paramsAnswered(const ParamBlock& param)
+{
+    static const ParamBlock blank{};
+    return std::memcmp(&param, &blank, sizeof param) != 0;
+}

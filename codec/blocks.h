@@ -93,6 +93,8 @@ QString nameText(const UstBlock& ust);                // up to the first NUL
 void setNameText(UstBlock& ust, const QString& name); // cut at 16 bytes, NUL padded
 QString fullNameText(const UstBlock& ust);            // all 16 bytes, NULs included
 QString versionText(const ParamBlock& param);         // ASCII up to the first NUL
+// A record's parameters block is zero until a poll fills it: false before the first answer.
+bool paramsAnswered(const ParamBlock& param);
 
 // The setpoint is an int16 on the sensor, and the sensor takes only this range.
 constexpr int thresholdMin = -30000;

@@ -1,5 +1,4 @@
 #include "codec/readings.h"
-#include "codec/sensortype.h"
 
 #include <QDateTime>
 #include <QSaveFile>
@@ -12,7 +11,7 @@ double Reading::value() const
 {
     if (!ok())
         return std::nan("");
-    const int scale = sensorTraits(sensorTypeOf(sensorType)).scale;
+    const int scale = sensorTraits(sensorType).scale;
     return scale ? double(measure) / scale : std::nan("");
 }
 
@@ -25,12 +24,11 @@ bool ReadingBuffer::append(const Reading& reading)
 {
     if (reading.addr != address || reading.baudrate != speed || reading.port != portName)
         return false;
-    if (reading.ok() && sensorTypeOf(reading.sensorType) != SensorType::Undetermined)
+    if (reading.ok() && reading.sensorType != SensorType::Undetermined)
         lastType = reading.sensorType;
     if (size() >= limit)
         samples.pop_front();
-    samples.push_back({reading.msecs, reading.measure, reading.adc,
-                       quint8(std::min<int>(reading.sensorType, 255)),
+    samples.push_back({reading.msecs, reading.measure, reading.adc, quint8(reading.sensorType),
                        quint8(std::clamp(reading.error, 0, 255)), reading.coil, 0});
     return true;
 }
@@ -53,8 +51,7 @@ bool ReadingBuffer::insert(const Reading& reading)
     }
     const auto at = std::lower_bound(samples.begin(), samples.end(), reading.msecs,
                                      [](const Sample& s, qint64 t) { return s.msecs < t; });
-    samples.insert(at, {reading.msecs, reading.measure, reading.adc,
-                        quint8(std::min<int>(reading.sensorType, 255)),
+    samples.insert(at, {reading.msecs, reading.measure, reading.adc, quint8(reading.sensorType),
                         quint8(std::clamp(reading.error, 0, 255)), reading.coil, 0});
     return true;
 }
@@ -68,7 +65,7 @@ Reading ReadingBuffer::at(int i) const
     r.addr = address;
     r.baudrate = speed;
     r.error = s.error;
-    r.sensorType = s.sensorType;
+    r.sensorType = SensorType(s.sensorType);
     r.measure = s.measure;
     r.adc = s.adc;
     r.coil = s.coil;
@@ -173,7 +170,7 @@ QString row(const Reading& reading, const QString& name, Style style)
     QDateTime time = QDateTime::fromMSecsSinceEpoch(reading.msecs);
     // With its offset the time says which moment it is wherever the file is read.
     time.setOffsetFromUtc(time.offsetFromUtc());
-    const SensorTypeTraits& traits = sensorTraits(sensorTypeOf(reading.sensorType));
+    const SensorTypeTraits& traits = sensorTraits(reading.sensorType);
     QString value;
     if (reading.ok() && traits.scale == 1)
         value = QString::number(reading.measure);
@@ -186,7 +183,7 @@ QString row(const Reading& reading, const QString& name, Style style)
                        field(reading.port, style),
                        QString::number(reading.addr),
                        QString::number(reading.baudrate),
-                       answered ? QString::number(reading.sensorType) : QString(),
+                       answered ? QString::number(int(reading.sensorType)) : QString(),
                        field(name, style),
                        value,
                        answered ? traits.payloadUnit : QString(),

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "codec/sensortype.h"
+
 #include <QHash>
 #include <QMetaType>
 #include <QString>
@@ -17,7 +19,7 @@ struct Reading
     qint32 addr = 0;
     qint32 baudrate = 0;
     qint32 error = 0; // 0: the sensor answered both reads; otherwise the poll's error code
-    quint16 sensorType = 0;
+    SensorType sensorType = SensorType::Undetermined;
     qint16 measure = 0; // as the parameters block gives it: volts, or hundredths of °C
     quint16 adc = 0;
     quint8 coil = 0; // coil status byte
@@ -54,9 +56,9 @@ public:
     QString port() const { return portName; }
     qint32 addr() const { return address; }
     qint32 baudrate() const { return speed; }
-    // The type the sensor last answered with (1 temperature, 2 voltage), whichever readings the
-    // buffer still holds; 0 before the first such answer.
-    quint16 sensorType() const { return lastType; }
+    // The type the sensor last answered with, whichever readings the buffer still holds;
+    // undetermined before the first answer that named one.
+    SensorType sensorType() const { return lastType; }
     Reading at(int i) const; // 0 is the oldest
     qint64 timeAt(int i) const { return samples[size_t(i)].msecs; }
     // The first reading at or after msecs; size() when none is.
@@ -66,7 +68,7 @@ public:
     static constexpr int readingBytes = 16;
 
 private:
-    // A reading without its sensor, packed. Types above 255 are all undetermined: kept as 255.
+    // A reading without its sensor, packed.
     struct Sample
     {
         qint64 msecs;
@@ -83,7 +85,7 @@ private:
     qint32 address;
     qint32 speed;
     int limit;
-    quint16 lastType = 0;
+    SensorType lastType = SensorType::Undetermined;
     std::deque<Sample> samples;
 };
 
@@ -112,7 +114,7 @@ private:
 
 // The readings as CSV, the same columns wherever they are written (the overviews' export,
 // velduo watch --csv): time in ISO 8601 with milliseconds and the UTC offset, port, address,
-// speed, type (the word the sensor answered with; empty when the poll failed), name (empty
+// speed, type (1 temperature, 2 voltage, 0 undetermined; empty when the poll failed), name (empty
 // when not known), value in its unit (empty when the poll failed or the type is
 // undetermined), unit ("V" or "°C"), ADC reading (empty when the poll failed), error (0
 // answered, otherwise the poll's error code). Fields that hold the separator, a quote or a line

@@ -21,30 +21,26 @@ QString utcText(qint64 msecs)
 }
 
 // The values of an answer, shared by the reading and the state.
-void insertValues(QJsonObject& object, const Reading& answer)
+void insertValues(QJsonObject& object, SensorType type, double value, quint16 adc, quint8 coil)
 {
-    const double value = answer.value();
-    object.insert(QStringLiteral("type"), answer.sensorType);
+    object.insert(QStringLiteral("type"), int(type));
     object.insert(QStringLiteral("measure"),
                   std::isnan(value) ? QJsonValue(QJsonValue::Null) : QJsonValue(value));
-    object.insert(QStringLiteral("unit"), unitOf(answer.sensorType));
-    object.insert(QStringLiteral("adc"), answer.adc);
-    object.insert(QStringLiteral("coil"), answer.coil);
+    object.insert(QStringLiteral("unit"), unitOf(type));
+    object.insert(QStringLiteral("adc"), adc);
+    object.insert(QStringLiteral("coil"), coil);
 }
 
-// What a reading says, shared by both payloads.
-QJsonObject readingObject(const Reading& reading, const QString& failure)
+// What a poll says, shared by both payloads: the values of an answer, or a failure's text.
+QJsonObject pollObject(int addr, int baudrate, qint64 msecs, int error, const QString& failure)
 {
     QJsonObject object{{QStringLiteral("v"), payloadVersion},
-                       {QStringLiteral("address"), reading.addr},
-                       {QStringLiteral("speed"), reading.baudrate},
-                       {QStringLiteral("readAt"), utcText(reading.msecs)},
-                       {QStringLiteral("error"), reading.error}};
-    if (reading.ok())
-        insertValues(object, reading);
-    else
-        object.insert(QStringLiteral("text"),
-                      failure.isEmpty() ? errorTextFor(reading.error) : failure);
+                       {QStringLiteral("address"), addr},
+                       {QStringLiteral("speed"), baudrate},
+                       {QStringLiteral("readAt"), utcText(msecs)},
+                       {QStringLiteral("error"), error}};
+    if (error != 0)
+        object.insert(QStringLiteral("text"), failure.isEmpty() ? errorTextFor(error) : failure);
     return object;
 }
 
@@ -91,10 +87,11 @@ bool parseValues(const QJsonObject& object, Reading* reading, const char** bad)
         *bad = "type";
         return false;
     }
-    reading->sensorType = quint16(number);
+    // A word that names no type is undetermined, as the sensor's own would be.
+    reading->sensorType = sensorTypeOf(quint16(number));
     const QJsonValue measure = object.value(QLatin1String("measure"));
     // Stored as the parameters block gives it: volts, or hundredths of a degree.
-    const int typeScale = sensorTraits(sensorTypeOf(reading->sensorType)).scale;
+    const int typeScale = sensorTraits(reading->sensorType).scale;
     const double scale = typeScale ? typeScale : 1.0;
     *bad = "measure";
     if (typeScale) {
@@ -312,34 +309,36 @@ QString shownText(const QString& text, int maxChars)
     return shown;
 }
 
-QString unitOf(int sensorType)
+QString unitOf(SensorType type)
 {
-    return sensorTraits(sensorTypeOf(quint16(sensorType))).payloadUnit;
+    return sensorTraits(type).payloadUnit;
 }
 
 QByteArray readingPayload(const Reading& reading, quint64 seq, const QString& failure)
 {
-    QJsonObject object = readingObject(reading, failure);
+    QJsonObject object =
+        pollObject(reading.addr, reading.baudrate, reading.msecs, reading.error, failure);
+    if (reading.ok())
+        insertValues(object, reading.sensorType, reading.value(), reading.adc, reading.coil);
     object.insert(QStringLiteral("seq"), qint64(seq));
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
-QByteArray sensorPayload(const DeviceVEL_DUO300& dev, const Reading& reading, qint64 dropped,
-                         const Reading& lastAnswer, const QString& failure)
+QByteArray sensorPayload(const DeviceVEL_DUO300& dev, const SensorState& state, qint64 dropped)
 {
-    QJsonObject object = readingObject(reading, failure);
-    if (!reading.ok() && lastAnswer.msecs != 0 && lastAnswer.ok())
-        insertValues(object, lastAnswer);
-    if (reading.ok() || (lastAnswer.msecs != 0 && lastAnswer.ok()))
-        object.insert(QStringLiteral("answeredAt"),
-                      utcText(reading.ok() ? reading.msecs : lastAnswer.msecs));
+    QJsonObject object =
+        pollObject(state.addr, state.baudrate, state.lastAt, state.lastError, state.errorText);
+    if (state.answered) {
+        insertValues(object, state.type, state.value(), state.adc, state.coil);
+        object.insert(QStringLiteral("answeredAt"), utcText(state.answeredAt));
+    }
     if (dev.ustRead) {
         object.insert(QStringLiteral("name"), nameText(dev.ust));
         object.insert(QStringLiteral("setpoint"), int(dev.ust.threshold));
     }
     // The record keeps what its last good poll read; before one, it has nothing to tell.
-    const ParamBlock param = dev.param;
-    if (reading.ok() || param.sensorType != 0 || param.workTime != 0) {
+    const ParamBlock& param = dev.param;
+    if (state.lastError == 0 || paramsAnswered(param)) {
         object.insert(QStringLiteral("workTime"), qint64(param.workTime));
         object.insert(QStringLiteral("version"), versionText(param));
     }

@@ -2,6 +2,7 @@
 
 #include "codec/device.h"
 #include "codec/readings.h"
+#include "codec/sensorstate.h"
 
 #include <QByteArray>
 #include <optional>
@@ -14,21 +15,20 @@ namespace broker {
 constexpr int payloadVersion = 1;
 
 // "V" or "°C"; empty while the type is undetermined.
-QString unitOf(int sensorType);
+QString unitOf(SensorType type);
 
 // One reading: its per-process sequence number (a QoS-1 duplicate repeats it), when the poll
 // ended, the sensor, and either its values or the poll's error code and text. A failure's
 // text is the error code's own unless one is given (the port lost, with its reason).
 QByteArray readingPayload(const Reading& reading, quint64 seq, const QString& failure = QString());
 
-// The sensor's latest state: the reading, with what its record knows besides (name and
+// The sensor's latest state: its last poll, with what its record knows besides (name and
 // setpoint once its settings were read, operating time and version from its last good poll),
-// and how many readings the queue has dropped so far. The values of its last answer
-// (lastAnswer, when msecs is not 0) stay in it with their time, answeredAt, after a failed
-// poll too, so that a reader that comes then still sees what the sensor is and what it last
-// measured; `error` tells a value from a failure.
-QByteArray sensorPayload(const DeviceVEL_DUO300& dev, const Reading& reading, qint64 dropped,
-                         const Reading& lastAnswer = Reading(), const QString& failure = QString());
+// and how many readings the queue has dropped so far. The values of its last answer stay in
+// it with their time, answeredAt, after a failed poll too, so that a reader that comes then
+// still sees what the sensor is and what it last measured; `error` tells a value from a
+// failure, whose text is the state's, or its code's own when the state has none.
+QByteArray sensorPayload(const DeviceVEL_DUO300& dev, const SensorState& state, qint64 dropped);
 
 // What a line is doing, retained on PREFIX/state, so that a subscriber can tell why a line is
 // silent. `state` is one of the names below (a publisher may add others: readers show any

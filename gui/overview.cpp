@@ -69,15 +69,15 @@ public:
         const DeviceVEL_DUO300& dev = registry[index.row()];
         switch (role) {
         case Qt::DisplayRole:
-            return cellText(cellsOf(dev), index.column(), now());
+            return cellText(stateOf(dev), index.column(), now());
         case Qt::UserRole:
-            return sortKey(cellsOf(dev), index.column(), now());
+            return sortKey(stateOf(dev), index.column(), now());
         case Qt::CheckStateRole:
             if (index.column() == Address)
                 return isTicked(port, dev.addr, dev.baudrate) ? Qt::Checked : Qt::Unchecked;
             return QVariant();
         case Qt::BackgroundRole:
-            return background(cellsOf(dev));
+            return background(stateOf(dev), dev.commError);
         case Qt::TextAlignmentRole:
             return alignment(index.column());
         }
@@ -106,11 +106,12 @@ public:
         // A reading of the line shown before: its rows are not these.
         if (r.port != port)
             return;
-        State& state = states[{r.addr, r.baudrate}];
-        state.lastError = r.error;
-        state.coil = r.coil;
-        if (r.ok())
-            state.answeredAt = r.msecs;
+        const Key key{r.addr, r.baudrate};
+        auto state = states.find(key);
+        if (state == states.end())
+            state = states.insert(key, SensorState{r.addr, r.baudrate});
+        // The line's own failures show by the row's colour, its last values kept.
+        state->take(r);
     }
 
     void reset()
@@ -148,41 +149,25 @@ private:
     using Key = QPair<int, int>;
     // A curve is a sensor of a port: each line's ticks are its own.
     using Ticked = std::tuple<QString, int, int>;
-    struct State
-    {
-        int lastError = -1; // -1: not polled here yet
-        quint8 coil = 0;
-        qint64 answeredAt = 0; // ms since the epoch of the last answer, 0: none yet
-    };
-
     // The record as the rows show it: values once it answered a poll here, the list's colours
     // by the outcome of the last poll, or grey for a sensor that has not answered when none was
-    // polled here yet.
-    SensorCells cellsOf(const DeviceVEL_DUO300& dev) const
+    // polled here yet. A poll's reading carries no name, operating time nor version: the
+    // record's are shown.
+    SensorState stateOf(const DeviceVEL_DUO300& dev) const
     {
-        const State state = states.value({dev.addr, dev.baudrate});
-        SensorCells cells;
-        cells.addr = dev.addr;
-        cells.baudrate = dev.baudrate;
-        cells.name = dev.ustRead ? nameText(dev.ust) : QString();
-        cells.answered = state.answeredAt > 0;
-        cells.sensorType = dev.param.sensorType;
-        cells.measure = dev.param.measure;
-        cells.adc = dev.param.adc;
-        cells.workTime = dev.param.workTime;
-        cells.version = versionText(dev.param);
-        cells.answeredAt = state.answeredAt;
-        cells.lastError = state.lastError;
-        cells.coil = state.coil;
-        cells.silent = dev.commError;
-        return cells;
+        SensorState state =
+            states.value({dev.addr, dev.baudrate}, SensorState{dev.addr, dev.baudrate});
+        state.name = dev.ustRead ? nameText(dev.ust) : QString();
+        state.workTime = dev.param.workTime;
+        state.version = versionText(dev.param);
+        return state;
     }
 
     qint64 now() const { return clockMs > 0 ? clockMs : QDateTime::currentMSecsSinceEpoch(); }
 
     const SensorRegistry& registry;
     QString port;
-    QHash<Key, State> states;
+    QHash<Key, SensorState> states; // what the polls on this port brought
     std::set<Ticked> ticked;
     qint64 clockMs = 0;
 };

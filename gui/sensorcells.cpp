@@ -1,6 +1,4 @@
 #include "gui/sensorcells.h"
-#include "codec/readings.h"
-#include "codec/sensortype.h"
 #include "core/sensor/format.h"
 #include "gui/colours.h"
 
@@ -34,83 +32,78 @@ QString columnTitle(int column)
     return QString();
 }
 
-QVariant cellText(const SensorCells& cells, int column, qint64 nowMs)
+QVariant cellText(const SensorState& state, int column, qint64 nowMs)
 {
     // Values show once the sensor answered; the age says how old they are.
-    const bool answered = cells.answered;
+    const bool answered = state.answered;
     switch (column) {
     case Address:
-        return QString::number(cells.addr);
+        return QString::number(state.addr);
     case Speed:
-        return QString::number(cells.baudrate);
+        return QString::number(state.baudrate);
     case Type:
         if (!answered)
             return QString();
-        return sensorTraits(sensorTypeOf(cells.sensorType)).quantity;
+        return sensorTraits(state.type).quantity;
     case Name:
-        return cells.name;
+        return state.name;
     case Value: {
-        if (cells.lastError > 0 && !cells.errorText.isEmpty())
-            return cells.errorText;
+        if (state.lastError > 0 && !state.errorText.isEmpty())
+            return state.errorText;
         if (!answered)
             return QString();
-        ParamBlock param{};
-        param.sensorType = cells.sensorType;
-        param.measure = cells.measure;
-        const QString unit = sensorTraits(sensorTypeOf(param)).unit;
-        return unit.isEmpty() ? measureText(param) : measureText(param) + QLatin1Char(' ') + unit;
+        const QString text = measureText(state.type, state.measure);
+        const QString unit = sensorTraits(state.type).unit;
+        return unit.isEmpty() ? text : text + QLatin1Char(' ') + unit;
     }
     case Adc:
-        return answered ? QString::number(cells.adc) : QString();
+        return answered ? QString::number(state.adc) : QString();
     case WorkTime:
-        return answered ? QString::number(cells.workTime) : QString();
+        return answered ? QString::number(state.workTime) : QString();
     case Version:
-        return answered ? cells.version : QString();
+        return answered ? state.version : QString();
     case Age:
-        return answered ? QString::number(std::max<qint64>(0, nowMs - cells.answeredAt) / 1000)
+        return answered ? QString::number(std::max<qint64>(0, nowMs - state.answeredAt) / 1000)
                         : QStringLiteral("—");
     }
     return QVariant();
 }
 
-QVariant sortKey(const SensorCells& cells, int column, qint64 nowMs)
+QVariant sortKey(const SensorState& state, int column, qint64 nowMs)
 {
-    const bool answered = cells.answered;
+    const bool answered = state.answered;
     const double none = -std::numeric_limits<double>::infinity();
     switch (column) {
     case Address:
-        return cells.addr;
+        return state.addr;
     case Speed:
-        return cells.baudrate;
+        return state.baudrate;
     case Type:
-        return answered ? int(cells.sensorType) : -1;
+        return answered ? int(state.type) : -1;
     case Name:
-        return cells.name;
+        return state.name;
     case Value: {
-        Reading r;
-        r.sensorType = cells.sensorType;
-        r.measure = cells.measure;
-        const double v = r.value();
-        return answered && !std::isnan(v) ? v : none;
+        const double v = state.value();
+        return std::isnan(v) ? none : v;
     }
     case Adc:
-        return answered ? double(cells.adc) : none;
+        return answered ? double(state.adc) : none;
     case WorkTime:
-        return answered ? double(cells.workTime) : none;
+        return answered ? double(state.workTime) : none;
     case Version:
-        return cellText(cells, Version, nowMs);
+        return cellText(state, Version, nowMs);
     case Age:
-        return answered ? double(nowMs - cells.answeredAt)
+        return answered ? double(nowMs - state.answeredAt)
                         : std::numeric_limits<double>::infinity();
     }
     return QVariant();
 }
 
-QVariant background(const SensorCells& cells)
+QVariant background(const SensorState& state, bool silent)
 {
-    if (cells.lastError >= 0)
-        return exchangeColour(cells.lastError, cells.coil);
-    if (cells.silent)
+    if (state.lastError >= 0)
+        return exchangeColour(state.lastError, state.coil);
+    if (silent)
         return silentRowColour();
     return QVariant();
 }

@@ -186,7 +186,7 @@ QVariant LineTree::data(const QModelIndex& index, int role) const
     if (!line || index.row() >= rows[lineRow].sensors.size())
         return QVariant();
     const auto [addr, baudrate] = rows[lineRow].sensors[index.row()];
-    const SiteSensor* sensor = sensorAt(*line, addr, baudrate);
+    const SensorState* sensor = sensorAt(*line, addr, baudrate);
     if (!sensor)
         return QVariant();
     // Values not current (the line is not online, or the view has no broker) are paled.
@@ -196,15 +196,15 @@ QVariant LineTree::data(const QModelIndex& index, int role) const
         // A failed poll shows its error, no number from an earlier answer beside it.
         if (index.column() == Adc && sensor->lastError > 0)
             return QString();
-        return cellText(cellsOf(*sensor), index.column(), now());
+        return cellText(*sensor, index.column(), now());
     case Qt::UserRole:
-        return sortKey(cellsOf(*sensor), index.column(), now());
+        return sortKey(*sensor, index.column(), now());
     case Qt::CheckStateRole:
         if (index.column() == Address)
             return ticked.count({line->name, addr, baudrate}) ? Qt::Checked : Qt::Unchecked;
         return QVariant();
     case Qt::BackgroundRole: {
-        QVariant colour = background(cellsOf(*sensor));
+        QVariant colour = background(*sensor);
         if (dimmed && colour.isValid()) {
             QColor paled = colour.value<QColor>();
             paled.setAlpha(90);
@@ -257,7 +257,7 @@ void LineTree::syncSensors(int row, const SiteLine& line)
     QVector<QPair<int, int>>& shown = rows[row].sensors;
     if (shown.isEmpty() && !line.sensors.isEmpty()) {
         beginInsertRows(parent, 0, line.sensors.size() - 1);
-        for (const SiteSensor& sensor : line.sensors)
+        for (const SensorState& sensor : line.sensors)
             shown.append({sensor.addr, sensor.baudrate});
         endInsertRows();
         return;
@@ -293,34 +293,15 @@ const SiteLine* LineTree::lineAt(int row) const
     return it == monitor.lines().constEnd() ? nullptr : &it.value();
 }
 
-const SiteSensor* LineTree::sensorAt(const SiteLine& line, int addr, int baudrate)
+const SensorState* LineTree::sensorAt(const SiteLine& line, int addr, int baudrate)
 {
     const std::pair<int, int> key{addr, baudrate};
     const auto it = std::lower_bound(line.sensors.begin(), line.sensors.end(), key,
-                                     [](const SiteSensor& s, const std::pair<int, int>& k) {
+                                     [](const SensorState& s, const std::pair<int, int>& k) {
                                          return std::make_pair(s.addr, s.baudrate) < k;
                                      });
     return it != line.sensors.end() && it->addr == addr && it->baudrate == baudrate ? &*it
                                                                                     : nullptr;
-}
-
-SensorCells LineTree::cellsOf(const SiteSensor& sensor)
-{
-    SensorCells cells;
-    cells.addr = sensor.addr;
-    cells.baudrate = sensor.baudrate;
-    cells.name = sensor.name;
-    cells.answered = sensor.answered;
-    cells.sensorType = sensor.sensorType;
-    cells.measure = sensor.measure;
-    cells.adc = sensor.adc;
-    cells.workTime = sensor.workTime;
-    cells.version = sensor.version;
-    cells.answeredAt = sensor.answeredAt;
-    cells.lastError = sensor.lastError;
-    cells.coil = sensor.coil;
-    cells.errorText = sensor.errorText;
-    return cells;
 }
 
 QVariant LineTree::lineData(int row, int column, int role) const

@@ -13,7 +13,7 @@
 
 class SiteMonitor;
 struct SiteLine;
-struct SiteSensor;
+struct SensorState;
 
 // The site view's model: the lines of a site monitor as a tree, in the line overview's columns
 // and colours, and the order they are shown in. No widgets of the view's own.
@@ -68,8 +68,7 @@ private:
     void reindex();
     void syncSensors(int row, const SiteLine& line);
     const SiteLine* lineAt(int row) const;
-    static const SiteSensor* sensorAt(const SiteLine& line, int addr, int baudrate);
-    static overview::SensorCells cellsOf(const SiteSensor& sensor);
+    static const SensorState* sensorAt(const SiteLine& line, int addr, int baudrate);
     QVariant lineData(int row, int column, int role) const;
     QString lineText(const SiteLine& line) const;
     QString completenessText(const SiteLine& line) const;

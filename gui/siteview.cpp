@@ -461,7 +461,7 @@ void SiteView::showTrends()
         QString name;
         const auto known = lines->lines().constFind(line);
         if (known != lines->lines().constEnd())
-            for (const SiteSensor& sensor : known->sensors)
+            for (const SensorState& sensor : known->sensors)
                 if (sensor.addr == addr && sensor.baudrate == baudrate)
                     name = sensor.name;
         const QString shownLine = broker::shownText(line, SiteMonitor::maxTextChars);
@@ -486,7 +486,7 @@ void SiteView::refresh()
     if (!fitted) {
         for (const SiteLine& line : lines->lines())
             fitted = fitted || std::any_of(line.sensors.begin(), line.sensors.end(),
-                                           [](const SiteSensor& s) { return s.answered; });
+                                           [](const SensorState& s) { return s.answered; });
         if (fitted) {
             for (int column = 0; column < overview::ColumnCount; ++column)
                 if (column != overview::Name)
@@ -514,7 +514,7 @@ void SiteView::exportCsv()
         return;
     std::map<std::tuple<QString, int, int>, QString> names;
     for (const SiteLine& line : lines->lines())
-        for (const SiteSensor& sensor : line.sensors)
+        for (const SensorState& sensor : line.sensors)
             names[{line.name, sensor.addr, sensor.baudrate}] = sensor.name;
     const auto nameOf = [&names](const Reading& reading) {
         const auto found = names.find({reading.port, reading.addr, reading.baudrate});

@@ -160,7 +160,7 @@ void TrendPlot::placeCurves()
     bool anyVoltage = false;
     for (int c = 0; c < curves.size(); ++c) {
         // Until its sensor has answered with a type, a curve has no points and waits on the left.
-        const SensorType type = sensorTypeOf(shown.at(c).buffer->sensorType());
+        const SensorType type = shown.at(c).buffer->sensorType();
         const bool temperature = type == SensorType::Temperature;
         curves[c]->setYAxis(temperature ? yRight : yLeft);
         // The legend names the unit once the sensor has told its type.

@@ -15,12 +15,13 @@
 
 namespace {
 
-// A sensor given by address, speed and type. A voltage sensor's reading follows its gain and
-// starts below the calibration window, so that the nominal calibration has steps to show.
-sim::Sensor givenSensor(quint8 addr, int baud, quint16 type)
+// A sensor given by address, speed and type word: a word the program does not know makes a
+// sensor of undetermined type. A voltage sensor's reading follows its gain and starts below the
+// calibration window, so that the nominal calibration has steps to show.
+sim::Sensor givenSensor(quint8 addr, int baud, quint16 typeWord)
 {
-    sim::Sensor sensor = sim::makeSensor(addr, baud, type);
-    if (sensorTypeOf(type) == SensorType::Voltage) {
+    sim::Sensor sensor = sim::makeSensorWithTypeWord(addr, baud, typeWord);
+    if (sensorTypeOf(typeWord) == SensorType::Voltage) {
         sensor.adcPerStep = sim::gainAdcPerStep;
         sim::followPotentiometer(sensor);
     }
@@ -149,7 +150,8 @@ int main(int argc, char** argv)
         sensors.push_back(sensor);
     }
     if (sensors.empty() && factory == 0)
-        sensors = {givenSensor(1, 9600, 2), givenSensor(2, 38400, 1)};
+        sensors = {givenSensor(1, 9600, quint16(SensorType::Voltage)),
+                   givenSensor(2, 38400, quint16(SensorType::Temperature))};
     const bool verbose = parser.isSet(verboseOption);
 
     sim::SensorBus bus;

@@ -91,7 +91,7 @@ struct SensorBus::Impl
     QByteArray linkPath; // the symbolic link that names the terminal, if any
 
     std::vector<std::unique_ptr<Entry>> entries; // in the order they came onto the line
-    std::deque<quint16> factoryQueue;            // types of the sensors waiting to be plugged in
+    std::deque<SensorType> factoryQueue;         // types of the sensors waiting to be plugged in
     std::map<int, FaultSpec> faults;             // key: addr << 8 | function
     bool wireTime = false;
     bool requestWireTime = false;
@@ -471,7 +471,7 @@ QString SensorBus::slavePath() const
     return d->slavePath;
 }
 
-void SensorBus::addSensor(quint8 addr, int baud, quint16 type)
+void SensorBus::addSensor(quint8 addr, int baud, SensorType type)
 {
     // The same address at another speed is another sensor: a search must tell them apart.
     addSensor(makeSensor(addr, baud, type));
@@ -483,7 +483,7 @@ void SensorBus::addSensor(const Sensor& sensor)
     d->add(sensor, nowMs());
 }
 
-void SensorBus::queueFactorySensors(int count, quint16 type)
+void SensorBus::queueFactorySensors(int count, SensorType type)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->factoryQueue.insert(d->factoryQueue.end(), size_t(std::max(count, 0)), type);

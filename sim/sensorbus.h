@@ -117,12 +117,13 @@ public:
     bool open(QString* error = nullptr, const QString& linkPath = QString());
     QString slavePath() const;
 
-    // A sensor of type 1 (temperature) or 2 (voltage), or another value for an undetermined
-    // type, answering at addr and baud; its settings block says the same. It replaces a sensor
+    // A sensor of the type, answering at addr and baud; its settings block says the same (a
+    // sensor naming a type word the program does not know is made by makeSensorWithTypeWord
+    // and added as given). It replaces a sensor
     // at the same address and speed; at another speed it is a sensor of its own, and the
     // functions below that take only an address act on the sensor that answers there, or on
     // the one that came onto the line first when several do at different speeds.
-    void addSensor(quint8 addr, int baud, quint16 type);
+    void addSensor(quint8 addr, int baud, SensorType type);
     // A sensor as given, answering at its addr and baud.
     void addSensor(const Sensor& sensor);
 
@@ -131,7 +132,7 @@ public:
     // speed, as soon as no sensor answers there, that is at once for the first and then when
     // the one before has moved away (to another address or speed). Once on the line a sensor
     // is like any other: the functions that take an address find it where it answers now.
-    void queueFactorySensors(int count, quint16 type = quint16(SensorType::Voltage));
+    void queueFactorySensors(int count, SensorType type = SensorType::Voltage);
     // How many of them are still waiting to be plugged in.
     int factorySensorsWaiting() const;
     bool hasSensor(quint8 addr) const;

@@ -204,7 +204,12 @@ void followPotentiometer(Sensor& sensor)
             quint16(qBound(0, sensor.adcBase + sensor.adcPerStep * sensor.potent, 4095));
 }
 
-Sensor makeSensor(quint8 addr, int baud, quint16 type)
+Sensor makeSensor(quint8 addr, int baud, SensorType type)
+{
+    return makeSensorWithTypeWord(addr, baud, quint16(type));
+}
+
+Sensor makeSensorWithTypeWord(quint8 addr, int baud, quint16 typeWord)
 {
     Sensor sensor;
     sensor.addr = addr;
@@ -213,8 +218,8 @@ Sensor makeSensor(quint8 addr, int baud, quint16 type)
     sensor.ust.mbAddr = addr;
     sensor.ust.speed = quint16(baud / 100);
     sealChecksum(sensor.ust);
-    sensor.param.sensorType = type;
-    switch (sensorTypeOf(type)) {
+    sensor.param.sensorType = typeWord;
+    switch (sensorTypeOf(typeWord)) {
     case SensorType::Voltage:
         sensor.param.measure = 230;
         break;
@@ -230,11 +235,11 @@ Sensor makeSensor(quint8 addr, int baud, quint16 type)
     return sensor;
 }
 
-Sensor factorySensor(quint16 type)
+Sensor factorySensor(SensorType type)
 {
     const UstBlock factory = defaultUstBlock();
     Sensor sensor = makeSensor(quint8(factory.mbAddr), factory.speed * 100, type);
-    if (sensorTypeOf(type) == SensorType::Voltage) {
+    if (type == SensorType::Voltage) {
         sensor.adcPerStep = gainAdcPerStep;
         followPotentiometer(sensor);
     }
@@ -245,7 +250,7 @@ Sensor lineSensor(quint8 addr)
 {
     static const int bauds[] = {115200, 38400, 9600};
     const SensorType type = addr % 2 ? SensorType::Voltage : SensorType::Temperature;
-    Sensor sensor = makeSensor(addr, bauds[(addr + 2) % 3], quint16(type));
+    Sensor sensor = makeSensor(addr, bauds[(addr + 2) % 3], type);
     Drift& drift = sensor.drift;
     drift.periodMs = (3 + addr % 3) * 60000;
     drift.phaseMs = addr * drift.periodMs / 7;

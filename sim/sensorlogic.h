@@ -50,9 +50,11 @@ void retune(Sensor& sensor);
 // The ADC reading when it follows the potentiometer.
 void followPotentiometer(Sensor& sensor);
 
-// A new sensor as addSensor makes it. Types here are the parameters block's word, so that a
-// sensor may name one the program does not know.
-Sensor makeSensor(quint8 addr, int baud, quint16 type);
+// A new sensor as addSensor makes it.
+Sensor makeSensor(quint8 addr, int baud, SensorType type);
+// The same with the parameters block's type word as given, so that a sensor may name a type
+// the program does not know.
+Sensor makeSensorWithTypeWord(quint8 addr, int baud, quint16 typeWord);
 
 // ADC counts per potentiometer position of a voltage sensor whose reading follows its gain:
 // from the potentiometer's first position (64) the reading (1024) lies below the calibration
@@ -61,7 +63,7 @@ constexpr int gainAdcPerStep = 16;
 
 // A sensor as it leaves the factory: address 1, 115200 Bd, the factory settings block. A voltage
 // sensor's ADC reading follows its gain.
-Sensor factorySensor(quint16 type);
+Sensor factorySensor(SensorType type);
 
 // Sensor addr of a full line at addresses 1..N: voltage and temperature sensors in turn at the
 // speeds of the search's default list in turn, so that every type meets every speed within six

@@ -377,7 +377,7 @@ void SiteMonitor::changed(const QString& line)
 }
 
 void SiteMonitor::expect(const QString& name, const QString& port,
-                         const QVector<SiteSensor>& sensors)
+                         const QVector<SensorState>& sensors)
 {
     auto it = known.find(name);
     if (it == known.end()) {
@@ -458,9 +458,9 @@ SiteLine* SiteMonitor::lineFor(const QString& prefix)
     return &it.value();
 }
 
-SiteSensor* SiteMonitor::sensorOf(SiteLine& line, int addr, int baudrate)
+SensorState* SiteMonitor::sensorOf(SiteLine& line, int addr, int baudrate)
 {
-    const auto before = [](const SiteSensor& s, const std::pair<int, int>& key) {
+    const auto before = [](const SensorState& s, const std::pair<int, int>& key) {
         return std::make_pair(s.addr, s.baudrate) < key;
     };
     const std::pair<int, int> key{addr, baudrate};
@@ -471,29 +471,9 @@ SiteSensor* SiteMonitor::sensorOf(SiteLine& line, int addr, int baudrate)
     // earlier run with other sensors adds no row.
     if (line.listed)
         return nullptr;
-    SiteSensor sensor;
-    sensor.addr = addr;
-    sensor.baudrate = baudrate;
-    it = line.sensors.insert(it, sensor);
+    it = line.sensors.insert(it, SensorState{addr, baudrate});
     changed(line.name);
     return &*it;
-}
-
-void SiteMonitor::apply(SiteSensor& sensor, const Reading& reading, const QString& text)
-{
-    sensor.lastAt = reading.msecs;
-    sensor.lastError = reading.error;
-    if (reading.ok()) {
-        sensor.answered = true;
-        sensor.sensorType = reading.sensorType;
-        sensor.measure = reading.measure;
-        sensor.adc = reading.adc;
-        sensor.coil = reading.coil;
-        sensor.answeredAt = reading.msecs;
-        sensor.errorText.clear();
-    } else {
-        sensor.errorText = broker::shownText(text, maxTextChars);
-    }
 }
 
 void SiteMonitor::oversized(const QString& topic, int size)
@@ -598,34 +578,29 @@ void SiteMonitor::takeLineFile(SiteLine& line, const linefile::Line& file)
     if (portOfLine.size() < 4 * maxLines || portOfLine.contains(line.name))
         portOfLine.insert(line.name, line.port);
     line.listed = true;
-    QVector<SiteSensor> sensors;
+    QVector<SensorState> sensors;
     for (const linefile::Sensor& entry : file.sensors) {
         if (entry.address < 1 || entry.address > 247 ||
             std::find(std::begin(listedSpeeds), std::end(listedSpeeds), entry.speed) ==
                 std::end(listedSpeeds))
             continue;
         auto same =
-            std::find_if(line.sensors.begin(), line.sensors.end(), [&entry](const SiteSensor& s) {
+            std::find_if(line.sensors.begin(), line.sensors.end(), [&entry](const SensorState& s) {
                 return s.addr == entry.address && s.baudrate == entry.speed;
             });
-        SiteSensor sensor;
-        if (same != line.sensors.end()) {
-            sensor = *same;
-        } else {
-            sensor.addr = entry.address;
-            sensor.baudrate = entry.speed;
-        }
+        SensorState sensor =
+            same != line.sensors.end() ? *same : SensorState{entry.address, entry.speed};
         if (entry.name)
             sensor.name = broker::shownText(*entry.name, maxTextChars);
         if (entry.version)
             sensor.version = broker::shownText(*entry.version, maxTextChars);
         sensors.append(sensor);
     }
-    std::sort(sensors.begin(), sensors.end(), [](const SiteSensor& a, const SiteSensor& b) {
+    std::sort(sensors.begin(), sensors.end(), [](const SensorState& a, const SensorState& b) {
         return std::make_pair(a.addr, a.baudrate) < std::make_pair(b.addr, b.baudrate);
     });
     sensors.erase(std::unique(sensors.begin(), sensors.end(),
-                              [](const SiteSensor& a, const SiteSensor& b) {
+                              [](const SensorState& a, const SensorState& b) {
                                   return a.addr == b.addr && a.baudrate == b.baudrate;
                               }),
                   sensors.end());
@@ -665,7 +640,7 @@ void SiteMonitor::takeReport(const QString& prefix, int address, bool isReading,
     line.lastPublished = std::max(line.lastPublished, std::min(reading.msecs, now));
     if (!isReading)
         line.dropped = report.dropped;
-    SiteSensor* sensor = sensorOf(line, reading.addr, reading.baudrate);
+    SensorState* sensor = sensorOf(line, reading.addr, reading.baudrate);
     if (!sensor)
         return;
     if (isReading) {
@@ -673,18 +648,16 @@ void SiteMonitor::takeReport(const QString& prefix, int address, bool isReading,
         if (!line.ledger.take(report.seq, reading.msecs))
             return;
         line.lastArrived = now;
-        const qint64 round = reading.msecs - sensor->readingAt;
-        if (sensor->readingAt > 0 && round > 0 && round < hourMs)
+        qint64& readingAt = line.readingAt[{reading.addr, reading.baudrate}];
+        const qint64 round = reading.msecs - readingAt;
+        if (readingAt > 0 && round > 0 && round < hourMs)
             line.roundMs = line.roundMs ? (3 * line.roundMs + round) / 4 : round;
-        sensor->readingAt = std::max(sensor->readingAt, reading.msecs);
+        readingAt = std::max(readingAt, reading.msecs);
     }
-    if (reading.msecs >= sensor->lastAt) {
-        // A failed poll's state brings the sensor's last answer along: a view that opens
-        // then still shows what the sensor is and how old its value is.
-        if (report.lastAnswer && report.lastAnswer->msecs > sensor->answeredAt)
-            apply(*sensor, *report.lastAnswer, QString());
-        apply(*sensor, reading, report.text);
-    }
+    // A failed poll's state brings the sensor's last answer along: a view that opens then
+    // still shows what the sensor is and how old its value is.
+    sensor->take(reading, reading.ok() ? QString() : broker::shownText(report.text, maxTextChars),
+                 report.lastAnswer);
     if (report.name)
         sensor->name = broker::shownText(*report.name, maxTextChars);
     if (report.version)

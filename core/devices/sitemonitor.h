@@ -1,8 +1,10 @@
 #pragma once
 
 #include "codec/readings.h"
+#include "codec/sensorstate.h"
 #include "core/devices/mqttclient.h"
 
+#include <QHash>
 #include <QMap>
 #include <QObject>
 #include <QSet>
@@ -18,26 +20,6 @@ namespace linefile {
 struct Line;
 }
 class QTimer;
-
-// One sensor of a line as its topics tell it.
-struct SiteSensor
-{
-    int addr = 0;
-    int baudrate = 0;
-    QString name;          // once the line's file or the sensor's state named it
-    bool answered = false; // a reading or state with values came: those below are known
-    quint16 sensorType = 0;
-    qint16 measure = 0; // as the parameters block gives it
-    quint16 adc = 0;
-    quint8 coil = 0;
-    quint32 workTime = 0;
-    QString version;
-    qint64 answeredAt = 0; // ms since the epoch of its last answer
-    int lastError = -1;    // outcome of its last poll; -1: none came yet
-    QString errorText;     // the last poll's error, as the publisher named it
-    qint64 lastAt = 0;     // time of the newest poll taken in: an older one changes nothing
-    qint64 readingAt = 0;  // time of its newest reading: the round is measured from it
-};
 
 // Which of a line's readings came, by their sequence numbers: runs of numbers received, with the
 // times of their first and last readings. A publisher that starts anew counts from 1 again: the
@@ -117,7 +99,9 @@ struct SiteLine
     // seq, data the view could not place): stale while set.
     QString doubt;
     SeqLedger ledger;
-    QVector<SiteSensor> sensors; // by address, then speed
+    QVector<SensorState> sensors; // by address, then speed
+    // Each sensor's newest reading, by address and speed: the round is measured from it.
+    QHash<QPair<int, int>, qint64> readingAt;
     // The line file loaded for the line, by its path. Until a line on the broker names the
     // file's port, the file is a line of its own, under its path for a name.
     QString file;
@@ -192,7 +176,7 @@ public:
     // A line the site should have (remembered, or from a line file): listed as missing until
     // it is on the broker. The port and sensors a line file gives are kept for it.
     void expect(const QString& line, const QString& port = QString(),
-                const QVector<SiteSensor>& sensors = {});
+                const QVector<SensorState>& sensors = {});
     // A line file loaded as a line the site should have. A line on the broker whose own file
     // names the same port stands for it from then on; until one does, the file is a line of its
     // own, missing, with the file's port and sensors. Loading a file again changes nothing.
@@ -223,12 +207,11 @@ private:
     void setState(Connection next, const QString& reason = QString());
     void endSession();
     SiteLine* lineFor(const QString& prefix);
-    SiteSensor* sensorOf(SiteLine& line, int addr, int baudrate);
+    SensorState* sensorOf(SiteLine& line, int addr, int baudrate);
     void takeLineFile(SiteLine& line, const linefile::Line& file);
     void takeReport(const QString& prefix, int address, bool isReading, const QByteArray& payload);
     void oversized(const QString& topic, int size);
     void changed(const QString& line);
-    static void apply(SiteSensor& sensor, const Reading& reading, const QString& text);
 
     MqttSettings settings;
     QStringList filters;

@@ -38,11 +38,13 @@ void SitePublisher::add(const Reading& reading, const DeviceVEL_DUO300& dev, con
             }
         }
     }
-    Reading& lastAnswer = lastAnswers[qMakePair(reading.addr, reading.baudrate)];
-    if (reading.ok())
-        lastAnswer = reading;
+    const QPair<qint32, qint32> key{reading.addr, reading.baudrate};
+    auto state = states.find(key);
+    if (state == states.end())
+        state = states.insert(key, SensorState{reading.addr, reading.baudrate});
+    state->take(reading, failure);
     setRetained(broker::sensorTopic(prefix, reading.addr),
-                broker::sensorPayload(dev, reading, droppedCount, lastAnswer, failure));
+                broker::sensorPayload(dev, *state, droppedCount));
     pump();
 }
 

@@ -88,6 +88,6 @@ private:
     QMap<QString, QByteArray> retained;
     QHash<int, QString> retainedInFlight;
     broker::LineState current;
-    // Each sensor's last answer, by address and speed: its state keeps it after a failure.
-    QHash<QPair<qint32, qint32>, Reading> lastAnswers;
+    // Each sensor's state, by address and speed: it keeps the last answer after a failure.
+    QHash<QPair<qint32, qint32>, SensorState> states;
 };

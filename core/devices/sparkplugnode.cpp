@@ -188,7 +188,7 @@ void SparkplugNode::birth()
     for (auto it = devices.begin(); it != devices.end(); ++it) {
         it->born = false;
         const Reading& reading = lastReading.value(it.key());
-        if (reading.ok() && sensorTypeOf(reading.sensorType) != SensorType::Undetermined)
+        if (reading.ok() && reading.sensorType != SensorType::Undetermined)
             deviceBirth(it.key(), lastRecord.value(it.key()), reading.msecs);
     }
     if (!history.empty() && !historyScheduled) {
@@ -233,9 +233,8 @@ QVariant SparkplugNode::currentValue(int metric, const DeviceVEL_DUO300& dev,
         return text.isEmpty() ? QVariant() : QVariant(text);
     }
     case Type:
-        return sensorTypeOf(reading.sensorType) == SensorType::Temperature
-                   ? QStringLiteral("temperature")
-                   : QStringLiteral("voltage");
+        return reading.sensorType == SensorType::Temperature ? QStringLiteral("temperature")
+                                                             : QStringLiteral("voltage");
     case Name:
         return dev.ustRead ? QVariant(nameText(dev.ust)) : QVariant();
     case Setpoint:
@@ -260,8 +259,8 @@ void SparkplugNode::deviceBirth(int address, const DeviceVEL_DUO300& dev, qint64
         Metric one = metric(metricName(m), alias(address, m), metricType(m), device.values[m]);
         one.timestamp = quint64(msecs);
         if (m == Measure)
-            one.properties.append({QStringLiteral("engUnit"), String,
-                                   sensorTraits(sensorTypeOf(reading.sensorType)).payloadUnit});
+            one.properties.append(
+                {QStringLiteral("engUnit"), String, sensorTraits(reading.sensorType).payloadUnit});
         else if (m == WorkTime)
             one.properties.append({QStringLiteral("engUnit"), String, QStringLiteral("s")});
         payload.metrics.append(one);
@@ -284,7 +283,7 @@ void SparkplugNode::add(const Reading& reading, const DeviceVEL_DUO300& dev)
     const int address = reading.addr;
     lastRecord.insert(address, dev);
     Device& device = devices[address];
-    const bool typed = sensorTypeOf(reading.sensorType) != SensorType::Undetermined;
+    const bool typed = reading.sensorType != SensorType::Undetermined;
     if (!nodeBorn || !canPublish()) {
         // Kept for the host to have later; the sensor's death or birth is told by the next
         // births as the line then is.

@@ -64,25 +64,25 @@ std::optional<QString> textOf(const QVariant& value)
 }
 
 // The sensor type that a Type metric's word or a Measure's unit names; 0 for none known.
-quint16 typeOfWord(const QString& word)
+SensorType typeOfWord(const QString& word)
 {
     const QString w = word.trimmed();
     if (w.compare(QLatin1String("temperature"), Qt::CaseInsensitive) == 0)
-        return quint16(SensorType::Temperature);
+        return SensorType::Temperature;
     if (w.compare(QLatin1String("voltage"), Qt::CaseInsensitive) == 0)
-        return quint16(SensorType::Voltage);
-    return 0;
+        return SensorType::Voltage;
+    return SensorType::Undetermined;
 }
 
-quint16 typeOfUnit(const QString& unit)
+SensorType typeOfUnit(const QString& unit)
 {
     const QString u = unit.trimmed();
     if (u == QLatin1String("V") || u == QStringLiteral("В"))
-        return quint16(SensorType::Voltage);
+        return SensorType::Voltage;
     if (u == QStringLiteral("°C") || u == QStringLiteral("°С") || u == QLatin1String("degC") ||
         u == QLatin1String("C"))
-        return quint16(SensorType::Temperature);
-    return 0;
+        return SensorType::Temperature;
+    return SensorType::Undetermined;
 }
 
 // Which of our columns a metric's name is: SparkplugNode's names, in any case.
@@ -339,7 +339,7 @@ void SparkplugSite::deviceBirth(SiteLine& line, Node& node, const QString& id,
         }
         key[0] = number;
     }
-    SiteSensor* sensor = monitor.sensorOf(line, key[0], key[1]);
+    SensorState* sensor = monitor.sensorOf(line, key[0], key[1]);
     if (!sensor)
         return;
     Device& device = found != node.devices.end() ? found.value() : node.devices[id];
@@ -391,7 +391,7 @@ void SparkplugSite::deviceDeath(SiteLine& line, Node& node, const QString& id,
     if (found == node.devices.end() || !found->born)
         return;
     found->born = false;
-    SiteSensor* sensor = monitor.sensorOf(line, found->addr, found->baudrate);
+    SensorState* sensor = monitor.sensorOf(line, found->addr, found->baudrate);
     if (!sensor)
         return;
     Reading reading;
@@ -401,11 +401,7 @@ void SparkplugSite::deviceDeath(SiteLine& line, Node& node, const QString& id,
     reading.addr = found->addr;
     reading.baudrate = found->baudrate;
     reading.error = rtu::NoAnswer;
-    if (reading.msecs >= sensor->lastAt) {
-        sensor->lastAt = reading.msecs;
-        sensor->lastError = reading.error;
-        sensor->errorText = QStringLiteral("Нет связи (DDEATH)");
-    }
+    sensor->take(reading, QStringLiteral("Нет связи (DDEATH)"));
     bool first = false;
     if (monitor.store.insert(reading, &first) && first)
         emit monitor.firstReading(line.name, reading.addr, reading.baudrate);
@@ -415,7 +411,7 @@ void SparkplugSite::apply(SiteLine& line, const Device& device,
                           const QVector<std::pair<Column, const Metric*>>& metrics,
                           qint64 payloadMs)
 {
-    SiteSensor* sensor = monitor.sensorOf(line, device.addr, device.baudrate);
+    SensorState* sensor = monitor.sensorOf(line, device.addr, device.baudrate);
     if (!sensor || metrics.isEmpty())
         return;
     if (payloadMs < 0 || quint64(payloadMs) > latestMs)
@@ -429,7 +425,7 @@ void SparkplugSite::apply(SiteLine& line, const Device& device,
         int to = from;
         while (to < metrics.size() && timeOf(*metrics[to].second) == at)
             ++to;
-        quint16 type = sensor->sensorType;
+        SensorType type = sensor->type;
         std::optional<double> measure;
         std::optional<quint64> adc;
         std::optional<quint64> coil;
@@ -440,14 +436,15 @@ void SparkplugSite::apply(SiteLine& line, const Device& device,
             const Metric& m = *metrics[i].second;
             switch (metrics[i].first) {
             case SparkplugNode::Type:
-                if (const auto word = textOf(m.value); word && typeOfWord(*word))
+                if (const auto word = textOf(m.value);
+                    word && typeOfWord(*word) != SensorType::Undetermined)
                     type = typeOfWord(*word);
                 break;
             case SparkplugNode::Measure:
                 measure = numberOf(m.value);
                 for (const Property& p : m.properties)
                     if (p.key == QLatin1String("engUnit") && textOf(p.value) &&
-                        typeOfUnit(p.value.toString()))
+                        typeOfUnit(p.value.toString()) != SensorType::Undetermined)
                         type = typeOfUnit(p.value.toString());
                 break;
             case SparkplugNode::Adc:
@@ -473,7 +470,7 @@ void SparkplugSite::apply(SiteLine& line, const Device& device,
         // The value in the sensor's own word: hundredths of a degree, whole volts. One that the
         // word cannot hold is left out.
         std::optional<qint16> word;
-        const int scale = sensorTraits(sensorTypeOf(type)).scale;
+        const int scale = sensorTraits(type).scale;
         if (measure && scale) {
             const double scaled = std::round(*measure * scale);
             if (scaled >= -32768 && scaled <= 32767)
@@ -498,17 +495,9 @@ void SparkplugSite::apply(SiteLine& line, const Device& device,
         reading.measure = word ? *word : sensor->measure;
         reading.adc = adc ? quint16(*adc) : sensor->adc;
         reading.coil = coil ? quint8(*coil) : sensor->coil;
-        if (at >= sensor->lastAt) {
-            sensor->lastAt = at;
-            sensor->lastError = 0;
-            sensor->errorText.clear();
-            sensor->answered = true;
-            sensor->answeredAt = at;
-            sensor->sensorType = reading.sensorType;
-            sensor->measure = reading.measure;
-            sensor->adc = reading.adc;
-            sensor->coil = reading.coil;
-            sensor->readingAt = std::max(sensor->readingAt, at);
+        if (sensor->take(reading)) {
+            qint64& readingAt = line.readingAt[{device.addr, device.baudrate}];
+            readingAt = std::max(readingAt, at);
         }
         // A reading's own time stands for itself, never ahead of this clock.
         line.lastPublished = std::max(line.lastPublished, std::min(at, now()));

@@ -122,7 +122,7 @@ void LinePoller::step()
     r.error = result.done() ? 0 : result.error;
     // A failed poll keeps the record's previous values: the reading carries none of them.
     if (r.ok()) {
-        r.sensorType = dev->param.sensorType;
+        r.sensorType = sensorTypeOf(dev->param);
         r.measure = dev->param.measure;
         r.adc = dev->param.adc;
         r.coil = dev->coil[0];

@@ -12,9 +12,15 @@ QString deviceRowText(const DeviceVEL_DUO300& dev)
 
 QString measureText(const ParamBlock& param)
 {
-    if (sensorTypeOf(param) == SensorType::Undetermined)
+    return measureText(sensorTypeOf(param), param.measure);
+}
+
+QString measureText(SensorType type, qint16 measure)
+{
+    const int scale = sensorTraits(type).scale;
+    if (!scale)
         return QStringLiteral("Ошибка!");
-    return QString::number(measuredValue(param), 'g', 6);
+    return QString::number(double(measure) / scale, 'g', 6);
 }
 
 QString sensorTypeText(SensorType type)

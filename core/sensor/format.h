@@ -14,6 +14,7 @@ QString deviceRowText(const DeviceVEL_DUO300& dev);
 
 // The measured value as the parameters block gives it.
 QString measureText(const ParamBlock& param);
+QString measureText(SensorType type, qint16 measure);
 
 // The sensor type in words, as the reprogramming confirmation names it.
 QString sensorTypeText(SensorType type);

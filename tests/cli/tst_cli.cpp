@@ -119,7 +119,7 @@ enum Setup
 
 sim::Sensor named(quint8 addr, int baud, const QString& name)
 {
-    sim::Sensor sensor = sim::makeSensor(addr, baud, 2);
+    sim::Sensor sensor = sim::makeSensor(addr, baud, SensorType::Voltage);
     setNameText(sensor.ust, name);
     sealChecksum(sensor.ust);
     return sensor;
@@ -206,7 +206,7 @@ private slots:
     // Without --port the first port of the list is used, and velduo says which.
     void portNotGivenIsAnnounced()
     {
-        bus.addSensor(1, 9600, 2);
+        bus.addSensor(1, 9600, SensorType::Voltage);
         QProcess process;
         prepare(process, {"read", "1@9600"});
         QProcessEnvironment env = process.processEnvironment();
@@ -237,7 +237,7 @@ private slots:
     {
         QFETCH(QByteArray, answer);
         QFETCH(bool, agreed);
-        bus.addSensor(1, 9600, 2);
+        bus.addSensor(1, 9600, SensorType::Voltage);
         int master = -1;
         int slave = -1;
         QVERIFY(::openpty(&master, &slave, nullptr, nullptr, nullptr) == 0);
@@ -272,7 +272,7 @@ private slots:
     void calibrationAsksOnATerminal()
     {
         QFETCH(bool, yes);
-        bus.addSensor(sim::factorySensor(2));
+        bus.addSensor(sim::factorySensor(SensorType::Voltage));
         const int zero = bus.sensor(1).param.adc;
         int master = -1;
         int slave = -1;
@@ -298,7 +298,7 @@ private slots:
 
     void infoAndReadDescribeTheSensorWithTheLineFileKeys()
     {
-        sim::Sensor sensor = sim::makeSensor(3, 38400, 2);
+        sim::Sensor sensor = sim::makeSensor(3, 38400, SensorType::Voltage);
         setNameText(sensor.ust, QStringLiteral("Шина А"));
         sensor.ust.threshold = -12;
         sensor.ust.zeroAdc = 111;
@@ -349,9 +349,9 @@ private slots:
     // keys, and the line file whole last.
     void scanFindsTheSensorsAtTheListedSpeeds()
     {
-        bus.addSensor(1, 9600, 2);
-        bus.addSensor(2, 38400, 1);
-        bus.addSensor(3, 19200, 2); // at a speed not searched
+        bus.addSensor(1, 9600, SensorType::Voltage);
+        bus.addSensor(2, 38400, SensorType::Temperature);
+        bus.addSensor(3, 19200, SensorType::Voltage); // at a speed not searched
         const Run run = velduo(
             {"scan", "--speeds", "9600,38400", "--addresses", "1-3", "--json", "--port", port()});
         QCOMPARE(run.code, 0);
@@ -392,7 +392,7 @@ private slots:
     void scanTellsEachSensorAsItIsFound()
     {
         QFETCH(bool, json);
-        bus.addSensor(1, 9600, 2);
+        bus.addSensor(1, 9600, SensorType::Voltage);
         QStringList args{"scan", "--speeds", "9600", "--addresses", "1-31", "--port", port()};
         if (json)
             args << "--json";
@@ -419,7 +419,7 @@ private slots:
 
     void writeChangesOnlyWhatIsGivenAndFollowsTheSpeed()
     {
-        bus.addSensor(1, 9600, 2);
+        bus.addSensor(1, 9600, SensorType::Voltage);
         bus.updateSensor(1, [](sim::Sensor& s) {
             setNameText(s.ust, QStringLiteral("Старое"));
             sealChecksum(s.ust);
@@ -442,7 +442,7 @@ private slots:
 
     void setAddressThenReset()
     {
-        bus.addSensor(1, 9600, 2);
+        bus.addSensor(1, 9600, SensorType::Voltage);
         Run run = velduo({"set-address", "1@9600", "7", "--yes", "--json", "--port", port()});
         QCOMPARE(run.code, 0);
         QCOMPARE(run.json().value("address").toInt(), 7);
@@ -459,7 +459,7 @@ private slots:
 
     void calibrationStepsTheGainAndStoresThePoints()
     {
-        bus.addSensor(sim::factorySensor(2));
+        bus.addSensor(sim::factorySensor(SensorType::Voltage));
         const int zero = bus.sensor(1).param.adc;
         Run run = velduo({"calibrate", "zero", "1", "--json", "--port", port()});
         QCOMPARE(run.code, 0);
@@ -475,7 +475,7 @@ private slots:
         QCOMPARE(int(sensor.ust.zeroAdc), zero);
 
         // A temperature sensor is not calibrated.
-        bus.addSensor(2, 115200, 1);
+        bus.addSensor(2, 115200, SensorType::Temperature);
         bus.clearLog();
         run = velduo({"calibrate", "nominal", "2", "--port", port()});
         QCOMPARE(run.code, 4);
@@ -484,7 +484,7 @@ private slots:
 
     void flashWritesTheImage()
     {
-        bus.addSensor(1, 9600, 2);
+        bus.addSensor(1, 9600, SensorType::Voltage);
         const QByteArray bytes = image(5000);
         QVERIFY(writeFile(path("app.bin"), bytes));
         const Run run =
@@ -498,9 +498,9 @@ private slots:
 
     void watchPollsBySpeedUntilInterrupted()
     {
-        bus.addSensor(1, 9600, 2);
-        bus.addSensor(2, 38400, 1);
-        bus.addSensor(3, 9600, 2);
+        bus.addSensor(1, 9600, SensorType::Voltage);
+        bus.addSensor(2, 38400, SensorType::Temperature);
+        bus.addSensor(3, 9600, SensorType::Voltage);
         QProcess process;
         prepare(process, {"watch", "1@9600", "2@38400", "3@9600", "--interval", "0.05", "--json",
                           "--port", port()});
@@ -741,15 +741,15 @@ private slots:
         args.replaceInStrings("%port", port());
         args.replaceInStrings("%dir", scratch.path());
         if (setup == OneSensor) {
-            bus.addSensor(1, 9600, 2);
+            bus.addSensor(1, 9600, SensorType::Voltage);
         } else if (setup == DamagedBlock) {
-            bus.addSensor(1, 9600, 2);
+            bus.addSensor(1, 9600, SensorType::Voltage);
             bus.updateSensor(1, [](sim::Sensor& s) {
                 s.ust.mbAddr = 37;
                 sealChecksum(s.ust);
             });
         } else {
-            bus.addSensor(7, 9600, 2);
+            bus.addSensor(7, 9600, SensorType::Voltage);
             bus.queueFactorySensors(1);
         }
 
@@ -911,7 +911,7 @@ private slots:
         QVERIFY2(local.open(&error, adapter), qPrintable(error));
         sim::SensorBus& line = portLoss ? local : bus;
         const QString linePort = portLoss ? adapter : port();
-        line.addSensor(1, 38400, 2);
+        line.addSensor(1, 38400, SensorType::Voltage);
         const quint16 chunk = firmware::areaStart + 3 * firmware::chunkSize;
         line.setFault(1, 0x10, {sim::Fault::Silence, 0, -1, 0, chunk});
 
@@ -1098,7 +1098,8 @@ private slots:
                 QCOMPARE(*read.nomAdc, int(defaultUstBlock().nomAdc));
         }
         // The zero point was taken before the gain went up.
-        QCOMPARE(*line.line.sensors[0].zeroAdc, int(sim::factorySensor(2).param.adc));
+        QCOMPARE(*line.line.sensors[0].zeroAdc,
+                 int(sim::factorySensor(SensorType::Voltage).param.adc));
     }
 
     void resumeAfterAnInterruption()

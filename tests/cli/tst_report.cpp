@@ -47,7 +47,7 @@ QString pdfText(const QString& path)
     return QString::fromUtf8(process.readAllStandardOutput()).simplified();
 }
 
-sim::Sensor named(quint8 addr, int baud, quint16 type, const QString& name)
+sim::Sensor named(quint8 addr, int baud, SensorType type, const QString& name)
 {
     sim::Sensor sensor = sim::makeSensor(addr, baud, type);
     setNameText(sensor.ust, name);
@@ -84,10 +84,12 @@ private slots:
     // sensor as saved, a sensor left in its loader and one that is gone.
     void reportOfALineWithFaults()
     {
-        const sim::Sensor voltage = named(1, 9600, 2, QStringLiteral("Ввод 1 секции АБ"));
-        const sim::Sensor temperature = named(2, 38400, 1, QStringLiteral("Шина А"));
-        sim::Sensor loader = named(3, 9600, 2, QStringLiteral("Ввод 3"));
-        const sim::Sensor gone = named(4, 9600, 2, QStringLiteral("Ввод 4"));
+        const sim::Sensor voltage =
+            named(1, 9600, SensorType::Voltage, QStringLiteral("Ввод 1 секции АБ"));
+        const sim::Sensor temperature =
+            named(2, 38400, SensorType::Temperature, QStringLiteral("Шина А"));
+        sim::Sensor loader = named(3, 9600, SensorType::Voltage, QStringLiteral("Ввод 3"));
+        const sim::Sensor gone = named(4, 9600, SensorType::Voltage, QStringLiteral("Ввод 4"));
         linefile::Line file;
         file.port = QStringLiteral("/dev/ttyUSB7");
         linefile::Sensor changed = asSaved(voltage);
@@ -162,7 +164,7 @@ private slots:
     // Everything as the file says: code 0; a plan compares what it holds.
     void reportOfAMatchingPlan()
     {
-        bus.addSensor(named(5, 115200, 2, QStringLiteral("Ввод 5")));
+        bus.addSensor(named(5, 115200, SensorType::Voltage, QStringLiteral("Ввод 5")));
         QFile plan(path("plan.json"));
         QVERIFY(plan.open(QIODevice::WriteOnly));
         plan.write(R"({"format": "velduo-line", "version": 1, "sensors": [
@@ -184,7 +186,7 @@ private slots:
     void commissionEndsWithTheReport()
     {
         bus.queueFactorySensors(1);
-        bus.addSensor(named(7, 9600, 2, QStringLiteral("Чужой")));
+        bus.addSensor(named(7, 9600, SensorType::Voltage, QStringLiteral("Чужой")));
         QFile plan(path("commission.json"));
         QVERIFY(plan.open(QIODevice::WriteOnly));
         plan.write(R"({"format": "velduo-line", "version": 1, "sensors": [

@@ -155,8 +155,8 @@ class TestWatch : public QObject
         QString error;
         if (!bus->open(&error, adapterPath()))
             return nullptr;
-        bus->addSensor(1, 9600, 2);
-        bus->addSensor(2, 9600, 1);
+        bus->addSensor(1, 9600, SensorType::Voltage);
+        bus->addSensor(2, 9600, SensorType::Temperature);
         return bus;
     }
 
@@ -235,17 +235,17 @@ private slots:
             settings.port = broker.port;
             QString why;
             QVERIFY2(view.open(settings, {QStringLiteral("site/w/#")}, &why), qPrintable(why));
-            const auto seen = [&view]() -> const SiteSensor* {
+            const auto seen = [&view]() -> const SensorState* {
                 const auto line = view.lines().find(QStringLiteral("site/w"));
                 if (line == view.lines().end())
                     return nullptr;
-                for (const SiteSensor& s : line->sensors)
+                for (const SensorState& s : line->sensors)
                     if (s.addr == 2 && s.lastError > 0)
                         return &s;
                 return nullptr;
             };
             QTRY_VERIFY_WITH_TIMEOUT(seen(), 10000);
-            QCOMPARE(seen()->sensorType, quint16(1));
+            QCOMPARE(seen()->type, SensorType::Temperature);
             QVERIFY(seen()->answered && seen()->answeredAt > 0);
             QVERIFY2(seen()->errorText.contains(failure), qPrintable(seen()->errorText));
         }
@@ -286,7 +286,7 @@ private slots:
     {
         auto bus = plugIn();
         QVERIFY(bus);
-        bus->addSensor(3, 38400, 2);
+        bus->addSensor(3, 38400, SensorType::Voltage);
         linefile::Line line;
         line.port = adapterPath();
         for (int address : {1, 2}) {

@@ -20,7 +20,7 @@ Reading reading(qint64 msecs, int addr = 5, int baud = 9600, int error = 0, quin
     r.addr = addr;
     r.baudrate = baud;
     r.error = error;
-    r.sensorType = type;
+    r.sensorType = sensorTypeOf(type);
     r.measure = measure;
     r.adc = adc;
     return r;
@@ -138,7 +138,7 @@ private slots:
             << semicolon << reading(0, 2, 38400, 0, 1, -50, 0) << ""
             << port + ";2;38400;1;;-0,50;°C;0;0";
         QTest::newRow("undetermined type")
-            << comma << reading(0, 3, 9600, 0, 9, 100, 40) << "" << port + ",3,9600,9,,,,40,0";
+            << comma << reading(0, 3, 9600, 0, 9, 100, 40) << "" << port + ",3,9600,0,,,,40,0";
         QTest::newRow("no answer") << semicolon << reading(0, 4, 9600, 6, 2, 77, 88) << "Ввод"
                                    << port + ";4;9600;;Ввод;;;;6";
         QTest::newRow("name with the separator and a quote")

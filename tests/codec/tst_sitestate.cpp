@@ -24,18 +24,21 @@ private slots:
         answer.msecs = 1700000000123;
         answer.addr = 2;
         answer.baudrate = 38400;
-        answer.sensorType = 1;
+        answer.sensorType = SensorType::Temperature;
         answer.measure = 2487;
         answer.adc = 2048;
         Reading failure = answer;
         failure.msecs += 5000;
         failure.error = 6;
-        failure.sensorType = 0;
+        failure.sensorType = SensorType::Undetermined;
         failure.measure = 0;
         failure.adc = 0;
         const QString reason = QStringLiteral("Связь с портом потеряна: адаптер отключён.");
 
-        const QByteArray payload = broker::sensorPayload(dev, failure, 3, answer, reason);
+        SensorState state(2, 38400);
+        state.take(answer);
+        state.take(failure, reason);
+        const QByteArray payload = broker::sensorPayload(dev, state, 3);
         QVERIFY(!payload.contains('\n'));
         const QJsonObject object = QJsonDocument::fromJson(payload).object();
         QCOMPARE(object.value("error").toInt(), 6);
@@ -55,15 +58,19 @@ private slots:
         QVERIFY(report.lastAnswer);
         QCOMPARE(report.lastAnswer->msecs, answer.msecs);
         QCOMPARE(report.lastAnswer->measure, answer.measure);
-        QCOMPARE(report.lastAnswer->sensorType, quint16(1));
+        QCOMPARE(report.lastAnswer->sensorType, SensorType::Temperature);
         QVERIFY(report.lastAnswer->ok());
 
         // A sensor that never answered has nothing to keep; an answer carries its own values.
-        const QByteArray never = broker::sensorPayload(DeviceVEL_DUO300(), failure, 0);
+        SensorState unanswered(2, 38400);
+        unanswered.take(failure);
+        const QByteArray never = broker::sensorPayload(DeviceVEL_DUO300(), unanswered, 0);
         QVERIFY(!QJsonDocument::fromJson(never).object().contains("type"));
         QVERIFY(broker::parseSensorPayload(never, &report, &why));
         QVERIFY(!report.lastAnswer);
-        QVERIFY(broker::parseSensorPayload(broker::sensorPayload(dev, answer, 0), &report, &why));
+        SensorState answered(2, 38400);
+        answered.take(answer);
+        QVERIFY(broker::parseSensorPayload(broker::sensorPayload(dev, answered, 0), &report, &why));
         QVERIFY(!report.lastAnswer);
         QCOMPARE(report.reading.measure, answer.measure);
 

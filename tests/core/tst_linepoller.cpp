@@ -26,7 +26,8 @@ struct Line
             qFatal("simulated bus: %s", qPrintable(error));
         for (const Listed& l : listed) {
             if (!silent.contains(l.addr))
-                bus.addSensor(quint8(l.addr), l.baud, quint16(l.addr % 2 ? 2 : 1));
+                bus.addSensor(quint8(l.addr), l.baud,
+                              l.addr % 2 ? SensorType::Voltage : SensorType::Temperature);
             DeviceVEL_DUO300 dev{};
             dev.addr = l.addr;
             dev.baudrate = l.baud;
@@ -106,7 +107,7 @@ private slots:
         for (const QList<QVariant>& args : readings) {
             const Reading r = args.at(0).value<Reading>();
             QVERIFY2(r.ok(), qPrintable(QString::number(r.addr)));
-            QCOMPARE(int(r.sensorType), r.addr % 2 ? 2 : 1);
+            QCOMPARE(r.sensorType, r.addr % 2 ? SensorType::Voltage : SensorType::Temperature);
             const DeviceVEL_DUO300& dev = l.registry[l.registry.find(r.addr, r.baudrate)];
             QCOMPARE(r.measure, dev.param.measure);
             QCOMPARE(r.adc, dev.param.adc);

@@ -21,6 +21,14 @@
 
 namespace {
 
+// A sensor's state after one poll, as a publisher keeps it.
+SensorState stateAfter(const Reading& reading)
+{
+    SensorState state(reading.addr, reading.baudrate);
+    state.take(reading);
+    return state;
+}
+
 struct Message
 {
     QString topic;
@@ -257,9 +265,9 @@ private slots:
         QString error;
         QVERIFY2(bus.open(&error), qPrintable(error));
         QVERIFY(dir.isValid());
-        bus.addSensor(1, 9600, 2);
-        bus.addSensor(2, 9600, 1);
-        bus.addSensor(3, 38400, 2);
+        bus.addSensor(1, 9600, SensorType::Voltage);
+        bus.addSensor(2, 9600, SensorType::Temperature);
+        bus.addSensor(3, 38400, SensorType::Voltage);
     }
 
     void init() { bus.clearLog(); }
@@ -376,7 +384,7 @@ private slots:
         reading.baudrate = 9600;
         reading.error = error;
         if (!error) {
-            reading.sensorType = quint16(type);
+            reading.sensorType = sensorTypeOf(quint16(type));
             reading.measure = qint16(measure);
             reading.adc = 777;
         }
@@ -401,12 +409,12 @@ private slots:
         std::memcpy(dev.param.version, "VEL-1.0", 8);
         setNameText(dev.ust, QStringLiteral("Ввод 1"));
         dev.ust.threshold = 250;
-        QVERIFY(!QJsonDocument::fromJson(broker::sensorPayload(dev, reading, 3))
+        QVERIFY(!QJsonDocument::fromJson(broker::sensorPayload(dev, stateAfter(reading), 3))
                      .object()
                      .contains("name"));
         dev.ustRead = true;
         const QJsonObject state =
-            QJsonDocument::fromJson(broker::sensorPayload(dev, reading, 3)).object();
+            QJsonDocument::fromJson(broker::sensorPayload(dev, stateAfter(reading), 3)).object();
         QCOMPARE(state.value("name").toString(), QStringLiteral("Ввод 1"));
         QCOMPARE(state.value("setpoint").toInt(), 250);
         QCOMPARE(state.value("workTime").toInt(), 3600);
@@ -441,7 +449,7 @@ private slots:
         reading.baudrate = 115200;
         reading.error = error;
         if (!error) {
-            reading.sensorType = quint16(type);
+            reading.sensorType = sensorTypeOf(quint16(type));
             reading.measure = qint16(measure);
             reading.adc = 4095;
             reading.coil = 1;
@@ -472,7 +480,8 @@ private slots:
         setNameText(dev.ust, QStringLiteral("Ввод 1"));
         dev.ust.threshold = -250;
         dev.ustRead = true;
-        QVERIFY2(broker::parseSensorPayload(broker::sensorPayload(dev, reading, 7), &report, &why),
+        QVERIFY2(broker::parseSensorPayload(broker::sensorPayload(dev, stateAfter(reading), 7),
+                                            &report, &why),
                  qPrintable(why));
         QCOMPARE(report.reading.measure, reading.measure);
         QCOMPARE(report.name.value_or(QString()), QStringLiteral("Ввод 1"));
@@ -482,8 +491,8 @@ private slots:
         QCOMPARE(report.dropped, qint64(7));
         // A reading is no state, and a state no reading: each lacks the other's keys.
         QVERIFY(!broker::parseSensorPayload(broker::readingPayload(reading, 1), &report, &why));
-        QVERIFY(
-            !broker::parseReadingPayload(broker::sensorPayload(dev, reading, 0), &report, &why));
+        QVERIFY(!broker::parseReadingPayload(broker::sensorPayload(dev, stateAfter(reading), 0),
+                                             &report, &why));
     }
 
     // A payload that a publisher of this version cannot have sent is refused whole, with the
@@ -524,13 +533,13 @@ private slots:
         reading.msecs = 1700000000000;
         reading.addr = 2;
         reading.baudrate = 9600;
-        reading.sensorType = 2;
+        reading.sensorType = SensorType::Voltage;
         reading.measure = 230;
         DeviceVEL_DUO300 dev{};
         dev.ustRead = true;
         QJsonObject object =
             QJsonDocument::fromJson(isReading ? broker::readingPayload(reading, 5)
-                                              : broker::sensorPayload(dev, reading, 0))
+                                              : broker::sensorPayload(dev, stateAfter(reading), 0))
                 .object();
         broker::SensorReport report;
         QString why;
@@ -564,7 +573,7 @@ private slots:
         setNameText(dev.ust, QStringLiteral("{[\"\\"));
         broker::SensorReport report;
         QString why;
-        const QByteArray state = broker::sensorPayload(dev, reading, 0);
+        const QByteArray state = broker::sensorPayload(dev, stateAfter(reading), 0);
         QVERIFY2(broker::parseSensorPayload(state, &report, &why), qPrintable(why));
         QCOMPARE(report.name.value_or(QString()), QStringLiteral("{[\"\\"));
         QByteArray nested = broker::readingPayload(reading, 1);

@@ -83,7 +83,7 @@ QString writeImage(const QTemporaryDir& dir, int size)
 
 sim::Sensor named(quint8 addr, int baud, const QString& name)
 {
-    sim::Sensor sensor = sim::makeSensor(addr, baud, 2);
+    sim::Sensor sensor = sim::makeSensor(addr, baud, SensorType::Voltage);
     setNameText(sensor.ust, name);
     sealChecksum(sensor.ust);
     return sensor;
@@ -164,7 +164,7 @@ private slots:
         QFETCH(QString, operation);
         QFETCH(QList<quint8>, sent);
         Fixture f;
-        f.bus.addSensor(1, 9600, 2);
+        f.bus.addSensor(1, 9600, SensorType::Voltage);
         DeviceVEL_DUO300* dev = f.readSensor(1, 9600);
         QTemporaryDir dir;
         f.host.answers[operation] = operation == QLatin1String("flash") ? ops::No : ops::Cancel;
@@ -199,7 +199,7 @@ private slots:
         QFETCH(int, speed);
         QFETCH(bool, refused);
         Fixture f;
-        f.bus.addSensor(1, 9600, 2);
+        f.bus.addSensor(1, 9600, SensorType::Voltage);
         DeviceVEL_DUO300* dev = f.readSensor(1, 9600);
         UstForm form;
         form.name = QStringLiteral("Ввод 1");
@@ -224,8 +224,8 @@ private slots:
     void searchCancelledBetweenProbes()
     {
         Fixture f;
-        f.bus.addSensor(1, 38400, 2);
-        f.bus.addSensor(2, 9600, 1);
+        f.bus.addSensor(1, 38400, SensorType::Voltage);
+        f.bus.addSensor(2, 9600, SensorType::Temperature);
         // Cancel comes while the third address at the first speed is probed.
         f.host.onProgress = [&](int value, int) {
             if (value == 3)
@@ -253,7 +253,8 @@ private slots:
         Fixture f;
         QStringList addrs;
         for (int addr = 1; addr <= 31; ++addr) {
-            f.bus.addSensor(quint8(addr), 115200, addr % 2 ? 1 : 2);
+            f.bus.addSensor(quint8(addr), 115200,
+                            addr % 2 ? SensorType::Temperature : SensorType::Voltage);
             addrs << QString::number(addr);
         }
         f.bus.setFault(17, 0, {sim::Fault::Silence, 0, -1});
@@ -291,7 +292,7 @@ private slots:
         QFETCH(QList<int>, errors);
         QFETCH(int, loaderChanges);
         Fixture f;
-        f.bus.addSensor(1, 9600, 2);
+        f.bus.addSensor(1, 9600, SensorType::Voltage);
         DeviceVEL_DUO300* dev = f.readSensor(1, 9600);
         QList<int> outcomes;
         QList<bool> recorded; // the record's failure flag when its outcome was told
@@ -485,7 +486,7 @@ private slots:
         QFETCH(int, write);
         QFETCH(QString, says);
         Fixture f;
-        f.bus.addSensor(sim::factorySensor(2));
+        f.bus.addSensor(sim::factorySensor(SensorType::Voltage));
         f.bus.updateSensor(1, [damage](sim::Sensor& s) {
             s.baud = 9600;
             s.ust.speed = 96;
@@ -537,7 +538,7 @@ private slots:
     void portLostDuringUploadEndsAsFailed()
     {
         Fixture f(115200);
-        f.bus.addSensor(1, 115200, 2);
+        f.bus.addSensor(1, 115200, SensorType::Voltage);
         DeviceVEL_DUO300* dev = f.readSensor(1, 115200);
         QTemporaryDir dir;
         f.host.answers[QStringLiteral("flash")] = ops::Yes;

@@ -1,8 +1,8 @@
 // The eight Modbus transactions against the simulated sensor bus: the exact request frames,
 // the answer lengths they expect, retries, faults, a closed port and refused calls. Every
 // call must end with exactly one packetReady.
-#include "core/link/modbus.h"
 #include "codec/blocks.h"
+#include "core/link/modbus.h"
 #include "sim/sensorbus.h"
 
 #include "support/referencecrc.h"
@@ -107,8 +107,8 @@ struct Line
     {
         if (!bus.open(err))
             return false;
-        bus.addSensor(voltageAddr, lineBaud, 2);
-        bus.addSensor(thermoAddr, lineBaud, 1);
+        bus.addSensor(voltageAddr, lineBaud, SensorType::Voltage);
+        bus.addSensor(thermoAddr, lineBaud, SensorType::Temperature);
         worker.Write_Settings_Port(bus.slavePath(), lineBaud, QSerialPort::Data8,
                                    QSerialPort::NoParity, QSerialPort::OneStop,
                                    QSerialPort::NoFlowControl);

@@ -1,9 +1,9 @@
 // The serial worker over a pseudo-terminal: opening and closing the port, port errors, and the
 // receive timing that decides when an answer is complete or absent. The worker lives in the
 // test thread, so its blocking waits block the test while the bus serves from its own thread.
+#include "codec/blocks.h"
 #include "core/link/modbus.h"
 #include "core/link/portfailure.h"
-#include "codec/blocks.h"
 #include "sim/sensorbus.h"
 #include "support/busyloops.h"
 
@@ -398,7 +398,7 @@ private slots:
         QFETCH(int, error);
         QFETCH(bool, inExchange);
         Line line;
-        line.bus.addSensor(1, 115200, 2);
+        line.bus.addSensor(1, 115200, SensorType::Voltage);
         QVERIFY(line.openOnBus());
         // The port reports a burst of them, as after reads that found nothing.
         auto burst = [&line, error] {

@@ -43,7 +43,7 @@ int paramReads(const WindowBench& b)
 // A voltage sensor at address 1, 9600 Bd, added and selected, its setpoint -250.
 void addVoltageSensor(WindowBench& b)
 {
-    b.bus.addSensor(1, 9600, 2);
+    b.bus.addSensor(1, 9600, SensorType::Voltage);
     b.bus.updateSensor(1, [](sim::Sensor& s) {
         s.ust.threshold = -250;
         sealChecksum(s.ust);

@@ -34,8 +34,8 @@ private slots:
     void duplicates()
     {
         WindowBench b;
-        b.bus.addSensor(5, 9600, 2);
-        b.bus.addSensor(5, 19200, 1);
+        b.bus.addSensor(5, 9600, SensorType::Voltage);
+        b.bus.addSensor(5, 19200, SensorType::Temperature);
         b.addByHand(5, 9600);
         b.bus.clearLog();
         b.addByHand(5, 9600);
@@ -120,7 +120,7 @@ private slots:
         QFETCH(QStringList, rows);
         QFETCH(int, boxes);
         WindowBench b;
-        b.bus.addSensor(5, 9600, 2);
+        b.bus.addSensor(5, 9600, SensorType::Voltage);
         auto* addr = b.find<QLineEdit>("lineEditAddrMB");
         addr->setText(field);
         b.find<QComboBox>("BaudRateBox")->setCurrentText(QStringLiteral("9600"));
@@ -139,7 +139,7 @@ private slots:
     void answeringSensorShowsItsName()
     {
         WindowBench b;
-        b.bus.addSensor(3, 38400, 1);
+        b.bus.addSensor(3, 38400, SensorType::Temperature);
         b.bus.updateSensor(3, [](sim::Sensor& s) {
             setNameText(s.ust, QStringLiteral("T-3"));
             sealChecksum(s.ust);
@@ -177,7 +177,7 @@ private slots:
         QFETCH(int, current);
         WindowBench b;
         for (int addr = 1; addr <= count; ++addr) {
-            b.bus.addSensor(quint8(addr), 9600, 2);
+            b.bus.addSensor(quint8(addr), 9600, SensorType::Voltage);
             b.addByHand(addr, 9600);
         }
         auto* list = b.find<QListWidget>("listWidgetDevices");
@@ -204,8 +204,8 @@ private slots:
     void removeThenAddInOneTick()
     {
         WindowBench b;
-        b.bus.addSensor(1, 9600, 2);
-        b.bus.addSensor(2, 9600, 2);
+        b.bus.addSensor(1, 9600, SensorType::Voltage);
+        b.bus.addSensor(2, 9600, SensorType::Voltage);
         b.addByHand(1, 9600);
         b.find<QLineEdit>("lineEditAddrMB")->setText(QStringLiteral("2"));
         b.find<QPushButton>("BtnRmDevice")->click();
@@ -217,8 +217,8 @@ private slots:
     void calibrationGroupFollowsTheSelection()
     {
         WindowBench b;
-        b.bus.addSensor(1, 9600, 1);
-        b.bus.addSensor(2, 9600, 2);
+        b.bus.addSensor(1, 9600, SensorType::Temperature);
+        b.bus.addSensor(2, 9600, SensorType::Voltage);
         b.addByHand(1, 9600);
         b.poll();
         b.addByHand(2, 9600);
@@ -265,7 +265,7 @@ private slots:
         QObject::connect(b.window->findChild<LineClient*>(), &LineClient::connectPort,
                          [&steps] { steps << "open"; });
         for (quint8 addr : {1, 2, 3})
-            b.bus.addSensor(addr, 9600, 2);
+            b.bus.addSensor(addr, 9600, SensorType::Voltage);
         if (twoKnown) {
             b.addByHand(1, 9600);
             b.addByHand(2, 9600);
@@ -307,7 +307,7 @@ private slots:
     void actionDuringAWaitRunsAfterIt()
     {
         WindowBench b;
-        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(1, 9600, SensorType::Voltage);
         b.addByHand(1, 9600);
         b.bus.setFault(1, 0x03, {sim::Fault::Silence});
         b.bus.clearLog();

@@ -35,7 +35,7 @@ private slots:
         QFETCH(bool, portNamed);
         QFETCH(bool, permitted);
         WindowBench b;
-        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(1, 9600, SensorType::Voltage);
         if (listed)
             b.addByHand(1, 9600);
         auto* list = b.find<QListWidget>("listWidgetDevices");
@@ -86,7 +86,7 @@ private slots:
         QFETCH(bool, commError);
         QFETCH(bool, cmdRejected);
         WindowBench b;
-        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(1, 9600, SensorType::Voltage);
         b.bus.updateSensor(1, [coil](sim::Sensor& s) { s.coil = coil; });
         b.addByHand(1, 9600);
         b.bus.setFault(1, 0x01, {fault, value});
@@ -107,7 +107,7 @@ private slots:
     void rejectionLastsUntilTheNextExchange()
     {
         WindowBench b;
-        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(1, 9600, SensorType::Voltage);
         b.addByHand(1, 9600);
         b.bus.setFault(1, 0x01, {sim::Fault::Exception, 1, 1});
         b.invoke("readCoil");

@@ -62,10 +62,10 @@ QStringList listTexts(const QListWidget* list)
 // Three sensors listed: two that answer, and one at 38400 that no longer does.
 void listThree(WindowBench& b)
 {
-    b.bus.addSensor(1, 9600, 2);
+    b.bus.addSensor(1, 9600, SensorType::Voltage);
     b.bus.updateSensor(1, [](sim::Sensor& s) { setName(s, QStringLiteral("Шина А")); });
-    b.bus.addSensor(2, 9600, 1);
-    b.bus.addSensor(3, 38400, 2);
+    b.bus.addSensor(2, 9600, SensorType::Temperature);
+    b.bus.addSensor(3, 38400, SensorType::Voltage);
     b.addByHand(1, 9600);
     b.addByHand(2, 9600);
     b.addByHand(3, 38400);
@@ -152,9 +152,9 @@ private slots:
         QFETCH(bool, change);
         QFETCH(QStringList, rows);
         WindowBench b;
-        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(1, 9600, SensorType::Voltage);
         b.bus.updateSensor(1, [](sim::Sensor& s) { setName(s, QStringLiteral("Шина А")); });
-        b.bus.addSensor(2, 9600, 1);
+        b.bus.addSensor(2, 9600, SensorType::Temperature);
         b.addByHand(1, 9600);
         b.addByHand(2, 9600);
         QVERIFY(!b.find<QAction>("actionCompareLine")->isEnabled());
@@ -184,13 +184,13 @@ private slots:
     void planOpensAsALine()
     {
         WindowBench b;
-        b.bus.addSensor(3, 9600, 2);
+        b.bus.addSensor(3, 9600, SensorType::Voltage);
         b.bus.updateSensor(3, [](sim::Sensor& s) {
             setName(s, QStringLiteral("Ввод 3"));
             s.ust.threshold = 250;
             sealChecksum(s.ust);
         });
-        b.bus.addSensor(4, 38400, 1);
+        b.bus.addSensor(4, 38400, SensorType::Temperature);
         b.bus.updateSensor(4, [](sim::Sensor& s) {
             setName(s, QStringLiteral("Ввод 4"));
             s.ust.threshold = 100;
@@ -261,7 +261,7 @@ private slots:
         trigger(b, "actionOpenLine");
 
         // In its place a sensor with the factory settings and its own calibration.
-        b.bus.addSensor(1, 115200, 2);
+        b.bus.addSensor(1, 115200, SensorType::Voltage);
         b.bus.updateSensor(1, [](sim::Sensor& s) {
             s.ust.zeroAdc = 1500;
             s.ust.nomAdc = 3500;
@@ -326,7 +326,7 @@ private slots:
         QCOMPARE(linefile::save(line, path), QString());
         // The restore asks for the file itself.
         choose(b, path);
-        b.bus.addSensor(quint8(addr), 38400, 1);
+        b.bus.addSensor(quint8(addr), 38400, SensorType::Temperature);
         b.addByHand(addr, 38400);
         b.bus.clearLog();
         b.boxes.clear();
@@ -379,9 +379,9 @@ private slots:
         QFETCH(QString, action);
         QFETCH(QString, shown);
         WindowBench b;
-        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(1, 9600, SensorType::Voltage);
         b.bus.updateSensor(1, [](sim::Sensor& s) { setName(s, QStringLiteral("Шина А")); });
-        b.bus.addSensor(2, 38400, 1);
+        b.bus.addSensor(2, 38400, SensorType::Temperature);
         b.addByHand(1, 9600);
         b.addByHand(2, 38400);
         const QString path = b.dir.filePath("line.json");
@@ -472,7 +472,7 @@ private slots:
         QFETCH(QString, where);
         QFETCH(QStringList, named);
         WindowBench b;
-        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(1, 9600, SensorType::Voltage);
         b.addByHand(1, 9600);
         const QString file = b.dir.filePath("line.json");
         {
@@ -526,7 +526,7 @@ private slots:
         QFETCH(QByteArray, before);
         QFETCH(int, answer);
         WindowBench b;
-        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(1, 9600, SensorType::Voltage);
         b.addByHand(1, 9600);
         const QString path = b.dir.filePath(saved);
         if (!before.isEmpty()) {
@@ -604,7 +604,7 @@ private slots:
     void rememberedForTheNextRun()
     {
         WindowBench b;
-        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(1, 9600, SensorType::Voltage);
         b.addByHand(1, 9600);
         const QString path = b.dir.filePath("line.json");
         choose(b, path);

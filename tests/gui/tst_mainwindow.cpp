@@ -275,7 +275,7 @@ private slots:
     // Changes the window's state, so it runs last.
     void rightClickOnDeviceListRemovesWithoutMenu()
     {
-        bench->bus.addSensor(1, 9600, 2);
+        bench->bus.addSensor(1, 9600, SensorType::Voltage);
         bench->addByHand(1, 9600);
         auto* list = bench->find<QListWidget>("listWidgetDevices");
         QCOMPARE(list->count(), 1);

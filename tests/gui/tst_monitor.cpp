@@ -123,7 +123,7 @@ private slots:
     // answer, in hexadecimal, after the request's line.
     void answerLineComesThroughPrintRead()
     {
-        bench->bus.addSensor(1, 9600, 2);
+        bench->bus.addSensor(1, 9600, SensorType::Voltage);
         bench->addByHand(1, 9600);
         // The lines of the addition's exchanges have all come.
         QTRY_COMPARE(bench->monitorText().count(QStringLiteral("| >> ")), bench->bus.sent().size());
@@ -368,7 +368,7 @@ private slots:
             steps.append({"mb_read", {}, clock.elapsed()});
         });
 
-        bench->bus.addSensor(1, 9600, 2);
+        bench->bus.addSensor(1, 9600, SensorType::Voltage);
         bench->addByHand(1, 9600);
 
         // The selection of the new sensor re-opens the port before its settings are read.
@@ -402,7 +402,7 @@ private slots:
         int opens = 0;
         connect(bench->window->findChild<LineClient*>(), &LineClient::connectPort,
                 bench->window.get(), [&opens] { ++opens; });
-        bench->bus.addSensor(1, 9600, 2);
+        bench->bus.addSensor(1, 9600, SensorType::Voltage);
         bench->addByHand(1, 9600);
         QVERIFY(!bench->window->deviceRecords().first().commError);
         // The worker's reports of the re-openings so far are all on the monitor.

@@ -27,12 +27,12 @@ using namespace overview;
 // on, and one at 9600 that never answers. Address 1 stays selected.
 void listThree(WindowBench& b)
 {
-    b.bus.addSensor(1, 9600, 2);
+    b.bus.addSensor(1, 9600, SensorType::Voltage);
     b.bus.updateSensor(1, [](sim::Sensor& s) {
         s.param.measure = 10012;
         s.param.adc = 2001;
     });
-    b.bus.addSensor(2, 38400, 1);
+    b.bus.addSensor(2, 38400, SensorType::Temperature);
     b.bus.updateSensor(2, [](sim::Sensor& s) {
         s.param.measure = 2345;
         s.param.adc = 1500;
@@ -192,8 +192,8 @@ private slots:
         QFETCH(int, answer);
         QFETCH(bool, polls);
         WindowBench b;
-        b.bus.addSensor(1, 9600, 2);
-        b.bus.addSensor(2, 38400, 1);
+        b.bus.addSensor(1, 9600, SensorType::Voltage);
+        b.bus.addSensor(2, 38400, SensorType::Temperature);
         b.addByHand(1, 9600);
         b.addByHand(2, 38400);
         b.find<QListWidget>("listWidgetDevices")->setCurrentRow(0);
@@ -227,9 +227,9 @@ private slots:
     void rowsHoldStillUnderThePointer()
     {
         WindowBench b;
-        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(1, 9600, SensorType::Voltage);
         b.bus.updateSensor(1, [](sim::Sensor& s) { s.param.measure = 100; });
-        b.bus.addSensor(2, 9600, 2);
+        b.bus.addSensor(2, 9600, SensorType::Voltage);
         b.bus.updateSensor(2, [](sim::Sensor& s) { s.param.measure = 200; });
         b.addByHand(1, 9600);
         b.addByHand(2, 9600);
@@ -266,7 +266,8 @@ private slots:
         WindowBench b;
         // Long names and a curve of each kind: the widest legend and both value axes.
         for (int addr = 1; addr <= 6; ++addr) {
-            b.bus.addSensor(quint8(addr), 9600, addr % 2 ? 2 : 1);
+            b.bus.addSensor(quint8(addr), 9600,
+                            addr % 2 ? SensorType::Voltage : SensorType::Temperature);
             b.bus.updateSensor(quint8(addr), [addr](sim::Sensor& s) {
                 setNameText(s.ust, QStringLiteral("Ячейка %1 ввод Б").arg(addr));
                 sealChecksum(s.ust);
@@ -391,9 +392,9 @@ private slots:
         sim::SensorBus other;
         QString error;
         QVERIFY2(other.open(&error), qPrintable(error));
-        b.bus.addSensor(2, 38400, 1);
+        b.bus.addSensor(2, 38400, SensorType::Temperature);
         b.bus.updateSensor(2, [](sim::Sensor& s) { s.param.measure = 2345; });
-        other.addSensor(2, 38400, 1);
+        other.addSensor(2, 38400, SensorType::Temperature);
         other.updateSensor(2, [](sim::Sensor& s) { s.param.measure = 1234; });
         const QString first = b.bus.slavePath();
         const QString second = other.slavePath();
@@ -447,8 +448,8 @@ private slots:
     {
         QFETCH(bool, byFile);
         WindowBench b;
-        b.bus.addSensor(1, 9600, 2);
-        b.bus.addSensor(2, 38400, 1);
+        b.bus.addSensor(1, 9600, SensorType::Voltage);
+        b.bus.addSensor(2, 38400, SensorType::Temperature);
         lineFile(b, b.bus.slavePath(), {{1, 9600}, {2, 38400}});
         b.find<QAction>("actionOpenLine")->trigger();
         LinePoller* poller = openOverview(b);

@@ -1,5 +1,6 @@
 // The once-a-second poll of the selected sensor, the display of its values, and how the tick
 // shares the line with the other operations.
+#include "sim/sensorlogic.h"
 #include "support/windowbench.h"
 
 #include <QComboBox>
@@ -59,7 +60,7 @@ private slots:
         QFETCH(QString, value);
         QFETCH(bool, calibration);
         WindowBench b;
-        b.bus.addSensor(1, 9600, quint16(type));
+        b.bus.addSensor(sim::makeSensorWithTypeWord(1, 9600, quint16(type)));
         b.bus.updateSensor(1, [measure](sim::Sensor& s) {
             s.param.measure = qint16(measure);
             s.param.adc = 3012;
@@ -85,7 +86,7 @@ private slots:
     void silentSensorEmptiesTheLiveFields()
     {
         WindowBench b;
-        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(1, 9600, SensorType::Voltage);
         b.addByHand(1, 9600);
         b.poll();
         const char* const fields[] = {"lineEditMeasure", "lineEditVoltage", "lineEditDiscret",
@@ -110,7 +111,7 @@ private slots:
     void eraseLookalikeAnswerShowsNothing()
     {
         WindowBench b;
-        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(1, 9600, SensorType::Voltage);
         b.addByHand(1, 9600);
         b.poll();
         const DeviceVEL_DUO300 before = b.window->deviceRecords().at(0);
@@ -144,8 +145,8 @@ private slots:
         QFETCH(QString, request);
         QFETCH(int, row);
         WindowBench b;
-        b.bus.addSensor(1, 9600, 2);
-        b.bus.addSensor(2, 19200, 1);
+        b.bus.addSensor(1, 9600, SensorType::Voltage);
+        b.bus.addSensor(2, 19200, SensorType::Temperature);
         b.bus.updateSensor(1, [](sim::Sensor& s) {
             s.param.adc = 1234;
             s.coil = 1;
@@ -202,7 +203,7 @@ private slots:
     void settingsAreReadOnceWhenTheFormIsEmpty()
     {
         WindowBench b;
-        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(1, 9600, SensorType::Voltage);
         b.bus.setFault(1, 0x03, {sim::Fault::Silence, 0, 2}); // the addition's two attempts
         b.addByHand(1, 9600);
         QVERIFY(b.find<QLineEdit>("lineEditUstThreshold")->text().isEmpty());
@@ -220,9 +221,9 @@ private slots:
     void ticksDuringAWaitNeitherPollNorServe()
     {
         WindowBench b;
-        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(1, 9600, SensorType::Voltage);
         b.addByHand(1, 9600);
-        b.bus.addSensor(2, 9600, 1);
+        b.bus.addSensor(2, 9600, SensorType::Temperature);
         b.bus.setFault(1, 0, {sim::Fault::Silence});
         b.bus.clearLog();
         b.find<QLineEdit>("lineEditAddrMB")->setText(QStringLiteral("2"));
@@ -247,7 +248,7 @@ private slots:
     void additionWaitsForTheTimer()
     {
         WindowBench b;
-        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(1, 9600, SensorType::Voltage);
         b.find<QLineEdit>("lineEditAddrMB")->setText(QStringLiteral("1"));
         b.find<QComboBox>("BaudRateBox")->setCurrentText(QStringLiteral("9600"));
         b.find<QPushButton>("btnAddDevice")->click();
@@ -260,7 +261,7 @@ private slots:
     void readParam()
     {
         WindowBench b;
-        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(1, 9600, SensorType::Voltage);
         b.bus.updateSensor(1, [](sim::Sensor& s) { s.param.adc = 1111; });
         b.addByHand(1, 9600);
         DeviceVEL_DUO300* dev = const_cast<DeviceVEL_DUO300*>(&b.window->deviceRecords().at(0));

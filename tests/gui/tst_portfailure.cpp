@@ -128,7 +128,7 @@ private slots:
     void unpluggedAdapterComesBack()
     {
         WindowBench b(WindowBench::PortName::Link);
-        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(1, 9600, SensorType::Voltage);
         b.addByHand(1, 9600);
         b.poll();
         QVERIFY(!b.find<QLineEdit>("lineEditMeasure")->text().isEmpty());
@@ -154,7 +154,7 @@ private slots:
         sim::SensorBus again;
         QString error;
         QVERIFY2(again.open(&error, b.adapterPath()), qPrintable(error));
-        again.addSensor(1, 9600, 2);
+        again.addSensor(1, 9600, SensorType::Voltage);
         QTRY_VERIFY_WITH_TIMEOUT(!b.find<QLineEdit>("lineEditMeasure")->text().isEmpty(), 5000);
         emit b.window->stopTimer();
         QVERIFY(!again.received().isEmpty());

@@ -43,9 +43,9 @@ private slots:
     {
         QFETCH(bool, fromList);
         WindowBench b;
-        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(1, 9600, SensorType::Voltage);
         b.bus.updateSensor(1, [](sim::Sensor& s) { setName(s, QStringLiteral("Ввод 1")); });
-        b.bus.addSensor(2, 9600, 1);
+        b.bus.addSensor(2, 9600, SensorType::Temperature);
         b.bus.updateSensor(2, [](sim::Sensor& s) { setName(s, QStringLiteral("Шина А")); });
         b.addByHand(1, 9600);
         b.addByHand(2, 9600);

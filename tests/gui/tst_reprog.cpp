@@ -1,7 +1,7 @@
 // Firmware reprogramming: the image and its writes, and the whole procedure through the real
 // window against a simulated sensor and its loader.
-#include "core/ops/confirmation.h"
 #include "codec/firmwareimage.h"
+#include "core/ops/confirmation.h"
 #include "support/windowbench.h"
 
 #include <QDateTime>
@@ -160,7 +160,7 @@ void verifyUnlocked(WindowBench& b)
 // A sensor at address 1, 115200 Bd, selected, with the image file in the working directory.
 void prepare(WindowBench& b, const QByteArray& image)
 {
-    b.bus.addSensor(1, 115200, 2);
+    b.bus.addSensor(1, 115200, SensorType::Voltage);
     b.addByHand(1, 115200);
     QCOMPARE(b.find<QListWidget>("listWidgetDevices")->currentRow(), 0);
     writeFile(QDir::current().filePath(imageName), image);

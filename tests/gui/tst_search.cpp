@@ -89,7 +89,7 @@ void addSensor(WindowBench& b, const QString& sensor)
 {
     const QStringList parts = sensor.split(QLatin1Char(':'));
     const auto addr = quint8(parts.at(0).toInt());
-    b.bus.addSensor(addr, parts.at(1).toInt(), 2);
+    b.bus.addSensor(addr, parts.at(1).toInt(), SensorType::Voltage);
     if (parts.size() > 2)
         b.bus.setFault(addr, 0x03, {sim::Fault::Exception, parts.at(2).toInt()});
 }
@@ -149,8 +149,8 @@ private slots:
     void defaultListsOnTheWire()
     {
         WindowBench b;
-        b.bus.addSensor(1, 9600, 2);
-        b.bus.addSensor(2, 38400, 1);
+        b.bus.addSensor(1, 9600, SensorType::Voltage);
+        b.bus.addSensor(2, 38400, SensorType::Temperature);
         auto* progress = b.window->findChild<QProgressBar*>();
         QStringList progressAtProbes;
         QObject::connect(
@@ -304,8 +304,8 @@ private slots:
         QFETCH(QStringList, rows);
 
         WindowBench b;
-        b.bus.addSensor(1, 115200, 2);
-        b.bus.addSensor(2, 9600, 1);
+        b.bus.addSensor(1, 115200, SensorType::Voltage);
+        b.bus.addSensor(2, 9600, SensorType::Temperature);
         setRows(b.find<QListWidget>("listWidgetSpeed"), {"115200", "9600"});
         setRows(b.find<QListWidget>("listWidgetAddr"), {"1", "2", "3"});
         QPushButton* cancel = cancelButton(b);
@@ -364,7 +364,7 @@ private slots:
     void cancelOutsideASearch()
     {
         WindowBench b;
-        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(1, 9600, SensorType::Voltage);
         setRows(b.find<QListWidget>("listWidgetSpeed"), {"9600"});
         setRows(b.find<QListWidget>("listWidgetAddr"), {"1"});
         cancelButton(b)->click();

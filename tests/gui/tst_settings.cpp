@@ -14,7 +14,7 @@ namespace {
 
 sim::Sensor named(quint8 addr, int baud, const QString& name)
 {
-    sim::Sensor sensor = sim::makeSensor(addr, baud, 2);
+    sim::Sensor sensor = sim::makeSensor(addr, baud, SensorType::Voltage);
     setNameText(sensor.ust, name);
     sealChecksum(sensor.ust);
     return sensor;
@@ -49,7 +49,7 @@ private slots:
     void readFillsTheForm()
     {
         WindowBench b;
-        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(1, 9600, SensorType::Voltage);
         b.bus.updateSensor(1, [](sim::Sensor& s) {
             // "Шина А" as a tool on Russian Windows writes it.
             const QByteArray name = QByteArray::fromHex("d8e8ede020c0");
@@ -81,7 +81,7 @@ private slots:
     void failedReadClearsTheForm()
     {
         WindowBench b;
-        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(1, 9600, SensorType::Voltage);
         b.addByHand(1, 9600);
         QVERIFY(!b.find<QLineEdit>("lineEditUstThreshold")->text().isEmpty());
         b.bus.setFault(1, 0x03, {sim::Fault::Silence});
@@ -95,7 +95,7 @@ private slots:
     void speedWithoutMatchingItem()
     {
         WindowBench b;
-        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(1, 9600, SensorType::Voltage);
         b.bus.updateSensor(1, [](sim::Sensor& s) {
             s.ust.speed = 1234;
             sealChecksum(s.ust);
@@ -124,7 +124,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QByteArray, nameBytes);
         WindowBench b;
-        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(1, 9600, SensorType::Voltage);
         b.addByHand(1, 9600);
         b.bus.clearLog();
 
@@ -184,7 +184,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QString, text);
         WindowBench b;
-        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(1, 9600, SensorType::Voltage);
         b.addByHand(1, 9600);
         const UstBlock before = b.window->deviceRecords().at(0).ust;
         b.bus.clearLog();
@@ -212,7 +212,7 @@ private slots:
     {
         QFETCH(int, threshold);
         WindowBench b;
-        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(1, 9600, SensorType::Voltage);
         b.addByHand(1, 9600);
         b.find<QLineEdit>("lineEditUstThreshold")->setText(QString::number(threshold));
         b.invoke("writeUst");
@@ -223,7 +223,7 @@ private slots:
     void newSpeedIsFollowed()
     {
         WindowBench b;
-        b.bus.addSensor(1, 9600, 2);
+        b.bus.addSensor(1, 9600, SensorType::Voltage);
         b.addByHand(1, 9600);
         b.find<QComboBox>("comboBoxUstSpeed")->setCurrentText(QStringLiteral("19200"));
         b.invoke("writeUst");
@@ -294,11 +294,11 @@ private slots:
         QFETCH(int, addrAfter);
 
         WindowBench b;
-        b.bus.addSensor(3, 9600, 2);
-        b.bus.addSensor(4, 9600, 1);
+        b.bus.addSensor(3, 9600, SensorType::Voltage);
+        b.bus.addSensor(4, 9600, SensorType::Temperature);
         if (occupiedByGarbage) {
             // Something at address 9 answers with bytes that make no valid answer.
-            b.bus.addSensor(9, 9600, 1);
+            b.bus.addSensor(9, 9600, SensorType::Temperature);
             b.bus.setFault(9, 0, {sim::Fault::Garbage, 7});
         }
         b.addByHand(3, 9600);
@@ -354,7 +354,7 @@ private slots:
         QFETCH(QString, title);
         QFETCH(int, reads);
         WindowBench b;
-        b.bus.addSensor(3, 9600, 2);
+        b.bus.addSensor(3, 9600, SensorType::Voltage);
         b.bus.updateSensor(3, [](sim::Sensor& s) {
             setNameText(s.ust, QStringLiteral("Шина А"));
             s.ust.reserved[1] = 0x1234;
@@ -416,7 +416,7 @@ private slots:
     void failedAddressWriteKeepsTheAddress()
     {
         WindowBench b;
-        b.bus.addSensor(3, 9600, 2);
+        b.bus.addSensor(3, 9600, SensorType::Voltage);
         b.addByHand(3, 9600);
         b.bus.setFault(3, 0x10, {sim::Fault::Exception, 10});
         b.find<QLineEdit>("lineEditAddrDevice")->setText(QStringLiteral("12"));
@@ -438,7 +438,7 @@ private slots:
     {
         QFETCH(bool, answers);
         WindowBench b;
-        b.bus.addSensor(3, 9600, 2);
+        b.bus.addSensor(3, 9600, SensorType::Voltage);
         b.addByHand(3, 9600);
         b.bus.clearLog();
         if (!answers)
@@ -468,7 +468,7 @@ private slots:
     void resetCancelledSendsNothing()
     {
         WindowBench b;
-        b.bus.addSensor(3, 9600, 2);
+        b.bus.addSensor(3, 9600, SensorType::Voltage);
         b.addByHand(3, 9600);
         b.bus.clearLog();
         b.boxes.answerNext(QMessageBox::Cancel);
@@ -562,7 +562,7 @@ private slots:
         QFETCH(QString, slot);
         QFETCH(QString, title);
         WindowBench b;
-        b.bus.addSensor(5, 9600, 2);
+        b.bus.addSensor(5, 9600, SensorType::Voltage);
         // The stored block names a speed no sensor can have; its checksum is right.
         b.bus.updateSensor(5, [](sim::Sensor& s) {
             s.ust.speed = 97;
@@ -600,7 +600,7 @@ private slots:
     {
         QFETCH(QString, slot);
         WindowBench b;
-        b.bus.addSensor(5, 9600, 2);
+        b.bus.addSensor(5, 9600, SensorType::Voltage);
         b.bus.updateSensor(5, [](sim::Sensor& s) {
             s.ust.zeroAdc = 111;
             s.ust.nomAdc = 2222;
@@ -608,7 +608,7 @@ private slots:
         });
         sim::SensorBus other;
         QVERIFY(other.open());
-        other.addSensor(5, 9600, 2);
+        other.addSensor(5, 9600, SensorType::Voltage);
         other.updateSensor(5, [](sim::Sensor& s) {
             s.ust.zeroAdc = 333;
             s.ust.nomAdc = 4444;

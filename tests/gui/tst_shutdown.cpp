@@ -29,7 +29,7 @@ private slots:
     {
         previousHandler = qInstallMessageHandler(recordWarnings);
         WindowBench bench;
-        bench.bus.addSensor(1, 9600, 2);
+        bench.bus.addSensor(1, 9600, SensorType::Voltage);
         bench.addByHand(1, 9600);
         QCOMPARE(bench.window->deviceRecords().size(), 1);
         QVERIFY(!bench.window->deviceRecords().first().commError);

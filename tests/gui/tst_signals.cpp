@@ -1,8 +1,8 @@
 // Ending the program with a signal. The program runs in a child process (this executable,
 // started again with VEL_SIGNAL_CHILD set) against a simulated bus that this process serves.
+#include "codec/rtu.h"
 #include "gui/endsignals.h"
 #include "gui/mainwindow.h"
-#include "codec/rtu.h"
 #include "sim/sensorbus.h"
 #include "sim/sensorlogic.h"
 #include "support/lockfiles.h"
@@ -70,7 +70,7 @@ private slots:
         sim::SensorBus bus;
         QString error;
         QVERIFY2(bus.open(&error), qPrintable(error));
-        bus.addSensor(1, 9600, 2);
+        bus.addSensor(1, 9600, SensorType::Voltage);
         QTemporaryDir dir;
 
         QProcess program;

@@ -124,13 +124,13 @@ QByteArray ownData(quint64 seq, qint64 at, float measure, bool historical = fals
 }
 
 // A sensor as one line: address@speed|name|type|measure|adc|coil|work time|version|error.
-QString summary(const SiteSensor& s)
+QString summary(const SensorState& s)
 {
     return QStringLiteral("%1@%2|%3|%4|%5|%6|%7|%8|%9|%10")
         .arg(s.addr)
         .arg(s.baudrate)
         .arg(s.name)
-        .arg(s.sensorType)
+        .arg(int(s.type))
         .arg(s.measure)
         .arg(s.adc)
         .arg(s.coil)
@@ -215,7 +215,7 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(!cell(tree, line, row, Value).isEmpty(), 10000);
             QCOMPARE(cell(tree, line, row, Address), QString::number(row + 1));
             QCOMPARE(cell(tree, line, row, Speed), QStringLiteral("9600"));
-            QCOMPARE(cell(tree, line, row, Type), sensor.param.sensorType == 2
+            QCOMPARE(cell(tree, line, row, Type), sensorTypeOf(sensor.param) == SensorType::Voltage
                                                       ? QStringLiteral("Напряжение")
                                                       : QStringLiteral("Температура"));
             QCOMPARE(cell(tree, line, row, Name), nameText(sensor.ust));
@@ -229,8 +229,9 @@ private slots:
             if (row > 0) {
                 QCOMPARE(cell(tree, line, row, Value),
                          measureText(sensor.param) + QLatin1Char(' ') +
-                             (sensor.param.sensorType == 2 ? QStringLiteral("В")
-                                                           : QStringLiteral("°С")));
+                             (sensorTypeOf(sensor.param) == SensorType::Voltage
+                                  ? QStringLiteral("В")
+                                  : QStringLiteral("°С")));
                 QCOMPARE(cell(tree, line, row, Adc), QString::number(sensor.param.adc));
             }
         }
@@ -455,7 +456,7 @@ private slots:
         QCOMPARE(line.doubt, doubt);
         QCOMPARE(line.port, port);
         QStringList shown;
-        for (const SiteSensor& sensor : line.sensors)
+        for (const SensorState& sensor : line.sensors)
             shown << summary(sensor);
         QCOMPARE(shown, sensors);
         QStringList held;

@@ -106,7 +106,7 @@ QByteArray readingAt(qint64 msecs, quint64 seq, int addr = 1, int error = 0, int
     reading.baudrate = speed;
     reading.error = error;
     if (!error) {
-        reading.sensorType = 2;
+        reading.sensorType = SensorType::Voltage;
         reading.measure = 1200;
         reading.adc = 3000;
     }
@@ -894,7 +894,7 @@ private slots:
                     .errorText.size() <= SiteMonitor::maxTextChars);
         const SiteLine many = monitor.lines().value(QStringLiteral("site/evilmany"));
         QVERIFY(many.sensors.size() <= 247 * 8);
-        QVERIFY(std::all_of(many.sensors.begin(), many.sensors.end(), [](const SiteSensor& s) {
+        QVERIFY(std::all_of(many.sensors.begin(), many.sensors.end(), [](const SensorState& s) {
             return std::count(std::begin(listedSpeeds), std::end(listedSpeeds), s.baudrate) == 1;
         }));
         for (int k = 0; k < 15; ++k)

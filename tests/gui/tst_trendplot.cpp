@@ -24,7 +24,7 @@ ReadingBuffer readings(const QString& steps, int stepMs, qint64 nowMs)
         r.addr = 1;
         r.baudrate = 9600;
         r.error = steps[i] == QLatin1Char('x') ? 3 : 0;
-        r.sensorType = 2;
+        r.sensorType = SensorType::Voltage;
         r.measure = qint16(i);
         buffer.append(r);
     }

@@ -271,9 +271,9 @@ private slots:
         QString error;
         QVERIFY2(bus.open(&error), qPrintable(error));
         QVERIFY(dir.isValid());
-        bus.addSensor(1, 9600, 2);
-        bus.addSensor(2, 9600, 1);
-        bus.addSensor(3, 9600, 2);
+        bus.addSensor(1, 9600, SensorType::Voltage);
+        bus.addSensor(2, 9600, SensorType::Temperature);
+        bus.addSensor(3, 9600, SensorType::Voltage);
         // Values that change at every poll, so that data flows and seq wraps soon.
         for (quint8 addr : {1, 2, 3})
             bus.updateSensor(addr, [](sim::Sensor& s) {
@@ -435,8 +435,8 @@ private slots:
         sim::SensorBus line;
         QString error;
         QVERIFY2(line.open(&error), qPrintable(error));
-        line.addSensor(4, 9600, 2);
-        line.addSensor(5, 9600, 1);
+        line.addSensor(4, 9600, SensorType::Voltage);
+        line.addSensor(5, 9600, SensorType::Temperature);
         auto* process = new QProcess(this);
         started.append(process);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

@@ -1,7 +1,7 @@
 // The simulated sensor bus seen from the slave side of its pseudo-terminal, opened the way
 // a serial port is: raw, at a set speed.
-#include "codec/rtu.h"
 #include "codec/blocks.h"
+#include "codec/rtu.h"
 #include "sim/sensorbus.h"
 #include "sim/sensorlogic.h"
 
@@ -143,7 +143,7 @@ private slots:
         QFETCH(bool, answered);
 
         sim::SensorBus bus;
-        bus.addSensor(1, 9600, 2);
+        bus.addSensor(1, 9600, SensorType::Voltage);
         QVERIFY(bus.open());
         Line line(bus.slavePath());
         QVERIFY(line.setBaud(lineBaud));
@@ -165,7 +165,7 @@ private slots:
     void framing()
     {
         sim::SensorBus bus;
-        bus.addSensor(1, 9600, 2);
+        bus.addSensor(1, 9600, SensorType::Voltage);
         QVERIFY(bus.open());
         Line line(bus.slavePath());
         QVERIFY(line.setBaud(9600));
@@ -196,7 +196,7 @@ private slots:
     void settingsWrite()
     {
         sim::SensorBus bus;
-        bus.addSensor(1, 9600, 2);
+        bus.addSensor(1, 9600, SensorType::Voltage);
         QVERIFY(bus.open());
         Line line(bus.slavePath());
         QVERIFY(line.setBaud(9600));
@@ -401,7 +401,7 @@ private slots:
         QFETCH(int, minGapMs);
 
         sim::SensorBus bus;
-        bus.addSensor(1, 1200, 2);
+        bus.addSensor(1, 1200, SensorType::Voltage);
         bus.setWireTime(wireTime);
         bus.setFault(1, 0x03, {sim::Fault(kind), value, 1});
         QVERIFY(bus.open());
@@ -459,7 +459,7 @@ private slots:
         QFETCH(QByteArray, answer);
         QFETCH(int, setpoint);
         sim::SensorBus bus;
-        bus.addSensor(1, 1200, 2);
+        bus.addSensor(1, 1200, SensorType::Voltage);
         bus.setStandardFraming(true);
         QVERIFY(bus.open());
         Line line(bus.slavePath());
@@ -475,7 +475,7 @@ private slots:
     void answerAtItsWireTime()
     {
         sim::SensorBus bus;
-        bus.addSensor(1, 9600, 2);
+        bus.addSensor(1, 9600, SensorType::Voltage);
         bus.setWireTime(true);
         bus.setRequestWireTime(true);
         QVERIFY(bus.open());
@@ -496,7 +496,7 @@ private slots:
     void hangUpEndsTheLine()
     {
         sim::SensorBus bus;
-        bus.addSensor(1, 9600, 2);
+        bus.addSensor(1, 9600, SensorType::Voltage);
         QVERIFY(bus.open());
         Line line(bus.slavePath());
         QVERIFY(line.setBaud(9600));
