@@ -265,7 +265,7 @@ void SparkplugNode::deviceBirth(int address, const DeviceVEL_DUO300& dev, qint64
             one.properties.append({QStringLiteral("engUnit"), String, QStringLiteral("s")});
         payload.metrics.append(one);
     }
-    device.type = sensorTypeOf(reading.sensorType);
+    device.type = reading.sensorType;
     device.born = true;
     publish(deviceTopic("DBIRTH", address), payload);
 }
@@ -315,7 +315,7 @@ void SparkplugNode::add(const Reading& reading, const DeviceVEL_DUO300& dev)
     }
     if (!typed)
         return;
-    if (!device.born || device.type != sensorTypeOf(reading.sensorType)) {
+    if (!device.born || device.type != reading.sensorType) {
         deviceBirth(address, dev, reading.msecs);
         return;
     }

@@ -167,9 +167,9 @@ private slots:
         sim::SensorBus bus;
         QString error;
         QVERIFY2(bus.open(&error), qPrintable(error));
-        bus.addSensor(1, 9600, 2);
-        bus.addSensor(2, 9600, 1);
-        bus.addSensor(3, 9600, 2);
+        bus.addSensor(1, 9600, SensorType::Voltage);
+        bus.addSensor(2, 9600, SensorType::Temperature);
+        bus.addSensor(3, 9600, SensorType::Voltage);
         // Sensor 1 changes at every poll, so that its data flows.
         bus.updateSensor(1, [](sim::Sensor& s) {
             s.drift.periodMs = 997;
