@@ -767,8 +767,10 @@ private slots:
     // answers.
     void hostile()
     {
-        if (sanitized)
-            QSKIP("its bound is an answer time, which says nothing at the sanitizer's speed");
+        // The floods take minutes under the sanitizer, which records the whole stack of every
+        // allocation (the suite's fast_unwind_on_malloc=0), and its slowness makes the answer
+        // time tell nothing: there, the payloads of every shape are sent without them.
+        const bool floods = !sanitized;
         WindowBench b;
         SiteView* view = openSiteView(b);
         connectTo(view, broker->port);
@@ -797,7 +799,7 @@ private slots:
         out->publish(QStringLiteral("site/evillong/reading/1"),
                      QJsonDocument(longer).toJson(QJsonDocument::Compact), 0, false);
         // Addresses and speeds of every kind, on one prefix.
-        for (int k = 0; k < 4000; ++k)
+        for (int k = 0; floods && k < 4000; ++k)
             out->publish(QStringLiteral("site/evilmany/reading/%1").arg(1 + k % 247),
                          readingAt(now + k, quint64(k + 1), 1 + k % 247, 0,
                                    k % 5 ? listedSpeeds[(k / 247) % 8] : 1 + k / 247),
@@ -808,37 +810,45 @@ private slots:
         // A name that would turn its row around.
         out->publish(QStringLiteral("site/\u202E0/status"), "online", 0, false);
         // More lines than the view holds.
-        for (int k = 0; k < SiteMonitor::maxLines + 20; ++k)
+        for (int k = 0; floods && k < SiteMonitor::maxLines + 20; ++k)
             out->publish(QStringLiteral("site/evilline%1/status").arg(k), "online", 0, false);
+        // Taken in the order sent: the last message's row tells that all before it came.
         QTRY_VERIFY_WITH_TIMEOUT(
             monitor.lines().contains(
-                QStringLiteral("site/evilline%1").arg(SiteMonitor::maxLines - 10)),
+                floods ? QStringLiteral("site/evilline%1").arg(SiteMonitor::maxLines - 10)
+                       : QStringLiteral("site/\u202E0")),
             60000);
-        QTRY_VERIFY_WITH_TIMEOUT(
-            journalEvents(view).join('\n').contains(QStringLiteral("линий уже")), 20000);
+        if (floods)
+            QTRY_VERIFY_WITH_TIMEOUT(
+                journalEvents(view).join('\n').contains(QStringLiteral("линий уже")), 20000);
         QTRY_COMPARE_WITH_TIMEOUT(tree->model()->rowCount(), monitor.lines().size(), 20000);
         probe.stop();
         QVERIFY(monitor.lines().size() <= SiteMonitor::maxLines);
         QVERIFY(!monitor.lines().contains(QStringLiteral("site/evilbig")));
         QVERIFY(
             journalEvents(view).join('\n').contains(QStringLiteral("сверх допустимого размера")));
-        QVERIFY(monitor.lines()
-                    .value(QStringLiteral("site/evillong"))
-                    .sensors.value(0)
-                    .errorText.size() <= SiteMonitor::maxTextChars);
-        const SiteLine many = monitor.lines().value(QStringLiteral("site/evilmany"));
-        QVERIFY(many.sensors.size() <= 247 * 8);
-        QVERIFY(std::all_of(many.sensors.begin(), many.sensors.end(), [](const SiteSensor& s) {
-            return std::count(std::begin(listedSpeeds), std::end(listedSpeeds), s.baudrate) == 1;
-        }));
+        const SiteSensor cut =
+            monitor.lines().value(QStringLiteral("site/evillong")).sensors.value(0);
+        QVERIFY(!cut.errorText.isEmpty() && cut.errorText.size() <= SiteMonitor::maxTextChars);
+        if (floods) {
+            const SiteLine many = monitor.lines().value(QStringLiteral("site/evilmany"));
+            // Taken, at the listed speeds alone: every address came at one of them at least.
+            QVERIFY(many.sensors.size() >= 247 && many.sensors.size() <= 247 * 8);
+            QVERIFY(std::all_of(many.sensors.begin(), many.sensors.end(), [](const SiteSensor& s) {
+                return std::count(std::begin(listedSpeeds), std::end(listedSpeeds), s.baudrate) ==
+                       1;
+            }));
+        }
         for (int k = 0; k < 15; ++k)
             QVERIFY(!monitor.lines().contains(QStringLiteral("site/evilmal%1").arg(k)));
         const QString turned = lineRow(tree, QStringLiteral("site/\u202E0")).data().toString();
         QVERIFY2(turned.startsWith(QStringLiteral("site/\\u202e0 — ")), qPrintable(turned));
         QVERIFY(!turned.contains(QChar(0x202E)));
         // The window kept answering: tolerant of a machine shared with other builds.
-        QVERIFY2(worst < 1000, qPrintable(QString::number(worst)));
-        qInfo("longest wait of the window's events under the flood: %lld ms", worst);
+        if (floods) {
+            QVERIFY2(worst < 1000, qPrintable(QString::number(worst)));
+            qInfo("longest wait of the window's events under the flood: %lld ms", worst);
+        }
     }
 
     // A broker that refuses the password, or is not there: one message in the window, tried
