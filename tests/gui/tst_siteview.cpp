@@ -27,6 +27,7 @@
 #include <QTreeWidget>
 #include <QtTest>
 #include <csignal>
+#include <functional>
 #include <memory>
 #include <qwt_plot.h>
 #include <qwt_scale_widget.h>
@@ -132,6 +133,75 @@ QStringList csvRows(const QString& path)
     return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
 }
 
+void stopProcess(QProcess& process, int signal)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    ::kill(pid_t(process.processId()), signal);
+    process.waitForFinished(20000);
+}
+
+// A simulated line of sensorsPerLine sensors and a velduo watch --mqtt that polls them and the
+// silent one, printing every reading as a JSON object; the line's port, or empty when either
+// does not start.
+QString startLine(QProcess& sim, QProcess& watcher, const QString& brokerUrl, const QString& name)
+{
+    sim.start(QStringLiteral(VEL_SIM), {QStringLiteral("--line"), QString::number(sensorsPerLine)});
+    if (!sim.waitForReadyRead(10000))
+        return QString();
+    const QString port = QString::fromUtf8(sim.readLine()).trimmed();
+    QStringList sensors;
+    for (int addr = 1; addr <= sensorsPerLine; ++addr)
+        sensors << QStringLiteral("%1@%2").arg(addr).arg(sim::lineSensor(quint8(addr)).baud);
+    sensors << QStringLiteral("%1@9600").arg(silentAddress);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("VELDUO_PORT"));
+    watcher.setProcessEnvironment(env);
+    watcher.start(QStringLiteral(VEL_VELDUO),
+                  QStringList{QStringLiteral("watch")} + sensors +
+                      QStringList{QStringLiteral("--json"), QStringLiteral("--interval"),
+                                  QStringLiteral("0.3"), QStringLiteral("--port"), port,
+                                  QStringLiteral("--mqtt"), brokerUrl,
+                                  QStringLiteral("--mqtt-topic"), name});
+    return watcher.waitForStarted(10000) ? port : QString();
+}
+
+// A line of a test's own: what its velduo printed and told so far, both processes stopped with
+// it (the velduo by SIGINT, so that it leaves the broker cleanly).
+struct PublishingLine
+{
+    QString name;
+    QProcess sim;
+    QProcess watcher;
+    QByteArray printed; // a reading a row
+    QByteArray told;    // its broker events, a JSON object a row
+
+    ~PublishingLine()
+    {
+        stopProcess(watcher, SIGINT);
+        stopProcess(sim, SIGTERM);
+    }
+    bool start(const QString& brokerUrl)
+    {
+        return !startLine(sim, watcher, brokerUrl, name).isEmpty();
+    }
+    void read()
+    {
+        printed += watcher.readAllStandardOutput();
+        told += watcher.readAllStandardError();
+    }
+    int readings()
+    {
+        read();
+        return printed.count('\n');
+    }
+    int brokerUps()
+    {
+        read();
+        return told.count("\"event\":\"broker-up\"");
+    }
+};
+
 QPushButton* button(QWidget* window, const QString& text)
 {
     for (QPushButton* b : window->findChildren<QPushButton*>())
@@ -160,40 +230,15 @@ class TestSiteView : public QObject
     QString ports[2];
     const QString names[2] = {QStringLiteral("site/a"), QStringLiteral("site/b")};
 
-    void stopProcess(QProcess& process, int signal)
-    {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        ::kill(pid_t(process.processId()), signal);
-        process.waitForFinished(20000);
-    }
-
 private slots:
     void initTestCase()
     {
         QVERIFY(dir.isValid());
         broker = std::make_unique<Broker>(dir.path());
         QVERIFY2(broker->start(), broker->log.constData());
-        QStringList sensors;
-        for (int addr = 1; addr <= sensorsPerLine; ++addr)
-            sensors << QStringLiteral("%1@%2").arg(addr).arg(sim::lineSensor(quint8(addr)).baud);
-        sensors << QStringLiteral("%1@9600").arg(silentAddress);
         for (int i = 0; i < 2; ++i) {
-            sims[i].start(QStringLiteral(VEL_SIM),
-                          {QStringLiteral("--line"), QString::number(sensorsPerLine)});
-            QVERIFY(sims[i].waitForReadyRead(10000));
-            ports[i] = QString::fromUtf8(sims[i].readLine()).trimmed();
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.remove(QStringLiteral("VELDUO_PORT"));
-            watchers[i].setProcessEnvironment(env);
-            watchers[i].start(QStringLiteral(VEL_VELDUO),
-                              QStringList{QStringLiteral("watch")} + sensors +
-                                  QStringList{QStringLiteral("--json"),
-                                              QStringLiteral("--interval"), QStringLiteral("0.3"),
-                                              QStringLiteral("--port"), ports[i],
-                                              QStringLiteral("--mqtt"), broker->url(),
-                                              QStringLiteral("--mqtt-topic"), names[i]});
-            QVERIFY(watchers[i].waitForStarted(10000));
+            ports[i] = startLine(sims[i], watchers[i], broker->url(), names[i]);
+            QVERIFY(!ports[i].isEmpty());
         }
     }
 
@@ -206,20 +251,34 @@ private slots:
         broker.reset();
     }
 
-    // Both lines with their sensors and values; ticked sensors of either line on the plot and
-    // in the CSV with their line; a line whose velduo is killed shows offline, its values kept
-    // and dimmed.
-    // The broker stopped twice and started again under the publishing lines: the view's session
-    // and QoS 1 bring every reading each velduo printed, none twice.
+    // Six lines publish while the broker is stopped and started again three times, each time
+    // long enough for readings to queue: the view's session and QoS 1 bring every reading each
+    // velduo printed, each once and none missing by its number; closing the view ends its
+    // session.
     void brokerRestarts()
     {
-        if (sanitized)
-            QSKIP("under AddressSanitizer one reading sent before a restart was once not held, "
-                  "with no hole in its numbers; not yet explained, so not run there until it is");
+        // A broker of its own, and lines started only once the view's subscription holds there:
+        // whatever they print must come. A reading published before the subscription reaches
+        // nobody, and the window opens slowly enough under AddressSanitizer for lines started
+        // first to print some then.
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        Broker own(folder.path());
+        QVERIFY2(own.start(), own.log.constData());
         WindowBench b;
         SiteView* view = openSiteView(b);
-        connectTo(view, broker->port);
+        connectTo(view, own.port);
         const SiteMonitor& monitor = view->monitor();
+        const QByteArray subscription = monitor.clientId().toUtf8() + " 1 site/#";
+        QTRY_VERIFY_WITH_TIMEOUT((own.log += own.process.readAll(), own.log.contains(subscription)),
+                                 20000);
+        constexpr int lineCount = 6;
+        PublishingLine lines[lineCount];
+        for (int i = 0; i < lineCount; ++i) {
+            lines[i].name = QStringLiteral("site/line%1").arg(i + 1);
+            QVERIFY(lines[i].start(own.url()));
+        }
+        // The readings of a line the view holds, all or those taken until a time.
         const auto held = [&monitor](const QString& line) {
             int count = 0;
             for (const ReadingBuffer* buffer : monitor.readings().all())
@@ -227,93 +286,110 @@ private slots:
                     count += buffer->size();
             return count;
         };
-        for (const QString& line : names)
-            QTRY_VERIFY_WITH_TIMEOUT(held(line) > 0, 20000);
-        QByteArray printed[2];
-        const auto readPrinted = [&] {
-            for (int i = 0; i < 2; ++i)
-                printed[i] += watchers[i].readAllStandardOutput();
+        const auto heldUntil = [&monitor](const QString& line, qint64 until) {
+            int count = 0;
+            for (const ReadingBuffer* buffer : monitor.readings().all())
+                if (buffer->port() == line)
+                    count += buffer->firstAtOrAfter(until + 1);
+            return count;
         };
+        const auto everyLine = [&lines](const std::function<bool(PublishingLine&)>& holds) {
+            return std::all_of(std::begin(lines), std::end(lines), holds);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(
+            everyLine([&](PublishingLine& line) { return held(line.name) > 0; }), 30000);
+        // Readings each line takes while the broker is away: they wait in its queue.
+        constexpr int queuedReadings = 10;
+        constexpr int restarts = 3;
         QStringList stops;
-        for (int restart = 0; restart < 2; ++restart) {
+        for (int restart = 1; restart <= restarts; ++restart) {
+            own.stop();
             stops << QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
-            broker->stop();
-            stops << QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
-            readPrinted();
-            const int before[2] = {printed[0].count('\n'), printed[1].count('\n')};
-            // Cut off while each line polls a few rounds.
-            QTRY_VERIFY_WITH_TIMEOUT((readPrinted(), printed[0].count('\n') >= before[0] + 12 &&
-                                                         printed[1].count('\n') >= before[1] + 12),
+            int before[lineCount];
+            for (int i = 0; i < lineCount; ++i)
+                before[i] = lines[i].readings();
+            QTRY_VERIFY_WITH_TIMEOUT(everyLine([&](PublishingLine& line) {
+                                         return line.readings() >=
+                                                before[&line - lines] + queuedReadings;
+                                     }),
                                      30000);
-            QVERIFY2(broker->start(), broker->log.constData());
+            QVERIFY2(own.start(), own.log.constData());
+            stops << QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
+            // Every line and the view back before the next stop, so that none waits out a long
+            // back-off meanwhile.
+            QTRY_VERIFY_WITH_TIMEOUT(
+                everyLine([&](PublishingLine& line) { return line.brokerUps() == restart + 1; }),
+                40000);
             QTRY_VERIFY_WITH_TIMEOUT(monitor.connection() == SiteMonitor::Connection::Connected,
                                      40000);
         }
-        // Whatever was printed until now must come.
+        // Whatever was printed until now must come; a reading the publisher sent again after a
+        // reconnect may come after newer ones, so the view is looked at until none is missing
+        // or long enough for any to have come.
         const qint64 settled = QDateTime::currentMSecsSinceEpoch();
-        QTRY_VERIFY_WITH_TIMEOUT(
-            std::all_of(std::begin(names), std::end(names),
-                        [&](const QString& line) {
-                            const auto& buffers = monitor.readings().all();
-                            return std::any_of(
-                                buffers.begin(), buffers.end(), [&](const ReadingBuffer* buffer) {
-                                    return buffer->port() == line && buffer->size() > 0 &&
-                                           buffer->timeAt(buffer->size() - 1) > settled;
-                                });
-                        }),
-            40000);
-        // Every reading printed until then, not yet held; a reading the publisher sent again
-        // after a reconnect may come after newer ones, so the held ones are looked at until
-        // none is missing or long enough for any to have come.
-        int checked[2] = {0, 0};
-        const auto lostOf = [&](int i) {
-            readPrinted();
-            checked[i] = 0;
-            QStringList lost;
-            for (const QByteArray& row : printed[i].split('\n')) {
-                const QJsonObject object = QJsonDocument::fromJson(row).object();
-                if (!object.contains(QLatin1String("time")))
-                    continue;
-                const qint64 at =
-                    QDateTime::fromString(object.value(QLatin1String("time")).toString(),
-                                          Qt::ISODateWithMs)
-                        .toMSecsSinceEpoch();
-                if (at > settled)
-                    continue;
-                const ReadingBuffer* buffer = monitor.readings().find(
-                    names[i], object.value(QLatin1String("address")).toInt(),
-                    object.value(QLatin1String("speed")).toInt());
-                const int index = buffer ? buffer->firstAtOrAfter(at) : 0;
-                if (!buffer || index >= buffer->size() || buffer->timeAt(index) != at)
-                    lost << QString::fromUtf8(row);
-                ++checked[i];
-            }
-            return lost;
-        };
-        for (int i = 0; i < 2; ++i) {
-            QVERIFY2(QTest::qWaitFor([&] { return lostOf(i).isEmpty(); }, 30000),
-                     qPrintable(QStringLiteral("%1\nholes by seq: %2; broker stopped at %3")
-                                    .arg(lostOf(i).join(QLatin1Char('\n')))
-                                    .arg(monitor.lines().value(names[i]).ledger.holes().size())
+        QTRY_VERIFY_WITH_TIMEOUT(everyLine([&](PublishingLine& line) {
+                                     return held(line.name) > heldUntil(line.name, settled);
+                                 }),
+                                 40000);
+        for (PublishingLine& line : lines) {
+            int printed = 0;
+            const auto lost = [&] {
+                printed = 0;
+                QStringList rows;
+                line.read();
+                for (const QByteArray& row : line.printed.split('\n')) {
+                    const QJsonObject object = QJsonDocument::fromJson(row).object();
+                    if (!object.contains(QLatin1String("time")))
+                        continue;
+                    const qint64 at =
+                        QDateTime::fromString(object.value(QLatin1String("time")).toString(),
+                                              Qt::ISODateWithMs)
+                            .toMSecsSinceEpoch();
+                    if (at > settled)
+                        continue;
+                    ++printed;
+                    const ReadingBuffer* buffer = monitor.readings().find(
+                        line.name, object.value(QLatin1String("address")).toInt(),
+                        object.value(QLatin1String("speed")).toInt());
+                    const int index = buffer ? buffer->firstAtOrAfter(at) : 0;
+                    if (!buffer || index >= buffer->size() || buffer->timeAt(index) != at)
+                        rows << QString::fromUtf8(row);
+                }
+                return rows;
+            };
+            const auto ledger = [&] { return monitor.lines().value(line.name).ledger; };
+            QVERIFY2(QTest::qWaitFor([&] { return lost().isEmpty(); }, 30000),
+                     qPrintable(QStringLiteral("%1: %2\nholes by seq: %3; broker stopped and "
+                                               "started at %4")
+                                    .arg(line.name, lost().join(QLatin1Char('\n')))
+                                    .arg(ledger().holes().size())
                                     .arg(stops.join(QLatin1Char(' ')))));
             // At least the readings printed while the broker was away.
-            QVERIFY2(checked[i] >= 2 * 12, qPrintable(QString::number(checked[i])));
-            // Each reading taken once: the numbers received are the readings held.
-            QCOMPARE(monitor.lines().value(names[i]).ledger.received(), quint64(held(names[i])));
+            QVERIFY2(printed >= restarts * queuedReadings, qPrintable(QString::number(printed)));
+            // Nothing held that was not printed: the same readings.
+            QCOMPARE(heldUntil(line.name, settled), printed);
+            // Each number taken once, none missing from the first.
+            const SeqLedger taken = ledger();
+            QVERIFY(taken.holes().isEmpty());
+            QCOMPARE(taken.received(), taken.expected());
+            QCOMPARE(taken.received(), quint64(held(line.name)));
         }
         // The session ends with the view.
         const QString id = monitor.clientId();
         QVERIFY(id.startsWith(QStringLiteral("velduo-view-")));
         view->close();
-        QTRY_VERIFY_WITH_TIMEOUT((broker->log += broker->process.readAll(),
-                                  broker->log.count(id.toUtf8() + " (p2, c1") >= 1),
-                                 10000);
-        const QList<QByteArray> logRows = broker->log.split('\n');
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (own.log += own.process.readAll(), own.log.count(id.toUtf8() + " (p2, c1") >= 1),
+            10000);
+        const QList<QByteArray> logRows = own.log.split('\n');
         QVERIFY(std::any_of(logRows.begin(), logRows.end(), [&id](const QByteArray& row) {
             return row.contains(id.toUtf8()) && row.contains("(p2, c0");
         }));
     }
 
+    // Both lines with their sensors and values; ticked sensors of either line on the plot and
+    // in the CSV with their line; a line whose velduo is killed shows offline, its values kept
+    // and dimmed.
     void followsTheLines()
     {
         WindowBench b;
@@ -833,8 +909,10 @@ private slots:
     // answers.
     void hostile()
     {
-        if (sanitized)
-            QSKIP("its bound is an answer time, which says nothing at the sanitizer's speed");
+        // The floods take minutes under the sanitizer, which records the whole stack of every
+        // allocation (the suite's fast_unwind_on_malloc=0), and its slowness makes the answer
+        // time tell nothing: there, the payloads of every shape are sent without them.
+        const bool floods = !sanitized;
         WindowBench b;
         SiteView* view = openSiteView(b);
         connectTo(view, broker->port);
@@ -863,7 +941,7 @@ private slots:
         out->publish(QStringLiteral("site/evillong/reading/1"),
                      QJsonDocument(longer).toJson(QJsonDocument::Compact), 0, false);
         // Addresses and speeds of every kind, on one prefix.
-        for (int k = 0; k < 4000; ++k)
+        for (int k = 0; floods && k < 4000; ++k)
             out->publish(QStringLiteral("site/evilmany/reading/%1").arg(1 + k % 247),
                          readingAt(now + k, quint64(k + 1), 1 + k % 247, 0,
                                    k % 5 ? listedSpeeds[(k / 247) % 8] : 1 + k / 247),
@@ -874,37 +952,45 @@ private slots:
         // A name that would turn its row around.
         out->publish(QStringLiteral("site/\u202E0/status"), "online", 0, false);
         // More lines than the view holds.
-        for (int k = 0; k < SiteMonitor::maxLines + 20; ++k)
+        for (int k = 0; floods && k < SiteMonitor::maxLines + 20; ++k)
             out->publish(QStringLiteral("site/evilline%1/status").arg(k), "online", 0, false);
+        // Taken in the order sent: the last message's row tells that all before it came.
         QTRY_VERIFY_WITH_TIMEOUT(
             monitor.lines().contains(
-                QStringLiteral("site/evilline%1").arg(SiteMonitor::maxLines - 10)),
+                floods ? QStringLiteral("site/evilline%1").arg(SiteMonitor::maxLines - 10)
+                       : QStringLiteral("site/\u202E0")),
             60000);
-        QTRY_VERIFY_WITH_TIMEOUT(
-            journalEvents(view).join('\n').contains(QStringLiteral("линий уже")), 20000);
+        if (floods)
+            QTRY_VERIFY_WITH_TIMEOUT(
+                journalEvents(view).join('\n').contains(QStringLiteral("линий уже")), 20000);
         QTRY_COMPARE_WITH_TIMEOUT(tree->model()->rowCount(), monitor.lines().size(), 20000);
         probe.stop();
         QVERIFY(monitor.lines().size() <= SiteMonitor::maxLines);
         QVERIFY(!monitor.lines().contains(QStringLiteral("site/evilbig")));
         QVERIFY(
             journalEvents(view).join('\n').contains(QStringLiteral("сверх допустимого размера")));
-        QVERIFY(monitor.lines()
-                    .value(QStringLiteral("site/evillong"))
-                    .sensors.value(0)
-                    .errorText.size() <= SiteMonitor::maxTextChars);
-        const SiteLine many = monitor.lines().value(QStringLiteral("site/evilmany"));
-        QVERIFY(many.sensors.size() <= 247 * 8);
-        QVERIFY(std::all_of(many.sensors.begin(), many.sensors.end(), [](const SensorState& s) {
-            return std::count(std::begin(listedSpeeds), std::end(listedSpeeds), s.baudrate) == 1;
-        }));
+        const SensorState cut =
+            monitor.lines().value(QStringLiteral("site/evillong")).sensors.value(0);
+        QVERIFY(!cut.errorText.isEmpty() && cut.errorText.size() <= SiteMonitor::maxTextChars);
+        if (floods) {
+            const SiteLine many = monitor.lines().value(QStringLiteral("site/evilmany"));
+            // Taken, at the listed speeds alone: every address came at one of them at least.
+            QVERIFY(many.sensors.size() >= 247 && many.sensors.size() <= 247 * 8);
+            QVERIFY(std::all_of(many.sensors.begin(), many.sensors.end(), [](const SensorState& s) {
+                return std::count(std::begin(listedSpeeds), std::end(listedSpeeds), s.baudrate) ==
+                       1;
+            }));
+        }
         for (int k = 0; k < 15; ++k)
             QVERIFY(!monitor.lines().contains(QStringLiteral("site/evilmal%1").arg(k)));
         const QString turned = lineRow(tree, QStringLiteral("site/\u202E0")).data().toString();
         QVERIFY2(turned.startsWith(QStringLiteral("site/\\u202e0 — ")), qPrintable(turned));
         QVERIFY(!turned.contains(QChar(0x202E)));
         // The window kept answering: tolerant of a machine shared with other builds.
-        QVERIFY2(worst < 1000, qPrintable(QString::number(worst)));
-        qInfo("longest wait of the window's events under the flood: %lld ms", worst);
+        if (floods) {
+            QVERIFY2(worst < 1000, qPrintable(QString::number(worst)));
+            qInfo("longest wait of the window's events under the flood: %lld ms", worst);
+        }
     }
 
     // A broker that refuses the password, or is not there: one message in the window, tried

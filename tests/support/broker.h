@@ -36,6 +36,10 @@ public:
         const passwd* user = ::getpwuid(::geteuid());
         const QByteArray config = "user " + QByteArray(user ? user->pw_name : "root") +
                                   "\nper_listener_settings true\npersistence true\n"
+                                  // The defaults, and each subscription: a test can tell
+                                  // when a subscriber's messages start to come.
+                                  "log_type error\nlog_type warning\nlog_type notice\n"
+                                  "log_type information\nlog_type subscribe\n"
                                   "persistence_location " +
                                   QFile::encodeName(folder) + "/\nlistener " +
                                   QByteArray::number(port) + " 127.0.0.1\n" + listenerLines;
