@@ -14,6 +14,7 @@
 #include "gui/trendplot.h"
 #include "sim/sensorbus.h"
 #include "support/broker.h"
+#include "support/sitetree.h"
 #include "support/windowbench.h"
 
 #include <QAction>
@@ -43,21 +44,6 @@ using Steps = QVector<Step>;
 Q_DECLARE_METATYPE(Steps)
 
 namespace {
-
-// The row of a line, by its name; invalid until it shows.
-QModelIndex lineRow(QTreeView* tree, const QString& name)
-{
-    const QAbstractItemModel* model = tree->model();
-    for (int row = 0; row < model->rowCount(); ++row)
-        if (model->index(row, 0).data(Qt::UserRole).toString() == name)
-            return model->index(row, 0);
-    return QModelIndex();
-}
-
-QString cell(QTreeView* tree, const QString& line, int row, int column)
-{
-    return tree->model()->index(row, column, lineRow(tree, line)).data().toString();
-}
 
 // A payload as a node writes it.
 QByteArray payload(std::optional<quint64> seq, qint64 at, const QVector<Metric>& metrics)

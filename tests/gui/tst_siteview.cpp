@@ -13,6 +13,7 @@
 #include "gui/trendplot.h"
 #include "sim/sensorlogic.h"
 #include "support/broker.h"
+#include "support/sitetree.h"
 #include "support/windowbench.h"
 
 #include <QAction>
@@ -63,22 +64,6 @@ void connectTo(SiteView* view, int port, const QString& user = QString())
 QString statusText(SiteView* view)
 {
     return view->findChild<QLabel*>(QStringLiteral("labelStatus"))->text();
-}
-
-// The row of a line, by its name; invalid until it shows.
-QModelIndex lineRow(QTreeView* tree, const QString& name)
-{
-    const QAbstractItemModel* model = tree->model();
-    for (int row = 0; row < model->rowCount(); ++row)
-        if (model->index(row, 0).data(Qt::UserRole).toString() == name)
-            return model->index(row, 0);
-    return QModelIndex();
-}
-
-QString cell(QTreeView* tree, const QString& line, int row, int column, int role = Qt::DisplayRole)
-{
-    const QModelIndex parent = lineRow(tree, line);
-    return tree->model()->index(row, column, parent).data(role).toString();
 }
 
 // A publisher of the test's own, connected.
