@@ -90,14 +90,16 @@ QByteArray sealed(QByteArray body)
 
 QByteArray readRequest(quint8 addr, quint16 reg, quint16 count)
 {
-    const char body[] = {char(addr),       0x03,       char(reg >> 8), char(reg),
+    const char body[] = {char(addr),       char(rtu::code(rtu::Function::ReadRegisters)),
+                         char(reg >> 8),   char(reg),
                          char(count >> 8), char(count)};
     return sealed(QByteArray(body, sizeof body));
 }
 
 QByteArray settingsRequest(quint8 addr, const UstBlock& ust)
 {
-    const char head[] = {char(addr), 0x10, 0x01, 0x00, 0x00, 0x14};
+    const char head[] = {
+        char(addr), char(rtu::code(rtu::Function::WriteRegisters)), 0x01, 0x00, 0x00, 0x14};
     return sealed(QByteArray(head, sizeof head) + blockBytes(ust));
 }
 
@@ -373,7 +375,7 @@ private slots:
         };
         row("none, wire time", sim::Fault::None, 0) << true << normal << 7 << 1 << 55 << 0;
         row("silence", sim::Fault::Silence, 0) << false << QByteArray() << 0 << 0 << 0 << 0;
-        row("exception", sim::Fault::Exception, 4)
+        row("exception", sim::Fault::Exception, int(rtu::Exception::RegisterError))
             << false << sealed(QByteArray::fromHex("018304")) << 5 << 1 << 0 << 0;
         row("delay", sim::Fault::Delay, 80) << false << normal << 7 << 1 << 80 << 0;
         row("chunks", sim::Fault::Chunks, 60) << false << normal << 7 << 2 << 0 << 60;
@@ -403,7 +405,7 @@ private slots:
         sim::SensorBus bus;
         bus.addSensor(1, 1200, SensorType::Voltage);
         bus.setWireTime(wireTime);
-        bus.setFault(1, 0x03, {sim::Fault(kind), value, 1});
+        bus.setFault(1, rtu::Function::ReadRegisters, {sim::Fault(kind), value, 1});
         QVERIFY(bus.open());
         Line line(bus.slavePath());
         QVERIFY(line.setBaud(1200));
