@@ -285,7 +285,7 @@ private slots:
             QCOMPARE(int(sensor.ust.mbAddr), addr);
             QCOMPARE(sensor.ust.speed * 100, sensor.baud);
             QVERIFY(QList<int>({115200, 38400, 9600}).contains(sensor.baud));
-            QVERIFY(sensor.param.sensorType == 1 || sensor.param.sensorType == 2);
+            QVERIFY(sensorTypeOf(sensor.param) != SensorType::Undetermined);
             QVERIFY(sensor.drift.periodMs >= 60000);
             pairings.insert({sensor.param.sensorType, sensor.baud});
             // A short line is mixed already.
@@ -312,7 +312,7 @@ private slots:
 
         sim::Sensor sensor = sim::lineSensor(quint8(addr));
         const sim::Drift drift = sensor.drift;
-        const bool voltage = sensor.param.sensorType == 2;
+        const bool voltage = sensorTypeOf(sensor.param) == SensorType::Voltage;
 
         // A period of simulated time, second by second.
         int lowest = INT_MAX, highest = INT_MIN, adcLowest = INT_MAX, adcHighest = INT_MIN;
