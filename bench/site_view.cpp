@@ -7,6 +7,7 @@
 // the delay from a reading's publication to the view's rows showing it, the broker's hop
 // included (target below 1 s).
 // Usage: bench_site_view [seconds], 60 by default.
+#include "codec/blocks.h"
 #include "codec/brokerurl.h"
 #include "codec/linefile.h"
 #include "codec/sitepayloads.h"
@@ -39,7 +40,7 @@
 namespace {
 
 constexpr int lines = 16;
-constexpr int sensorsPerLine = 31;
+constexpr int sensorsPerLine = addressMax;
 
 void wait(int ms)
 {

@@ -5,8 +5,8 @@
 // readings each) plus 10 MB; the GUI thread's CPU time against its wall time, while the plot
 // scrolls, against 10 %.
 // Usage: bench_trend_memory [seconds], 600 by default.
-#include "gui/overview.h"
 #include "core/ops/linepoller.h"
+#include "gui/overview.h"
 #include "sim/sensorlogic.h"
 #include "support/residentmemory.h"
 #include "support/windowbench.h"
@@ -47,7 +47,7 @@ int main(int argc, char* argv[])
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const int seconds = argc > 1 ? QByteArray(argv[1]).toInt() : 600;
-    constexpr int sensors = 31;
+    constexpr int sensors = addressMax;
     constexpr double slackMb = 10.0;
     constexpr double cpuTarget = 0.10;
     const double designedMb =

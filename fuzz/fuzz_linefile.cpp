@@ -2,6 +2,7 @@
 // again as the same line, and the plan check names every fault it finds. The first bytes, taken as
 // a sensor's blocks, make an entry that must be saved and opened again unchanged.
 #include "check.h"
+#include "codec/blocks.h"
 #include "codec/linefile.h"
 
 #include <QByteArray>
@@ -35,7 +36,7 @@ void checkRead(const QByteArray& bytes, linefile::Mode mode)
     FUZZ_CHECK(linefile::toJson(again.line) == written);
 
     for (const linefile::Sensor& sensor : read.line.sensors) {
-        FUZZ_CHECK(sensor.address >= 1 && sensor.address <= 247 && sensor.speed > 0);
+        FUZZ_CHECK(sensor.address >= 1 && sensor.address <= modbusAddressMax && sensor.speed > 0);
         FUZZ_CHECK(linefile::differences(sensor, sensor).isEmpty());
         const std::optional<UstBlock> ust = linefile::ustBlock(sensor);
         FUZZ_CHECK(ust.has_value() == !sensor.block.isEmpty());
@@ -58,7 +59,7 @@ void checkBlocks(const uint8_t* data, size_t size)
         return;
     std::memcpy(&ust, data + 2, sizeof ust);
     std::memcpy(&param, data + 2 + sizeof ust, sizeof param);
-    const int address = 1 + data[0] % 247;
+    const int address = 1 + data[0] % modbusAddressMax;
     const int speed = 1200 << (data[1] % 8);
     linefile::Line line;
     line.sensors.append(linefile::fromBlocks(address, speed, ust, param, QDateTime()));

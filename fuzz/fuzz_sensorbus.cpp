@@ -112,7 +112,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size < 1)
         return 0;
     const quint8 state = data[0];
-    sim::Sensor sensor = sim::makeSensor(quint8(1 + (state & 0x0F)), 9600, state & 0x80 ? 2 : 1);
+    sim::Sensor sensor =
+        sim::makeSensor(quint8(1 + (state & 0x0F)), 9600,
+                        state & 0x80 ? SensorType::Voltage : SensorType::Temperature);
     sensor.inLoader = state & 0x10;
     if (state & 0x20) {
         sensor.ust.loaderCode = regmap::loaderRequest;

@@ -2,9 +2,9 @@
 // site gets them from the broker: what is accepted is within what the publishers can send,
 // and writes back to a payload (or topic) that reads the same.
 #include "check.h"
+#include "codec/blocks.h"
 #include "codec/brokerurl.h"
 #include "codec/sitepayloads.h"
-#include "codec/blocks.h"
 
 #include <algorithm>
 #include <iterator>
@@ -26,7 +26,7 @@ bool same(const Reading& a, const Reading& b)
 void checkAccepted(const broker::SensorReport& report)
 {
     const Reading& r = report.reading;
-    FUZZ_CHECK(r.addr >= 1 && r.addr <= 247);
+    FUZZ_CHECK(r.addr >= 1 && r.addr <= modbusAddressMax);
     FUZZ_CHECK(std::count(std::begin(listedSpeeds), std::end(listedSpeeds), r.baudrate) == 1);
     FUZZ_CHECK(r.error >= 0 && r.error <= 255);
     FUZZ_CHECK(r.ok() || !report.text.isEmpty());

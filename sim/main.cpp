@@ -134,7 +134,7 @@ int main(int argc, char** argv)
     if (factory < 0)
         return usageError(
             QStringLiteral("bad factory count '%1'").arg(parser.value(factoryOption)));
-    const int line = countOf(parser, lineOption, 31);
+    const int line = countOf(parser, lineOption, addressMax);
     if (line < 0)
         return usageError(QStringLiteral("bad line length '%1'").arg(parser.value(lineOption)));
     if (line > 0 && factory > 0)
@@ -153,12 +153,13 @@ int main(int argc, char** argv)
         sensors = {givenSensor(1, 9600, quint16(SensorType::Voltage)),
                    givenSensor(2, 38400, quint16(SensorType::Temperature))};
     const bool verbose = parser.isSet(verboseOption);
+    const SensorType factoryType = SensorType::Voltage;
 
     sim::SensorBus bus;
     for (const sim::Sensor& sensor : sensors)
         bus.addSensor(sensor);
     // After the sensors given, so that one of them at the factory address holds the queue.
-    bus.queueFactorySensors(factory);
+    bus.queueFactorySensors(factory, factoryType);
     bus.setWireTime(parser.isSet(wireTimeOption));
     bus.setRequestWireTime(parser.isSet(wireTimeOption));
     bus.setStandardFraming(parser.isSet(standardOption));
@@ -174,8 +175,8 @@ int main(int argc, char** argv)
     for (const sim::Sensor& sensor : sensors)
         std::printf("%7d %7d %5d\n", sensor.addr, sensor.baud, sensor.param.sensorType);
     if (factory > 0)
-        std::printf("%d factory sensors of type 2 wait to be plugged in at address 1, 115200\n",
-                    factory);
+        std::printf("%d factory sensors of type %d wait to be plugged in at address %d, %d\n",
+                    factory, int(factoryType), factoryAddress, factorySpeed);
     std::fflush(stdout);
 
     // The bus keeps a log of the traffic for tests; a long-running bus prints it (when asked

@@ -242,7 +242,7 @@ struct SensorBus::Impl
 
         auto fault = faults.find(addr << 8 | function);
         if (fault == faults.end())
-            fault = faults.find(addr << 8);
+            fault = faults.find(addr << 8 | everyFunction);
         FaultSpec* cue = fault != faults.end() ? &fault->second : nullptr;
         if (cue && cue->writeRegister >= 0 &&
             (function != rtu::code(rtu::Function::WriteRegisters) || frame.size() < 4 ||

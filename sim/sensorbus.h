@@ -1,6 +1,7 @@
 #pragma once
 
 #include "codec/blocks.h"
+#include "codec/protocol.h"
 #include "codec/sensortype.h"
 
 #include <QByteArray>
@@ -25,12 +26,16 @@ struct Chunk
     QByteArray bytes;
 };
 
+// The function code under which a fault spoils every function of its sensor: one that no
+// function has.
+constexpr quint8 everyFunction = 0;
+
 // Misbehaviour on cue, per sensor and function code.
 enum class Fault
 {
     None,
     Silence,       // no answer at all
-    Exception,     // exception answer (function | 0x80) with code `value`
+    Exception,     // exception answer (function | exceptionFlag) with code `value`
     Delay,         // the normal answer, `value` ms late
     Chunks,        // the normal answer split in two halves written `value` ms apart
     WrongAddress,  // the normal answer with address + 1
@@ -49,8 +54,8 @@ struct FaultSpec
     int value = 0;
     int times = -1; // answers it spoils before it clears itself; -1 until clearFaults()
     int after = 0;  // answers served normally before it starts (a sensor that fails mid-way)
-    // For writes (0x10): only the write to this register address is spoiled, for instance
-    // one chunk of a firmware upload or its checksum; -1 spoils every write.
+    // For writes (WriteRegisters): only the write to this register address is spoiled, for
+    // instance one chunk of a firmware upload or its checksum; -1 spoils every write.
     int writeRegister = -1;
 };
 
@@ -71,7 +76,7 @@ struct Drift
 struct Sensor
 {
     quint8 addr = 1;
-    int baud = 115200;
+    int baud = factorySpeed;
     UstBlock ust = defaultUstBlock();
     ParamBlock param{};
     quint8 coil = 0;    // coil status byte, bit 0 is coil 0
@@ -139,7 +144,11 @@ public:
     Sensor sensor(quint8 addr) const;
     void updateSensor(quint8 addr, const std::function<void(Sensor&)>& change);
 
-    void setFault(quint8 addr, quint8 function, FaultSpec fault); // function 0: every function
+    void setFault(quint8 addr, quint8 function, FaultSpec fault);
+    void setFault(quint8 addr, rtu::Function function, FaultSpec fault)
+    {
+        setFault(addr, rtu::code(function), fault);
+    }
     void clearFaults();
 
     // Answers take the time their bytes need on the wire at the line's baud rate: each piece

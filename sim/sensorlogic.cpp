@@ -248,7 +248,7 @@ Sensor factorySensor(SensorType type)
 
 Sensor lineSensor(quint8 addr)
 {
-    static const int bauds[] = {115200, 38400, 9600};
+    static const int bauds[] = {factorySpeed, 38400, 9600};
     const SensorType type = addr % 2 ? SensorType::Voltage : SensorType::Temperature;
     Sensor sensor = makeSensor(addr, bauds[(addr + 2) % 3], type);
     Drift& drift = sensor.drift;

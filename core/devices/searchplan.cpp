@@ -45,7 +45,11 @@ int probeCount(const QList<SearchStep>& plan)
 
 QStringList defaultSearchSpeeds()
 {
-    return {QStringLiteral("115200"), QStringLiteral("38400"), QStringLiteral("9600")};
+    // The factory's speed, then two of the commonest below it.
+    QStringList speeds;
+    for (int speed : {factorySpeed, 38400, 9600})
+        speeds << QString::number(speed);
+    return speeds;
 }
 
 QStringList defaultSearchAddresses()

@@ -580,7 +580,7 @@ void SiteMonitor::takeLineFile(SiteLine& line, const linefile::Line& file)
     line.listed = true;
     QVector<SensorState> sensors;
     for (const linefile::Sensor& entry : file.sensors) {
-        if (entry.address < 1 || entry.address > 247 ||
+        if (entry.address < 1 || entry.address > modbusAddressMax ||
             std::find(std::begin(listedSpeeds), std::end(listedSpeeds), entry.speed) ==
                 std::end(listedSpeeds))
             continue;

@@ -317,7 +317,7 @@ void SparkplugSite::deviceBirth(SiteLine& line, Node& node, const QString& id,
         if (!column)
             continue;
         if (column == SparkplugNode::Address)
-            addr = wholeOf(m.value, 247);
+            addr = wholeOf(m.value, modbusAddressMax);
         else if (column == SparkplugNode::Speed)
             speed = wholeOf(m.value, 4000000);
         hasName = hasName || column == SparkplugNode::Name;

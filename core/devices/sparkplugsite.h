@@ -1,5 +1,6 @@
 #pragma once
 
+#include "codec/blocks.h"
 #include "core/devices/sparkplugnode.h"
 
 #include <QByteArray>
@@ -34,7 +35,7 @@ public:
     static constexpr int maxPayload = 256 * 1024;
     static constexpr int maxMetrics = 2000;
     // A node holds at most the sensors a line may have.
-    static constexpr int maxDevices = 247 * 8;
+    static constexpr int maxDevices = modbusAddressMax * 8;
     // A device id longer than a row can show names no sensor of ours.
     static constexpr int maxDeviceId = 200;
 

@@ -77,11 +77,11 @@ bool waitForRequest(const sim::SensorBus& bus, const std::function<bool(const QB
     }
 }
 
-int requestCount(const sim::SensorBus& bus, quint8 function)
+int requestCount(const sim::SensorBus& bus, rtu::Function function)
 {
     int count = 0;
     for (const sim::Received& r : bus.received())
-        count += r.bytes.size() > 1 && quint8(r.bytes.at(1)) == function;
+        count += r.bytes.size() > 1 && quint8(r.bytes.at(1)) == rtu::code(function);
     return count;
 }
 
@@ -134,7 +134,7 @@ QString nameAt(const QString& place, const QString& port)
 
 bool isWriteTo(const QByteArray& request, quint16 reg)
 {
-    return request.size() > 4 && quint8(request[1]) == 0x10 &&
+    return request.size() > 4 && quint8(request[1]) == rtu::code(rtu::Function::WriteRegisters) &&
            quint16((quint8(request[2]) << 8) | quint8(request[3])) == reg;
 }
 
@@ -335,7 +335,7 @@ private slots:
         QCOMPARE(settings.value("block").toString().toLatin1(), ustHex(sensor));
         // Only the settings were read.
         QVERIFY(!settings.contains("type"));
-        QCOMPARE(requestCount(bus, 0x01), 1);
+        QCOMPARE(requestCount(bus, rtu::Function::ReadCoils), 1);
 
         // The human form of the same.
         const Run text = velduo({"read", "3@38400", "--port", port()});
@@ -479,7 +479,7 @@ private slots:
         bus.clearLog();
         run = velduo({"calibrate", "nominal", "2", "--port", port()});
         QCOMPARE(run.code, 4);
-        QCOMPARE(requestCount(bus, 0x10), 0);
+        QCOMPARE(requestCount(bus, rtu::Function::WriteRegisters), 0);
     }
 
     void flashWritesTheImage()
@@ -760,11 +760,12 @@ private slots:
         if (interrupt) {
             // An upload chunk goes unanswered; the signal comes while its exchange is in flight.
             const quint16 chunk = firmware::areaStart + 10 * firmware::chunkSize;
-            bus.setFault(1, 0x10, {sim::Fault::Silence, 0, -1, 0, chunk});
+            bus.setFault(1, rtu::Function::WriteRegisters, {sim::Fault::Silence, 0, -1, 0, chunk});
             QVERIFY(waitForRequest(
                 bus,
                 [chunk](const QByteArray& r) {
-                    return r.size() > 4 && quint8(r[1]) == 0x10 &&
+                    return r.size() > 4 &&
+                           quint8(r[1]) == rtu::code(rtu::Function::WriteRegisters) &&
                            quint16((quint8(r[2]) << 8) | quint8(r[3])) == chunk;
                 },
                 30000));
@@ -784,7 +785,7 @@ private slots:
             QVERIFY2(object.value("text").toString().contains(says), qPrintable(run.out));
         }
         if (!written)
-            QCOMPARE(requestCount(bus, 0x10), 0);
+            QCOMPARE(requestCount(bus, rtu::Function::WriteRegisters), 0);
         if (code == 5) {
             const linefile::ReadResult line =
                 linefile::readFile(scratch.filePath("line.json"), linefile::Mode::File);
@@ -863,7 +864,7 @@ private slots:
 
         QVERIFY2(run.code == code, qPrintable(QString::number(run.code) + '\n' + run.all()));
         QVERIFY2(run.all().contains(QStringLiteral("«Ввод Б»")), qPrintable(run.all()));
-        QCOMPARE(requestCount(bus, 0x10), 0);
+        QCOMPARE(requestCount(bus, rtu::Function::WriteRegisters), 0);
         QCOMPARE(nameAt(moved, port()), QStringLiteral("Ввод А"));
         QCOMPARE(nameAt(holder, port()), QStringLiteral("Ввод Б"));
     }
@@ -913,7 +914,7 @@ private slots:
         const QString linePort = portLoss ? adapter : port();
         line.addSensor(1, 38400, SensorType::Voltage);
         const quint16 chunk = firmware::areaStart + 3 * firmware::chunkSize;
-        line.setFault(1, 0x10, {sim::Fault::Silence, 0, -1, 0, chunk});
+        line.setFault(1, rtu::Function::WriteRegisters, {sim::Fault::Silence, 0, -1, 0, chunk});
 
         QProcess process;
         prepare(process,
@@ -980,7 +981,7 @@ private slots:
         const QString out = scratch.filePath("line.json");
         bus.queueFactorySensors(1);
         const quint16 chunk = firmware::areaStart + 3 * firmware::chunkSize;
-        bus.setFault(1, 0x10, {sim::Fault::Silence, 0, -1, 0, chunk});
+        bus.setFault(1, rtu::Function::WriteRegisters, {sim::Fault::Silence, 0, -1, 0, chunk});
         QProcess process;
         prepare(process, {"commission", scratch.filePath("flash.json"), "--out", out, "--image",
                           scratch.filePath("app.bin"), "--yes", "--port", port()});
@@ -1015,7 +1016,7 @@ private slots:
                          run.out.contains(QStringLiteral("velduo flash 1@115200 ОБРАЗ")),
                      qPrintable(run.out));
             QVERIFY(bus.sensor(1).inLoader);
-            QCOMPARE(requestCount(bus, 0x10), 0);
+            QCOMPARE(requestCount(bus, rtu::Function::WriteRegisters), 0);
         }
     }
 

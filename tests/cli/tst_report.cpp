@@ -154,7 +154,8 @@ private slots:
         QVERIFY(!received.isEmpty());
         for (const sim::Received& request : received) {
             QVERIFY2(request.bytes.size() > 1 && quint8(request.bytes[0]) != 0 &&
-                         (request.bytes[1] == 0x03 || request.bytes[1] == 0x01),
+                         (quint8(request.bytes[1]) == rtu::code(rtu::Function::ReadRegisters) ||
+                          quint8(request.bytes[1]) == rtu::code(rtu::Function::ReadCoils)),
                      request.bytes.toHex().constData());
         }
         for (quint8 address : {1, 2, 3})

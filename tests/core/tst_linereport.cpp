@@ -1,5 +1,6 @@
 // The commissioning report's content, from a line file and what its sensors answered.
 #include "codec/rtu.h"
+#include "codec/sensortype.h"
 #include "core/ops/linereport.h"
 
 #include <QtTest>
@@ -9,7 +10,7 @@ namespace {
 
 using linereport::Reading;
 
-DeviceVEL_DUO300 sensor(int address, int speed, quint16 type)
+DeviceVEL_DUO300 sensor(int address, int speed, SensorType type)
 {
     DeviceVEL_DUO300 dev{};
     dev.addr = address;
@@ -21,8 +22,8 @@ DeviceVEL_DUO300 sensor(int address, int speed, quint16 type)
     dev.ust.nomAdc = 3344;
     setNameText(dev.ust, QStringLiteral("Ввод 1 секции АБ"));
     sealChecksum(dev.ust);
-    dev.param.sensorType = type;
-    dev.param.measure = type == 1 ? 2487 : 10006;
+    dev.param.sensorType = quint16(type);
+    dev.param.measure = type == SensorType::Temperature ? 2487 : 10006;
     dev.param.adc = 2989;
     dev.param.workTime = 2 * 3600 + 5 * 60 + 7;
     std::memcpy(dev.param.version, "VEL-1.0.2", 9);
@@ -74,7 +75,7 @@ private slots:
         QTest::addColumn<QString>("state"); // as the JSON names it
         QTest::addColumn<QString>("summary");
 
-        const DeviceVEL_DUO300 voltage = sensor(5, 9600, 2);
+        const DeviceVEL_DUO300 voltage = sensor(5, 9600, SensorType::Voltage);
         const QStringList voltageCells = {
             "Напряжение", "Ввод 1 секции АБ", "100 В", "VEL-1.0.2", "1024",
             "3344",       "10006 В",          "2989",  "вкл",       "2 ч 05 мин"};
@@ -107,7 +108,7 @@ private slots:
             << QStringList() << "silent"
             << "Ответили 0 из 1 датчиков; не ответили: 5@9600 «Ввод 1 секции АБ».";
 
-        const DeviceVEL_DUO300 temperature = sensor(2, 38400, 1);
+        const DeviceVEL_DUO300 temperature = sensor(2, 38400, SensorType::Temperature);
         QTest::newRow("temperature sensor, no calibration points")
             << saved(temperature) << answered(temperature)
             << QStringList{"Температура", "Ввод 1 секции АБ", "100 °С", "VEL-1.0.2", "—",

@@ -49,7 +49,8 @@ struct Fixture
     {
         int reads = 0;
         for (const sim::Received& r : bus.received())
-            reads += r.bytes.size() > 4 && quint8(r.bytes.at(1)) == 0x03 &&
+            reads += r.bytes.size() > 4 &&
+                     quint8(r.bytes.at(1)) == rtu::code(rtu::Function::ReadRegisters) &&
                      r.bytes.mid(2, 2) == QByteArray::fromHex("0100");
         return reads;
     }
@@ -153,8 +154,10 @@ private slots:
         QTest::addColumn<QList<quint8>>("sent"); // function codes after the confirmation
 
         // The address change asks only after its probe of the new address: three attempts.
-        QTest::newRow("address change")
-            << QStringLiteral("address") << QList<quint8>{0x03, 0x03, 0x03};
+        QTest::newRow("address change") << QStringLiteral("address")
+                                        << QList<quint8>{rtu::code(rtu::Function::ReadRegisters),
+                                                         rtu::code(rtu::Function::ReadRegisters),
+                                                         rtu::code(rtu::Function::ReadRegisters)};
         QTest::newRow("reset") << QStringLiteral("reset") << QList<quint8>{};
         QTest::newRow("flash") << QStringLiteral("flash") << QList<quint8>{};
     }
@@ -215,7 +218,10 @@ private slots:
             QVERIFY2(result.text.contains(QStringLiteral("«Скорость»")), qPrintable(result.text));
         } else {
             // The new speed probed first, then the one write.
-            QCOMPARE(f.functions(), (QList<quint8>{0x03, 0x03, 0x03, 0x10}));
+            QCOMPARE(f.functions(), (QList<quint8>{rtu::code(rtu::Function::ReadRegisters),
+                                                   rtu::code(rtu::Function::ReadRegisters),
+                                                   rtu::code(rtu::Function::ReadRegisters),
+                                                   rtu::code(rtu::Function::WriteRegisters)}));
             QCOMPARE(f.bus.received().first().baud, speed);
             QCOMPARE(dev->baudrate, speed);
         }
@@ -257,7 +263,7 @@ private slots:
                             addr % 2 ? SensorType::Temperature : SensorType::Voltage);
             addrs << QString::number(addr);
         }
-        f.bus.setFault(17, 0, {sim::Fault::Silence, 0, -1});
+        f.bus.setFault(17, sim::everyFunction, {sim::Fault::Silence, 0, -1});
         ops::SearchLine search(f.line, f.host, f.registry);
 
         const ops::Result result = search.run(f.bus.slavePath(), {QStringLiteral("115200")}, addrs);
@@ -311,9 +317,9 @@ private slots:
         for (const int error : errors) {
             f.bus.clearFaults();
             if (error == rtu::NoAnswer)
-                f.bus.setFault(1, 0x03, {sim::Fault::Silence, 0, 1});
+                f.bus.setFault(1, rtu::Function::ReadRegisters, {sim::Fault::Silence, 0, 1});
             else if (error != rtu::NoError)
-                f.bus.setFault(1, 0x03, {sim::Fault::Exception, error, 1});
+                f.bus.setFault(1, rtu::Function::ReadRegisters, {sim::Fault::Exception, error, 1});
             ops::ReadSettings(f.line, f.host).run(dev, 1);
             QCOMPARE(dev->cmdRejected, error == rtu::UnknownCommand);
         }
@@ -450,7 +456,7 @@ private slots:
 
         QCOMPARE(int(result.kind), int(ops::Result::Refused));
         QVERIFY2(result.text.contains(QStringLiteral("«Ввод Б»")), qPrintable(result.text));
-        QVERIFY(!f.functions().contains(0x10));
+        QVERIFY(!f.functions().contains(rtu::code(rtu::Function::WriteRegisters)));
         // Only the reset asks, and before anything is sent.
         QCOMPARE(f.host.asked.size(), caller == 3 ? 1 : 0);
         QCOMPARE(dev->addr, fromAddress);
@@ -512,7 +518,9 @@ private slots:
         // Read again up to the usual attempts, then nothing more of the settings or the loader.
         QCOMPARE(f.settingsReads(), ops::usualAttempts);
         for (quint8 function : f.functions())
-            QVERIFY2(function != 0x10 && function != 0x40 && function != 0x11,
+            QVERIFY2(function != rtu::code(rtu::Function::WriteRegisters) &&
+                         function != rtu::code(rtu::Function::GoToLoader) &&
+                         function != rtu::code(rtu::Function::ErasePages),
                      qPrintable(QString::number(function, 16)));
         QCOMPARE(blockBytes(f.bus.sensor(1).ust), blockBytes(stored));
         QVERIFY(!f.bus.sensor(1).inLoader);
@@ -524,7 +532,7 @@ private slots:
         Fixture f;
         f.bus.addSensor(named(1, 9600, QStringLiteral("Ввод А")));
         // The first byte of the name, in the answer of the record's first read.
-        f.bus.setFault(1, 0x03, {sim::Fault::BitFlip, 3 + 16, 1});
+        f.bus.setFault(1, rtu::Function::ReadRegisters, {sim::Fault::BitFlip, 3 + 16, 1});
         DeviceVEL_DUO300* dev = f.readSensor(1, 9600);
         QVERIFY(!dev->ustSound);
 

@@ -2,6 +2,7 @@
 // the answer lengths they expect, retries, faults, a closed port and refused calls. Every
 // call must end with exactly one packetReady.
 #include "codec/blocks.h"
+#include "codec/rtu.h"
 #include "core/link/modbus.h"
 #include "sim/sensorbus.h"
 
@@ -261,21 +262,25 @@ private slots:
         const QString lengthText = QStringLiteral("Неверная длина ответа");
 
         QTest::newRow("exception 2 on each of three attempts")
-            << readSettings3 << true << voltageAddr << Setup() << quint8(0x03)
-            << sim::FaultSpec{sim::Fault::Exception, 2, -1} << 3
-            << QStringList{checksumText, checksumText, checksumText} << 2 << 5;
+            << readSettings3 << true << voltageAddr << Setup()
+            << rtu::code(rtu::Function::ReadRegisters)
+            << sim::FaultSpec{sim::Fault::Exception, int(rtu::Exception::ChecksumError), -1} << 3
+            << QStringList{checksumText, checksumText, checksumText} << int(rtu::ChecksumError)
+            << 5;
         QTest::newRow("one byte short, retried")
-            << readParams << true << voltageAddr << Setup() << quint8(0x03)
-            << sim::FaultSpec{sim::Fault::Short, 1, -1} << 2 << QStringList{lengthText, lengthText}
-            << 5 << 32;
+            << readParams << true << voltageAddr << Setup()
+            << rtu::code(rtu::Function::ReadRegisters) << sim::FaultSpec{sim::Fault::Short, 1, -1}
+            << 2 << QStringList{lengthText, lengthText} << int(rtu::WrongLength) << 32;
         QTest::newRow("failed first attempt, second succeeds")
-            << readParams << true << voltageAddr << Setup() << quint8(0x03)
-            << sim::FaultSpec{sim::Fault::Short, 1, 1} << 2 << QStringList{lengthText} << 0 << 33;
-        QTest::newRow("erase status 0x12 on each attempt")
+            << readParams << true << voltageAddr << Setup()
+            << rtu::code(rtu::Function::ReadRegisters) << sim::FaultSpec{sim::Fault::Short, 1, 1}
+            << 2 << QStringList{lengthText} << int(rtu::NoError) << 33;
+        QTest::newRow("erase status FLASH_ERROR_WRP on each attempt")
             << Call([](ModBus& m, int*) { m.mb_erasePage(thermoAddr, 5, 10, 3); }) << false
-            << thermoAddr << Setup(enterLoader) << quint8(0x11)
-            << sim::FaultSpec{sim::Fault::EraseStatus, 0x12, -1} << 3
-            << QStringList{"FLASH_ERROR_WRP", "FLASH_ERROR_WRP", "FLASH_ERROR_WRP"} << 18 << 6;
+            << thermoAddr << Setup(enterLoader) << rtu::code(rtu::Function::ErasePages)
+            << sim::FaultSpec{sim::Fault::EraseStatus, int(rtu::FlashStatus::ErrorWrp), -1} << 3
+            << QStringList{"FLASH_ERROR_WRP", "FLASH_ERROR_WRP", "FLASH_ERROR_WRP"}
+            << int(rtu::FlashWriteProtected) << 6;
     }
 
     void retries()

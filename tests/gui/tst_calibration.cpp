@@ -26,7 +26,7 @@ const QString failedPotentRead = QStringLiteral("Error: on_BtnSetNom_clicked:mb_
 QList<int> potentWrites(const WindowBench& b)
 {
     QList<int> positions;
-    for (const QByteArray& frame : b.requests(0x51))
+    for (const QByteArray& frame : b.requests(rtu::Function::WritePotentiometer))
         positions.append(quint8(frame.at(3)));
     return positions;
 }
@@ -35,7 +35,7 @@ QList<int> potentWrites(const WindowBench& b)
 int paramReads(const WindowBench& b)
 {
     int n = 0;
-    for (const QByteArray& frame : b.requests(0x03))
+    for (const QByteArray& frame : b.requests(rtu::Function::ReadRegisters))
         n += frame.mid(2, 2) == QByteArray(2, '\0');
     return n;
 }
@@ -165,15 +165,16 @@ private slots:
         if (!portNamed)
             b.find<QComboBox>("PortNameBox")->clear();
         if (readFails)
-            b.bus.setFault(1, 0x03, {sim::Fault::Silence, 0, 3});
+            b.bus.setFault(1, rtu::Function::ReadRegisters, {sim::Fault::Silence, 0, 3});
         b.bus.clearLog();
 
         b.find<QPushButton>("BtnSetZero")->click();
 
         QCOMPARE(b.window->deviceRecords().at(0).ust.zeroAdc, quint16(1987));
         QCOMPARE(b.find<QLineEdit>("lineEditMin")->text(), shownZero);
-        QCOMPARE(b.requests(0x03).size(), portNamed ? (readFails ? 3 : 1) : 0);
-        const QList<QByteArray> writes = b.requests(0x10);
+        QCOMPARE(b.requests(rtu::Function::ReadRegisters).size(),
+                 portNamed ? (readFails ? 3 : 1) : 0);
+        const QList<QByteArray> writes = b.requests(rtu::Function::WriteRegisters);
         QCOMPARE(writes.size(), written ? 1 : 0);
         if (written) {
             const UstBlock sent = WindowBench::writtenBlock(writes.first());
@@ -250,7 +251,7 @@ private slots:
             s.potentStuck = stuck;
         });
         if (readFails)
-            b.bus.setFault(1, 0x50, {sim::Fault::Silence, 0, 1});
+            b.bus.setFault(1, rtu::Function::ReadPotentiometer, {sim::Fault::Silence, 0, 1});
         b.bus.clearLog();
         QSignalSpy stops(b.window.get(), &MainWindow::stopTimer);
 
@@ -259,10 +260,10 @@ private slots:
         QCOMPARE(potentWrites(b), writes);
         if (writes.isEmpty()) {
             // Only the first reading, the one after the raise phase, and the write.
-            QVERIFY(b.requests(0x50).isEmpty());
+            QVERIFY(b.requests(rtu::Function::ReadPotentiometer).isEmpty());
             QCOMPARE(paramReads(b), 2);
         }
-        const QList<QByteArray> blockWrites = b.requests(0x10);
+        const QList<QByteArray> blockWrites = b.requests(rtu::Function::WriteRegisters);
         QCOMPARE(blockWrites.size(), 1);
         QCOMPARE(int(WindowBench::writtenBlock(blockWrites.first()).nomAdc), nomAdc);
         QCOMPARE(int(WindowBench::writtenBlock(blockWrites.first()).threshold), -250);
@@ -294,7 +295,7 @@ private slots:
             s.potentStuck = true;
         });
         const int answered = 2 + 4 * (calibration::maxWrites - 2);
-        b.bus.setFault(1, 0, {sim::Fault::Silence, 0, -1, answered});
+        b.bus.setFault(1, sim::everyFunction, {sim::Fault::Silence, 0, -1, answered});
         b.bus.clearLog();
 
         b.find<QPushButton>("BtnSetNom")->click();
@@ -304,7 +305,7 @@ private slots:
         QVERIFY(b.monitorText().contains(failedPotentRead));
         QVERIFY(b.monitorText().contains(weakSignal));
         QCOMPARE(b.window->deviceRecords().at(0).ust.nomAdc, quint16(100));
-        QCOMPARE(b.requests(0x10).size(), 3); // sent, never answered
+        QCOMPARE(b.requests(rtu::Function::WriteRegisters).size(), 3); // sent, never answered
         QVERIFY(b.pollTimer()->isActive());
     }
 
@@ -344,17 +345,18 @@ private slots:
     {
         WindowBench b;
         addVoltageSensor(b);
-        b.bus.setFault(1, 0x03, {sim::Fault::Silence, 0, 1});
+        b.bus.setFault(1, rtu::Function::ReadRegisters, {sim::Fault::Silence, 0, 1});
         b.bus.clearLog();
 
         emit b.window->startTimer();
-        QTRY_COMPARE_WITH_TIMEOUT(b.requests(0x03).size(), 1, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(b.requests(rtu::Function::ReadRegisters).size(), 1, 3000);
         b.find<QPushButton>("BtnSetNom")->click(); // during the poll's wait
-        QTRY_COMPARE_WITH_TIMEOUT(b.requests(0x10).size(), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(b.requests(rtu::Function::WriteRegisters).size(), 1, 5000);
 
         const QList<sim::Received> log = b.bus.received();
-        QCOMPARE(quint8(log.at(0).bytes.at(1)), quint8(0x03)); // poll: parameters, unanswered
-        QCOMPARE(quint8(log.at(1).bytes.at(1)), quint8(0x01)); // poll: coil
+        QCOMPARE(quint8(log.at(0).bytes.at(1)),
+                 rtu::code(rtu::Function::ReadRegisters)); // poll: parameters, unanswered
+        QCOMPARE(quint8(log.at(1).bytes.at(1)), rtu::code(rtu::Function::ReadCoils)); // poll: coil
         QVERIFY2(b.exchangesInTurn(), "exchanges overlapped");
         QCOMPARE(b.bus.sensor(1).ust.nomAdc, quint16(2048));
     }

@@ -68,7 +68,7 @@ private slots:
         QCOMPARE(list->item(0)->text(), text);
         QCOMPARE(list->item(0)->background().color(), QColor(192, 192, 192));
         QVERIFY(b.window->deviceRecords().at(0).commError);
-        QCOMPARE(b.requests(0x03).size(), 2); // two attempts
+        QCOMPARE(b.requests(rtu::Function::ReadRegisters).size(), 2); // two attempts
     }
 
     void addressOutsideTheRangeIsRefused_data()
@@ -309,19 +309,20 @@ private slots:
         WindowBench b;
         b.bus.addSensor(1, 9600, SensorType::Voltage);
         b.addByHand(1, 9600);
-        b.bus.setFault(1, 0x03, {sim::Fault::Silence});
+        b.bus.setFault(1, rtu::Function::ReadRegisters, {sim::Fault::Silence});
         b.bus.clearLog();
 
         emit b.window->startTimer();
-        QTRY_COMPARE_WITH_TIMEOUT(b.requests(0x03).size(), 1, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(b.requests(rtu::Function::ReadRegisters).size(), 1, 3000);
         // "Считать" during the poll's wait: it must not take the poll's answer.
         b.find<QPushButton>("BtnReadUst")->click();
-        QTRY_COMPARE_WITH_TIMEOUT(b.requests(0x03).size(), 1 + 3, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(b.requests(rtu::Function::ReadRegisters).size(), 1 + 3, 5000);
         emit b.window->stopTimer();
 
         const QList<sim::Received> log = b.bus.received();
-        QCOMPARE(quint8(log.at(0).bytes.at(1)), quint8(0x03));             // poll: parameters
-        QCOMPARE(quint8(log.at(1).bytes.at(1)), quint8(0x01));             // poll: coil
+        QCOMPARE(quint8(log.at(0).bytes.at(1)),
+                 rtu::code(rtu::Function::ReadRegisters)); // poll: parameters
+        QCOMPARE(quint8(log.at(1).bytes.at(1)), rtu::code(rtu::Function::ReadCoils)); // poll: coil
         QCOMPARE(log.at(2).bytes.left(4).toHex(), QByteArray("01030100")); // then the read
         QVERIFY2(b.exchangesInTurn(), "exchanges overlapped");
     }

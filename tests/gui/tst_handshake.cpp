@@ -65,12 +65,13 @@ private slots:
         QTest::addColumn<QColor>("colour");
         QTest::addColumn<bool>("commError");
         QTest::addColumn<bool>("cmdRejected");
-        QTest::newRow("error 1") << sim::Fault::Exception << 1 << quint8(1) << QColor(0x1E90FF)
-                                 << true << true;
+        QTest::newRow("error 1") << sim::Fault::Exception << int(rtu::Exception::UnknownCommand)
+                                 << quint8(1) << QColor(0x1E90FF) << true << true;
         QTest::newRow("error 6") << sim::Fault::Silence << 0 << quint8(1) << QColor(0xC0C0C0)
                                  << true << false;
-        QTest::newRow("error 3") << sim::Fault::Exception << 3 << quint8(1) << QColor(0xC0C0C0)
-                                 << true << false;
+        QTest::newRow("error 3") << sim::Fault::Exception
+                                 << int(rtu::Exception::RegisterAddressError) << quint8(1)
+                                 << QColor(0xC0C0C0) << true << false;
         QTest::newRow("coil set") << sim::Fault::None << 0 << quint8(1) << QColor(0xFF9980) << false
                                   << false;
         QTest::newRow("coil clear")
@@ -89,7 +90,7 @@ private slots:
         b.bus.addSensor(1, 9600, SensorType::Voltage);
         b.bus.updateSensor(1, [coil](sim::Sensor& s) { s.coil = coil; });
         b.addByHand(1, 9600);
-        b.bus.setFault(1, 0x01, {fault, value});
+        b.bus.setFault(1, rtu::Function::ReadCoils, {fault, value});
 
         b.invoke("readCoil");
         const DeviceVEL_DUO300 dev = b.window->deviceRecords().at(0);
@@ -109,7 +110,8 @@ private slots:
         WindowBench b;
         b.bus.addSensor(1, 9600, SensorType::Voltage);
         b.addByHand(1, 9600);
-        b.bus.setFault(1, 0x01, {sim::Fault::Exception, 1, 1});
+        b.bus.setFault(1, rtu::Function::ReadCoils,
+                       {sim::Fault::Exception, int(rtu::Exception::UnknownCommand), 1});
         b.invoke("readCoil");
         QVERIFY(b.window->deviceRecords().at(0).cmdRejected);
         b.invoke("readCoil");

@@ -69,7 +69,7 @@ void listThree(WindowBench& b)
     b.addByHand(1, 9600);
     b.addByHand(2, 9600);
     b.addByHand(3, 38400);
-    b.bus.setFault(3, 0, {sim::Fault::Silence});
+    b.bus.setFault(3, sim::everyFunction, {sim::Fault::Silence});
 }
 
 // The entry a restore's file keeps for a sensor that answered.
@@ -354,7 +354,7 @@ private slots:
         QCOMPARE(writable, !preselected.isEmpty());
         QVERIFY(!open);
         // Only the settings read that the dialog's changes were worked out from.
-        QCOMPARE(b.requests(0x10).size(), 0);
+        QCOMPARE(b.requests(rtu::Function::WriteRegisters).size(), 0);
         QCOMPARE(b.bus.received().size(), 1);
         QVERIFY(b.bus.hasSensor(quint8(addr)));
         QCOMPARE(int(b.bus.sensor(quint8(addr)).ust.mbAddr), addr);
@@ -569,7 +569,7 @@ private slots:
     {
         WindowBench b;
         listThree(b);
-        b.bus.setFault(1, 0, {sim::Fault::Delay, 300});
+        b.bus.setFault(1, sim::everyFunction, {sim::Fault::Delay, 300});
         const QString path = b.dir.filePath("line.json");
         choose(b, path);
         b.bus.clearLog();

@@ -419,7 +419,7 @@ private slots:
 
         // Anything the click sent to the worker would be served before this read.
         bench->invoke("readUst");
-        QCOMPARE(bench->requests(0x03).size(), 1);
+        QCOMPARE(bench->requests(rtu::Function::ReadRegisters).size(), 1);
         QVERIFY(!bench->window->deviceRecords().first().commError);
         const QString lines = bench->monitorText().mid(mark);
         const int answerAt = lines.indexOf(QStringLiteral("| >> "));

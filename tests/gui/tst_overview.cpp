@@ -349,7 +349,7 @@ private slots:
         // It went once the poller's exchange was over, at the selected sensor's speed, and the
         // poller sent nothing until it was answered.
         QVERIFY(read > 0);
-        QCOMPARE(quint8(log.at(read - 1).bytes.at(1)), quint8(0x01));
+        QCOMPARE(quint8(log.at(read - 1).bytes.at(1)), rtu::code(rtu::Function::ReadCoils));
         QCOMPARE(log.at(read).baud, 9600);
         QVERIFY(b.exchangesInTurn());
         QVERIFY(!b.window->deviceRecords().at(0).commError);
@@ -370,7 +370,7 @@ private slots:
 
         b.bus.clearLog();
         b.poll();
-        const QList<QByteArray> reads = b.requests(0x03);
+        const QList<QByteArray> reads = b.requests(rtu::Function::ReadRegisters);
         QCOMPARE(reads.size(), 1);
         QCOMPARE(quint8(reads.first().at(0)), quint8(1));
         QCOMPARE(b.bus.received().first().baud, 9600);

@@ -14,11 +14,11 @@
 
 namespace {
 
-QList<sim::Received> requestsTo(const WindowBench& b, quint8 function, quint16 reg)
+QList<sim::Received> requestsTo(const WindowBench& b, rtu::Function function, quint16 reg)
 {
     QList<sim::Received> found;
     for (const sim::Received& r : b.bus.received())
-        if (r.bytes.size() >= 4 && quint8(r.bytes.at(1)) == function &&
+        if (r.bytes.size() >= 4 && quint8(r.bytes.at(1)) == rtu::code(function) &&
             ((quint8(r.bytes.at(2)) << 8) | quint8(r.bytes.at(3))) == reg)
             found.append(r);
     return found;
@@ -94,7 +94,7 @@ private slots:
         for (const char* field : fields)
             QVERIFY2(!b.find<QLineEdit>(field)->text().isEmpty(), field);
 
-        b.bus.setFault(1, 0, {sim::Fault::Silence});
+        b.bus.setFault(1, sim::everyFunction, {sim::Fault::Silence});
         b.poll();
         for (const char* field : fields)
             QVERIFY2(b.find<QLineEdit>(field)->text().isEmpty(), field);
@@ -204,18 +204,19 @@ private slots:
     {
         WindowBench b;
         b.bus.addSensor(1, 9600, SensorType::Voltage);
-        b.bus.setFault(1, 0x03, {sim::Fault::Silence, 0, 2}); // the addition's two attempts
+        b.bus.setFault(1, rtu::Function::ReadRegisters,
+                       {sim::Fault::Silence, 0, 2}); // the addition's two attempts
         b.addByHand(1, 9600);
         QVERIFY(b.find<QLineEdit>("lineEditUstThreshold")->text().isEmpty());
         b.bus.clearLog();
 
         b.poll();
-        QCOMPARE(requestsTo(b, 0x03, 0x0100).size(), 1);
+        QCOMPARE(requestsTo(b, rtu::Function::ReadRegisters, 0x0100).size(), 1);
         QVERIFY(!b.find<QLineEdit>("lineEditUstThreshold")->text().isEmpty());
         b.poll();
-        QCOMPARE(requestsTo(b, 0x03, 0x0100).size(), 1);
-        QCOMPARE(requestsTo(b, 0x03, 0x0000).size(), 2);
-        QCOMPARE(requestsTo(b, 0x01, 0x0000).size(), 2);
+        QCOMPARE(requestsTo(b, rtu::Function::ReadRegisters, 0x0100).size(), 1);
+        QCOMPARE(requestsTo(b, rtu::Function::ReadRegisters, 0x0000).size(), 2);
+        QCOMPARE(requestsTo(b, rtu::Function::ReadCoils, 0x0000).size(), 2);
     }
 
     void ticksDuringAWaitNeitherPollNorServe()
@@ -224,13 +225,14 @@ private slots:
         b.bus.addSensor(1, 9600, SensorType::Voltage);
         b.addByHand(1, 9600);
         b.bus.addSensor(2, 9600, SensorType::Temperature);
-        b.bus.setFault(1, 0, {sim::Fault::Silence});
+        b.bus.setFault(1, sim::everyFunction, {sim::Fault::Silence});
         b.bus.clearLog();
         b.find<QLineEdit>("lineEditAddrMB")->setText(QStringLiteral("2"));
 
         emit b.window->startTimer();
         // The poll of the silent sensor waits; ask for an addition meanwhile.
-        QTRY_COMPARE_WITH_TIMEOUT(requestsTo(b, 0x03, 0x0000).size(), 1, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(requestsTo(b, rtu::Function::ReadRegisters, 0x0000).size(), 1,
+                                  3000);
         b.find<QPushButton>("btnAddDevice")->click();
         QTRY_COMPARE_WITH_TIMEOUT(b.window->deviceRecords().size(), 2, 5000);
         emit b.window->stopTimer();
@@ -239,8 +241,8 @@ private slots:
         // settings read only after it: nothing overlapped.
         const QList<sim::Received> log = b.bus.received();
         QVERIFY(log.size() >= 3);
-        QCOMPARE(quint8(log.at(0).bytes.at(1)), quint8(0x03));
-        QCOMPARE(quint8(log.at(1).bytes.at(1)), quint8(0x01));
+        QCOMPARE(quint8(log.at(0).bytes.at(1)), rtu::code(rtu::Function::ReadRegisters));
+        QCOMPARE(quint8(log.at(1).bytes.at(1)), rtu::code(rtu::Function::ReadCoils));
         QCOMPARE(log.at(2).bytes.left(4).toHex(), QByteArray("02030100"));
         QVERIFY2(b.exchangesInTurn(), "exchanges overlapped");
     }
@@ -269,14 +271,15 @@ private slots:
         QVERIFY(QMetaObject::invokeMethod(b.window.get(), "ReadParam", Qt::DirectConnection,
                                           Q_ARG(DeviceVEL_DUO300*, dev), Q_ARG(int, 3)));
         QCOMPARE(b.find<QLineEdit>("lineEditDiscret")->text(), QStringLiteral("1111"));
-        QCOMPARE(requestsTo(b, 0x01, 0).size(), 1);
-        QCOMPARE(requestsTo(b, 0x03, 0).size(), 1);
+        QCOMPARE(requestsTo(b, rtu::Function::ReadCoils, 0).size(), 1);
+        QCOMPARE(requestsTo(b, rtu::Function::ReadRegisters, 0).size(), 1);
 
         // A failed read clears the display.
-        b.bus.setFault(1, 0x03, {sim::Fault::Exception, 4});
+        b.bus.setFault(1, rtu::Function::ReadRegisters,
+                       {sim::Fault::Exception, int(rtu::Exception::RegisterError)});
         QVERIFY(QMetaObject::invokeMethod(b.window.get(), "ReadParam", Qt::DirectConnection,
                                           Q_ARG(DeviceVEL_DUO300*, dev), Q_ARG(int, 3)));
-        QCOMPARE(requestsTo(b, 0x03, 0).size(), 1 + 3);
+        QCOMPARE(requestsTo(b, rtu::Function::ReadRegisters, 0).size(), 1 + 3);
         QVERIFY(b.find<QLineEdit>("lineEditDiscret")->text().isEmpty());
         QVERIFY(b.find<QLineEdit>("lineEditVoltage")->text().isEmpty());
     }

@@ -65,7 +65,9 @@ QString describe(const QByteArray& frame)
 {
     const quint8 function = quint8(frame.at(1));
     QString text = QString::number(function, 16).rightJustified(2, QLatin1Char('0'));
-    if (function == 0x03 || function == 0x10 || function == 0x11)
+    if (function == rtu::code(rtu::Function::ReadRegisters) ||
+        function == rtu::code(rtu::Function::WriteRegisters) ||
+        function == rtu::code(rtu::Function::ErasePages))
         text += QLatin1Char(' ') + QString::fromLatin1(frame.mid(2, 2).toHex());
     return text;
 }
@@ -182,7 +184,8 @@ protected:
     void timerEvent(QTimerEvent* event) override
     {
         for (const sim::Received& r : bus.received()) {
-            if (r.bytes.size() > 4 && quint8(r.bytes[1]) == 0x10 &&
+            if (r.bytes.size() > 4 &&
+                quint8(r.bytes[1]) == rtu::code(rtu::Function::WriteRegisters) &&
                 quint16(quint8(r.bytes[2]) << 8 | quint8(r.bytes[3])) == reg) {
                 killTimer(event->timerId());
                 action();
@@ -370,12 +373,13 @@ private slots:
         // A later settings write does not carry the loader request back to the sensor.
         b.invoke("writeUst");
         UstBlock written{};
-        copyFromAnswer(&written, int(sizeof written), b.requests(0x10).last(), 6);
+        copyFromAnswer(&written, int(sizeof written),
+                       b.requests(rtu::Function::WriteRegisters).last(), 6);
         QCOMPARE(written.loaderCode, quint32(0));
         QVERIFY(!b.window->deviceRecords().first().commError);
         // Polling resumes.
         b.bus.clearLog();
-        QTRY_VERIFY_WITH_TIMEOUT(!b.requests(0x03).isEmpty(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!b.requests(rtu::Function::ReadRegisters).isEmpty(), 5000);
     }
 
     void sensorInItsLoaderStartsAtTheErase()
@@ -409,7 +413,7 @@ private slots:
 
     void failures_data()
     {
-        QTest::addColumn<int>("function");
+        QTest::addColumn<quint8>("function");
         QTest::addColumn<sim::FaultSpec>("fault");
         QTest::addColumn<QStringList>("boxes");
         QTest::addColumn<QString>("monitorLine");
@@ -428,33 +432,39 @@ private slots:
         // The sensor enters its loader but its answer comes back cut short: shown, and the
         // procedure goes on.
         QTest::newRow("loader entry")
-            << 0x40 << sim::FaultSpec{sim::Fault::Short, 1}
+            << rtu::code(rtu::Function::GoToLoader) << sim::FaultSpec{sim::Fault::Short, 1}
             << QStringList{QStringLiteral(
                                "Ошибка: Ошибка перехода в загрузчик:\nНеверная длина ответа"),
                            done}
             << QString() << QStringList{QStringLiteral("10 3bfc"), QStringLiteral("41")};
         QTest::newRow("erase, flash write protection")
-            << 0x11 << sim::FaultSpec{sim::Fault::EraseStatus, 0x12}
+            << rtu::code(rtu::Function::ErasePages)
+            << sim::FaultSpec{sim::Fault::EraseStatus, int(rtu::FlashStatus::ErrorWrp)}
             << QStringList{QStringLiteral("Ошибка: Ошибка очистки флеш:\nFLASH_ERROR_WRP"), done}
             << QString() << QStringList{QStringLiteral("10 3bfc"), QStringLiteral("41")};
         QTest::newRow("erase, flash time-out")
-            << 0x11 << sim::FaultSpec{sim::Fault::EraseStatus, 0x15}
+            << rtu::code(rtu::Function::ErasePages)
+            << sim::FaultSpec{sim::Fault::EraseStatus, int(rtu::FlashStatus::Timeout)}
             << QStringList{QStringLiteral("Ошибка: Ошибка очистки флеш:\nFLASH_TIMEOUT"), done}
             << QString() << QStringList{QStringLiteral("10 3bfc"), QStringLiteral("41")};
         QTest::newRow("second chunk")
-            << 0x10 << sim::FaultSpec{sim::Fault::Exception, 4, -1, 0, 0x14C0}
+            << rtu::code(rtu::Function::WriteRegisters)
+            << sim::FaultSpec{sim::Fault::Exception, int(rtu::Exception::RegisterError), -1, 0,
+                              0x14C0}
             << QStringList{uploadFailed + QStringLiteral("Устройство ответило: ошибка регистра") +
                            inLoader}
             << uploadLine
             << QStringList{QStringLiteral("10 1400"), QStringLiteral("10 14c0"),
                            QStringLiteral("10 14c0"), QStringLiteral("10 14c0")};
         QTest::newRow("checksum")
-            << 0x10 << sim::FaultSpec{sim::Fault::Silence, 0, -1, 0, 0x3BFC}
+            << rtu::code(rtu::Function::WriteRegisters)
+            << sim::FaultSpec{sim::Fault::Silence, 0, -1, 0, 0x3BFC}
             << QStringList{uploadFailed + QStringLiteral("Нет ответа") + inLoader} << uploadLine
             << QStringList{QStringLiteral("10 17c0"), QStringLiteral("10 3bfc"),
                            QStringLiteral("10 3bfc"), QStringLiteral("10 3bfc")};
         QTest::newRow("application start")
-            << 0x41 << sim::FaultSpec{sim::Fault::Exception, 1}
+            << rtu::code(rtu::Function::GoToApplication)
+            << sim::FaultSpec{sim::Fault::Exception, int(rtu::Exception::UnknownCommand)}
             << QStringList{QStringLiteral(
                                "Ошибка: Ошибка перехода на основную программу:\nУстройство "
                                "ответило: несуществующая команда") +
@@ -464,14 +474,14 @@ private slots:
 
     void failures()
     {
-        QFETCH(int, function);
+        QFETCH(quint8, function);
         QFETCH(sim::FaultSpec, fault);
         QFETCH(QStringList, boxes);
         QFETCH(QString, monitorLine);
         QFETCH(QStringList, lastRequests);
         WindowBench b;
         prepare(b, testImage(1001));
-        b.bus.setFault(1, quint8(function), fault);
+        b.bus.setFault(1, function, fault);
 
         confirmUpload(b);
         b.invoke("Reprog");
@@ -620,7 +630,7 @@ private slots:
                 s.inLoader = true;
             });
         else
-            b.bus.setFault(1, 0x03, {sim::Fault::Silence});
+            b.bus.setFault(1, rtu::Function::ReadRegisters, {sim::Fault::Silence});
 
         confirmUpload(b);
         b.invoke("Reprog");

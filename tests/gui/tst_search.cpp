@@ -41,8 +41,8 @@ QStringList defaultProbes()
 
 bool isProbe(const QByteArray& frame)
 {
-    return frame.size() >= 6 && frame.at(1) == 0x03 && frame.mid(2, 3) == QByteArray(3, 0) &&
-           frame.at(5) == 0x02;
+    return frame.size() >= 6 && quint8(frame.at(1)) == rtu::code(rtu::Function::ReadRegisters) &&
+           frame.mid(2, 3) == QByteArray(3, 0) && frame.at(5) == 0x02;
 }
 
 // The probes that reached the bus, as "address@baud".
@@ -91,7 +91,8 @@ void addSensor(WindowBench& b, const QString& sensor)
     const auto addr = quint8(parts.at(0).toInt());
     b.bus.addSensor(addr, parts.at(1).toInt(), SensorType::Voltage);
     if (parts.size() > 2)
-        b.bus.setFault(addr, 0x03, {sim::Fault::Exception, parts.at(2).toInt()});
+        b.bus.setFault(addr, rtu::Function::ReadRegisters,
+                       {sim::Fault::Exception, parts.at(2).toInt()});
 }
 
 QString doneText(int count)

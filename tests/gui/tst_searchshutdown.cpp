@@ -23,7 +23,7 @@ private slots:
         QTimer::singleShot(0, search, [search] { search->click(); });
         // A few silent probes into the first speed.
         QTimer::singleShot(1000, bench.window.get(), [&] {
-            probesAtClose = bench.requests(0x03).size();
+            probesAtClose = bench.requests(rtu::Function::ReadRegisters).size();
             closedAt = clock.elapsed();
             bench.window->close();
         });

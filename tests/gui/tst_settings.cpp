@@ -64,8 +64,9 @@ private slots:
         b.bus.clearLog();
 
         b.invoke("readUst");
-        QCOMPARE(b.requests(0x03).size(), 1);
-        QCOMPARE(b.requests(0x03).first().left(6).toHex(), QByteArray("010301000014"));
+        QCOMPARE(b.requests(rtu::Function::ReadRegisters).size(), 1);
+        QCOMPARE(b.requests(rtu::Function::ReadRegisters).first().left(6).toHex(),
+                 QByteArray("010301000014"));
         QCOMPARE(b.find<QLineEdit>("lineEditNameDevice")->text(), QStringLiteral("Шина А"));
         QCOMPARE(b.find<QComboBox>("comboBoxUstSpeed")->currentText(), QStringLiteral("9600"));
         QCOMPARE(b.find<QLineEdit>("lineEditUstThreshold")->text(), QStringLiteral("-250"));
@@ -84,9 +85,9 @@ private slots:
         b.bus.addSensor(1, 9600, SensorType::Voltage);
         b.addByHand(1, 9600);
         QVERIFY(!b.find<QLineEdit>("lineEditUstThreshold")->text().isEmpty());
-        b.bus.setFault(1, 0x03, {sim::Fault::Silence});
+        b.bus.setFault(1, rtu::Function::ReadRegisters, {sim::Fault::Silence});
         b.invoke("readUst");
-        QCOMPARE(b.requests(0x03).size(), 1 + 3);
+        QCOMPARE(b.requests(rtu::Function::ReadRegisters).size(), 1 + 3);
         QVERIFY(b.find<QLineEdit>("lineEditUstThreshold")->text().isEmpty());
         QCOMPARE(b.find<QComboBox>("comboBoxUstSpeed")->currentIndex(), -1);
         QVERIFY(b.window->deviceRecords().at(0).commError);
@@ -133,7 +134,7 @@ private slots:
         b.find<QLineEdit>("lineEditUstThreshold")->setText(QStringLiteral("-1500"));
         b.invoke("writeUst");
 
-        const QList<QByteArray> writes = b.requests(0x10);
+        const QList<QByteArray> writes = b.requests(rtu::Function::WriteRegisters);
         QCOMPARE(writes.size(), 1);
         const QByteArray frame = writes.first();
         QCOMPARE(frame.size(), 48);
@@ -299,7 +300,7 @@ private slots:
         if (occupiedByGarbage) {
             // Something at address 9 answers with bytes that make no valid answer.
             b.bus.addSensor(9, 9600, SensorType::Temperature);
-            b.bus.setFault(9, 0, {sim::Fault::Garbage, 7});
+            b.bus.setFault(9, sim::everyFunction, {sim::Fault::Garbage, 7});
         }
         b.addByHand(3, 9600);
         b.bus.clearLog();
@@ -315,8 +316,8 @@ private slots:
             shown << box.text;
         }
         QCOMPARE(shown, texts);
-        QCOMPARE(b.requests(0x03).size(), reads);
-        const QList<QByteArray> written = b.requests(0x10);
+        QCOMPARE(b.requests(rtu::Function::ReadRegisters).size(), reads);
+        const QList<QByteArray> written = b.requests(rtu::Function::WriteRegisters);
         QCOMPARE(written.size(), writes);
         QCOMPARE(b.window->deviceRecords().at(0).addr, addrAfter);
         if (writes) {
@@ -364,7 +365,7 @@ private slots:
             sealChecksum(s.ust);
         });
         const UstBlock stored = b.bus.sensor(3).ust;
-        b.bus.setFault(3, 0x03, {sim::Fault::Silence});
+        b.bus.setFault(3, rtu::Function::ReadRegisters, {sim::Fault::Silence});
         b.addByHand(3, 9600);
         QVERIFY(!b.window->deviceRecords().at(0).ustRead);
         if (readAnswers)
@@ -381,8 +382,8 @@ private slots:
         const QList<sim::Received> log = b.bus.received();
         QVERIFY(!log.isEmpty());
         QCOMPARE(log.first().bytes.left(6).toHex(), QByteArray("030301000014"));
-        QCOMPARE(b.requests(0x03).size(), reads);
-        const QList<QByteArray> written = b.requests(0x10);
+        QCOMPARE(b.requests(rtu::Function::ReadRegisters).size(), reads);
+        const QList<QByteArray> written = b.requests(rtu::Function::WriteRegisters);
         if (!readAnswers) {
             QVERIFY(written.isEmpty());
             QCOMPARE(b.boxes.boxes().size(), 1);
@@ -418,7 +419,8 @@ private slots:
         WindowBench b;
         b.bus.addSensor(3, 9600, SensorType::Voltage);
         b.addByHand(3, 9600);
-        b.bus.setFault(3, 0x10, {sim::Fault::Exception, 10});
+        b.bus.setFault(3, rtu::Function::WriteRegisters,
+                       {sim::Fault::Exception, int(rtu::Exception::FlashWriteError)});
         b.find<QLineEdit>("lineEditAddrDevice")->setText(QStringLiteral("12"));
         b.invoke("writeAddr");
         const DeviceVEL_DUO300 dev = b.window->deviceRecords().at(0);
@@ -442,7 +444,7 @@ private slots:
         b.addByHand(3, 9600);
         b.bus.clearLog();
         if (!answers)
-            b.bus.setFault(3, 0x10, {sim::Fault::Silence});
+            b.bus.setFault(3, rtu::Function::WriteRegisters, {sim::Fault::Silence});
 
         b.boxes.answerNext(QMessageBox::Ok);
         b.invoke("setDefault");
@@ -451,7 +453,7 @@ private slots:
         QCOMPARE(b.boxes.boxes().first().title, QStringLiteral("Сброс настроек"));
         QCOMPARE(b.boxes.boxes().first().text,
                  QStringLiteral("Будут установлены настройки по умолчанию для датчика '3'"));
-        const QList<QByteArray> written = b.requests(0x10);
+        const QList<QByteArray> written = b.requests(rtu::Function::WriteRegisters);
         QCOMPARE(written.size(), 1);
         QCOMPARE(written.first().mid(6, 40).toHex(), blockBytes(defaultUstBlock()).toHex());
         // The record keeps the address the program talks to it at.
@@ -541,7 +543,7 @@ private slots:
         QCOMPARE(box.title, title);
         QVERIFY2(box.text.contains(QStringLiteral("там отвечает датчик «Ввод Б»")),
                  qPrintable(box.text));
-        QVERIFY(b.requests(0x10).isEmpty());
+        QVERIFY(b.requests(rtu::Function::WriteRegisters).isEmpty());
         // Both answer where they were.
         QCOMPARE(nameReadAt(b, fromAddress, fromSpeed), QStringLiteral("Ввод А"));
         QCOMPARE(nameReadAt(b, toAddress, toSpeed), QStringLiteral("Ввод Б"));
@@ -581,7 +583,7 @@ private slots:
         QCOMPARE(box.text, QStringLiteral("Настройки датчика с адресом 5 при каждом чтении "
                                           "приходят повреждёнными (в блоке скорость 9700, такой "
                                           "скорости у датчика нет): ничего не записано."));
-        QVERIFY(b.requests(0x10).isEmpty());
+        QVERIFY(b.requests(rtu::Function::WriteRegisters).isEmpty());
         QCOMPARE(b.bus.sensor(5).baud, 9600);
         QCOMPARE(b.window->deviceRecords().at(0).addr, 5);
     }
@@ -627,10 +629,11 @@ private slots:
         b.boxes.answerNext(QMessageBox::Ok);
         b.invoke(qPrintable(slot));
 
-        QVERIFY(b.requests(0x10).isEmpty());
+        QVERIFY(b.requests(rtu::Function::WriteRegisters).isEmpty());
         QList<QByteArray> written;
         for (const sim::Received& r : other.received())
-            if (r.bytes.size() > 1 && quint8(r.bytes.at(1)) == 0x10)
+            if (r.bytes.size() > 1 &&
+                quint8(r.bytes.at(1)) == rtu::code(rtu::Function::WriteRegisters))
                 written << r.bytes;
         QCOMPARE(written.size(), 1);
         const UstBlock block = WindowBench::writtenBlock(written.first());

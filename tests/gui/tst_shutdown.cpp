@@ -37,7 +37,7 @@ private slots:
         QVERIFY(readButton->isEnabled());
 
         // The read now waits for an answer that never comes: three attempts of 400 ms.
-        bench.bus.setFault(1, 0, {sim::Fault::Silence});
+        bench.bus.setFault(1, sim::everyFunction, {sim::Fault::Silence});
         bench.bus.clearLog();
         bench.window->show();
 
@@ -47,7 +47,7 @@ private slots:
         int requestsAtClose = -1;
         QTimer::singleShot(0, readButton, [readButton] { readButton->click(); });
         QTimer::singleShot(300, bench.window.get(), [&] {
-            requestsAtClose = bench.requests(0x03).size();
+            requestsAtClose = bench.requests(rtu::Function::ReadRegisters).size();
             closedAt = clock.elapsed();
             bench.window->close();
         });

@@ -88,7 +88,7 @@ private slots:
         // for an answer that never comes, and the signal arrives during that wait.
         const QByteArray pollRead = sim::sealed(QByteArray::fromHex("01030000000e"));
         QVERIFY(waitForRequest(bus, pollRead, 20000));
-        bus.setFault(1, 0x03, {sim::Fault::Silence});
+        bus.setFault(1, rtu::Function::ReadRegisters, {sim::Fault::Silence});
         bus.clearLog();
         QVERIFY(waitForRequest(bus, pollRead, 5000));
         QVERIFY2(!lockFiles(bus.slavePath()).isEmpty(), "no lock file while the port is open");

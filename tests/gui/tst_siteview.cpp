@@ -5,6 +5,7 @@
 #include "codec/blocks.h"
 #include "codec/brokerurl.h"
 #include "codec/linefile.h"
+#include "codec/sensortype.h"
 #include "codec/sitepayloads.h"
 #include "core/devices/mqttclient.h"
 #include "core/devices/sitemonitor.h"
@@ -397,12 +398,14 @@ private slots:
                 QTRY_VERIFY_WITH_TIMEOUT(!cell(tree, line, row, Value).isEmpty(), 20000);
                 QCOMPARE(cell(tree, line, row, Address), QString::number(row + 1));
                 QCOMPARE(cell(tree, line, row, Speed), QString::number(sensor.baud));
-                QCOMPARE(cell(tree, line, row, Type), sensor.param.sensorType == 2
-                                                          ? QStringLiteral("Напряжение")
-                                                          : QStringLiteral("Температура"));
+                QCOMPARE(cell(tree, line, row, Type),
+                         sensorTypeOf(sensor.param) == SensorType::Voltage
+                             ? QStringLiteral("Напряжение")
+                             : QStringLiteral("Температура"));
                 QVERIFY(cell(tree, line, row, Value)
-                            .endsWith(sensor.param.sensorType == 2 ? QStringLiteral(" В")
-                                                                   : QStringLiteral(" °С")));
+                            .endsWith(sensorTypeOf(sensor.param) == SensorType::Voltage
+                                          ? QStringLiteral(" В")
+                                          : QStringLiteral(" °С")));
                 QCOMPARE(cell(tree, line, row, Name), nameText(sensor.ust));
                 QCOMPARE(cell(tree, line, row, Version), versionText(sensor.param));
                 QCOMPARE(tree->model()

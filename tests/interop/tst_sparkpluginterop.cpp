@@ -218,10 +218,16 @@ QString broken(const QList<QJsonObject>& messages, int* wraps)
     return QString();
 }
 
+// Modbus's other writes, which the sensor does not know but a common master could send.
+constexpr quint8 writeSingleCoil = 0x05;
+constexpr quint8 writeSingleRegister = 0x06;
+constexpr quint8 writeMultipleCoils = 0x0F;
+
 bool isWrite(const QByteArray& request)
 {
     const quint8 function = request.size() > 1 ? quint8(request[1]) : 0;
-    return function == 0x05 || function == 0x06 || function == 0x0F || function == 0x10;
+    return function == writeSingleCoil || function == writeSingleRegister ||
+           function == writeMultipleCoils || function == rtu::code(rtu::Function::WriteRegisters);
 }
 
 } // namespace
@@ -365,7 +371,7 @@ private slots:
                  int(bus.sensor(2).ust.threshold));
 
         // A sensor that stops answering dies at its first failed poll, and is born again.
-        bus.setFault(3, 0, {sim::Fault::Silence});
+        bus.setFault(3, sim::everyFunction, {sim::Fault::Silence});
         QTRY_COMPARE_WITH_TIMEOUT(host.on(topic("DDEATH", "s03")).size(), 1, 30000);
         bus.clearFaults();
         QTRY_COMPARE_WITH_TIMEOUT(host.on(topic("DBIRTH", "s03")).size(), 2, 30000);

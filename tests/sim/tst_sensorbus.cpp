@@ -90,14 +90,16 @@ QByteArray sealed(QByteArray body)
 
 QByteArray readRequest(quint8 addr, quint16 reg, quint16 count)
 {
-    const char body[] = {char(addr),       0x03,       char(reg >> 8), char(reg),
+    const char body[] = {char(addr),       char(rtu::code(rtu::Function::ReadRegisters)),
+                         char(reg >> 8),   char(reg),
                          char(count >> 8), char(count)};
     return sealed(QByteArray(body, sizeof body));
 }
 
 QByteArray settingsRequest(quint8 addr, const UstBlock& ust)
 {
-    const char head[] = {char(addr), 0x10, 0x01, 0x00, 0x00, 0x14};
+    const char head[] = {
+        char(addr), char(rtu::code(rtu::Function::WriteRegisters)), 0x01, 0x00, 0x00, 0x14};
     return sealed(QByteArray(head, sizeof head) + blockBytes(ust));
 }
 
@@ -283,7 +285,7 @@ private slots:
             QCOMPARE(int(sensor.ust.mbAddr), addr);
             QCOMPARE(sensor.ust.speed * 100, sensor.baud);
             QVERIFY(QList<int>({115200, 38400, 9600}).contains(sensor.baud));
-            QVERIFY(sensor.param.sensorType == 1 || sensor.param.sensorType == 2);
+            QVERIFY(sensorTypeOf(sensor.param) != SensorType::Undetermined);
             QVERIFY(sensor.drift.periodMs >= 60000);
             pairings.insert({sensor.param.sensorType, sensor.baud});
             // A short line is mixed already.
@@ -310,7 +312,7 @@ private slots:
 
         sim::Sensor sensor = sim::lineSensor(quint8(addr));
         const sim::Drift drift = sensor.drift;
-        const bool voltage = sensor.param.sensorType == 2;
+        const bool voltage = sensorTypeOf(sensor.param) == SensorType::Voltage;
 
         // A period of simulated time, second by second.
         int lowest = INT_MAX, highest = INT_MIN, adcLowest = INT_MAX, adcHighest = INT_MIN;
@@ -373,7 +375,7 @@ private slots:
         };
         row("none, wire time", sim::Fault::None, 0) << true << normal << 7 << 1 << 55 << 0;
         row("silence", sim::Fault::Silence, 0) << false << QByteArray() << 0 << 0 << 0 << 0;
-        row("exception", sim::Fault::Exception, 4)
+        row("exception", sim::Fault::Exception, int(rtu::Exception::RegisterError))
             << false << sealed(QByteArray::fromHex("018304")) << 5 << 1 << 0 << 0;
         row("delay", sim::Fault::Delay, 80) << false << normal << 7 << 1 << 80 << 0;
         row("chunks", sim::Fault::Chunks, 60) << false << normal << 7 << 2 << 0 << 60;
@@ -403,7 +405,7 @@ private slots:
         sim::SensorBus bus;
         bus.addSensor(1, 1200, SensorType::Voltage);
         bus.setWireTime(wireTime);
-        bus.setFault(1, 0x03, {sim::Fault(kind), value, 1});
+        bus.setFault(1, rtu::Function::ReadRegisters, {sim::Fault(kind), value, 1});
         QVERIFY(bus.open());
         Line line(bus.slavePath());
         QVERIFY(line.setBaud(1200));

@@ -47,12 +47,16 @@ public:
     void addByHand(int addr, int baud);
     // Requests of the given function code that reached the bus since the last clearLog().
     QList<QByteArray> requests(quint8 function) const;
+    QList<QByteArray> requests(rtu::Function function) const
+    {
+        return requests(rtu::code(function));
+    }
     // Every request since the last clearLog() came after the answer to the one before, or after
     // that one's no-answer limit: no two exchanges overlapped.
     bool exchangesInTurn() const;
     // The window's 100 ms polling timer.
     QTimer* pollTimer() const;
-    // The settings block that a write request (function 0x10) carries.
+    // The settings block that a write request (WriteRegisters) carries.
     static UstBlock writtenBlock(const QByteArray& frame);
 
     QTemporaryDir dir;
